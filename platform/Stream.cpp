@@ -1,0 +1,181 @@
+#include "platform/Stream.h"
+
+#include "platform/Exceptions.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+std::int64_t TStream::Size() {
+    const std::int64_t pos = Position();
+    const std::int64_t end = Seek(0, TSeekOrigin::soEnd);
+    Seek(pos, TSeekOrigin::soBeginning);
+    return end;
+}
+
+std::int64_t TStream::Remaining() { return std::max<std::int64_t>(0, Size() - Position()); }
+
+void TStream::ReadBuffer(void* buffer, std::int64_t count) {
+    if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
+    if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
+    if (count == 0) {
+        source.SetPosition(0);
+        count = source.Size();
+    }
+    std::vector<std::uint8_t> chunk(static_cast<std::size_t>(std::min<std::int64_t>(count, 1 << 20)));
+    std::int64_t done = 0;
+    while (done < count) {
+        const std::int64_t n = std::min<std::int64_t>(count - done, static_cast<std::int64_t>(chunk.size()));
+        source.ReadBuffer(chunk.data(), n);
+        WriteBuffer(chunk.data(), n);
+        done += n;
+    }
+    return done;
+}
+
+// ---- TFileStream
+
+TFileStream::TFileStream(const std::string& path, unsigned mode) : Path(path) {
+    int flags = O_CLOEXEC;
+    if ((mode & 0xFF00u) == fmCreate) {
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+    } else {
+        switch (mode & 0x3u) {
+        case fmOpenWrite: flags |= O_WRONLY; break;
+        case fmOpenReadWrite: flags |= O_RDWR; break;
+        default: flags |= O_RDONLY; break;
+        }
+    }
+    Fd = ::open(path.c_str(), flags, 0666);
+    if (Fd < 0) throw EFOpenError(path, std::strerror(errno));
+    struct stat st {};
+    if (::fstat(Fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        ::close(Fd);
+        Fd = -1;
+        throw EFOpenError(path, std::strerror(EISDIR));
+    }
+}
+
+TFileStream::~TFileStream() {
+    if (Fd >= 0) ::close(Fd);
+}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+    std::int64_t done = 0;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::read(Fd, out + done, static_cast<std::size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+    std::int64_t done = 0;
+    const auto* in = static_cast<const std::uint8_t*>(buffer);
+    while (done < count) {
+        const ssize_t n = ::write(Fd, in + done, static_cast<std::size_t>(count - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    return done;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    off_t r = ::lseek(Fd, static_cast<off_t>(offset), whence);
+    if (r < 0) r = ::lseek(Fd, 0, SEEK_SET); // a position before the start clamps to 0
+    return static_cast<std::int64_t>(r);
+}
+
+std::int64_t TFileStream::Size() {
+    struct stat st {};
+    if (::fstat(Fd, &st) != 0) return 0;
+    return static_cast<std::int64_t>(st.st_size);
+}
+
+void TFileStream::SetSize(std::int64_t newSize) {
+    if (::ftruncate(Fd, static_cast<off_t>(newSize)) != 0)
+        throw EWriteError("Cannot set the size of \"" + Path + "\": " + std::strerror(errno));
+}
+
+// ---- TMemoryStream
+
+std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
+    const std::int64_t size = Size();
+    if (count <= 0 || Pos >= size) return 0;
+    const std::int64_t n = std::min(count, size - Pos);
+    std::memcpy(buffer, Data.data() + Pos, static_cast<std::size_t>(n));
+    Pos += n;
+    return n;
+}
+
+std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
+    if (count <= 0) return 0;
+    const std::int64_t end = Pos + count;
+    if (end > Size()) Data.resize(static_cast<std::size_t>(end));
+    std::memcpy(Data.data() + Pos, buffer, static_cast<std::size_t>(count));
+    Pos = end;
+    return count;
+}
+
+std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? Pos : Size();
+    Pos = std::max<std::int64_t>(0, base + offset);
+    return Pos;
+}
+
+void TMemoryStream::SetSize(std::int64_t newSize) {
+    Data.resize(static_cast<std::size_t>(std::max<std::int64_t>(0, newSize)));
+    Pos = std::min(Pos, Size());
+}
+
+void TMemoryStream::Clear() {
+    Data.clear();
+    Data.shrink_to_fit();
+    Pos = 0;
+}
+
+void TMemoryStream::LoadFromFile(const std::string& path) {
+    TFileStream f(path, fmOpenRead | fmShareDenyWrite);
+    const std::int64_t size = f.Size();
+    Data.resize(static_cast<std::size_t>(size));
+    f.ReadBuffer(Data.data(), size);
+    Pos = 0;
+}
+
+void TMemoryStream::SaveToFile(const std::string& path) {
+    TFileStream f(path, fmCreate);
+    f.WriteBuffer(Data.data(), Size());
+}
+
+// ---- TReadOnlyMemoryStream
+
+std::int64_t TReadOnlyMemoryStream::Read(void* buffer, std::int64_t count) {
+    if (count <= 0 || Pos >= Length) return 0;
+    const std::int64_t n = std::min(count, Length - Pos);
+    std::memcpy(buffer, Base + Pos, static_cast<std::size_t>(n));
+    Pos += n;
+    return n;
+}
+
+std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? Pos : Length;
+    Pos = std::max<std::int64_t>(0, base + offset);
+    return Pos;
+}

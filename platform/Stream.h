@@ -1,0 +1,105 @@
+#pragma once
+// Byte streams: the abstract TStream with a file stream and a growable memory stream.
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
+
+class TStream {
+public:
+    virtual ~TStream() = default;
+    TStream() = default;
+    TStream(const TStream&) = delete;
+    TStream& operator=(const TStream&) = delete;
+
+    // Reads up to count bytes; returns how many were read (0 at the end).
+    virtual std::int64_t Read(void* buffer, std::int64_t count) = 0;
+    // Writes up to count bytes; returns how many were accepted.
+    virtual std::int64_t Write(const void* buffer, std::int64_t count) = 0;
+    // Moves the position; returns the new position. Positions below 0 are clamped to 0.
+    virtual std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) = 0;
+    virtual std::int64_t Size();
+    virtual void SetSize(std::int64_t newSize) = 0;
+
+    std::int64_t Position() { return Seek(0, TSeekOrigin::soCurrent); }
+    void SetPosition(std::int64_t pos) { Seek(pos, TSeekOrigin::soBeginning); }
+    // Bytes between the position and the end (never negative).
+    std::int64_t Remaining();
+
+    // Read or write exactly count bytes, or raise EReadError / EWriteError.
+    void ReadBuffer(void* buffer, std::int64_t count);
+    void WriteBuffer(const void* buffer, std::int64_t count);
+    // Copies count bytes from source (all of it from its start when count is 0); returns bytes copied.
+    std::int64_t CopyFrom(TStream& source, std::int64_t count);
+};
+
+// File open modes: one access mode, optionally combined with a share mode (advisory on this platform).
+enum TFileMode : unsigned {
+    fmOpenRead = 0x0000,
+    fmOpenWrite = 0x0001,
+    fmOpenReadWrite = 0x0002,
+    fmCreate = 0xFF00, // create or truncate, read and write
+    fmShareExclusive = 0x0010,
+    fmShareDenyWrite = 0x0020,
+    fmShareDenyNone = 0x0040,
+};
+
+class TFileStream : public TStream {
+public:
+    // Raises EFOpenError (path and the system's reason) when the file cannot be opened.
+    TFileStream(const std::string& path, unsigned mode);
+    ~TFileStream() override;
+
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size() override;
+    void SetSize(std::int64_t newSize) override;
+
+    const std::string& FileName() const { return Path; }
+    int Handle() const { return Fd; }
+
+private:
+    std::string Path;
+    int Fd = -1;
+};
+
+class TMemoryStream : public TStream {
+public:
+    TMemoryStream() = default;
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void* buffer, std::int64_t count) override;
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size() override { return static_cast<std::int64_t>(Data.size()); }
+    void SetSize(std::int64_t newSize) override;
+
+    void Clear();
+    const std::uint8_t* Memory() const { return Data.data(); }
+    std::uint8_t* Memory() { return Data.data(); }
+    const std::vector<std::uint8_t>& Bytes() const { return Data; }
+    void LoadFromFile(const std::string& path);
+    void SaveToFile(const std::string& path);
+
+private:
+    std::vector<std::uint8_t> Data;
+    std::int64_t Pos = 0;
+};
+
+// A read-only stream over bytes owned by someone else (fuzzers and tests read buffers through it).
+class TReadOnlyMemoryStream : public TStream {
+public:
+    TReadOnlyMemoryStream(const void* data, std::int64_t size)
+        : Base(static_cast<const std::uint8_t*>(data)), Length(size) {}
+    std::int64_t Read(void* buffer, std::int64_t count) override;
+    std::int64_t Write(const void*, std::int64_t) override { return 0; }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
+    std::int64_t Size() override { return Length; }
+    void SetSize(std::int64_t) override {}
+
+private:
+    const std::uint8_t* Base;
+    std::int64_t Length;
+    std::int64_t Pos = 0;
+};
