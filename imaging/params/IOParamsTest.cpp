@@ -1,0 +1,159 @@
+#include "imaging/params/FormatTable.h"
+#include "imaging/params/IOParams.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+struct FakeOwner : TIOParamsOwner {
+    bool hasBitmap = true, hasView = true;
+    bool OwnerBitmapSize(int& w, int& h) override {
+        w = 640;
+        h = 480;
+        return hasBitmap;
+    }
+    bool OwnerViewDpi(int& x, int& y) override {
+        x = 96;
+        y = 72;
+        return hasView;
+    }
+};
+} // namespace
+
+TEST(IOParams, ResetGivesDefaultsAndTheOwnersSizeAndResolution) {
+    FakeOwner owner;
+    TIOParamsVals p(&owner);
+    EXPECT_EQ(p.PdfPaperWidth, 595);
+    EXPECT_EQ(p.PdfPaperHeight, 842);
+    EXPECT_EQ(p.PdfCompression, 2);
+    EXPECT_EQ(p.GifVersion, "GIF89a");
+    EXPECT_EQ(p.ImageWidth, 640);
+    EXPECT_EQ(p.HorizontalDpi, 96);
+    EXPECT_EQ(p.VerticalDpi, 72);
+    EXPECT_EQ(p.IconSizes[0][0], 64);
+    EXPECT_EQ(p.IconBitDepths[0], 8);
+    EXPECT_EQ(p.IconSizes[1][0], 0);
+
+    owner.hasBitmap = owner.hasView = false; // without them the size and resolution stay as they were
+    p.ImageWidth = 5;
+    p.HorizontalDpi = 7;
+    p.ResetToDefaults();
+    EXPECT_EQ(p.ImageWidth, 5);
+    EXPECT_EQ(p.HorizontalDpi, 7);
+}
+
+TEST(IOParams, ResetImageInfoKeepsRequests) {
+    TIOParamsVals p;
+    p.TiffFrameIndex = 3;
+    p.GifFrameIndex = 2;
+    p.PdfTitle = "t";
+    p.PdfCompression = 4;
+    p.TiffPageName = "page";
+    p.GifComments = {"c"};
+    p.HasExifData = true;
+    p.ExifXResolution = 200;
+    p.JpegMarkers.push_back({0xE1, {1}});
+    p.ResetImageInfo();
+    EXPECT_EQ(p.TiffFrameIndex, 3);
+    EXPECT_EQ(p.GifFrameIndex, 2);
+    EXPECT_EQ(p.PdfTitle, "t");
+    EXPECT_EQ(p.PdfCompression, 4);
+    EXPECT_TRUE(p.TiffPageName.empty());
+    EXPECT_TRUE(p.GifComments.empty());
+    EXPECT_TRUE(p.JpegMarkers.empty());
+    EXPECT_FALSE(p.HasExifData);
+    EXPECT_EQ(p.ExifXResolution, 0.0);
+}
+
+TEST(IOParams, ResolutionSettersMirrorIntoExif) {
+    TIOParamsVals p;
+    p.SetHorizontalDpi(72);
+    p.SetVerticalDpi(150.9);
+    EXPECT_EQ(p.ExifXResolution, 72.0);
+    EXPECT_EQ(p.VerticalDpi, 150);
+    EXPECT_EQ(p.ExifYResolution, 150.0);
+    p.SetVerticalDpi(1e300); // never undefined behaviour on absurd values
+    EXPECT_EQ(p.VerticalDpi, 2147483647);
+    p.SetTiffOrientation(6);
+    EXPECT_EQ(p.ExifOrientation, 6);
+}
+
+TEST(IOParams, FormatDescriptionTexts) {
+    struct Case {
+        int format;
+        void (*setup)(TIOParamsVals&);
+        const char* text;
+    };
+    const Case cases[] = {
+        {1, [](TIOParamsVals& p) { p.TiffCompression = 4; }, "TIFF Bitmap (TIF) Group 4 Fax"},
+        {1, [](TIOParamsVals& p) { p.TiffCompression = 8; }, "TIFF Bitmap (TIF) PackBits RLE"},
+        {1, [](TIOParamsVals& p) { p.TiffCompression = 9; }, "TIFF Bitmap (TIF)"},
+        {8, [](TIOParamsVals&) {}, "Portable Network Graphics (PNG)"},
+        {8, [](TIOParamsVals& p) { p.PngInterlaced = true; }, "Portable Network Graphics (PNG) Interlaced"},
+        {3, [](TIOParamsVals& p) { p.JpegColorSpace = 4; }, "JPEG Bitmap (JPG) YCbCrK"},
+        {3, [](TIOParamsVals& p) { p.JpegColorSpace = 0; }, "JPEG Bitmap (JPG)"},
+        {5, [](TIOParamsVals& p) { p.BmpHeaderKind = 2; }, "Windows Bitmap (BMP) OS/2 v.1"},
+        {11, [](TIOParamsVals& p) { p.TgaCompressed = false; }, "Targa Bitmap (TGA) Uncompressed"},
+        {4, [](TIOParamsVals& p) { p.PcxCompressed = false; }, "PaintBrush (PCX) Uncompressed"},
+        {2, [](TIOParamsVals& p) { p.GifInterlaced = true; }, "CompuServe Bitmap (GIF) Interlaced"},
+        {14, [](TIOParamsVals& p) { p.J2kColorSpace = 2; }, "JPEG2000 Code Stream (J2K) YCbCr"},
+        {12, [](TIOParamsVals&) {}, "Portable Pixmap, GrayMap, BitMap (PXM)"},
+        {15, [](TIOParamsVals&) {}, ""}, // AVI has no table entry
+        {0, [](TIOParamsVals&) {}, ""},
+    };
+    for (const Case& c : cases) {
+        TIOParamsVals p;
+        p.FileFormat = c.format;
+        c.setup(p);
+        EXPECT_EQ(p.FormatDescription(), c.text) << c.format;
+    }
+}
+
+TEST(IOParams, ClearTextsEmptiesTextsOnly) {
+    TIOParamsVals p;
+    p.PdfAuthor = "a";
+    p.LoadedFileName = "/x.tif";
+    p.TiffFrameIndex = 4;
+    p.GifComments = {"keep"};
+    p.ClearTexts();
+    EXPECT_TRUE(p.PdfAuthor.empty());
+    EXPECT_TRUE(p.LoadedFileName.empty());
+    EXPECT_TRUE(p.GifVersion.empty());
+    EXPECT_TRUE(p.PSTitle.empty());
+    EXPECT_EQ(p.TiffFrameIndex, 4);
+    EXPECT_EQ(p.GifComments.size(), 1u);
+}
+
+TEST(IOParams, CopyFromTakesFieldsButNotThePalette) {
+    TIOParamsVals a, b;
+    const TIERgbTriple pal[2] = {CreateRGB(1, 2, 3), CreateRGB(4, 5, 6)};
+    a.SetPalette(pal, 2);
+    b.SetPalette(pal, 2);
+    b.ImageWidth = 99;
+    b.PdfKeywords = "k";
+    b.TiffOrientation = 3;
+    a.CopyFrom(b);
+    EXPECT_EQ(a.ImageWidth, 99);
+    EXPECT_EQ(a.PdfKeywords, "k");
+    EXPECT_EQ(a.ExifOrientation, 3);
+    EXPECT_EQ(a.PaletteCount, 0);
+    EXPECT_TRUE(a.Palette.empty());
+}
+
+TEST(FormatTable, LookupsByIdAndExtension) {
+    struct Case {
+        const char* ext;
+        int id;
+    };
+    const Case cases[] = {{"jpg", 3}, {"JPE", 3}, {"tiff", 1}, {"g3f", 1}, {"pix", 11}, {"pbm", 12},
+                          {"j2c", 14}, {"jp2", 13}, {"wbmp", 16}, {"pdf", 18}, {"xyz", 0}, {"", 0},
+                          {"TI", 0}, {"tif;", 0}};
+    for (const Case& c : cases) {
+        const TIEFileFormatInfo* f = FindFormatByExtension(c.ext);
+        EXPECT_EQ(f ? f->FileType : 0, c.id) << c.ext;
+    }
+    ASSERT_NE(FindFormatById(7), nullptr);
+    EXPECT_EQ(FindFormatById(7)->WriteFunction, nullptr); // cursors cannot be written
+    EXPECT_EQ(FindFormatById(15), nullptr);
+    EXPECT_EQ(FindFormatById(18)->ReadFunction, nullptr);
+    EXPECT_EQ(FirstExtension(*FindFormatById(11)), "TGA");
+}

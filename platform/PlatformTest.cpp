@@ -1,0 +1,124 @@
+#include "platform/Colors.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/Stream.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+TEST(MemoryStream, ReadWriteSeekAndShortReads) {
+    TMemoryStream s;
+    EXPECT_EQ(s.Write("abcdef", 6), 6);
+    EXPECT_EQ(s.Position(), 6);
+    EXPECT_EQ(s.Seek(-2, TSeekOrigin::soEnd), 4);
+    char buf[8] = {};
+    EXPECT_EQ(s.Read(buf, 8), 2);
+    EXPECT_EQ(std::string(buf, 2), "ef");
+    EXPECT_EQ(s.Read(buf, 1), 0);
+    s.SetPosition(5);
+    EXPECT_THROW(s.ReadBuffer(buf, 2), EReadError);
+    EXPECT_EQ(s.Seek(-100, TSeekOrigin::soCurrent), 0); // clamps at the start
+    s.SetPosition(10);                                   // writing past the end grows with zeros
+    s.Write("x", 1);
+    EXPECT_EQ(s.Size(), 11);
+    EXPECT_EQ(s.Memory()[7], 0);
+}
+
+TEST(ReadOnlyMemoryStream, NeverReadsPastItsEnd) {
+    const std::uint8_t data[] = {1, 2, 3};
+    TReadOnlyMemoryStream s(data, 3);
+    std::uint8_t out[4] = {};
+    s.SetPosition(2);
+    EXPECT_EQ(s.Read(out, 4), 1);
+    EXPECT_EQ(out[0], 3);
+    EXPECT_EQ(s.Write(out, 1), 0);
+    EXPECT_EQ(s.Remaining(), 0);
+}
+
+TEST(FileStream, OpenFailureCarriesPathAndReason) {
+    try {
+        TFileStream f("/nonexistent-folder/x.bin", fmOpenRead);
+        FAIL() << "no exception";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Path, "/nonexistent-folder/x.bin");
+        EXPECT_FALSE(e.Reason.empty());
+    }
+    testsupport::TempDir dir;
+    EXPECT_THROW(TFileStream(dir.Path(), fmOpenRead), EFOpenError); // a folder is not a file
+}
+
+TEST(FileStream, CreateWriteReopenAndResize) {
+    testsupport::TempDir dir;
+    const std::string path = dir.File("a.bin");
+    {
+        TFileStream f(path, fmCreate);
+        f.WriteBuffer("hello", 5);
+        f.SetSize(3);
+    }
+    TFileStream r(path, fmOpenRead | fmShareDenyWrite);
+    EXPECT_EQ(r.Size(), 3);
+    char buf[3];
+    r.ReadBuffer(buf, 3);
+    EXPECT_EQ(std::string(buf, 3), "hel");
+}
+
+TEST(FileSystem, FoldersTempFilesAndCopies) {
+    testsupport::TempDir dir;
+    const std::string nested = dir.File("a/b/c");
+    EXPECT_TRUE(ForceDirectories(nested));
+    EXPECT_TRUE(DirectoryExists(nested));
+    EXPECT_FALSE(ForceDirectories(""));
+
+    const std::string t1 = CreateUniqueTempFile(nested, "pictora");
+    const std::string t2 = CreateUniqueTempFile(nested, "pictora");
+    ASSERT_FALSE(t1.empty());
+    EXPECT_NE(t1, t2);
+    EXPECT_EQ(ExtractFileName(t1).rfind("pictora", 0), 0u);
+    EXPECT_TRUE(CreateUniqueTempFile(dir.File("missing"), "p").empty());
+
+    testsupport::WriteFileBytes(t1, {1, 2, 3});
+    EXPECT_TRUE(CopyFileContents(t1, t2));
+    EXPECT_EQ(testsupport::ReadFileBytes(t2), (std::vector<std::uint8_t>{1, 2, 3}));
+    EXPECT_FALSE(CopyFileContents(dir.File("nope"), t2));
+}
+
+TEST(FileSystem, PathPieces) {
+    struct Case {
+        const char* path;
+        const char* folder;
+        const char* name;
+        const char* ext;
+    };
+    const Case cases[] = {
+        {"/a/b/photo.JPG", "/a/b/", "photo.JPG", ".JPG"},
+        {"photo", "", "photo", ""},
+        {"/a.b/c", "/a.b/", "c", ""},
+        {"/x/archive.tar.gz", "/x/", "archive.tar.gz", ".gz"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ExtractFilePath(c.path), c.folder) << c.path;
+        EXPECT_EQ(ExtractFileName(c.path), c.name) << c.path;
+        EXPECT_EQ(ExtractFileExt(c.path), c.ext) << c.path;
+    }
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/tmp"), "/tmp/");
+    EXPECT_EQ(IncludeTrailingPathDelimiter("/tmp/"), "/tmp/");
+    EXPECT_EQ(ExcludeTrailingPathDelimiter("/tmp/"), "/tmp");
+    EXPECT_EQ(ExcludeTrailingPathDelimiter("/"), "/");
+}
+
+TEST(Colors, SystemColoursResolveThroughTheTable) {
+    EXPECT_EQ(ColorToRGB(RGBColor(1, 2, 3)), 0x030201u);
+    SetSystemColor(COLOR_BTNFACE, RGBColor(10, 20, 30));
+    EXPECT_EQ(ColorToRGB(clBtnFace), RGBColor(10, 20, 30));
+    EXPECT_EQ(ColorToRGB(clSystemColor | 200), clBlack); // outside the table
+}
+
+TEST(DateTime, EncodesTheStoredDateFormat) {
+    EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30, 0, 0, 0), 0.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2000, 1, 1, 0, 0, 0), 36526.0);
+    EXPECT_DOUBLE_EQ(EncodeDateTime(2000, 1, 1, 12, 0, 0), 36526.5);
+    const TLocalDateTime n = NowLocal();
+    EXPECT_GE(n.Year, 2024);
+    EXPECT_LE(TodayAsDateTime(), NowAsDateTime());
+}
