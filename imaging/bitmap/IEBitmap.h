@@ -10,6 +10,7 @@
 #include <vector>
 
 class TBitmap;
+class TCanvas;
 class TIEMask;
 class TIEFileBuffer;
 
@@ -40,6 +41,8 @@ public:
     TIEBitmap& operator=(const TIEBitmap&) = delete;
 
     // Geometry (an ieTBitmap bitmap resynchronises with its platform bitmap first).
+    // RowPointer gives nullptr for rows outside 0..Height-1 and for bitmaps without storage; the row of a
+    // file-backed bitmap stays valid until the next RowPointer call on the same bitmap.
     std::uint8_t* RowPointer(int row) override;
     int BitsPerPixel() override;
     int Height() override;
@@ -55,11 +58,14 @@ public:
 
     void SetWidth(int width);
     void SetHeight(int height);
-    void ResizeCanvas(int newWidth, int newHeight, double imageFill, double alphaFill, int hAlign, int vAlign);
+    void ResizeCanvas(int newWidth, int newHeight, double imageFill, double alphaFill, int hAlign,
+                      int vAlign);
     void CopyRectangle(TIEBitmap& destination, int sx, int sy, int width, int height, int dx, int dy);
     void MoveRectangle(int x1, int y1, int x2, int y2, int dx, int dy, double fill);
     bool FillAll(double value);
     void FillRectangle(int x1, int y1, int x2, int y2, double value);
+    // In place, same size; the alpha plane stays. In ieTBitmap storage ie16Gray gives ie8Gray and ie32f
+    // raises EPlatformException ("ie32f pixel format not allowed when Location=ieTBitmap").
     void ConvertTo(TIEPixelFormat pixelType);
     void MoveToLocation(TIELocation location);
 
@@ -78,7 +84,8 @@ public:
     // Direct palette room (nullptr when there is none).
     TIERgbTriple* Palette() { return FPalette.empty() ? nullptr : FPalette.data(); }
 
-    // Alpha plane: an owned ie8Gray bitmap of the same size, 255 opaque.
+    // Alpha plane: an owned ie8Gray bitmap of the same size, 255 opaque, created on first request.
+    // On a bitmap that is itself an alpha plane, AlphaPlane returns the bitmap itself.
     bool HasAlphaPlane() const { return FAlphaPlane != nullptr; }
     TIEBitmap* AlphaPlane();
     void DropAlphaPlane();
@@ -89,13 +96,17 @@ public:
     TIERgbTriple PixelAsRgb(int x, int y);
     bool IsGreyscale();
 
-    // Platform bitmap hand-over.
+    // Platform bitmap hand-over. An attached bitmap is never freed; one in a format without a pixel type
+    // of its own (4, 15, 16, 32 bits) is turned into pf24bit in place, keeping its colours.
     void AttachTBitmap(TBitmap* bitmap, bool releaseFirst);
-    void AttachMemory(std::uint8_t* memory, int width, int height, TIEPixelFormat pixelType, bool releaseFirst);
+    void AttachMemory(std::uint8_t* memory, int width, int height, TIEPixelFormat pixelType,
+                      bool releaseFirst);
     void ExportToTBitmap(TBitmap& bitmap);
     void ImportTBitmap(TBitmap* bitmap);
     // Moves the storage into a platform bitmap (when on the heap or in a file) and returns it.
     TBitmap* VclBitmap();
+    // The same move; returns the platform bitmap's drawing canvas.
+    TCanvas* DrawingCanvas();
     void Release();
 
     TIELocation Location() const { return FLocation; }
@@ -116,6 +127,24 @@ private:
     friend class TIEBitmapInternals; // conversion and copy helpers in their own files
     void ResyncWithTBitmap();
     void BuildRowTable();
+    // Records size, type and stride from the platform bitmap (preferring the current 8-bit type for pf8bit).
+    void RecordFromTBitmap();
+    // Frees storage; keepTBitmap keeps the platform bitmap object, keepAlpha the alpha plane.
+    void FreeStorage(bool keepTBitmap, bool keepAlpha);
+    // Allocates storage for the given image in the current Location (palette, location choice, block).
+    void AllocateStorage(int width, int height, TIEPixelFormat pixelType);
+    void ReleaseRowWindow();
+    // Exchanges every storage field (not the settings, Access or IsAlphaPlane) with other.
+    void SwapStorage(TIEBitmap& other);
+    std::unique_ptr<TIEBitmap> NewScratch() const;
+    // Replaces size, type, pixels and palette with source's; the alpha plane is kept when keepAlpha.
+    void AssignPixels(TIEBitmap& source, bool keepAlpha);
+    void CopyRowsFrom(TIEBitmap& source);
+    void CopyPaletteFrom(const TIEBitmap& source);
+    void SyncPlatformPalette();
+    void ResizeKeepingContent(int width, int height);
+    void ConvertInTBitmap(TIEPixelFormat pixelType);
+    void ImportIntoHeap(TBitmap& bitmap);
 
     std::unique_ptr<TIEFileBuffer> FFileBuffer;
     int FWidth = 0;

@@ -1,0 +1,122 @@
+// Runs the real folianto-convert binary on images made by an independent tool.
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::RunCommand;
+using testsupport::ShellQuote;
+
+namespace {
+std::string Convert(const std::string& args, int& status) {
+    std::string out;
+    status = RunCommand(std::string(FOLIANTO_CONVERT) + " --quiet " + args + " 2>&1", &out);
+    return out;
+}
+
+int PageCount(const std::string& pdf) {
+    std::string out;
+    if (RunCommand("qpdf --show-npages " + ShellQuote(pdf) + " 2>/dev/null", &out) != 0) return -1;
+    return std::atoi(out.c_str());
+}
+
+// Page sizes as "WxH" per page, from qpdf's JSON-free listing of MediaBoxes.
+std::vector<std::string> PageSizes(const std::string& pdf) {
+    std::string out;
+    RunCommand("pdfinfo -f 1 -l 999 " + ShellQuote(pdf) + " 2>/dev/null | grep 'size:'", &out);
+    std::vector<std::string> sizes;
+    std::size_t pos = 0;
+    while ((pos = out.find("size:", pos)) != std::string::npos) {
+        pos += 5;
+        double w = 0, h = 0;
+        if (std::sscanf(out.c_str() + pos, " %lf x %lf", &w, &h) == 2)
+            sizes.push_back(std::to_string(int(w)) + "x" + std::to_string(int(h)));
+    }
+    return sizes;
+}
+
+class CliEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testsupport::ToolAvailable("qpdf") || !testsupport::ToolAvailable("pdfinfo"))
+            GTEST_SKIP() << "qpdf/pdfinfo missing";
+        const std::string convert = "/usr/bin/convert";
+        ASSERT_EQ(RunCommand(convert + " -size 300x200 gradient:red-blue " + ShellQuote(dir.File("photo.jpg"))), 0);
+        ASSERT_EQ(RunCommand(convert + " -size 120x160 xc:white -fill black -draw 'rectangle 10,10 60,80' "
+                                       "\\( +clone -negate \\) \\( +clone -negate \\) -compress Group4 " +
+                             ShellQuote(dir.File("scan.tif"))),
+                  0);
+        ASSERT_EQ(RunCommand(convert + " -delay 10 -size 40x30 xc:red xc:green xc:blue xc:yellow " +
+                             ShellQuote(dir.File("anim.gif"))),
+                  0);
+        testsupport::WriteFileBytes(dir.File("notes.jpg"), {'h', 'e', 'l', 'l', 'o', '\n'});
+    }
+    testsupport::TempDir dir;
+};
+} // namespace
+
+TEST_F(CliEndToEnd, MixedListGivesEveryPageAndReportsTheBadInputs) {
+    int status = 0;
+    const std::string out = Convert("-o " + ShellQuote(dir.File("mixed.pdf")) + " " + ShellQuote(dir.File("photo.jpg")) +
+                                        " " + ShellQuote(dir.File("scan.tif")) + " " + ShellQuote(dir.File("anim.gif")) +
+                                        " " + ShellQuote(dir.File("missing.png")) + " " + ShellQuote(dir.File("notes.jpg")),
+                                    status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("missing.png"), std::string::npos) << out;
+    EXPECT_NE(out.find("notes.jpg"), std::string::npos) << out;
+    EXPECT_EQ(PageCount(dir.File("mixed.pdf")), 1 + 3 + 4);
+    EXPECT_EQ(RunCommand("qpdf --check " + ShellQuote(dir.File("mixed.pdf")) + " >/dev/null 2>&1"), 0);
+    // Fit: one point per pixel.
+    const auto sizes = PageSizes(dir.File("mixed.pdf"));
+    ASSERT_EQ(sizes.size(), 8u);
+    EXPECT_EQ(sizes[0], "300x200");
+    EXPECT_EQ(sizes[1], "120x160");
+    EXPECT_EQ(sizes[4], "40x30");
+}
+
+TEST_F(CliEndToEnd, PaperChoicesFollowTheImagesOrientation) {
+    struct Case {
+        const char* paper;
+        const char* landscape; // page for the 300x200 photo
+        const char* portrait;  // page for the 120x160 scan
+    };
+    const Case cases[] = {
+        {"A4", "842x595", "595x842"},     {"Letter", "792x612", "612x792"}, {"Ledger", "792x1224", "1224x792"},
+        {"11x17", "1224x792", "792x1224"}, {"A0", "3368x2380", "2380x3368"}, {"Fit", "300x200", "120x160"},
+    };
+    for (const Case& c : cases) {
+        const std::string pdf = dir.File(std::string("paper-") + c.paper + ".pdf");
+        int status = 0;
+        const std::string out = Convert(std::string("--paper ") + c.paper + " -o " + ShellQuote(pdf) + " " +
+                                            ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")),
+                                        status);
+        ASSERT_EQ(status, 0) << c.paper << out;
+        const auto sizes = PageSizes(pdf);
+        ASSERT_EQ(sizes.size(), 4u) << c.paper;
+        EXPECT_EQ(sizes[0], c.landscape) << c.paper;
+        EXPECT_EQ(sizes[1], c.portrait) << c.paper;
+    }
+}
+
+TEST_F(CliEndToEnd, RefusesAnExistingOutputUnlessForced) {
+    const std::string pdf = dir.File("keep.pdf");
+    testsupport::WriteFileBytes(pdf, {'o', 'l', 'd'});
+    int status = 0;
+    std::string out = Convert("-o " + ShellQuote(pdf) + " " + ShellQuote(dir.File("photo.jpg")), status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(out.find("Change the name of the output file!"), std::string::npos) << out;
+    EXPECT_EQ(testsupport::ReadFileBytes(pdf).size(), 3u);
+    out = Convert("--force -o " + ShellQuote(pdf) + " " + ShellQuote(dir.File("photo.jpg")), status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_EQ(PageCount(pdf), 1);
+}
+
+TEST_F(CliEndToEnd, ValidationAndFailureStatuses) {
+    int status = 0;
+    std::string out = Convert("-o /nonexistent-folder/x.pdf " + ShellQuote(dir.File("photo.jpg")), status);
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(out.find("Directory not found!"), std::string::npos);
+    Convert("--bogus", status);
+    EXPECT_EQ(status, 2);
+    Convert("--version", status);
+    EXPECT_EQ(status, 0);
+}

@@ -1,0 +1,198 @@
+#include "app/job/ConversionJob.h"
+
+#include "app/job/ConversionTables.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/IEView.h"
+#include "imaging/io/PictoraIO.h"
+#include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Extension from the last ".", as the list shows it (a dot inside a folder name counts too).
+std::string ExtensionOf(const std::string& path) {
+    const auto dot = path.find_last_of('.');
+    return dot == std::string::npos ? std::string() : path.substr(dot);
+}
+
+template <class F> void Call(const F& f, auto&&... args) {
+    if (f) f(std::forward<decltype(args)>(args)...);
+}
+
+std::string ReasonOf(const std::exception& e) {
+    if (const auto* open = dynamic_cast<const EFOpenError*>(&e)) return "cannot be opened: " + open->Reason;
+    return e.what();
+}
+
+// Why a load that raised nothing still gave no usable page.
+std::string FailedLoadReason(TPictoraIO& io) {
+    if (io.Params().FileFormat == 0) return "not a supported image file";
+    return "the image data is damaged or of a kind this program cannot read";
+}
+} // namespace
+
+TConversionJob::TConversionJob(TIEView& view, TPictoraIO& frameIO) : View(view), FrameIO(frameIO) {}
+
+std::string TConversionJob::Validate(const TConversionInputs& in, std::string& folderPath, std::string& outputPath) {
+    folderPath = in.OutputFolder;
+    // An empty folder text names no folder at all: it fails like a missing one.
+    if (!folderPath.empty() && folderPath.back() != '/') folderPath += '/';
+    outputPath = folderPath + in.OutputName + ".pdf";
+    if (folderPath.empty() || !DirectoryExists(folderPath)) return "Directory not found!";
+    if (FileExists(outputPath) || DirectoryExists(outputPath)) return "Change the name of the output file!";
+    if (in.OutputName.empty()) return "Will enter file name!";
+    return {};
+}
+
+void TConversionJob::ParamPaper(int paperIndex, int paperHeight, int paperWidth) {
+    TIOParamsVals& p = View.IOComponent()->Params();
+    const int bw = View.BitmapWidth(), bh = View.BitmapHeight();
+    if (paperIndex == PaperFitIndex) {
+        p.PdfPaperWidth = bw;
+        p.PdfPaperHeight = bh;
+    } else if (bw > bh) {
+        p.PdfPaperWidth = paperHeight;
+        p.PdfPaperHeight = paperWidth;
+    } else {
+        p.PdfPaperWidth = paperWidth;
+        p.PdfPaperHeight = paperHeight;
+    }
+}
+
+bool TConversionJob::AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex,
+                                    TJobResult& result, const TConversionCallbacks& cb) {
+    TPictoraIO& io = *View.IOComponent();
+    const TPaperItem& paper = PaperItems[static_cast<std::size_t>(paperIndex)];
+    ParamPaper(paperIndex, paper.Height, paper.Width);
+    io.Params().PdfCompression = static_cast<std::uint8_t>(compression);
+    try {
+        io.AddPdfPage();
+    } catch (const EWriteError&) {
+        throw; // the output itself failed: the run cannot go on
+    } catch (const std::exception& e) {
+        result.Skipped.push_back({path, frame, std::string("cannot be made into a page: ") + e.what()});
+        return false;
+    }
+    if (io.Aborting) {
+        // The encoder could not finish this page, but the page is in the document: say so.
+        result.Skipped.push_back({path, frame, "the page could not be encoded completely"});
+    }
+    ++result.PagesWritten;
+    Call(cb.PageAdded, result.PagesWritten);
+    return true;
+}
+
+int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex,
+                                  int& progressMax, int& position, TJobResult& result,
+                                  const TConversionCallbacks& cb) {
+    TIOParamsVals& fp = FrameIO.Params();
+    // The first call serves to learn the frame count; it reads the frame the index last held.
+    const int frames = gif ? FrameIO.LoadGifFile(path) : FrameIO.LoadTiffFile(path);
+    if (frames <= 0) {
+        result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
+        return 0;
+    }
+    progressMax += 10 * frames;
+    Call(cb.SetProgressMax, progressMax);
+    for (int k = 0; k < frames; ++k) {
+        if (RunFlag != 1) break;
+        if (gif) fp.GifFrameIndex = k;
+        else fp.TiffFrameIndex = k;
+        if (gif) FrameIO.LoadGifFile(path);
+        else FrameIO.LoadTiffFile(path);
+        if (FrameIO.Aborting) result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
+        else AddCurrentPage(path, k, compression, paperIndex, result, cb);
+        View.ResetToBlank();
+        position += 10;
+        Call(cb.SetProgressPosition, position);
+        // A long multi-page file must not freeze the window: a stop takes effect at the next frame.
+        Call(cb.ProcessMessages);
+    }
+    return frames;
+}
+
+TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversionCallbacks& cb) {
+    TJobResult result;
+    std::string folderPath;
+    const std::string message = Validate(in, folderPath, result.OutputPath);
+    if (!message.empty()) {
+        result.Message = message;
+        Call(cb.ShowMessage, message);
+        return result;
+    }
+    const int compression = std::clamp(in.CompressionIndex, 0, int(CompressionItems.size()) - 1);
+    const int paperIndex = std::clamp(in.PaperIndex, 0, int(PaperItems.size()) - 1);
+
+    RunFlag = 1;
+    Call(cb.SetInputsEnabled, false);
+    TPictoraIO& io = *View.IOComponent();
+    int position = 0;
+    try {
+        const std::size_t n = in.SourcePaths.size();
+        int progressMax = static_cast<int>(std::min<std::size_t>(n, 200000000) * 10);
+        Call(cb.SetProgressMax, progressMax);
+        Call(cb.SetProgressPosition, 0);
+
+        io.OpenPdfFile(result.OutputPath);
+        TIOParamsVals& p = io.Params();
+        p.PdfTitle = in.Title;
+        p.PdfSubject = in.Subject;
+        p.PdfAuthor = in.Author;
+        p.PdfCreator = in.Creator;
+        p.PdfProducer = in.Producer;
+        p.PdfKeywords = in.Keywords;
+
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string& path = in.SourcePaths[i];
+            if (RunFlag != 1) break;
+            Call(cb.EntryStarted, path);
+            const std::string ext = Upper(ExtensionOf(path));
+            const bool tiff = ext == ".TIFF" || ext == ".TIF";
+            const bool gif = ext == ".GIF";
+            try {
+                if (!tiff && !gif) {
+                    io.LoadFromFile(path);
+                    // A file that cannot be read must not become a page of the previous image.
+                    if (io.Aborting) result.Skipped.push_back({path, -1, FailedLoadReason(io)});
+                    else AddCurrentPage(path, -1, compression, paperIndex, result, cb);
+                } else {
+                    ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb);
+                }
+            } catch (const EWriteError&) {
+                throw;
+            } catch (const std::exception& e) {
+                result.Skipped.push_back({path, -1, ReasonOf(e)});
+            }
+            Call(cb.ProcessMessages);
+            position += 10;
+            Call(cb.SetProgressPosition, position);
+        }
+
+        // A stop request at any point of the run counts, even one that came during the last entry.
+        const bool stopped = RunFlag != 1;
+        io.ClosePdfFile();
+        result.Outcome = stopped ? TJobOutcome::Stopped : TJobOutcome::Completed;
+        Call(cb.Beep);
+        Call(cb.OpenFolder, folderPath);
+        position = 0;
+        Call(cb.SetProgressPosition, 0);
+        RunFlag = 0;
+    } catch (const std::exception& e) {
+        // Nothing of a broken run may look like a finished document.
+        io.AbandonPdfFile();
+        DeleteFile(result.OutputPath);
+        result.Outcome = TJobOutcome::Failed;
+        result.Message = "The PDF file " + result.OutputPath + " could not be written: " + ReasonOf(e);
+        Call(cb.ShowMessage, result.Message);
+    }
+    Call(cb.SetInputsEnabled, true);
+    if (!result.Skipped.empty()) Call(cb.ReportSkipped, result.Skipped);
+    return result;
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The conversion run: validates the output, loads every source into the one current bitmap and
+// adds it (or each of its frames) as a page of one PDF document. It has no window: everything a
+// window supplies comes in as plain values and callbacks.
+#include <atomic>
+#include <functional>
+#include <string>
+#include <vector>
+
+class TIEView;
+class TPictoraIO;
+
+struct TConversionInputs {
+    std::string OutputFolder;
+    std::string OutputName; // without ".pdf"
+    std::vector<std::string> SourcePaths;
+    int CompressionIndex = 4; // CompressionItems
+    int PaperIndex = 12;      // PaperItems
+    std::string Title, Subject, Author, Creator, Producer, Keywords;
+};
+
+// A source, or one frame of it, that gave no page.
+struct TSkippedInput {
+    std::string Path;
+    int Frame = -1; // zero-based frame, or -1 for the whole file
+    std::string Reason;
+};
+
+enum class TJobOutcome {
+    NotStarted, // a validation message was shown; nothing was written
+    Completed,  // every entry was worked through
+    Stopped,    // the run flag was cleared; the pages done so far were written
+    Failed      // the run broke off; the message told why and no output file is left
+};
+
+struct TJobResult {
+    TJobOutcome Outcome = TJobOutcome::NotStarted;
+    std::string OutputPath;
+    int PagesWritten = 0;
+    std::vector<TSkippedInput> Skipped;
+    std::string Message; // the validation message or the failure's text
+};
+
+struct TConversionCallbacks {
+    std::function<void(const std::string& text)> ShowMessage; // information box with OK
+    std::function<void(int max)> SetProgressMax;
+    std::function<void(int position)> SetProgressPosition;
+    std::function<void()> Beep;
+    std::function<void(const std::string& folder)> OpenFolder;
+    std::function<void()> ProcessMessages;
+    std::function<void(bool enabled)> SetInputsEnabled; // the window's list, panels and actions
+    std::function<void(const std::string& path)> EntryStarted;
+    std::function<void(int pagesDone)> PageAdded;
+    // After the document is written: every source or frame that gave no page.
+    std::function<void(const std::vector<TSkippedInput>& skipped)> ReportSkipped;
+};
+
+class TConversionJob {
+public:
+    // pageIO: the view's own I/O component (document, single images); frameIO: attached to the same
+    // view, for the frames of .tif, .tiff and .gif files.
+    TConversionJob(TIEView& view, TPictoraIO& frameIO);
+
+    // 1 while a run may go on; anyone may set 0 to stop it (the window's Tag).
+    std::atomic<int> RunFlag{0};
+
+    TJobResult Execute(const TConversionInputs& inputs, const TConversionCallbacks& callbacks);
+
+    // Sets the page size for the bitmap about to become a page.
+    void ParamPaper(int paperIndex, int paperHeight, int paperWidth);
+
+    // The validation message for these inputs, or empty when the run may start.
+    static std::string Validate(const TConversionInputs& inputs, std::string& folderPath, std::string& outputPath);
+
+private:
+    bool AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex, TJobResult& result,
+                        const TConversionCallbacks& cb);
+    int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
+                      int& position, TJobResult& result, const TConversionCallbacks& cb);
+
+    TIEView& View;
+    TPictoraIO& FrameIO;
+};

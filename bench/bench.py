@@ -1,0 +1,131 @@
+#!/usr/bin/python3
+"""Throughput benchmark: folianto-convert against the tools people use for the same work.
+
+Generates a deterministic corpus with Debian tools, then times each tool on the same inputs,
+interleaved over several rounds, and reports median times as ratios within this one run, peak
+memory (the child's maximum resident set) and output sizes. Not a test: CI does not run it.
+
+Usage: bench/bench.py [--rounds N] [--out DIR]   (build first with scripts/build)
+"""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+CONVERT_BIN = os.path.join(ROOT, "build", "bin", "folianto-convert")
+IM = "/usr/bin/convert"
+
+
+def run(cmd, shell=False):
+    """Runs one command; returns (seconds, peak RSS in MiB)."""
+    start = time.perf_counter()
+    proc = subprocess.Popen(cmd, shell=shell, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # wait4 gives this child's own resource use (with a shell, the largest process it waited for).
+    _pid, status, usage = os.wait4(proc.pid, 0)
+    elapsed = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode not in (0, 1):
+        raise subprocess.CalledProcessError(proc.returncode, cmd)
+    return elapsed, usage.ru_maxrss / 1024.0
+
+
+def make_corpus(d):
+    os.makedirs(d, exist_ok=True)
+    photos = []
+    for i in range(3):
+        p = os.path.join(d, f"photo{i}.jpg")
+        if not os.path.exists(p):
+            subprocess.run([IM, "-seed", str(10 + i), "-size", "4000x3000", "plasma:", "-blur", "0x1",
+                            "-quality", "92", p], check=True)
+        photos.append(p)
+    scans = []
+    for i in range(4):
+        p = os.path.join(d, f"scan{i}.tif")
+        if not os.path.exists(p):
+            args = [IM, "-size", "2480x3508", "xc:white", "-fill", "black", "-pointsize", "40"]
+            for line in range(60):
+                args += ["-annotate", f"+150+{200 + line * 52}",
+                         f"Page {i + 1} line {line + 1}: the quick brown fox jumps over the lazy dog"]
+            args += ["-monochrome", "-density", "300", "-units", "PixelsPerInch", "-compress", "Group4", p]
+            subprocess.run(args, check=True)
+        scans.append(p)
+    multi = os.path.join(d, "scans-multi.tif")
+    if not os.path.exists(multi):
+        subprocess.run(["tiffcp", "-c", "g4"] + scans + [multi], check=True)
+    gif = os.path.join(d, "anim.gif")
+    if not os.path.exists(gif):
+        frames = []
+        for k in range(10):
+            frames += ["(", "-size", "400x300", "xc:#203040", "-fill", "#f0c020",
+                       "-draw", f"circle {40 + k * 32},150 {40 + k * 32},110", ")"]
+        subprocess.run([IM, "-delay", "10"] + frames + ["-loop", "0", gif], check=True)
+    return photos, scans, multi, gif
+
+
+def pillow_pdf(out, inputs):
+    code = ("import sys\nfrom PIL import Image\nims=[Image.open(p).convert('RGB') for p in sys.argv[2:]]\n"
+            "ims[0].save(sys.argv[1], save_all=True, append_images=ims[1:], quality=80)\n")
+    return ["/usr/bin/python3", "-c", code, out] + inputs
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--rounds", type=int, default=3)
+    ap.add_argument("--out", default=os.path.join(ROOT, "bench", "out"))
+    a = ap.parse_args()
+    if not os.path.exists(CONVERT_BIN):
+        sys.exit("build first: scripts/build")
+    corpus = os.path.join(a.out, "corpus")
+    photos, scans, multi, gif = make_corpus(corpus)
+    work = os.path.join(a.out, "work")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
+
+    def o(name):
+        return os.path.join(work, name)
+
+    def floor_photos():
+        return " && ".join(f"djpeg {p} | cjpeg -quality 80 > {o('floor%d.jpg' % i)}" for i, p in enumerate(photos))
+
+    cases = {
+        "photos -> DCT": [
+            ("folianto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "dct", "-o", o("f-photos.pdf")] + photos, False, o("f-photos.pdf")),
+            ("djpeg+cjpeg floor", floor_photos, True, o("floor0.jpg")),
+            ("Pillow", lambda: pillow_pdf(o("p-photos.pdf"), photos), False, o("p-photos.pdf")),
+            ("ImageMagick", lambda: [IM] + photos + ["-compress", "jpeg", "-quality", "80", o("im-photos.pdf")], False, o("im-photos.pdf")),
+        ],
+        "scans -> G4": [
+            ("folianto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "g4", "-o", o("f-scans.pdf")] + scans + [multi], False, o("f-scans.pdf")),
+            ("tiffcp -c g4 floor", lambda: ["tiffcp", "-c", "g4"] + scans + [multi, o("floor.tif")], False, o("floor.tif")),
+            ("ImageMagick", lambda: [IM] + scans + [multi, "-compress", "Group4", o("im-scans.pdf")], False, o("im-scans.pdf")),
+        ],
+        "animated GIF": [
+            ("folianto", lambda: [CONVERT_BIN, "--quiet", "--force", "-o", o("f-gif.pdf"), gif], False, o("f-gif.pdf")),
+            ("ImageMagick", lambda: [IM, gif, "-coalesce", "-compress", "jpeg", o("im-gif.pdf")], False, o("im-gif.pdf")),
+        ],
+    }
+    for title, tools in cases.items():
+        times = {name: [] for name, *_ in tools}
+        peaks = {name: 0.0 for name, *_ in tools}
+        for _ in range(a.rounds):
+            for name, cmd, shell, _out in tools:  # interleaved, so machine noise hits every tool alike
+                if os.path.exists(_out):
+                    os.remove(_out)
+                t, rss = run(cmd(), shell=shell)
+                times[name].append(t)
+                peaks[name] = max(peaks[name], rss)
+        base = statistics.median(times[tools[0][0]])
+        print(f"\n== {title} (median of {a.rounds})")
+        print(f"{'tool':22} {'seconds':>8} {'vs folianto':>12} {'peak MiB':>9} {'output KiB':>11}")
+        for name, _cmd, _shell, out in tools:
+            med = statistics.median(times[name])
+            size = os.path.getsize(out) / 1024 if os.path.exists(out) else float("nan")
+            print(f"{name:22} {med:8.2f} {med / base:12.2f} {peaks[name]:9.0f} {size:11.0f}")
+
+
+if __name__ == "__main__":
+    main()

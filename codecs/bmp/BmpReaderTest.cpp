@@ -1,0 +1,562 @@
+#include "codecs/bmp/BmpReader.h"
+
+#include "codecs/bmp/DibTestSupport.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/params/IOParams.h"
+#include "imaging/params/ProgressRecord.h"
+#include "platform/Stream.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <filesystem>
+
+using dibtest::Bytes;
+using dibtest::Put16;
+using dibtest::Put32;
+
+namespace {
+
+constexpr std::uint32_t kWhite = 0xFFFFFF, kBlack = 0x000000, kRed = 0xFF0000, kGreen = 0x00FF00,
+                        kBlue = 0x0000FF;
+
+// A bitmap file put together field by field.
+struct TBmp {
+    std::uint32_t HeaderSize = 40;
+    std::int32_t Width = 1;
+    std::int32_t Height = 1;
+    std::uint16_t Bits = 8;
+    std::uint32_t Compression = 0;
+    std::vector<std::uint32_t> Table; // 0xRRGGBB
+    std::vector<std::uint32_t> Masks; // inside headers of 52 bytes and more, else after the header
+    std::int32_t PelsPerMetre = 0;
+    Bytes Pixels;
+
+    Bytes Build() const {
+        const bool core = HeaderSize == 12;
+        const bool masksInside = HeaderSize >= 52;
+        const std::uint32_t entry = core ? 3 : 4;
+        const std::uint32_t offset = 14 + HeaderSize + (masksInside ? 0 : 4 * std::uint32_t(Masks.size())) +
+                                     entry * std::uint32_t(Table.size());
+        Bytes b{'B', 'M'};
+        Put32(b, offset + std::uint32_t(Pixels.size()));
+        Put32(b, 0);
+        Put32(b, offset);
+        Put32(b, HeaderSize);
+        if (core) {
+            Put16(b, std::uint32_t(Width));
+            Put16(b, std::uint32_t(Height));
+            Put16(b, 1);
+            Put16(b, Bits);
+        } else {
+            Put32(b, std::uint32_t(Width));
+            Put32(b, std::uint32_t(Height));
+            Put16(b, 1);
+            Put16(b, Bits);
+            Put32(b, Compression);
+            Put32(b, std::uint32_t(Pixels.size()));
+            Put32(b, std::uint32_t(PelsPerMetre));
+            Put32(b, std::uint32_t(PelsPerMetre));
+            Put32(b, std::uint32_t(Table.size()));
+            Put32(b, 0);
+            if (masksInside)
+                for (std::uint32_t m : Masks) Put32(b, m);
+            b.resize(14 + HeaderSize, 0);
+            if (!masksInside)
+                for (std::uint32_t m : Masks) Put32(b, m);
+        }
+        for (std::uint32_t c : Table) {
+            b.push_back(std::uint8_t(c));
+            b.push_back(std::uint8_t(c >> 8));
+            b.push_back(std::uint8_t(c >> 16));
+            if (!core) b.push_back(0);
+        }
+        dibtest::Append(b, Pixels);
+        return b;
+    }
+};
+
+struct TLoad {
+    TIOParamsVals Params;
+    TIEBitmap Bitmap;
+    bool Aborting = false;
+    int LastPercent = -1;
+    int AbortAtPercentCalls = -1; // the handler sets the flag on this call
+    int Calls = 0;
+
+    void Read(const Bytes& file, bool headerOnly = false, std::int64_t dataSize = 0) {
+        TReadOnlyMemoryStream s(file.data(), std::int64_t(file.size()));
+        TIEProgressRecord progress(
+            [this](void*, int percent) {
+                LastPercent = percent;
+                if (Calls++ == AbortAtPercentCalls) Aborting = true;
+            },
+            nullptr, Aborting);
+        ReadBmpStream(s, Bitmap, dataSize, headerOnly, progress, Params);
+    }
+    TIERgbTriple Pixel(int x, int y) {
+        const auto img = dibtest::ToRgb(Bitmap);
+        const std::uint8_t* p = img.At(x, y);
+        return CreateRGB(p[0], p[1], p[2]);
+    }
+};
+
+TIERgbTriple Rgb(std::uint32_t c) {
+    return CreateRGB(std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c));
+}
+
+// ---- 1-bit images: a (white, black) table is turned around so that 1 stays white.
+
+struct TOneBitCase {
+    const char* Name;
+    std::vector<std::uint32_t> Table;
+    std::uint8_t Expected; // top three bits of the row, stored as 101
+};
+
+class BmpOneBit : public ::testing::TestWithParam<TOneBitCase> {};
+
+TEST_P(BmpOneBit, KeepsOrInvertsTheBits) {
+    TBmp bmp;
+    bmp.Width = 3;
+    bmp.Bits = 1;
+    bmp.Table = GetParam().Table;
+    bmp.Pixels = {0xA0, 0, 0, 0};
+    TLoad l;
+    l.Read(bmp.Build());
+    ASSERT_FALSE(l.Aborting);
+    ASSERT_EQ(l.Bitmap.PixelType(), ie1Bit);
+    EXPECT_EQ(l.Bitmap.RowPointer(0)[0] & 0xE0, GetParam().Expected);
+    EXPECT_EQ(l.Params.BitsPerSample, 1);
+    EXPECT_EQ(l.Params.SamplesPerPixel, 1);
+}
+
+const TOneBitCase kOneBitCases[] = {
+    {"WhiteBlackIsInverted", {kWhite, kBlack}, 0x40},
+    {"BlackWhiteIsKept", {kBlack, kWhite}, 0xA0},
+    {"ColouredPairIsKept", {kRed, kBlue}, 0xA0},
+    {"SingleWhiteEntryIsKept", {kWhite}, 0xA0},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpOneBit, ::testing::ValuesIn(kOneBitCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Row order and impossible dimensions.
+
+TEST(BmpReader, TopDownPutsTheFirstStoredRowAtTheTop) {
+    for (const std::int32_t height : {2, -2}) {
+        TBmp bmp;
+        bmp.Height = height;
+        bmp.Table = {kRed, kGreen};
+        bmp.Pixels = {0, 0, 0, 0, 1, 0, 0, 0};
+        TLoad l;
+        l.Read(bmp.Build());
+        EXPECT_EQ(l.Params.ImageHeight, 2);
+        EXPECT_EQ(l.Pixel(0, 0), Rgb(height < 0 ? kRed : kGreen)) << height;
+        EXPECT_EQ(l.Pixel(0, 1), Rgb(height < 0 ? kGreen : kRed)) << height;
+    }
+}
+
+TEST(BmpReader, ImpossibleDimensionsAbortWithoutAllocating) {
+    for (const auto& [w, h] : {std::pair{1, INT_MIN}, std::pair{-127, 64}}) {
+        TBmp bmp;
+        bmp.Width = w;
+        bmp.Height = h;
+        TLoad l;
+        l.Read(bmp.Build());
+        EXPECT_TRUE(l.Aborting) << w << "x" << h;
+        EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
+    }
+}
+
+TEST(BmpReader, HugeSizeTheStreamCannotBackAborts) {
+    for (const std::uint32_t compression : {0u, 1u}) {
+        TBmp bmp;
+        bmp.Width = 100000;
+        bmp.Height = 100000;
+        bmp.Bits = compression ? 8 : 24;
+        bmp.Compression = compression;
+        bmp.Pixels.assign(64, 0);
+        TLoad l;
+        l.Read(bmp.Build());
+        EXPECT_TRUE(l.Aborting) << compression;
+        EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
+        EXPECT_EQ(l.Params.ImageWidth, 100000); // the parameters still describe the file
+    }
+}
+
+TEST(BmpReader, ZeroWidthFillsTheParametersOnly) {
+    TBmp bmp;
+    bmp.Width = 0;
+    bmp.Height = 5;
+    TLoad l;
+    l.Bitmap.Reallocate(3, 3, ie24Rgb);
+    l.Read(bmp.Build());
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Bitmap.Width(), 3);
+    EXPECT_EQ(l.Params.ImageWidth, 0);
+    EXPECT_EQ(l.Params.ImageHeight, 5);
+}
+
+TEST(BmpReader, NotABitmapAbortsAndChangesNothing) {
+    Bytes file = TBmp{}.Build();
+    file[0] = 'X';
+    TLoad l;
+    l.Params.ImageWidth = 77;
+    l.Read(file);
+    EXPECT_TRUE(l.Aborting);
+    EXPECT_EQ(l.Params.ImageWidth, 77);
+}
+
+// ---- Colour tables: indexes beyond the table and truncated data give black (white at 1 bit).
+
+TEST(BmpReader, IndexBeyondTheTableIsBlack) {
+    TBmp bmp;
+    bmp.Width = 2;
+    bmp.Table = {kRed, kGreen};
+    bmp.Pixels = {1, 200, 0, 0};
+    TLoad l;
+    l.Read(bmp.Build());
+    EXPECT_EQ(l.Pixel(0, 0), Rgb(kGreen));
+    EXPECT_EQ(l.Pixel(1, 0), Rgb(kBlack));
+}
+
+TEST(BmpReader, PixelsTruncatedDataDoesNotReachAreBlank) {
+    TBmp bmp;
+    bmp.Width = 2;
+    bmp.Height = 2;
+    bmp.Table = {kRed, kGreen};
+    bmp.Pixels = {1, 1, 0, 0, 1}; // the top row holds one pixel
+    TLoad l;
+    l.Read(bmp.Build());
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Pixel(0, 1), Rgb(kGreen));
+    EXPECT_EQ(l.Pixel(0, 0), Rgb(kGreen));
+    EXPECT_EQ(l.Pixel(1, 0), Rgb(kBlack)); // index 0 would be red
+
+    TBmp mono;
+    mono.Bits = 1;
+    mono.Height = 2;
+    mono.Table = {kBlack, kWhite};
+    mono.Pixels = {0, 0, 0, 0};
+    TLoad m;
+    m.Read(mono.Build());
+    EXPECT_EQ(m.Pixel(0, 1), Rgb(kBlack));
+    EXPECT_EQ(m.Pixel(0, 0), Rgb(kWhite));
+}
+
+TEST(BmpReader, NativeEightBitKeepsIndexesWithA256EntryPalette) {
+    TBmp bmp;
+    bmp.Width = 2;
+    bmp.Table = {kRed, kGreen};
+    bmp.Pixels = {1, 9, 0, 0};
+    TLoad l;
+    l.Params.NativePixelFormat = true;
+    l.Read(bmp.Build());
+    ASSERT_EQ(l.Bitmap.PixelType(), ie8Palette);
+    EXPECT_EQ(l.Bitmap.PaletteLength(), 256);
+    EXPECT_EQ(l.Bitmap.RowPointer(0)[1], 9);
+    EXPECT_EQ(l.Bitmap.PaletteEntry(1), Rgb(kGreen));
+    EXPECT_EQ(l.Bitmap.PaletteEntry(9), Rgb(kBlack));
+}
+
+// ---- 16- and 32-bit pixels: default layouts and bit fields, wherever the masks are stored.
+
+struct TFieldsCase {
+    const char* Name;
+    std::uint32_t HeaderSize;
+    std::uint16_t Bits;
+    std::uint32_t Compression;
+    std::vector<std::uint32_t> Masks;
+    std::vector<std::uint32_t> Table;
+    std::uint32_t Pixel;
+    std::uint32_t Expected;
+};
+
+class BmpFields : public ::testing::TestWithParam<TFieldsCase> {};
+
+TEST_P(BmpFields, ExtractsChannels) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.HeaderSize = c.HeaderSize;
+    bmp.Bits = c.Bits;
+    bmp.Compression = c.Compression;
+    bmp.Masks = c.Masks;
+    bmp.Table = c.Table;
+    Put32(bmp.Pixels, c.Pixel);
+    TLoad l;
+    l.Read(bmp.Build());
+    ASSERT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Pixel(0, 0), Rgb(c.Expected));
+    EXPECT_EQ(l.Params.BitsPerSample, c.Bits == 16 ? 5 : 8);
+}
+
+const std::vector<std::uint32_t> k565 = {0xF800, 0x07E0, 0x001F};
+const TFieldsCase kFieldsCases[] = {
+    {"Default555White", 40, 16, 0, {}, {}, 0x7FFF, 0xF8F8F8},
+    {"Default555Red", 40, 16, 0, {}, {}, 0x7C00, 0xF80000},
+    {"Masks565Red", 40, 16, 3, k565, {}, 0xF800, 0xF80000},
+    {"Masks565Green", 40, 16, 3, k565, {}, 0x07E0, 0x00FC00},
+    {"Masks565Blue", 40, 16, 3, k565, {}, 0x001F, 0x0000F8},
+    {"MasksInsideV4Header", 108, 16, 3, k565, {}, 0x07E0, 0x00FC00},
+    {"MasksBeforeColourTable", 40, 16, 3, k565, {kRed, kBlue}, 0x07E0, 0x00FC00},
+    {"MasksOf4444", 56, 16, 3, {0x0F00, 0x00F0, 0x000F}, {}, 0x0F80, 0xF08000},
+    {"Default32", 40, 32, 0, {}, {}, 0x00112233, 0x112233},
+    {"Swapped32", 40, 32, 3, {0xFF, 0xFF00, 0xFF0000}, {}, 0x00112233, 0x332211},
+    {"HighBits32", 124, 32, 3, {0xFF000000, 0xFF0000, 0xFF00}, {}, 0x11223344, 0x112233},
+    {"ZeroMasksFallBackToDefault", 40, 32, 3, {0, 0, 0}, {}, 0x00112233, 0x112233},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpFields, ::testing::ValuesIn(kFieldsCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Run-length data: each case lists the expected palette index per pixel, top row first, -1 black.
+
+struct TRleCase {
+    const char* Name;
+    std::uint16_t Bits;
+    int Width, Height;
+    Bytes Data;
+    std::vector<int> Expected;
+};
+
+class BmpRunLength : public ::testing::TestWithParam<TRleCase> {};
+
+TEST_P(BmpRunLength, DecodesCodes) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.Bits = c.Bits;
+    bmp.Compression = c.Bits == 8 ? 1 : 2;
+    bmp.Width = c.Width;
+    bmp.Height = c.Height;
+    for (std::uint32_t i = 0; i < 16; ++i) bmp.Table.push_back((16 * i + 1) * 0x010101);
+    bmp.Pixels = c.Data;
+    TLoad l;
+    l.Read(bmp.Build());
+    ASSERT_FALSE(l.Aborting);
+    EXPECT_TRUE(l.Params.BmpRunLength);
+    const auto img = dibtest::ToRgb(l.Bitmap);
+    std::vector<int> got;
+    for (int y = 0; y < c.Height; ++y)
+        for (int x = 0; x < c.Width; ++x)
+            got.push_back(img.At(x, y)[0] == 0 ? -1 : (img.At(x, y)[0] - 1) / 16);
+    EXPECT_EQ(got, c.Expected);
+}
+
+const TRleCase kRleCases[] = {
+    // Rows are stored bottom-up: the first line of codes fills the bottom row.
+    {"Rle8EncodedRuns", 8, 4, 2, {3, 5, 1, 6, 0, 0, 4, 7, 0, 1}, {7, 7, 7, 7, 5, 5, 5, 6}},
+    {"Rle8AbsoluteRunOfThreeTakesSixBytes", 8, 4, 1, {0, 3, 1, 2, 3, 0, 1, 9, 0, 1}, {1, 2, 3, 9}},
+    {"Rle8AbsoluteRunOfFourTakesSixBytes", 8, 5, 1, {0, 4, 1, 2, 3, 4, 1, 9, 0, 1}, {1, 2, 3, 4, 9}},
+    {"Rle8DeltaSkipsPixels", 8, 4, 2, {0, 2, 2, 1, 1, 4, 0, 1}, {-1, -1, 4, -1, -1, -1, -1, -1}},
+    {"Rle8DeltaLeavingTheImageEnds", 8, 2, 1, {1, 3, 0, 2, 0, 5, 1, 4, 0, 1}, {3, -1}},
+    {"Rle8EndsWhenDataRunsOut", 8, 3, 2, {2, 3, 0, 0, 2, 4}, {4, 4, -1, 3, 3, -1}},
+    {"Rle8EndsAfterTheLastRow", 8, 1, 2, {1, 1, 0, 0, 1, 2, 0, 0, 1, 3}, {2, 1}},
+    {"Rle8TruncatedAbsoluteRun", 8, 4, 1, {0, 10, 1, 2}, {1, 2, -1, -1}},
+    {"Rle8RunPastTheEdgeOverwritesTheLastPixel", 8, 4, 1, {4, 1, 2, 2, 0, 1}, {1, 1, 1, 2}},
+    {"Rle4EncodedRunAlternatesNibbles", 4, 5, 1, {5, 0x12, 0, 1}, {1, 2, 1, 2, 1}},
+    {"Rle4AbsoluteRunOfThreeTakesFourBytes", 4, 5, 1, {0, 3, 0x12, 0x30, 1, 0x77, 0, 1}, {1, 2, 3, 7, -1}},
+    {"Rle4AbsoluteRunOfFiveTakesSixBytes",
+     4,
+     6,
+     1,
+     {0, 5, 0x12, 0x34, 0x50, 0, 1, 0x90, 0, 1},
+     {1, 2, 3, 4, 5, 9}},
+    {"Rle4AbsoluteRunOfEightTakesSixBytes",
+     4,
+     9,
+     1,
+     {0, 8, 0x12, 0x34, 0x56, 0x78, 1, 0x90, 0, 1},
+     {1, 2, 3, 4, 5, 6, 7, 8, 9}},
+    {"Rle4RunPastTheEdgeIsDropped", 4, 3, 2, {5, 0x12, 0, 0, 1, 0x30}, {3, -1, -1, 1, 2, 1}},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpRunLength, ::testing::ValuesIn(kRleCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Parameters.
+
+struct THeaderCase {
+    const char* Name;
+    std::uint32_t HeaderSize;
+    std::int32_t PelsPerMetre;
+    int Kind;
+    int Dpi;
+};
+
+class BmpHeader : public ::testing::TestWithParam<THeaderCase> {};
+
+TEST_P(BmpHeader, SetsKindAndResolution) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.HeaderSize = c.HeaderSize;
+    bmp.PelsPerMetre = c.PelsPerMetre;
+    bmp.Table = {kRed};
+    if (c.HeaderSize == 12) bmp.Table.resize(256);
+    bmp.Pixels = {0, 0, 0, 0};
+    TLoad l;
+    l.Read(bmp.Build(), true);
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Params.BmpHeaderKind, c.Kind);
+    EXPECT_EQ(l.Params.HorizontalDpi, c.Dpi);
+    EXPECT_EQ(l.Params.VerticalDpi, c.Dpi);
+    EXPECT_EQ(l.Params.Palette.at(0), Rgb(kRed));
+    EXPECT_EQ(l.Bitmap.PixelType(), ieNone); // header only
+}
+
+const THeaderCase kHeaderCases[] = {
+    {"CoreHeaderTakesTheDefaults", 12, 0, 2, 300},  {"InfoHeader72Dpi", 40, 2835, 1, 72},
+    {"InfoHeaderWithoutResolution", 40, 0, 1, 300}, {"Os2Header", 64, 11811, 3, 300},
+    {"V5HeaderIsOther", 124, 3937, 0, 100},         {"NegativeResolution", 40, -2835, 1, 300},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpHeader, ::testing::ValuesIn(kHeaderCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(BmpReader, ReportsProgressAndStopsWhenAborted) {
+    TBmp bmp;
+    bmp.Height = 4;
+    bmp.Table = {kRed};
+    bmp.Pixels.assign(16, 0);
+    TLoad l;
+    l.AbortAtPercentCalls = 1; // abort while reporting the second row
+    l.Read(bmp.Build());
+    EXPECT_TRUE(l.Aborting);
+    EXPECT_EQ(l.LastPercent, 25);
+    EXPECT_EQ(l.Pixel(0, 3), Rgb(kRed));   // the first stored row was decoded
+    EXPECT_EQ(l.Pixel(0, 2), Rgb(kBlack)); // the rest stays blank
+}
+
+// ---- Corpus: good files match the suite's reference PNG (or Pillow, or ImageMagick).
+
+constexpr int kNotCompared = -1;
+struct TCorpusExpectation {
+    const char* File;
+    int DropBits; // low bits of each channel not compared; kNotCompared: pixels not compared
+    int Tolerance;
+    const char* Reference; // another reference file, relative to the corpus
+    const char* Why;
+};
+
+const TCorpusExpectation kCorpusExpectations[] = {
+    {"rgb16.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"rgb16bfdef.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"rgb16-565.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"rgb16-565pal.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"rgb16faketrns.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"rgba16-5551.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"Info_X1_R5_G5_B5.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"Info_X1_R5_G5_B5_Top_Down.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"V3_R5_G6_B5.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"V3_R5_G6_B5_Top_Down.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"V4_R5_G6_B5.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"V5_A1_R5_G5_B5.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
+    {"V3_X4_R4_G4_B4.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
+    {"V3_X4_R4_G4_B4_Top_Down.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
+    {"rgba16-4444.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
+    {"rgb16-231.bmp", 7, 0, nullptr, "1- to 3-bit channels are widened by shifting alone"},
+    {"rgba16-1924.bmp", 7, 0, nullptr, "1- to 9-bit channels are widened by shifting alone"},
+    {"rgb16-3103.bmp", 5, 0, nullptr, "3-bit channels are widened by shifting alone"},
+    {"rgba32-61754.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
+    {"rgb32-7187.bmp", 1, 0, nullptr, "7-bit channels are widened by shifting alone"},
+    {"rgba32-1010102.bmp", 0, 1, nullptr, "10-bit channels are truncated, the reference rounds"},
+    {"pal8oversizepal.bmp", 0, 0, "bmp/bmpsuite/ref/pal8.png", "no decoder takes 300 colours; same picture"},
+    {"pal2.bmp", kNotCompared, 0, nullptr, "2-bit images are not decoded: the bitmap stays black"},
+    {"pal2color.bmp", kNotCompared, 0, nullptr, "2-bit images are not decoded: the bitmap stays black"},
+    {"rgba64.bmp", kNotCompared, 0, nullptr, "64-bit images are not decoded: the bitmap stays black"},
+    {"pal1huffmsb.bmp", kNotCompared, 0, nullptr, "Huffman data is not decoded: the bitmap stays white"},
+    {"rgb24jpeg.bmp", kNotCompared, 0, nullptr, "embedded JPEG is not decoded: the bitmap stays black"},
+    {"rgb24png.bmp", kNotCompared, 0, nullptr, "embedded PNG is not decoded: the bitmap stays black"},
+    {"rgb24rle24.bmp", kNotCompared, 0, nullptr, "24-bit rows are read as stored, whatever the compression"},
+    {"rle_overflow.bmp", kNotCompared, 0, nullptr, "no reference; a run past the edge is only not to crash"},
+    {"windows_dibv5_dump.dib", kNotCompared, 0, nullptr, "no file header: refused like every non-BM stream"},
+    {"clipboard.dib", kNotCompared, 0, nullptr, "no file header: refused like every non-BM stream"},
+};
+
+const TCorpusExpectation* ExpectationFor(const std::string& path) {
+    const std::string name = std::filesystem::path(path).filename().string();
+    for (const auto& e : kCorpusExpectations)
+        if (name == e.File) return &e;
+    return nullptr;
+}
+
+// A 1-bit result shows the file's colours: bit b is table entry b, unless the reader turned a
+// (white, black) table around.
+testsupport::RgbImage Colours(TLoad& l) {
+    testsupport::RgbImage img = dibtest::ToRgb(l.Bitmap);
+    if (l.Bitmap.PixelType() != ie1Bit || l.Params.PaletteCount < 1) return img;
+    const bool inverted = l.Params.PaletteCount == 2 && l.Params.Palette[0] == CreateRGB(255, 255, 255) &&
+                          l.Params.Palette[1] == CreateRGB(0, 0, 0);
+    if (inverted) return img;
+    for (std::size_t p = 0; p < img.Pixels.size(); p += 3) {
+        const unsigned bit = img.Pixels[p] ? 1 : 0;
+        const TIERgbTriple c = bit < unsigned(l.Params.PaletteCount) ? l.Params.Palette[bit] : TIERgbTriple{};
+        img.Pixels[p] = c.r;
+        img.Pixels[p + 1] = c.g;
+        img.Pixels[p + 2] = c.b;
+    }
+    return img;
+}
+
+std::string ReferenceFor(const testsupport::CorpusEntry& e, const TCorpusExpectation* x) {
+    const std::string dir = testsupport::CorpusDir() + "/";
+    if (x && x->Reference) return dir + x->Reference;
+    const std::filesystem::path p(e.Path);
+    // Identical files are stored once, so a suite's reference may belong to a file kept in another suite.
+    for (const std::string& ref : {dir + "bmp/bmpsuite/ref/" + p.stem().string() + ".png",
+                                   dir + p.parent_path().string() + "/ref/" + p.filename().string() + ".png",
+                                   dir + "bmp/image-rs/ref/" + p.filename().string() + ".png"})
+        if (e.Path.rfind("bmp/", 0) == 0 && std::filesystem::exists(ref)) return ref;
+    return dir + e.Path; // decoded by Pillow itself
+}
+
+class BmpCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
+
+TEST_P(BmpCorpus, MatchesReferenceOrFailsCleanly) {
+    const auto& e = GetParam();
+    const std::string path = testsupport::CorpusDir() + "/" + e.Path;
+    TLoad l;
+    {
+        TFileStream s(path, fmOpenRead);
+        TIEProgressRecord progress(l.Aborting);
+        ReadBmpStream(s, l.Bitmap, s.Size(), false, progress, l.Params);
+    }
+    if (e.IsBad()) {
+        // Refused, or decoded partially into a bitmap no larger than the allocation guard allows.
+        if (l.Bitmap.PixelType() != ieNone) {
+            EXPECT_LE(std::int64_t(l.Bitmap.RowStride()) * l.Bitmap.Height(), std::int64_t(64) << 20);
+        }
+        return;
+    }
+    const TCorpusExpectation* x = ExpectationFor(e.Path);
+    if (x && x->DropBits == kNotCompared) return;
+    ASSERT_FALSE(l.Aborting);
+    if (!testsupport::ToolAvailable("/usr/bin/python3")) GTEST_SKIP() << "Pillow missing";
+    testsupport::RgbImage ref;
+    Bytes alpha;
+    if (!dibtest::DecodeWithPillow(ReferenceFor(e, x), ref, alpha)) {
+        alpha.clear();
+        ASSERT_TRUE(testsupport::DecodeWithImageMagick(path, ref)) << "no reference decoder takes it";
+    }
+    testsupport::RgbImage got = Colours(l);
+    if (x && x->DropBits > 0) {
+        for (auto* img : {&got, &ref})
+            for (auto& v : img->Pixels) v = std::uint8_t(v & (0xFF << x->DropBits));
+    }
+    const int diff = dibtest::MaxVisibleDifference(got, ref, alpha);
+    EXPECT_GE(diff, 0) << "size differs";
+    EXPECT_LE(diff, x ? x->Tolerance : 0);
+}
+
+std::vector<testsupport::CorpusEntry> BmpAndDibFiles() {
+    auto files = testsupport::CorpusFiles("bmp");
+    const auto dib = testsupport::CorpusFiles("dib");
+    files.insert(files.end(), dib.begin(), dib.end());
+    return files;
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, BmpCorpus, ::testing::ValuesIn(BmpAndDibFiles()), [](const auto& info) {
+    std::string n = std::to_string(info.index) + "_" + std::filesystem::path(info.param.Path).stem().string();
+    for (char& c : n)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return n;
+});
+
+} // namespace

@@ -1,0 +1,58 @@
+#pragma once
+// Helpers shared by the bitmap, icon and cursor readers: little-endian fields, padded stream reads,
+// resolution conversion, the allocation guard and blank bitmaps.
+#include "imaging/bitmap/PixelTypes.h"
+
+#include <cstdint>
+
+class TStream;
+class TIEBitmap;
+
+namespace dib {
+
+inline std::uint16_t Le16(const std::uint8_t* p) {
+    return std::uint16_t(p[0] | (p[1] << 8));
+}
+inline std::uint32_t Le32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+           (std::uint32_t(p[3]) << 24);
+}
+inline std::int32_t Le32s(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(Le32(p));
+}
+
+// Reads up to count bytes; what the stream cannot deliver is zero-filled. Returns the bytes read.
+std::int64_t ReadPadded(TStream& Stream, void* Buffer, std::int64_t Count);
+
+// Pixels per metre to dots per inch (v / 100 * 2.54, nearest, halves to even).
+int PelsPerMetreToDpi(std::int32_t PelsPerMetre);
+
+// Images up to this many bytes may be allocated whatever the stream holds (a truncated file then decodes
+// partially); larger ones only when the stream holds the data their decoding needs at least.
+constexpr std::int64_t kUncheckedBitmapBytes = std::int64_t(64) << 20;
+bool AllocationPlausible(std::int64_t BitmapBytes, std::int64_t NeededBytes, std::int64_t AvailableBytes);
+
+// Products and sums of header sizes saturate instead of wrapping (widths and heights reach 2^31).
+inline std::int64_t MulSat(std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    return __builtin_mul_overflow(a, b, &r) ? INT64_MAX : r;
+}
+inline std::int64_t AddSat(std::int64_t a, std::int64_t b) {
+    std::int64_t r;
+    return __builtin_add_overflow(a, b, &r) ? INT64_MAX : r;
+}
+
+// Bytes of a width x height bitmap of the given type (saturated).
+inline std::int64_t BitmapBytes(std::int64_t Width, std::int64_t Height, TIEPixelFormat Type) {
+    return MulSat(RowStrideOf(Width, BitsPerPixelOf(Type)), Height);
+}
+
+// Allocates the bitmap and makes every pixel defined: white for ie1Bit, black (index 0) otherwise.
+void AllocateBlank(TIEBitmap& Bitmap, int Width, int Height, TIEPixelFormat Type);
+
+// Colour of a palette index; indexes beyond the table give black.
+inline TIERgbTriple PaletteColor(const TIERgbTriple* Table, int Count, unsigned Index) {
+    return Index < unsigned(Count) ? Table[Index] : TIERgbTriple{};
+}
+
+} // namespace dib

@@ -1,0 +1,330 @@
+#include "codecs/ico/IcoReader.h"
+
+#include "codecs/bmp/BmpReader.h"
+#include "codecs/bmp/DibCommon.h"
+#include "codecs/png/PngReader.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
+#include "imaging/params/IOParams.h"
+#include "imaging/params/ProgressRecord.h"
+#include "platform/Stream.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+using namespace dib;
+
+namespace {
+
+constexpr std::uint16_t kBmpType = 0x4D42;
+constexpr int kInfoHeaderSize = 40;
+// Info headers up to the largest bitmap header; a bigger size field is taken as damage.
+constexpr std::uint32_t kLargestInfoHeader = 124;
+
+enum class TDirKind { Icon = 1, Cursor = 2 };
+
+struct TDirEntry {
+    int Width = 0, Height = 0, ColorCount = 0, Reserved = 0;
+    int PlanesOrHotX = 0, BitsOrHotY = 0;
+    std::uint32_t Size = 0, Offset = 0;
+};
+
+TDirEntry ParseEntry(const std::uint8_t* e) {
+    return {e[0], e[1], e[2], e[3], Le16(e + 4), Le16(e + 6), Le32(e + 8), Le32(e + 12)};
+}
+
+// Index of the highest set bit (a colour count of 16 gives 4).
+int HighestBit(int v) {
+    return std::bit_width(unsigned(v)) - 1;
+}
+
+// Restores the stream position on every way out.
+class TPositionKeeper {
+public:
+    explicit TPositionKeeper(TStream& s) : Stream(s), Pos(s.Position()) {}
+    ~TPositionKeeper() { Stream.SetPosition(Pos); }
+    TPositionKeeper(const TPositionKeeper&) = delete;
+    TPositionKeeper& operator=(const TPositionKeeper&) = delete;
+
+private:
+    TStream& Stream;
+    std::int64_t Pos;
+};
+
+bool IsDirectory(TStream& Stream, TDirKind kind) {
+    try {
+        TPositionKeeper keep(Stream);
+        const std::int64_t start = Stream.Position();
+        if (Stream.Size() <= 22) return false;
+        std::uint8_t hdr[6]{};
+        if (Stream.Read(hdr, 6) != 6) return false;
+        const int count = Le16(hdr + 4);
+        if (Le16(hdr) != 0 || Le16(hdr + 2) != int(kind) || count == 0) return false;
+        for (int i = 0; i < count; ++i) {
+            std::uint8_t raw[16];
+            if (Stream.Read(raw, 16) != 16) return false;
+            const TDirEntry e = ParseEntry(raw);
+            if (e.Reserved != 0 || e.Size == 0 || start + std::int64_t(e.Offset) < Stream.Position())
+                return false;
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// The decoding state of one directory image stored as a device-independent bitmap.
+struct TIconImage {
+    int W = 0, H = 0, Bits = 0;
+    std::array<TIERgbTriple, 256> Lut{}; // colour table, black past its end
+    TIERgbTriple Background{};
+};
+
+// Fills bitmap and mask from the colour rows and the AND rows (both bottom-up). Pixels the data does
+// not reach stay blank and opaque.
+void DecodeIconPixels(const TIconImage& img, const std::vector<std::uint8_t>& colour, std::int64_t colourGot,
+                      const std::vector<std::uint8_t>& andBits, TIEBitmap& Bitmap, TIEMask& Mask) {
+    const std::int64_t stride = RowStrideOf(img.W, img.Bits);
+    const std::int64_t andStride = RowStrideOf(img.W, 1);
+    const bool whiteBackground = img.Background == CreateRGB(255, 255, 255);
+    for (int i = 0; i < img.H; ++i) {
+        const int y = img.H - 1 - i;
+        const std::uint8_t* in = colour.data() + std::size_t(i) * std::size_t(stride);
+        const std::int64_t rowGot = std::clamp<std::int64_t>(colourGot - i * stride, 0, stride);
+        const std::int64_t covered = std::min<std::int64_t>(img.W, rowGot * 8 / img.Bits);
+        // 32-bit images carry their own alpha and leave the AND bitmap unread.
+        const std::uint8_t* andRow =
+            img.Bits == 32 ? nullptr : andBits.data() + std::size_t(i) * std::size_t(andStride);
+        std::uint8_t* out = Bitmap.RowPointer(y);
+        std::uint8_t* alpha = Mask.RowPointer(y);
+        for (int x = 0; x < img.W; ++x) {
+            const bool transparent = andRow && (andRow[x >> 3] & (0x80 >> (x & 7)));
+            if (transparent) alpha[x] = 0;
+            if (img.Bits == 1) {
+                const auto bit = std::uint8_t(0x80 >> (x & 7));
+                const bool stored = x < covered ? (in[x >> 3] & bit) != 0 : !transparent;
+                // A transparent pixel shows the background: its stored bit is flipped for white.
+                const bool white = transparent ? stored != whiteBackground : stored;
+                out[x >> 3] = white ? std::uint8_t(out[x >> 3] | bit) : std::uint8_t(out[x >> 3] & ~bit);
+                continue;
+            }
+            std::uint8_t* px = out + 3 * std::size_t(x);
+            if (transparent) {
+                std::memcpy(px, &img.Background, 3);
+                continue;
+            }
+            if (x >= covered) continue;
+            switch (img.Bits) {
+            case 4:
+                std::memcpy(px, &img.Lut[(x & 1) ? in[x / 2] & 0x0F : in[x / 2] >> 4], 3);
+                break;
+            case 8:
+                std::memcpy(px, &img.Lut[in[x]], 3);
+                break;
+            case 24:
+                std::memcpy(px, in + 3 * std::size_t(x), 3);
+                break;
+            case 32:
+                std::memcpy(px, in + 4 * std::size_t(x), 3);
+                alpha[x] = in[4 * std::size_t(x) + 3];
+                break;
+            default:
+                break;
+            }
+        }
+    }
+}
+
+bool Decoded(int bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 24 || bits == 32;
+}
+
+void FillDirectoryTables(const std::vector<TDirEntry>& entries, int count, TIOParamsVals& Params) {
+    for (int i = 0; i < 16; ++i) {
+        if (i >= count) {
+            Params.IconSizes[std::size_t(i)] = {0, 0};
+            continue;
+        }
+        const TDirEntry& e = entries[std::size_t(i)];
+        Params.IconSizes[std::size_t(i)] = {e.Width, e.Height};
+        Params.IconBitDepths[std::size_t(i)] = e.BitsOrHotY != 0   ? e.BitsOrHotY
+                                               : e.ColorCount != 0 ? HighestBit(e.ColorCount)
+                                                                   : 24;
+    }
+}
+
+void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params,
+                        std::unique_ptr<TIEMask>& Mask, TIEProgressRecord& Progress, bool HeaderOnly,
+                        TDirKind kind) {
+    const bool cursor = kind == TDirKind::Cursor;
+    const std::int64_t start = Stream.Position();
+    std::uint8_t hdr[6]{};
+    ReadPadded(Stream, hdr, 6);
+    if (!cursor && Le16(hdr) == kBmpType) {
+        Stream.SetPosition(start);
+        ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params);
+        return;
+    }
+    const int count = Le16(hdr + 4);
+    const int index = cursor ? Params.CursorImageIndex : Params.IconImageIndex;
+    if (index < 0 || index >= count) return;
+
+    // Entries up to the chosen one, and the first 16 for the size and depth tables of icons.
+    const int toRead = cursor ? index + 1 : std::max(index + 1, std::min(count, 16));
+    std::vector<TDirEntry> entries(static_cast<std::size_t>(toRead));
+    bool chosenComplete = false;
+    for (int i = 0; i < toRead; ++i) {
+        std::uint8_t raw[16];
+        const std::int64_t got = ReadPadded(Stream, raw, 16);
+        entries[std::size_t(i)] = ParseEntry(raw);
+        if (i == index) chosenComplete = got == 16;
+    }
+    if (!cursor) FillDirectoryTables(entries, count, Params);
+    if (!chosenComplete) {
+        Progress.Abort();
+        return;
+    }
+    const TDirEntry& e = entries[std::size_t(index)];
+    if (cursor) {
+        Params.CursorHotSpotX = e.PlanesOrHotX;
+        Params.CursorHotSpotY = e.BitsOrHotY;
+    }
+
+    const std::int64_t imageStart = start + std::int64_t(e.Offset);
+    Stream.SetPosition(imageStart);
+    if (IsPngStream(Stream)) {
+        // The caller applies the background for header-only reads, as for PNG files.
+        ReadPngStream(Stream, Bitmap, Params, HeaderOnly, Mask, HeaderOnly, Progress);
+        return;
+    }
+
+    std::uint8_t info[kInfoHeaderSize]{};
+    ReadPadded(Stream, info, kInfoHeaderSize);
+    const std::uint32_t infoSize = Le32(info);
+    const std::int32_t infoWidth = Le32s(info + 4);
+    const std::int32_t infoHeight = Le32s(info + 8);
+    const int infoBits = Le16(info + 14);
+    const int dpiX = PelsPerMetreToDpi(Le32s(info + 24));
+    const int dpiY = PelsPerMetreToDpi(Le32s(info + 28));
+    Params.HorizontalDpi = dpiX > 0 ? dpiX : DefaultDpiX;
+    Params.VerticalDpi = dpiY > 0 ? dpiY : DefaultDpiY;
+    // Larger headers (V4, V5) are followed by the colour table only after their own length.
+    if (infoSize > std::uint32_t(kInfoHeaderSize) && infoSize <= kLargestInfoHeader)
+        Stream.SetPosition(imageStart + infoSize);
+
+    int bits = cursor ? 0 : e.BitsOrHotY;
+    if (infoBits != 0) bits = infoBits;
+    if (bits == 0) {
+        if (e.ColorCount == 0) {
+            Progress.Abort();
+            return;
+        }
+        bits = HighestBit(e.ColorCount);
+    }
+    if (bits <= 8) {
+        Params.BitsPerSample = bits;
+        Params.SamplesPerPixel = 1;
+    } else {
+        Params.BitsPerSample = 8;
+        Params.SamplesPerPixel = bits == 32 ? 4 : 3;
+    }
+
+    std::int64_t w = e.Width, h = e.Height;
+    if (w == 0) w = infoWidth;
+    if (h == 0) h = infoHeight / 2;
+    if (!cursor && e.Width != 0 && e.Width != infoWidth && infoWidth != 0 && infoWidth < 2048 &&
+        infoHeight < 2048) {
+        // The directory of some writers disagrees with the image; the image's own header wins.
+        w = infoWidth;
+        h = infoHeight / 2;
+    }
+
+    TIconImage img;
+    img.Bits = bits;
+    img.Background = cursor ? Params.CursorBackgroundColor : Params.IconBackgroundColor;
+    Params.FreePalette();
+    if (bits <= 8) {
+        int colours = 1 << bits;
+        if (cursor) colours = e.ColorCount == 0 ? 1 << bits : e.ColorCount == 255 ? 256 : e.ColorCount;
+        std::vector<std::uint8_t> raw(std::size_t(colours) * 4);
+        ReadPadded(Stream, raw.data(), std::int64_t(raw.size()));
+        std::vector<TIERgbTriple> table(static_cast<std::size_t>(colours));
+        for (std::size_t i = 0; i < table.size(); ++i) {
+            table[i] = {raw[4 * i], raw[4 * i + 1], raw[4 * i + 2]};
+            img.Lut[i] = table[i];
+        }
+        Params.SetPalette(table.data(), colours);
+    }
+    Params.ImageWidth = std::int32_t(w);
+    Params.ImageHeight = std::int32_t(h);
+    if (HeaderOnly) return;
+    if (w <= 0 || h <= 0) {
+        Progress.Abort();
+        return;
+    }
+
+    img.W = int(w);
+    img.H = int(h);
+    const TIEPixelFormat type = bits == 1 ? ie1Bit : ie24Rgb;
+    const std::int64_t stride = RowStrideOf(w, bits);
+    const std::int64_t andBytes = bits == 32 ? 0 : MulSat(RowStrideOf(w, 1), h);
+    const std::int64_t allocBytes = AddSat(BitmapBytes(w, h, type), BitmapBytes(w, h, ie8Gray));
+    const std::int64_t needed = Decoded(bits) ? AddSat(MulSat(stride, h), andBytes) : allocBytes;
+    if (!AllocationPlausible(allocBytes, needed, Stream.Remaining())) {
+        Progress.Abort();
+        return;
+    }
+
+    AllocateBlank(Bitmap, img.W, img.H, type);
+    if (!Mask) Mask = std::make_unique<TIEMask>();
+    Mask->Allocate(img.W, img.H, 8);
+    Mask->Fill(255);
+    Mask->FullyOpaque = false;
+    if (!Decoded(bits)) return;
+
+    std::vector<std::uint8_t> colour(static_cast<std::size_t>(stride * h));
+    const std::int64_t colourGot = ReadPadded(Stream, colour.data(), stride * h);
+    std::vector<std::uint8_t> andBits(static_cast<std::size_t>(andBytes));
+    ReadPadded(Stream, andBits.data(), andBytes);
+    DecodeIconPixels(img, colour, colourGot, andBits, Bitmap, *Mask);
+}
+
+void ReadDirectory(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask,
+                   TIEProgressRecord& Progress, bool HeaderOnly, TDirKind kind) {
+    try {
+        ReadDirectoryImage(Stream, Bitmap, Params, Mask, Progress, HeaderOnly, kind);
+    } catch (const std::exception&) {
+        // Allocation refusals and stream failures end the read; what was decoded stays.
+        Progress.Abort();
+    }
+}
+
+} // namespace
+
+void ReadIcoStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask,
+                   TIEProgressRecord& Progress, bool HeaderOnly) {
+    ReadDirectory(Stream, Bitmap, Params, Mask, Progress, HeaderOnly, TDirKind::Icon);
+}
+
+void ReadCurStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask,
+                   TIEProgressRecord& Progress, bool HeaderOnly) {
+    ReadDirectory(Stream, Bitmap, Params, Mask, Progress, HeaderOnly, TDirKind::Cursor);
+}
+
+bool IsIcoStream(TStream& Stream) {
+    return IsDirectory(Stream, TDirKind::Icon);
+}
+bool IsCurStream(TStream& Stream) {
+    return IsDirectory(Stream, TDirKind::Cursor);
+}
+
+int GetIcoImageCount(TStream& Stream) {
+    TPositionKeeper keep(Stream);
+    std::uint8_t hdr[6]{};
+    if (Stream.Read(hdr, 6) != 6) return 0;
+    return Le16(hdr + 4);
+}

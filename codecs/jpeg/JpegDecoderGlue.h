@@ -1,0 +1,48 @@
+#pragma once
+// Owner of one libjpeg decompression object with the shared error handler and a source that reads a
+// TStream through a 65,536-byte buffer. This and JpegErrorManager are the only places that deal with
+// how libjpeg reports failures; everything a call can raise is EIEJpegException or a stream exception.
+#include "codecs/jpeg/JpegErrorManager.h"
+#include "platform/Stream.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include <jpeglib.h>
+
+constexpr std::size_t JpegInputBufferSize = 65536;
+// Progressive data with more scans than any encoder writes is refused: each scan costs a pass over
+// the whole coefficient buffer, so a hostile file could otherwise stall the read.
+constexpr int JpegMaxScans = 500;
+
+struct TJpegStreamSource {
+    jpeg_source_mgr Pub{}; // first member: libjpeg's pointer is the record's address
+    TStream* Stream = nullptr;
+    std::vector<JOCTET> Buffer;
+    bool StartOfFile = true; // no buffer fill yet since the source was pointed at Stream
+    bool* Aborting = nullptr;
+};
+
+class TJpegDecompressor {
+public:
+    // Creates the decompression object; raises EIEJpegException when libjpeg cannot.
+    explicit TJpegDecompressor(bool* aborting);
+    ~TJpegDecompressor();
+    TJpegDecompressor(const TJpegDecompressor&) = delete;
+    TJpegDecompressor& operator=(const TJpegDecompressor&) = delete;
+
+    jpeg_decompress_struct& Info() { return FInfo; }
+    TIEJpegErrorManager& Errors() { return FErrors; }
+    // Reads from stream's current position from now on; whatever is buffered is dropped.
+    void PointAt(TStream& stream);
+    // After this a fatal error no longer marks the caller's read as aborted.
+    void DetachAbortFlag();
+
+private:
+    TIEJpegErrorManager FErrors;
+    TJpegStreamSource FSource;
+    jpeg_progress_mgr FProgress{};
+    jpeg_decompress_struct FInfo{};
+    bool FCreated = false;
+};

@@ -1,0 +1,239 @@
+#include "codecs/tiff/TiffConvert.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+
+namespace tiff {
+
+TConversion ClassifyConversion(int photometric, int spp, int bits, bool hasColorMap) {
+    const bool byteBits = bits >= 1 && bits <= 8;
+    switch (photometric) {
+    case phWhiteIsZero:
+    case phBlackIsZero:
+        if (spp == 1 && bits == 1) return TConversion::Bilevel;
+        if (spp == 1 && byteBits) return TConversion::Gray;
+        if (spp == 1 && bits == 16) return TConversion::Gray16;
+        if (spp == 2 && bits == 8) return TConversion::GrayAlpha;
+        break;
+    case phRgb:
+        if (spp >= 3 && byteBits) return TConversion::Rgb;
+        if (spp >= 3 && bits == 16) return TConversion::Rgb16;
+        if (spp == 1 && bits == 16) return TConversion::Rgb555;
+        break;
+    case phPalette:
+        if (!hasColorMap) break;
+        if (spp == 1 && byteBits) return TConversion::Palette;
+        if (spp == 2 && bits == 8) return TConversion::PaletteAlpha;
+        break;
+    case phSeparated:
+        if (spp >= 4 && bits == 8) return TConversion::Cmyk;
+        break;
+    case phCieLab:
+        if (spp >= 3 && bits == 8) return TConversion::Lab;
+        break;
+    default: break;
+    }
+    return TConversion::Unsupported;
+}
+
+bool NeedsUnpack(const TRowFormat& format) {
+    return format.BitsPerSample < 8 && format.Kind != TConversion::Bilevel;
+}
+
+void UnpackSamples(const std::uint8_t* packed, int bits, std::size_t count, std::uint8_t* out) {
+    const unsigned mask = (1u << bits) - 1;
+    std::size_t bit = 0;
+    for (std::size_t i = 0; i < count; ++i, bit += std::size_t(bits)) {
+        // A sample spans at most two bytes (bits <= 7).
+        const std::size_t byte = bit >> 3;
+        const unsigned shift = unsigned(bit & 7);
+        unsigned window = unsigned(packed[byte]) << 8;
+        if (shift + unsigned(bits) > 8) window |= packed[byte + 1];
+        out[i] = std::uint8_t((window >> (16 - shift - unsigned(bits))) & mask);
+    }
+}
+
+void UndoPredictor(std::uint8_t* s, std::size_t count, int stride, int bits, bool bigEndian) {
+    const std::size_t st = std::size_t(std::max(stride, 1));
+    if (bits == 8) {
+        for (std::size_t i = st; i < count; ++i) s[i] = std::uint8_t(s[i] + s[i - st]);
+    } else if (bits == 16) {
+        const auto get = [&](std::size_t i) {
+            const std::uint8_t* p = s + 2 * i;
+            return bigEndian ? unsigned((p[0] << 8) | p[1]) : unsigned(p[0] | (p[1] << 8));
+        };
+        for (std::size_t i = st; i < count; ++i) {
+            const unsigned v = (get(i) + get(i - st)) & 0xFFFF;
+            std::uint8_t* p = s + 2 * i;
+            p[bigEndian ? 0 : 1] = std::uint8_t(v >> 8);
+            p[bigEndian ? 1 : 0] = std::uint8_t(v);
+        }
+    }
+}
+
+namespace {
+
+// Samples of bits bits scaled to 0..255 (the full value becomes 255).
+std::array<std::uint8_t, 256> ScaleTable(int bits) {
+    std::array<std::uint8_t, 256> t{};
+    const unsigned max = bits >= 8 ? 255u : (1u << bits) - 1;
+    for (unsigned v = 0; v < 256; ++v) t[v] = std::uint8_t(std::min(v, max) * 255 / max);
+    return t;
+}
+
+void PutPixel(std::uint8_t* out, int x, TIEPixelFormat target, TIERgbTriple c) {
+    if (target == ie24Rgb) {
+        std::uint8_t* p = out + std::size_t(x) * 3;
+        p[0] = c.b;
+        p[1] = c.g;
+        p[2] = c.r;
+    } else {
+        out[x] = GrayOf(c.r, c.g, c.b);
+    }
+}
+
+void PutGrey(std::uint8_t* out, int x, TIEPixelFormat target, std::uint8_t g) {
+    if (target == ie24Rgb) std::memset(out + std::size_t(x) * 3, g, 3);
+    else out[x] = g;
+}
+
+std::uint8_t Channel(double v) {
+    if (v <= 0) return 0;
+    if (v >= 1) return 255;
+    return std::uint8_t(std::min(255.0, std::trunc(std::sqrt(v) * 256.0)));
+}
+
+} // namespace
+
+TIERgbTriple LabToRgb(std::uint8_t lByte, std::uint8_t aByte, std::uint8_t bByte) {
+    const auto signedValue = [](std::uint8_t v) {
+        const int s = std::int8_t(v);
+        return s == -128 ? 128 : s;
+    };
+    const double lv = lByte / 255.0 * 100.0;
+    const double a = (signedValue(aByte) + 127) / 255.0 * 200.0 - 100.0;
+    const double b = (signedValue(bByte) + 127) / 255.0 * 200.0 - 100.0;
+    const double fy = (lv + 16.0) / 116.0;
+    double x, y, z;
+    if (lv >= 7.9996) {
+        x = std::pow(fy + a / 500.0, 3);
+        y = fy * fy * fy;
+        z = std::pow(fy - b / 200.0, 3);
+    } else {
+        y = lv / 903.3;
+        x = y + a / 3893.5;
+        z = y - b / 1557.4;
+    }
+    const double r = 2.69 * x - 1.276 * y - 0.414 * z;
+    const double g = -1.022 * x + 1.978 * y + 0.044 * z;
+    const double bl = 0.061 * x - 0.224 * y + 1.163 * z;
+    return CreateRGB(Channel(r), Channel(g), Channel(bl));
+}
+
+bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint8_t* out, std::uint8_t* alpha) {
+    const std::size_t spp = std::size_t(f.SamplesPerPixel);
+    const bool white0 = f.Photometric == phWhiteIsZero;
+    const auto word = [&](std::size_t i) {
+        const std::uint8_t* p = s + 2 * i;
+        return f.BigEndian ? unsigned((p[0] << 8) | p[1]) : unsigned(p[0] | (p[1] << 8));
+    };
+    const auto colour = [&](unsigned index) {
+        return index < f.ColorMap.size() ? f.ColorMap[index] : TIERgbTriple{};
+    };
+    switch (f.Kind) {
+    case TConversion::Bilevel: {
+        const std::size_t bytes = (std::size_t(width) + 7) / 8;
+        if (f.InvertBilevel)
+            for (std::size_t i = 0; i < bytes; ++i) out[i] = std::uint8_t(~s[i]);
+        else std::memcpy(out, s, bytes);
+        return false;
+    }
+    case TConversion::Gray: {
+        const auto scale = ScaleTable(f.BitsPerSample);
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t v = scale[s[x]];
+            PutGrey(out, x, f.Target, white0 ? std::uint8_t(255 - v) : v);
+        }
+        return false;
+    }
+    case TConversion::Gray16:
+        for (int x = 0; x < width; ++x) {
+            const unsigned v = word(std::size_t(x));
+            if (f.Target == ie16Gray) {
+                out[2 * x] = std::uint8_t(v);
+                out[2 * x + 1] = std::uint8_t(v >> 8);
+            } else {
+                const unsigned g = (white0 ? 65535 - v : v) >> f.GreyShift;
+                PutGrey(out, x, f.Target, std::uint8_t(std::min(g, 255u)));
+            }
+        }
+        return false;
+    case TConversion::GrayAlpha:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t v = s[2 * x];
+            PutGrey(out, x, f.Target, white0 ? std::uint8_t(255 - v) : v);
+            if (alpha) alpha[x] = s[2 * x + 1];
+        }
+        return alpha != nullptr;
+    case TConversion::Rgb: {
+        const auto scale = ScaleTable(f.BitsPerSample);
+        const bool withAlpha = alpha && spp == 4 && f.BitsPerSample == 8;
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = s + std::size_t(x) * spp;
+            PutPixel(out, x, f.Target, CreateRGB(scale[p[0]], scale[p[1]], scale[p[2]]));
+            if (withAlpha) alpha[x] = p[3];
+        }
+        return withAlpha;
+    }
+    case TConversion::Rgb16:
+        for (int x = 0; x < width; ++x) {
+            const std::size_t i = std::size_t(x) * spp;
+            PutPixel(out, x, f.Target,
+                     CreateRGB(std::uint8_t(word(i) >> 8), std::uint8_t(word(i + 1) >> 8),
+                               std::uint8_t(word(i + 2) >> 8)));
+        }
+        return false;
+    case TConversion::Rgb555:
+        for (int x = 0; x < width; ++x) {
+            const unsigned p = word(std::size_t(x));
+            PutPixel(out, x, f.Target,
+                     CreateRGB(std::uint8_t(((p >> 10) & 31) * 8), std::uint8_t(((p >> 5) & 31) * 8),
+                               std::uint8_t((p & 31) * 8)));
+        }
+        return false;
+    case TConversion::Palette:
+        if (f.Target == ie8Palette) {
+            std::memcpy(out, s, std::size_t(width));
+            return false;
+        }
+        for (int x = 0; x < width; ++x) PutPixel(out, x, f.Target, colour(s[x]));
+        return false;
+    case TConversion::PaletteAlpha:
+        for (int x = 0; x < width; ++x) {
+            PutPixel(out, x, f.Target, colour(s[2 * x]));
+            if (alpha) alpha[x] = s[2 * x + 1];
+        }
+        return alpha != nullptr;
+    case TConversion::Cmyk:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = s + std::size_t(x) * spp;
+            const unsigned k = 255u - p[3];
+            PutPixel(out, x, f.Target,
+                     CreateRGB(std::uint8_t((255u - p[0]) * k / 255), std::uint8_t((255u - p[1]) * k / 255),
+                               std::uint8_t((255u - p[2]) * k / 255)));
+        }
+        return false;
+    case TConversion::Lab:
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = s + std::size_t(x) * spp;
+            PutPixel(out, x, f.Target, LabToRgb(p[0], p[1], p[2]));
+        }
+        return false;
+    case TConversion::Unsupported: break;
+    }
+    return false;
+}
+
+} // namespace tiff

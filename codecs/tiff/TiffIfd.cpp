@@ -1,0 +1,224 @@
+#include "codecs/tiff/TiffIfd.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_set>
+
+namespace tiff {
+
+int TypeSize(std::uint16_t type) {
+    switch (type) {
+    case 1: // BYTE
+    case 2: // ASCII
+    case 6: // SBYTE
+    case 7: // UNDEFINED
+        return 1;
+    case 3: // SHORT
+    case 8: // SSHORT
+        return 2;
+    case 4:  // LONG
+    case 9:  // SLONG
+    case 11: // FLOAT
+    case 13: // IFD
+        return 4;
+    case 5:  // RATIONAL
+    case 10: // SRATIONAL
+    case 12: // DOUBLE
+        return 8;
+    default: return 0;
+    }
+}
+
+TTiffSource::TTiffSource(TStream& stream, std::int64_t base) : Base(base), Stream(stream) {
+    Size = stream.Size();
+}
+
+std::int64_t TTiffSource::AvailableAt(std::int64_t offset) const {
+    if (offset < 0) return 0;
+    const std::int64_t pos = Base + offset; // offsets are below 2^32, Base below 2^62
+    return pos < Size ? Size - pos : 0;
+}
+
+bool TTiffSource::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) {
+    if (count < 0 || AvailableAt(offset) < count) return false;
+    if (count == 0) return true;
+    Stream.SetPosition(Base + offset);
+    return Stream.Read(buffer, count) == count;
+}
+
+std::uint16_t TTiffSource::U16(const std::uint8_t* p) const {
+    return BigEndian ? std::uint16_t((p[0] << 8) | p[1]) : std::uint16_t(p[0] | (p[1] << 8));
+}
+
+std::uint32_t TTiffSource::U32(const std::uint8_t* p) const {
+    return BigEndian ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3]
+                     : std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+                           (std::uint32_t(p[3]) << 24);
+}
+
+const TTiffEntry* TTiffDirectory::Find(std::uint16_t tag) const {
+    for (const TTiffEntry& e : Entries)
+        if (e.Tag == tag) return &e;
+    return nullptr;
+}
+
+bool TTiffDirectory::ValueBytes(const TTiffEntry& e, std::uint32_t count, std::vector<std::uint8_t>& out) const {
+    const int size = TypeSize(e.Type);
+    if (size == 0 || !Source || count > e.Count) return false;
+    const std::uint64_t bytes = std::uint64_t(count) * std::uint64_t(size);
+    // Where the values are depends on all of them, however many are asked for.
+    if (std::uint64_t(e.Count) * std::uint64_t(size) <= 4) {
+        out.assign(e.Field, e.Field + bytes);
+        return true;
+    }
+    const std::int64_t offset = Source->U32(e.Field);
+    if (std::uint64_t(Source->AvailableAt(offset)) < bytes) return false;
+    out.resize(static_cast<std::size_t>(bytes));
+    return Source->ReadAt(offset, out.data(), static_cast<std::int64_t>(bytes));
+}
+
+std::uint32_t TTiffDirectory::Single(std::uint16_t tag, std::uint32_t fallback) const {
+    const TTiffEntry* e = Find(tag);
+    if (!e) return fallback;
+    switch (TypeSize(e->Type)) {
+    case 1: return e->Field[0];
+    case 2: return Source->U16(e->Field);
+    default: return Source->U32(e->Field);
+    }
+}
+
+std::vector<std::uint32_t> TTiffDirectory::Values(std::uint16_t tag, std::uint32_t maxCount) const {
+    std::vector<std::uint32_t> result;
+    const TTiffEntry* e = Find(tag);
+    if (!e) return result;
+    const int size = TypeSize(e->Type);
+    if (size != 1 && size != 2 && (size != 4 || e->Type == 11)) return result;
+    std::uint32_t count = std::min(e->Count, maxCount);
+    if (std::uint64_t(e->Count) * size > 4) {
+        // Only as many values as the stream holds: a count cannot ask for more memory than the file has.
+        const std::int64_t available = Source->AvailableAt(Source->U32(e->Field)) / size;
+        count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, available));
+    }
+    std::vector<std::uint8_t> raw;
+    if (!ValueBytes(*e, count, raw)) return result;
+    result.resize(count);
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const std::uint8_t* p = raw.data() + std::size_t(i) * size;
+        result[i] = size == 1 ? *p : size == 2 ? Source->U16(p) : Source->U32(p);
+    }
+    return result;
+}
+
+double TTiffDirectory::Rational(std::uint16_t tag, std::uint32_t index, double fallback) const {
+    const TTiffEntry* e = Find(tag);
+    if (!e || index >= e->Count) return fallback;
+    std::vector<std::uint8_t> raw;
+    switch (e->Type) {
+    case 5:
+    case 10: {
+        if (!ValueBytes(*e, index + 1, raw)) return fallback;
+        const std::uint8_t* p = raw.data() + std::size_t(index) * 8;
+        const std::uint32_t n = Source->U32(p), d = Source->U32(p + 4);
+        if (e->Type == 10) {
+            const double sd = double(std::int32_t(d));
+            return double(std::int32_t(n)) / (sd == 0 ? 1.0 : sd);
+        }
+        return double(n) / (d == 0 ? 1.0 : double(d));
+    }
+    case 11: {
+        if (!ValueBytes(*e, index + 1, raw)) return fallback;
+        const std::uint32_t bits = Source->U32(raw.data() + std::size_t(index) * 4);
+        float f;
+        std::memcpy(&f, &bits, 4);
+        return std::isfinite(f) ? double(f) : fallback;
+    }
+    case 12: {
+        if (!ValueBytes(*e, index + 1, raw)) return fallback;
+        const std::uint8_t* p = raw.data() + std::size_t(index) * 8;
+        const std::uint64_t hi = Source->U32(Source->BigEndian ? p : p + 4);
+        const std::uint64_t lo = Source->U32(Source->BigEndian ? p + 4 : p);
+        const std::uint64_t bits = (hi << 32) | lo;
+        double d;
+        std::memcpy(&d, &bits, 8);
+        return std::isfinite(d) ? d : fallback;
+    }
+    default: {
+        const std::vector<std::uint32_t> v = Values(tag, index + 1);
+        return index < v.size() ? double(v[index]) : fallback;
+    }
+    }
+}
+
+std::string TTiffDirectory::Text(std::uint16_t tag) const {
+    const TTiffEntry* e = Find(tag);
+    if (!e || e->Count > 0xFFFFF || TypeSize(e->Type) != 1) return {};
+    std::vector<std::uint8_t> raw;
+    if (!ValueBytes(*e, e->Count, raw)) return {};
+    const auto end = std::find(raw.begin(), raw.end(), std::uint8_t(0));
+    return std::string(raw.begin(), end);
+}
+
+std::vector<std::uint8_t> TTiffDirectory::Bytes(std::uint16_t tag) const {
+    std::vector<std::uint8_t> raw;
+    const TTiffEntry* e = Find(tag);
+    if (!e || !ValueBytes(*e, e->Count, raw)) raw.clear();
+    return raw;
+}
+
+bool LoadDirectory(TTiffSource& source, std::int64_t offset, TTiffDirectory& directory) {
+    std::uint8_t countBytes[2];
+    if (!source.ReadAt(offset, countBytes, 2)) return false;
+    const std::int64_t n = source.U16(countBytes);
+    const std::int64_t fit = std::min<std::int64_t>(n, source.AvailableAt(offset + 2) / 12);
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(fit) * 12);
+    if (!source.ReadAt(offset + 2, raw.data(), fit * 12)) return false;
+    std::vector<TTiffEntry> entries(static_cast<std::size_t>(fit));
+    for (std::int64_t i = 0; i < fit; ++i) {
+        const std::uint8_t* p = raw.data() + i * 12;
+        TTiffEntry& e = entries[static_cast<std::size_t>(i)];
+        e.Tag = source.U16(p);
+        e.Type = source.U16(p + 2);
+        e.Count = source.U32(p + 4);
+        std::memcpy(e.Field, p + 8, 4);
+    }
+    directory = TTiffDirectory(source, std::move(entries));
+    return true;
+}
+
+TTiffChain WalkChain(TTiffSource& source, int wanted) {
+    TTiffChain chain;
+    std::uint8_t header[8];
+    if (!source.ReadAt(0, header, 8) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+        chain.BadHeader = true;
+        return chain;
+    }
+    source.BigEndian = header[0] == 'M';
+    // Version 43 marks the 64-bit directory format, whose offsets this reader cannot follow.
+    if (source.U16(header + 2) == 43) {
+        chain.BadHeader = true;
+        return chain;
+    }
+    std::int64_t offset = source.U32(header + 4);
+    std::unordered_set<std::int64_t> seen;
+    while (offset != 0) {
+        std::uint8_t countBytes[2];
+        if (!source.ReadAt(offset, countBytes, 2)) break;
+        const std::int64_t end = offset + 2 + std::int64_t(source.U16(countBytes)) * 12;
+        if (chain.Count == wanted && !LoadDirectory(source, offset, chain.Wanted)) break;
+        if (source.AvailableAt(end) <= 0) break; // entries reach the end: this directory is not counted
+        std::uint8_t nextBytes[4];
+        std::int64_t next = source.ReadAt(end, nextBytes, 4) ? source.U32(nextBytes) : 0;
+        seen.insert(offset);
+        if (next == offset || next > std::numeric_limits<std::int32_t>::max() || source.AvailableAt(next) <= 0 ||
+            seen.count(next) != 0)
+            next = 0;
+        if (chain.Count == wanted) chain.Found = true;
+        ++chain.Count;
+        offset = next;
+    }
+    return chain;
+}
+
+} // namespace tiff

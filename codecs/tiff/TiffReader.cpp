@@ -1,0 +1,628 @@
+// The TIFF reader: directory chain, tags into the parameter record, then strips or tiles row by row
+// through a row source (decompression), unpacking, differencing and conversion into the bitmap.
+#include "codecs/tiff/TiffReader.h"
+
+#include "codecs/tiff/TiffConvert.h"
+#include "codecs/tiff/TiffIfd.h"
+#include "codecs/tiff/TiffJpeg.h"
+#include "codecs/tiff/TiffOrientation.h"
+#include "codecs/tiff/TiffSources.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <exception>
+#include <limits>
+
+namespace {
+
+using namespace tiff;
+
+// Any file may ask for this much bitmap; beyond it the stored data must be able to fill what it asks for.
+constexpr std::int64_t kFreeAllowance = std::int64_t(64) << 20;
+// Widths and heights (also enlarged by a tile) stay within the bitmap's int32 geometry.
+constexpr std::int64_t kMaxDimension = (std::int64_t(1) << 30) - 1;
+
+struct TImageInfo {
+    std::int64_t Width = 0, Height = 0;
+    std::uint32_t Compression = cmpNone;
+    int Photometric = phRgb;
+    std::uint32_t FillOrder = 1;
+    int SamplesPerPixel = 1;
+    int BitsPerSample = 1;
+    std::int64_t RowsPerStrip = 0;
+    std::uint32_t Planar = 1;
+    std::uint32_t T4Options = 0;
+    std::uint32_t Predictor = 1;
+    std::uint32_t ExtraSamples = 0;
+    std::uint32_t SampleFormat = 1;
+    int Orientation = 1;
+    std::uint32_t JpegProc = 0;
+    std::uint32_t JpegOffset = 0, JpegLength = 0;
+    bool Tiled = false;
+    std::int64_t TileWidth = 0, TileLength = 0;
+    std::vector<std::uint32_t> Offsets, ByteCounts; // of the strips or tiles that will be decoded
+    std::vector<TIERgbTriple> ColorMap;
+    std::vector<std::uint8_t> JpegTables;
+    std::string Software;
+};
+
+std::int32_t ClampToInt32(double v) {
+    if (!(v == v)) return 0; // NaN
+    return std::int32_t(std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
+}
+
+std::uint8_t CompressionCode(std::uint32_t compression, std::uint32_t t4Options) {
+    switch (compression) {
+    case cmpNone: return 0;
+    case cmpHuffman: return 1;
+    case cmpFax3: return (t4Options & 1) ? 3 : 2;
+    case cmpFax4: return 4;
+    case cmpLzw: return 5;
+    case cmpOldJpeg: return 6;
+    case cmpJpeg: return 7;
+    case cmpPackBits: return 8;
+    default: return 9;
+    }
+}
+
+bool IsCcitt(std::uint32_t c) { return c == cmpHuffman || c == cmpFax3 || c == cmpFax4; }
+
+TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
+    TImageInfo info;
+    info.Width = dir.Single(tagImageWidth, 0);
+    info.Height = dir.Single(tagImageLength, 0);
+    info.BitsPerSample = bitsPerSample;
+    info.Compression = dir.Single(tagCompression, cmpNone);
+    info.Photometric = int(std::min<std::uint32_t>(dir.Single(tagPhotometric, phRgb), 0xFFFF));
+    info.FillOrder = dir.Single(tagFillOrder, 1);
+    info.SamplesPerPixel = int(std::min<std::uint32_t>(dir.Single(tagSamplesPerPixel, 1), 0xFFFF));
+    const std::uint32_t rows = dir.Single(tagRowsPerStrip, std::uint32_t(info.Height));
+    // 0xFFFFFFFF means one strip; 0 would mean no rows at all, read the same way.
+    info.RowsPerStrip = (rows == 0 || rows > info.Height) ? info.Height : rows;
+    info.Planar = dir.Single(tagPlanarConfig, 1);
+    info.T4Options = dir.Single(tagT4Options, 0);
+    info.Predictor = dir.Single(tagPredictor, 1);
+    info.ExtraSamples = dir.First(tagExtraSamples, 0);
+    info.SampleFormat = dir.First(tagSampleFormat, 1);
+    info.Orientation = int(std::min<std::uint32_t>(dir.Single(tagOrientation, 1), 0xFFFF));
+    info.JpegProc = dir.Single(tagJpegProc, 0);
+    info.JpegOffset = dir.Single(tagJpegInterchangeFormat, 0);
+    info.JpegLength = dir.Single(tagJpegInterchangeFormatLength, 0);
+    info.Software = dir.Text(tagSoftware);
+    info.JpegTables = dir.Bytes(tagJpegTables);
+    (void)dir.Values(tagTransferFunction, 3 * 65536); // read, not applied
+
+    info.Tiled = dir.Has(tagTileWidth) || dir.Has(tagTileLength);
+    if (info.Tiled) {
+        info.TileWidth = dir.Single(tagTileWidth, 0);
+        info.TileLength = dir.Single(tagTileLength, 0);
+    }
+    const bool tileArrays = info.Tiled && dir.Has(tagTileOffsets);
+    info.Offsets = dir.Values(tileArrays ? tagTileOffsets : tagStripOffsets);
+    info.ByteCounts = dir.Values(tileArrays ? tagTileByteCounts : tagStripByteCounts);
+
+    // A bilevel image that claims RGB (also the value when the tag is absent) is white-is-zero.
+    if (info.SamplesPerPixel == 1 && info.BitsPerSample == 1 && info.Photometric == phRgb &&
+        info.Compression != cmpOldJpeg && info.Compression != cmpJpeg)
+        info.Photometric = phWhiteIsZero;
+
+    const std::vector<std::uint32_t> map = dir.Values(tagColorMap, 3 * 65536);
+    std::size_t n = map.size() / 3;
+    if (info.BitsPerSample <= 16) n = std::min<std::size_t>(n, std::size_t(1) << info.BitsPerSample);
+    info.ColorMap.resize(n);
+    for (std::size_t i = 0; i < n; ++i)
+        info.ColorMap[i] = CreateRGB(std::uint8_t(map[i] >> 8), std::uint8_t(map[i + n] >> 8),
+                                     std::uint8_t(map[i + 2 * n] >> 8));
+    return info;
+}
+
+void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCount, TIOParamsVals& p) {
+    p.ImageWidth = ClampToInt32(double(info.Width));
+    p.ImageHeight = ClampToInt32(double(info.Height));
+    p.BitsPerSample = info.BitsPerSample;
+    p.SamplesPerPixel = info.SamplesPerPixel;
+    p.TiffCompression = CompressionCode(info.Compression, info.T4Options);
+    if (info.Photometric >= 0 && info.Photometric <= 6) p.TiffPhotometric = std::uint8_t(info.Photometric);
+    else if (info.Photometric == phCieLab) p.TiffPhotometric = 7;
+    p.TiffPlanarConfig = ClampToInt32(double(info.Planar));
+    p.SetTiffOrientation(info.Orientation);
+    p.TiffDocumentName = dir.Text(tagDocumentName);
+    p.TiffImageDescription = dir.Text(tagImageDescription);
+    p.TiffPageName = dir.Text(tagPageName);
+    const std::vector<std::uint32_t> page = dir.Values(tagPageNumber, 2);
+    p.TiffPageNumber = page.size() > 0 ? std::int32_t(page[0]) : 0;
+    p.TiffPageCount = page.size() > 1 ? std::int32_t(page[1]) : 0;
+
+    const double factor = dir.Single(tagResolutionUnit, 2) == 3 ? 2.54 : 1.0;
+    p.TiffXPosition = ClampToInt32(dir.Rational(tagXPosition) * factor);
+    p.TiffYPosition = ClampToInt32(dir.Rational(tagYPosition) * factor);
+    const std::int32_t dpiX = ClampToInt32(dir.Rational(tagXResolution) * factor);
+    const std::int32_t dpiY = ClampToInt32(dir.Rational(tagYResolution) * factor);
+    p.SetHorizontalDpi(dpiX <= 0 ? DefaultDpiX : dpiX);
+    p.SetVerticalDpi(dpiY <= 0 ? DefaultDpiY : dpiY);
+
+    p.FreePalette();
+    if (!info.ColorMap.empty()) p.SetPalette(info.ColorMap.data(), int(info.ColorMap.size()));
+    p.TiffFrameCount = frameCount;
+
+    // The descriptive fields that have a place in the record.
+    p.ExifImageDescription = p.TiffImageDescription;
+    p.ExifMake = dir.Text(tagMake);
+    p.ExifModel = dir.Text(tagModel);
+    p.ExifDateTime = dir.Text(tagDateTime);
+    p.ExifSoftware = info.Software;
+    p.ExifCopyright = dir.Text(tagCopyright);
+    if (dir.Has(tagXResolution)) p.ExifXResolution = dir.Rational(tagXResolution);
+    if (dir.Has(tagYResolution)) p.ExifYResolution = dir.Rational(tagYResolution);
+    if (dir.Has(tagResolutionUnit)) p.ExifResolutionUnit = ClampToInt32(double(dir.Single(tagResolutionUnit, 2)));
+
+    p.IPTCInfo.clear();
+    if (std::vector<std::uint8_t> iptc = dir.Bytes(tagIptc); !iptc.empty()) p.IPTCInfo.push_back(std::move(iptc));
+    if (std::vector<std::uint8_t> annot = dir.Bytes(tagAnnotation); !annot.empty()) {
+        p.ImagingAnnot.clear();
+        p.ImagingAnnot.push_back(std::move(annot));
+    }
+}
+
+// Upper bound of decompressed bytes per stored byte, by compression.
+std::int64_t MaxExpansion(std::uint32_t compression) {
+    switch (compression) {
+    case cmpPackBits: return 64;
+    case cmpAdobeDeflate:
+    case cmpDeflate: return 1032;
+    case cmpHuffman:
+    case cmpFax3:
+    case cmpFax4:
+    case cmpLzw:
+    case cmpJpeg:
+    case cmpOldJpeg: return 4096;
+    default: return 1;
+    }
+}
+
+// Restores the bitmap's access flags on every path.
+class TAccessGuard {
+public:
+    explicit TAccessGuard(TIEBitmap& b) : Bitmap(b), SavedAccess(b.Access) {}
+    ~TAccessGuard() { Bitmap.Access = SavedAccess; }
+    std::uint8_t Saved() const { return SavedAccess; }
+
+private:
+    TIEBitmap& Bitmap;
+    std::uint8_t SavedAccess;
+};
+
+class TTiffDecoder {
+public:
+    TTiffDecoder(TTiffSource& src, TImageInfo& info, TIEBitmap& bitmap, TIEProgressRecord& progress,
+                 TIOParamsVals& params, TTiffLzwDecoder lzw)
+        : Src(src), Info(info), Bitmap(bitmap), Progress(progress), Params(params), Lzw(lzw) {
+        // A legitimate file reads each byte once; overlapping blocks may not multiply the work without end.
+        ReadBudget = 4 * src.Size + (std::int64_t(16) << 20);
+    }
+
+    void Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask);
+
+private:
+    bool Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask);
+    bool ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out);
+    void DecodeStrips();
+    void DecodeTiles();
+    void DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows);
+    void DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int y, int width, int rows, int maxWidth,
+                    int maxHeight, bool single);
+    void PutRow(int row, int x, int width, const std::uint8_t* pixels);
+    void PutAlpha(int row, int x, int width, const std::uint8_t* alpha);
+
+    TTiffSource& Src;
+    TImageInfo& Info;
+    TIEBitmap& Bitmap;
+    TIEProgressRecord& Progress;
+    TIOParamsVals& Params;
+    TTiffLzwDecoder Lzw;
+    TIEMask* Mask = nullptr;
+    TRowFormat Format;
+    std::int64_t ReadBudget = 0;
+    int PlaneCount = 1;     // planes coded apart (planar configuration 2)
+    std::uint8_t Pad = 0;   // raw byte that stands for missing data
+};
+
+bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
+    out.clear();
+    if (index >= Info.Offsets.size()) return true;
+    const std::int64_t offset = Info.Offsets[index];
+    const std::int64_t available = Src.AvailableAt(offset);
+    if (offset == 0 || available <= 0) return true; // offset 0 is the header: a block that was never written
+    const std::int64_t stated = index < Info.ByteCounts.size() ? Info.ByteCounts[index] : 0;
+    std::int64_t n = stated > 0 ? std::min(stated, available) : available;
+    if (cap > 0) n = std::min(n, cap);
+    ReadBudget -= n;
+    if (ReadBudget < 0) {
+        Progress.Abort();
+        return false;
+    }
+    out.resize(std::size_t(n));
+    if (!Src.ReadAt(offset, out.data(), n)) out.clear();
+    if (Info.FillOrder == 2 && Info.Compression != cmpJpeg) {
+        static const auto reversed = [] {
+            std::array<std::uint8_t, 256> t{};
+            for (int v = 0; v < 256; ++v)
+                for (int bit = 0; bit < 8; ++bit)
+                    if (v & (1 << bit)) t[std::size_t(v)] |= std::uint8_t(0x80 >> bit);
+            return t;
+        }();
+        for (std::uint8_t& b : out) b = reversed[b];
+    }
+    return true;
+}
+
+void TTiffDecoder::PutRow(int row, int x, int width, const std::uint8_t* pixels) {
+    std::uint8_t* dst = Bitmap.RowPointer(row);
+    const int bpp = BitsPerPixelOf(Format.Target);
+    if (x == 0 && width == Bitmap.Width()) {
+        std::memcpy(dst, pixels, std::size_t(Bitmap.RowStride()));
+        return;
+    }
+    if (bpp == 1) {
+        const int end = std::min(x + width, Bitmap.Width());
+        for (int i = 0; x + i < end; ++i) {
+            const int bit = (pixels[i >> 3] >> (7 - (i & 7))) & 1;
+            const int dx = x + i;
+            const std::uint8_t m = std::uint8_t(0x80 >> (dx & 7));
+            dst[dx >> 3] = bit ? std::uint8_t(dst[dx >> 3] | m) : std::uint8_t(dst[dx >> 3] & ~m);
+        }
+        return;
+    }
+    const int bytes = bpp / 8;
+    const int n = std::min(width, Bitmap.Width() - x);
+    if (n > 0) std::memcpy(dst + std::size_t(x) * bytes, pixels, std::size_t(n) * bytes);
+}
+
+void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha) {
+    if (!Mask || row >= Mask->Height || x >= Mask->Width) return;
+    const int n = std::min(width, Mask->Width - x);
+    std::memcpy(Mask->RowPointer(row) + x, alpha, std::size_t(n));
+    Mask->FullyOpaque = false;
+}
+
+void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows) {
+    const std::int64_t bits = Info.BitsPerSample;
+    const std::int64_t spp = Info.SamplesPerPixel;
+    const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
+    const std::int64_t rowLength = (rowSamples * bits + 7) / 8;
+    const std::size_t sampleBytes = bits == 16 ? 2 : 1;
+    const bool predictor = Info.Predictor == 2 && (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate ||
+                                                   Info.Compression == cmpDeflate);
+    const bool unpack = NeedsUnpack(Format);
+
+    TSourceOptions options;
+    options.Compression = Info.Compression;
+    options.T4Options = Info.T4Options;
+    options.Width = width;
+    options.RowLength = int(rowLength);
+    options.Pad = Pad;
+    options.Lzw = Lzw;
+    std::vector<std::unique_ptr<TRowSource>> sources;
+    std::vector<std::vector<std::uint8_t>> raw(planes.size(), std::vector<std::uint8_t>(std::size_t(rowLength) + 1));
+    for (auto& plane : planes) sources.push_back(MakeRowSource(options, plane));
+
+    const std::size_t chunkySamples = std::size_t(spp * width);
+    std::vector<std::uint8_t> planeSamples(std::size_t(rowSamples) * sampleBytes + 1);
+    std::vector<std::uint8_t> samples(chunkySamples * sampleBytes + 1);
+    std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(width, BitsPerPixelOf(Format.Target))) + 4);
+    std::vector<std::uint8_t> alpha(Mask ? std::size_t(width) : 0);
+
+    for (int r = 0; r < rows; ++r) {
+        bool any = false;
+        for (std::size_t p = 0; p < planes.size(); ++p) {
+            const TRowStatus status = sources[p]->Next(raw[p].data());
+            if (status == TRowStatus::Failed) {
+                Progress.Abort();
+                return;
+            }
+            if (status == TRowStatus::Row) any = true;
+            else std::memset(raw[p].data(), Pad, std::size_t(rowLength));
+        }
+        if (any) {
+            std::uint8_t* rowSamplesPtr = raw[0].data();
+            if (PlaneCount == 1) {
+                if (unpack) {
+                    UnpackSamples(raw[0].data(), int(bits), chunkySamples, samples.data());
+                    rowSamplesPtr = samples.data();
+                }
+                if (predictor) UndoPredictor(rowSamplesPtr, chunkySamples, int(spp), int(bits), Src.BigEndian);
+            } else {
+                for (std::size_t p = 0; p < planes.size(); ++p) {
+                    std::uint8_t* ps = raw[p].data();
+                    if (unpack) {
+                        UnpackSamples(raw[p].data(), int(bits), std::size_t(width), planeSamples.data());
+                        ps = planeSamples.data();
+                    }
+                    if (predictor) UndoPredictor(ps, std::size_t(width), 1, int(bits), Src.BigEndian);
+                    for (int i = 0; i < width; ++i)
+                        std::memcpy(samples.data() + (std::size_t(i) * spp + p) * sampleBytes,
+                                    ps + std::size_t(i) * sampleBytes, sampleBytes);
+                }
+                rowSamplesPtr = samples.data();
+            }
+            const bool hasAlpha = ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
+            PutRow(y + r, x, width, pixels.data());
+            if (hasAlpha) PutAlpha(y + r, x, width, alpha.data());
+        }
+        ++Progress.ProgressCounter;
+        Progress.Report();
+        if (Progress.IsAborting()) return;
+    }
+}
+
+void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int y, int width, int rows,
+                              int maxWidth, int maxHeight, bool single) {
+    TIEBitmap block;
+    block.SetLocation(ieHeap);
+    bool ok;
+    if (single) {
+        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params, Progress,
+                             block);
+    } else {
+        TIEProgressRecord quiet(*Progress.Aborting);
+        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params, quiet,
+                             block);
+        ++Progress.ProgressCounter;
+        if (Progress.OnProgress)
+            Progress.ReportPercent(int(std::trunc(Progress.ProgressCounter * Progress.PercentPerStrip)));
+    }
+    if (ok && !Progress.IsAborting() && block.PixelType() == ie24Rgb)
+        block.CopyRectangle(Bitmap, 0, 0, std::min(block.Width(), width), std::min(block.Height(), rows), x, y);
+}
+
+void TTiffDecoder::DecodeStrips() {
+    const std::int64_t rowsPerStrip = std::max<std::int64_t>(Info.RowsPerStrip, 1);
+    const std::int64_t strips = (Info.Height + rowsPerStrip - 1) / rowsPerStrip;
+    const std::size_t offsets = Info.Offsets.size();
+    Progress.PercentPerUnit = 100.0 / double(Info.Height);
+    Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
+    Progress.ProgressCounter = 0;
+    const bool jpeg = Info.Compression == cmpJpeg;
+    // Planes of separated data follow each other in the strip list, each a third (or 1/n) of it.
+    const std::size_t perPlane = PlaneCount > 1 ? offsets / std::size_t(PlaneCount) : offsets;
+    const std::int64_t planeRow = PlaneCount > 1 ? (Info.Width * Info.BitsPerSample + 7) / 8
+                                                 : (Info.Width * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
+    for (std::int64_t i = 0; i < strips && std::size_t(i) < perPlane; ++i) {
+        const std::int64_t first = i * rowsPerStrip;
+        const int rows = int(std::min(rowsPerStrip, Info.Height - first));
+        auto planes = std::vector<std::vector<std::uint8_t>>(std::size_t(PlaneCount));
+        // Uncompressed strips never need more than their rows.
+        const std::int64_t cap = Info.Compression == cmpNone ? planeRow * rows : 0;
+        for (int p = 0; p < PlaneCount; ++p)
+            if (!ReadBlock(std::size_t(p) * perPlane + std::size_t(i), cap, planes[std::size_t(p)])) return;
+        if (jpeg) DecodeJpeg(planes[0], 0, int(first), int(Info.Width), rows, int(Info.Width), int(rowsPerStrip), offsets == 1);
+        else DecodeRows(planes, 0, int(first), int(Info.Width), rows);
+        if (Progress.IsAborting()) return;
+    }
+}
+
+void TTiffDecoder::DecodeTiles() {
+    const std::int64_t tw = Info.TileWidth, tl = Info.TileLength;
+    const std::int64_t across = (Info.Width + tw - 1) / tw, down = (Info.Height + tl - 1) / tl;
+    const std::size_t offsets = Info.Offsets.size();
+    const std::size_t perPlane = PlaneCount > 1 ? offsets / std::size_t(PlaneCount) : offsets;
+    Progress.PercentPerUnit = 100.0 / double(across * down * tl);
+    Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
+    Progress.ProgressCounter = 0;
+    const bool jpeg = Info.Compression == cmpJpeg;
+    const std::int64_t planeRow = PlaneCount > 1 ? (tw * Info.BitsPerSample + 7) / 8
+                                                 : (tw * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
+    std::size_t index = 0;
+    for (std::int64_t y = 0; y < Info.Height; y += tl) {
+        for (std::int64_t x = 0; x < Info.Width; x += tw, ++index) {
+            if (index >= perPlane) return;
+            auto planes = std::vector<std::vector<std::uint8_t>>(std::size_t(PlaneCount));
+            const std::int64_t cap = Info.Compression == cmpNone ? planeRow * tl : 0;
+            for (int p = 0; p < PlaneCount; ++p)
+                if (!ReadBlock(std::size_t(p) * perPlane + index, cap, planes[std::size_t(p)])) return;
+            if (jpeg) DecodeJpeg(planes[0], int(x), int(y), int(tw), int(tl), int(tw), int(tl), offsets == 1);
+            else DecodeRows(planes, int(x), int(y), int(tw), int(tl));
+            if (Progress.IsAborting()) return;
+        }
+    }
+}
+
+// Checks sizes, chooses the pixel format, creates the mask and allocates the bitmap. False: Aborting is set.
+bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
+    const std::int64_t w = Info.Width, h = Info.Height;
+    const std::int64_t spp = Info.SamplesPerPixel, bits = Info.BitsPerSample;
+    if (w <= 0 || h <= 0 || w > kMaxDimension || h > kMaxDimension || bits <= 0) return false;
+    if (Info.Tiled && (Info.TileWidth <= 0 || Info.TileLength <= 0 || Info.TileWidth > kMaxDimension ||
+                       Info.TileLength > kMaxDimension))
+        return false;
+
+    const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
+    // Floating-point samples would come out as noise read as integers.
+    Format.Kind = Info.SampleFormat == 3 ? TConversion::Unsupported
+                                         : ClassifyConversion(Info.Photometric, Info.SamplesPerPixel,
+                                                              Info.BitsPerSample, !Info.ColorMap.empty());
+    Format.Photometric = Info.Photometric;
+    Format.SamplesPerPixel = Info.SamplesPerPixel;
+    Format.BitsPerSample = Info.BitsPerSample;
+    Format.BigEndian = Src.BigEndian;
+    Format.InvertBilevel = Info.Photometric == phWhiteIsZero;
+    Format.GreyShift = Info.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
+    Format.ColorMap = Info.ColorMap;
+    const bool native = Params.NativePixelFormat;
+    if (jpeg) Format.Target = ie24Rgb;
+    else if (bits == 1 && spp == 1 && Info.Photometric != phPalette) Format.Target = ie1Bit;
+    else if (native && bits == 8 && spp == 1 && Info.Photometric == phPalette) Format.Target = ie8Palette;
+    else if (native && bits == 8 && spp == 1 && Info.Photometric == phBlackIsZero) Format.Target = ie8Gray;
+    else if (native && bits == 16 && spp == 1 && Info.Photometric == phBlackIsZero) Format.Target = ie16Gray;
+    else Format.Target = ie24Rgb;
+    Pad = Format.Kind == TConversion::Bilevel && !Format.InvertBilevel ? 0xFF : 0x00;
+    PlaneCount = Info.Planar == 2 && spp > 1 ? int(spp) : 1;
+
+    // What the stored data expands to, against what the file can hold.
+    const std::int64_t allocW = Info.Tiled ? w + Info.TileWidth : w;
+    const std::int64_t allocH = Info.Tiled ? h + Info.TileLength : h;
+    const std::int64_t blockW = Info.Tiled ? Info.TileWidth : w;
+    const std::int64_t rowBytes = PlaneCount > 1 ? spp * ((blockW * bits + 7) / 8) : (spp * blockW * bits + 7) / 8;
+    const std::int64_t storedRows = Info.Tiled ? ((h + Info.TileLength - 1) / Info.TileLength) * Info.TileLength : h;
+    const std::int64_t blocksAcross = Info.Tiled ? (w + Info.TileWidth - 1) / Info.TileWidth : 1;
+    if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return false;
+    const double stored = double(rowBytes) * double(storedRows) * double(blocksAcross);
+    const bool wantsMask = !ignoreAlpha && ((spp == 4 && Info.ExtraSamples == 2) || (spp == 2 && bits == 8) ||
+                                            (spp == 4 && Info.Photometric == phRgb));
+    const double bitmapBytes =
+        double(RowStrideOf(allocW, BitsPerPixelOf(Format.Target))) * double(allocH) + (wantsMask ? double(w * h) : 0);
+    if (bitmapBytes > double(kFreeAllowance) && stored > double(MaxExpansion(Info.Compression)) * double(Src.Size))
+        return false;
+
+    if (wantsMask) {
+        if (!mask) mask = std::make_unique<TIEMask>();
+        mask->Allocate(int(w), int(h), 8);
+        mask->Fill(255);
+        Mask = mask.get();
+    }
+    if (Info.Compression == cmpOldJpeg && Info.JpegProc < 2) return true; // the JPEG reader allocates
+    Bitmap.Reallocate(int(allocW), int(allocH), Format.Target);
+    Format.Target = Bitmap.PixelType(); // a platform bitmap keeps 16 bit grey as 8 bit
+    Bitmap.FillAll(Format.Target == ie1Bit ? 1.0 : 0.0);
+    return true;
+}
+
+void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
+    TAccessGuard access(Bitmap);
+    if (!Prepare(ignoreAlpha, mask)) {
+        Progress.Abort();
+        return;
+    }
+    const std::uint32_t c = Info.Compression;
+    if (c == cmpOldJpeg && Info.JpegProc < 2) {
+        const std::int64_t offset = Info.JpegOffset;
+        const std::int64_t available = Src.AvailableAt(offset);
+        std::vector<std::uint8_t> data(std::size_t(std::max<std::int64_t>(
+            0, Info.JpegLength > 0 ? std::min<std::int64_t>(Info.JpegLength, available) : available)));
+        if (data.empty() || !Src.ReadAt(offset, data.data(), std::int64_t(data.size()))) {
+            Progress.Abort();
+            return;
+        }
+        const double limit = std::max(double(kFreeAllowance), double(MaxExpansion(c)) * double(data.size()));
+        DecodeOldJpeg(data, Params, Progress, std::int64_t(std::min(limit, 9.0e18)), Bitmap);
+    } else {
+        // Anything this reader cannot turn into pixels leaves the bitmap in its fill colour, marked failed.
+        const bool rows = IsRowCompression(c) && Format.Kind != TConversion::Unsupported &&
+                          (!IsCcitt(c) || Format.Kind == TConversion::Bilevel) && (c != cmpLzw || Lzw);
+        if (!rows && c != cmpJpeg) {
+            Progress.Abort();
+            return;
+        }
+        if (c == cmpJpeg && PlaneCount > 1) {
+            Progress.Abort();
+            return;
+        }
+        // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
+        // JPEG blocks write parts of rows.
+        if (!Info.Tiled && c != cmpJpeg) Bitmap.Access = AccessWrite;
+        if (Info.Offsets.empty()) Progress.Abort(); // no image data at all
+        else if (Info.Tiled) DecodeTiles();
+        else DecodeStrips();
+        Bitmap.Access = access.Saved();
+        if (Info.Tiled) {
+            Bitmap.SetWidth(int(Info.Width));
+            Bitmap.SetHeight(int(Info.Height));
+        }
+        if (Format.Target == ie8Palette)
+            for (std::size_t i = 0; i < Info.ColorMap.size() && i < 256; ++i)
+                Bitmap.SetPaletteEntry(int(i), Info.ColorMap[i]);
+    }
+    Bitmap.Access = access.Saved();
+    if (Params.TiffApplyOrientation && Info.Orientation >= 2 && Info.Orientation <= 8 && Bitmap.Width() > 0 &&
+        Bitmap.Height() > 0) {
+        ApplyTiffOrientation(Bitmap, Mask, Info.Orientation);
+        if (Info.Orientation >= 5) {
+            std::swap(Params.ImageWidth, Params.ImageHeight);
+            const int dpiX = Params.HorizontalDpi;
+            Params.SetHorizontalDpi(Params.VerticalDpi);
+            Params.SetVerticalDpi(dpiX);
+        }
+    }
+}
+
+void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDecode, bool ignoreAlpha,
+              bool relativeOffsets, std::unique_ptr<TIEMask>* mask, bool headerOnly, TIEProgressRecord& progress,
+              TIOParamsVals* params) {
+    frameCount = 0;
+    TTiffSource src(stream, relativeOffsets ? stream.Position() : 0);
+    TTiffChain chain = WalkChain(src, params ? params->TiffFrameIndex : -1);
+    if (chain.BadHeader) {
+        progress.Abort();
+        return;
+    }
+    frameCount = chain.Count;
+    if (!params || !bitmap || !chain.Found) return;
+    const TTiffDirectory& dir = chain.Wanted;
+
+    const std::uint32_t exifOffset = dir.Single(tagExifIfd, 0);
+    if (exifOffset > 0) {
+        TTiffDirectory exif;
+        if (LoadDirectory(src, exifOffset, exif)) params->HasExifData = true;
+    }
+
+    const std::vector<std::uint32_t> bps = dir.Values(tagBitsPerSample, 65536);
+    if (std::adjacent_find(bps.begin(), bps.end(), std::not_equal_to<>()) != bps.end()) {
+        progress.Abort();
+        return;
+    }
+    TImageInfo info = ReadInfo(dir, int(std::min<std::uint32_t>(bps.empty() ? dir.Single(tagBitsPerSample, 1) : bps[0], 0xFFFF)));
+    FillParams(dir, info, chain.Count, *params);
+    if ((info.Width == 0 || info.Height == 0) && !forceDecode) {
+        progress.Abort();
+        return;
+    }
+    const TTiffLzwDecoder lzw = params->TiffLzwDecoder ? params->TiffLzwDecoder : DefaultTiffLzwDecoder;
+    if (info.Compression == cmpLzw && !lzw) {
+        progress.Abort();
+        return;
+    }
+    if (headerOnly) return;
+    TTiffDecoder decoder(src, info, *bitmap, progress, *params, lzw);
+    decoder.Run(ignoreAlpha, *mask);
+}
+
+} // namespace
+
+void ReadTiffStream(TIEBitmap& Bitmap, TStream& Stream, int& FrameCount, bool ForceDecode, bool IgnoreAlpha,
+                    bool RelativeOffsets, std::unique_ptr<TIEMask>& Mask, bool HeaderOnly,
+                    TIEProgressRecord& Progress, TIOParamsVals& Params) {
+    try {
+        ReadCore(&Bitmap, Stream, FrameCount, ForceDecode, IgnoreAlpha, RelativeOffsets, &Mask, HeaderOnly, Progress,
+                 &Params);
+    } catch (const std::exception&) {
+        // Allocation refusals, stream failures and JPEG table errors: the read ends as failed.
+        Progress.Abort();
+    }
+}
+
+int GetTiffFrameCount(TStream& Stream) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    int count = 0;
+    const std::int64_t position = Stream.Position();
+    try {
+        ReadCore(nullptr, Stream, count, false, true, true, nullptr, false, progress, nullptr);
+    } catch (const std::exception&) {
+        // count keeps what the walk found before the failure
+    }
+    Stream.SetPosition(position);
+    return count;
+}
+
+bool IsTiffStream(TStream& Stream) {
+    const std::int64_t position = Stream.Position();
+    bool result = false;
+    if (Stream.Size() > 8) {
+        std::uint8_t b[2] = {0, 0};
+        if (Stream.Read(b, 2) == 2) result = (b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M');
+    }
+    Stream.SetPosition(position);
+    return result;
+}

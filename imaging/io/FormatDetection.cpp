@@ -1,0 +1,212 @@
+#include "imaging/io/FormatDetection.h"
+
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
+#include "imaging/io/IEView.h"
+#include "imaging/io/PictoraIO.h"
+#include "imaging/io/Readers.h"
+#include "imaging/params/FormatTable.h"
+#include "platform/FileSystem.h"
+#include "platform/Stream.h"
+
+#include <array>
+#include <cctype>
+#include <cstring>
+
+namespace {
+// Reads n bytes from start, then seeks back; false when fewer are there.
+bool Peek(TStream& s, std::int64_t start, void* out, std::int64_t n) {
+    s.SetPosition(start);
+    const bool ok = s.Read(out, n) == n;
+    s.SetPosition(start);
+    return ok;
+}
+
+// The first bytes as text up to the first zero byte.
+std::string TextUpToZero(const std::uint8_t* bytes, std::size_t n) {
+    std::size_t len = 0;
+    while (len < n && bytes[len] != 0) ++len;
+    return std::string(reinterpret_cast<const char*>(bytes), len);
+}
+
+int RunTests(TStream& s, std::int64_t start, std::int64_t size) {
+    std::array<std::uint8_t, 128> b{};
+    if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "JFIF") return ioJPEG;
+    if (size > 13 && Peek(s, start, b.data(), 13) && std::memcmp(b.data(), "GIF", 3) == 0) return ioGIF;
+    if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "PCX2") return ioPCX;
+    if (size > 4 && Peek(s, start, b.data(), 4) && TextUpToZero(b.data(), 4) == "PCX") return ioPCX;
+    if (size > 14 && Peek(s, start, b.data(), 14) && (b[0] | (b[1] << 8)) == 19778) return ioBMP;
+    if (size > 128 && Peek(s, start, b.data(), 128) && b[0] == 10 && b[1] <= 5) return ioPCX;
+    if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "TIFF") return ioTIFF;
+    if (size > 8 && Peek(s, start, b.data(), 8) &&
+        ((b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M')))
+        return ioTIFF;
+    if (size > 8 && readers::IsPng(s)) return ioPNG;
+    s.SetPosition(start);
+    if (readers::IsIco(s)) return ioICO;
+    s.SetPosition(start);
+    if (readers::IsCur(s)) return ioCUR;
+    s.SetPosition(start);
+    if (readers::IsTga(s)) return ioTGA;
+    s.SetPosition(start);
+    if (readers::IsPxm(s)) return ioPXM;
+    s.SetPosition(start);
+    if (readers::FindJpegStart(s) >= 0) return ioJPEG;
+    static const std::uint8_t jp2[12] = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+    if (Peek(s, start, b.data(), 12) && std::memcmp(b.data(), jp2, 12) == 0) return ioJP2;
+    static const std::uint8_t j2k[4] = {0xFF, 0x4F, 0xFF, 0x51};
+    if (Peek(s, start, b.data(), 4) && std::memcmp(b.data(), j2k, 4) == 0) return ioJ2K;
+    s.SetPosition(start);
+    if (IsAviStream(s)) return ioAVI;
+    return 0;
+}
+} // namespace
+
+bool IsAviStream(TStream& stream) {
+    const std::int64_t start = stream.Position();
+    std::uint8_t b[12] = {};
+    const bool ok = stream.Read(b, 12) == 12;
+    stream.SetPosition(start);
+    return ok && std::memcmp(b, "RIFF", 4) == 0 && std::memcmp(b + 8, "AVI ", 4) == 0;
+}
+
+int DetectStreamFormat(TStream& stream) {
+    std::int64_t start = 0;
+    int result = 0;
+    try {
+        start = stream.Position();
+        const std::int64_t size = stream.Size();
+        for (const TIEFileFormatInfo& f : FileFormatTable()) {
+            if (!f.DetectFunction) continue;
+            stream.SetPosition(start);
+            if (f.DetectFunction(stream)) {
+                result = f.FileType;
+                break;
+            }
+        }
+        stream.SetPosition(start);
+        if (result == 0) result = RunTests(stream, start, size);
+    } catch (...) {
+        // A failing test ends detection with what was found so far.
+    }
+    try {
+        stream.SetPosition(start);
+    } catch (...) {
+    }
+    return result;
+}
+
+int DetectFileFormat(const std::string& path, bool checkExtension) {
+    int r = 0;
+    try {
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        r = DetectStreamFormat(file);
+    } catch (...) {
+        return 0;
+    }
+    if (r == 0 || !checkExtension) return r;
+    std::string ext = ExtractFileExt(path);
+    if (!ext.empty()) ext = ext.substr(1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const TIEFileFormatInfo* entry = FindFormatByExtension(ext);
+    if (!entry) return 0;
+    if (r == ioICO || r == ioCUR) return entry->FileType;
+    return entry->FileType == r ? r : 0;
+}
+
+// ---- loading and header reads by content
+
+void TPictoraIO::LoadFromStream(TStream& stream) {
+    const std::int64_t pos = stream.Position();
+    const int id = DetectStreamFormat(stream);
+    stream.SetPosition(pos);
+    switch (id) {
+    case ioTIFF: LoadTiffStream(stream); return;
+    case ioGIF: LoadGifStream(stream); return;
+    case ioJPEG: LoadJpegStream(stream); return;
+    case ioPCX: LoadPcxStream(stream); return;
+    case ioBMP: LoadBmpStream(stream); return;
+    case ioICO: LoadIcoStream(stream); return;
+    case ioCUR: LoadCurStream(stream); return;
+    case ioPNG: LoadPngStream(stream); return;
+    case ioTGA: LoadTgaStream(stream); return;
+    case ioPXM: LoadPxmStream(stream); return;
+    case ioJP2: LoadJp2Stream(stream); return;
+    case ioJ2K: LoadJ2kStream(stream); return;
+    default: break;
+    }
+    FParams.ResetImageInfo();
+    FParams.LoadedFileName.clear();
+    FParams.FileFormat = 0;
+    const TIEFileFormatInfo* info = FindFormatById(id);
+    // Built-in read functions are markers; only a registered format reads through its function.
+    if (!info || !info->ReadFunction || info->FileType <= 18) {
+        Aborting = true;
+        FinishWork();
+        return;
+    }
+    Aborting = false;
+    if (!PrepareBitmap()) {
+        FinishWork();
+        return;
+    }
+    TIEProgressRecord progress = MakeProgress();
+    FParams.FileFormat = id;
+    try {
+        info->ReadFunction(stream, *FBitmap, FParams, false, progress);
+    } catch (...) {
+        Aborting = true;
+    }
+    AdjustDpi();
+    if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);
+    NotifyBitmapChanged();
+    FinishWork();
+}
+
+namespace {
+// The header-only read of one format id into the parameters; the bitmap is not touched.
+void ReadHeader(TStream& stream, int id, TIOParamsVals& params, TColor background, bool& aborting) {
+    TIERgbTriple fileBackground{};
+    int frames = 0;
+    const TPictoraIO::TReader reader = readers::ForFormat(id, background, fileBackground, frames);
+    params.ResetImageInfo();
+    if (!reader) {
+        params.FileFormat = 0;
+        return;
+    }
+    TIEBitmap scratch; // header-only reads leave it alone; it only satisfies the calling form
+    std::unique_ptr<TIEMask> mask;
+    aborting = false;
+    TIEProgressRecord progress(aborting);
+    reader(stream, scratch, params, progress, mask, true);
+    params.FileFormat = id;
+    if (id == ioTIFF) params.TiffFrameCount = frames > 0 ? frames : params.TiffFrameCount;
+    if (id == ioGIF) params.GifFrameCount = frames > 0 ? frames : params.GifFrameCount;
+}
+} // namespace
+
+void TPictoraIO::ReadParamsFromStream(TStream& stream) {
+    try {
+        const int id = DetectStreamFormat(stream);
+        ReadHeader(stream, id, FParams, Background(), Aborting);
+        FParams.LoadedFileName.clear();
+    } catch (...) {
+        FParams.FileFormat = 0;
+    }
+}
+
+void TPictoraIO::ReadParamsFromFile(const std::string& path) {
+    try {
+        const int id = DetectFileFormat(path, true);
+        if (id == 0) {
+            FParams.ResetImageInfo();
+            FParams.FileFormat = 0;
+            return;
+        }
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        ReadHeader(file, id, FParams, Background(), Aborting);
+        FParams.LoadedFileName = path;
+    } catch (...) {
+        FParams.FileFormat = 0;
+    }
+}

@@ -1,0 +1,129 @@
+#pragma once
+// TPictoraIO: reads image files into one current bitmap and writes PDF documents from it.
+#include "imaging/params/IOParams.h"
+#include "imaging/params/ProgressRecord.h"
+#include "platform/Colors.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class TIEBitmap;
+class TIEMask;
+class TIEView;
+class TStream;
+class TFileStream;
+struct TIEPDFBuilder;
+
+class TPictoraIO : public TIOParamsOwner {
+public:
+    TPictoraIO();
+    ~TPictoraIO() override;
+    TPictoraIO(const TPictoraIO&) = delete;
+    TPictoraIO& operator=(const TPictoraIO&) = delete;
+
+    // The current bitmap: the own one, or the attached view's.
+    TIEBitmap* IEBitmap() { return FBitmap; }
+    TIOParamsVals& Params() { return FParams; }
+    bool OwnsBitmap() const { return FOwnedBitmap != nullptr; }
+
+    TIEView* AttachedPictora() const { return FView; }
+    void SetAttachedPictora(TIEView* view);
+    TColor Background() const;
+    void SetBackground(TColor color);
+    bool NativePixelFormat() const { return FParams.NativePixelFormat; }
+    void SetNativePixelFormat(bool value) { FParams.NativePixelFormat = value; }
+
+    bool Aborting = false;
+    TIEProgressEvent OnProgress;
+    std::function<void(TPictoraIO*)> OnFinishWork;
+    bool StreamHeaders = false;
+    bool AutoAdjustDPI = false;
+    bool FilteredAdjustDPI = false;
+
+    // Loading by extension; the outcome is in Aborting and the parameters.
+    void LoadFromFile(const std::string& path);
+    // Loading by content.
+    void LoadFromStream(TStream& stream);
+
+    // Frame loads: the number of frames in the file (0 when it is not of that format).
+    int LoadTiffFile(const std::string& path);
+    int LoadTiffStream(TStream& stream);
+    int LoadGifFile(const std::string& path);
+    int LoadGifStream(TStream& stream);
+
+    void LoadJpegFile(const std::string& path);
+    void LoadJpegStream(TStream& stream);
+    void LoadPcxFile(const std::string& path);
+    void LoadPcxStream(TStream& stream);
+    void LoadBmpFile(const std::string& path);
+    void LoadBmpStream(TStream& stream);
+    void LoadIcoFile(const std::string& path);
+    void LoadIcoStream(TStream& stream);
+    void LoadCurFile(const std::string& path);
+    void LoadCurStream(TStream& stream);
+    void LoadPngFile(const std::string& path);
+    void LoadPngStream(TStream& stream);
+    void LoadTgaFile(const std::string& path);
+    void LoadTgaStream(TStream& stream);
+    void LoadPxmFile(const std::string& path);
+    void LoadPxmStream(TStream& stream);
+    void LoadWbmpFile(const std::string& path);
+    void LoadWbmpStream(TStream& stream);
+    void LoadJp2File(const std::string& path);
+    void LoadJp2Stream(TStream& stream);
+    void LoadJ2kFile(const std::string& path);
+    void LoadJ2kStream(TStream& stream);
+    // Renders a WMF or EMF file; negative sizes follow the picture's own proportions.
+    void LoadMetafile(const std::string& path, int width, bool alpha, int height);
+
+    // Header-only reads and detection by content.
+    void ReadParamsFromStream(TStream& stream);
+    void ReadParamsFromFile(const std::string& path);
+
+    // PDF document, one at a time.
+    void OpenPdfFile(const std::string& path);
+    void AddPdfPage();
+    void ClosePdfFile();
+    bool PdfDocumentOpen() const { return FPdf != nullptr; }
+    // Frees an open document without writing it and closes its file.
+    void AbandonPdfFile();
+    void SavePdfFile(const std::string& path);
+    void SavePdfStream(TStream& stream);
+
+    bool PrepareBitmap();
+    virtual void FinishWork();
+    void NotifyBitmapChanged();
+    void ApplyDefaultDpi();
+
+    // TIOParamsOwner
+    bool OwnerBitmapSize(int& width, int& height) override;
+    bool OwnerViewDpi(int& x, int& y) override;
+
+    // A reader as the entry points call it: the mask it returns (if any) becomes the alpha plane.
+    // headerOnly: fill the parameters and leave the bitmap untouched.
+    using TReader = std::function<void(TStream&, TIEBitmap&, TIOParamsVals&, TIEProgressRecord&,
+                                       std::unique_ptr<TIEMask>&, bool headerOnly)>;
+
+private:
+    void ViewBitmapChanged(bool detach);
+    void LoadFileWith(const std::string& path, int formatId, const TReader& reader);
+    void LoadStreamWith(TStream& stream, int formatId, const TReader& reader);
+    void RunReader(TStream& stream, int formatId, const TReader& reader);
+    void LoadRegisteredFormat(const std::string& path, const std::string& ext);
+    void AdjustDpi();
+    void MaskToAlpha(std::unique_ptr<TIEMask>& mask);
+    TIEProgressRecord MakeProgress();
+
+    std::unique_ptr<TIEBitmap> FOwnedBitmap;
+    TIEBitmap* FBitmap = nullptr;
+    TIEView* FView = nullptr;
+    int FViewRegistration = -1;
+    TIOParamsVals FParams;
+    TColor FBackground = clBlack;
+    std::unique_ptr<TFileStream> FPdfStream;
+    std::unique_ptr<TIEPDFBuilder> FPdf;
+};
+
+// Installs the built-in LZW decoders as the process-wide defaults (idempotent).
+void InstallDefaultDecoders();

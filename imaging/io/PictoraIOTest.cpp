@@ -1,0 +1,184 @@
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/IEView.h"
+#include "imaging/io/PictoraIO.h"
+#include "testsupport/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+using testsupport::RunCommand;
+using testsupport::ShellQuote;
+
+namespace {
+class PictoraIOTest : public ::testing::Test {
+protected:
+    PictoraIOTest() { io.SetAttachedPictora(&view); }
+    std::string Make(const std::string& spec, const std::string& name) {
+        const std::string path = dir.File(name);
+        EXPECT_EQ(RunCommand("/usr/bin/convert " + spec + " " + ShellQuote(path)), 0) << spec;
+        return path;
+    }
+    std::string Rename(const std::string& from, const std::string& name) {
+        const std::string to = dir.File(name);
+        std::rename(from.c_str(), to.c_str());
+        return to;
+    }
+    TIERgbTriple Pixel(int x, int y) { return view.IEBitmap()->PixelAsRgb(x, y); }
+
+    testsupport::TempDir dir;
+    TIEView view;
+    TPictoraIO io;
+};
+
+// Writes a minimal placeable WMF whose bounds are w x h units at 96 units per inch.
+std::vector<std::uint8_t> PlaceableWmf(int w, int h) {
+    std::vector<std::uint8_t> b;
+    auto u16 = [&](int v) {
+        b.push_back(std::uint8_t(v & 0xFF));
+        b.push_back(std::uint8_t((v >> 8) & 0xFF));
+    };
+    auto u32 = [&](std::uint32_t v) {
+        u16(int(v & 0xFFFF));
+        u16(int(v >> 16));
+    };
+    u32(0x9AC6CDD7);
+    u16(0);
+    u16(0), u16(0), u16(w), u16(h); // bounds
+    u16(96);                       // units per inch
+    u32(0);
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < 20; i += 2) sum ^= std::uint16_t(b[i] | (b[i + 1] << 8));
+    u16(sum);
+    u16(1), u16(9), u16(0x300), u32(9 + 3), u16(0), u32(3), u16(0); // standard header
+    u32(3), u16(0);                                                    // end of file record
+    return b;
+}
+} // namespace
+
+TEST_F(PictoraIOTest, LoadFromFileDispatchesOnTheLowerCasedExtension) {
+    const std::string jpg = Rename(Make("-size 8x6 xc:red", "a.jpg"), "photo.JPG");
+    io.LoadFromFile(jpg);
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_EQ(io.Params().FileFormat, 3);
+    EXPECT_EQ(view.BitmapWidth(), 8);
+    EXPECT_EQ(io.Params().LoadedFileName, jpg);
+
+    const std::string fax = Rename(Make("-size 16x4 xc:white xc:black -compress Group4", "s.tif"), "scan.fax");
+    io.LoadFromFile(fax);
+    EXPECT_EQ(io.Params().FileFormat, 1);
+    EXPECT_EQ(view.IEBitmap()->PixelType(), ie1Bit);
+
+    const std::string pix = Rename(Make("-size 5x3 xc:blue", "t.tga"), "a.pix");
+    io.LoadFromFile(pix);
+    EXPECT_EQ(io.Params().FileFormat, 11);
+    EXPECT_EQ(view.BitmapWidth(), 5);
+
+    testsupport::WriteFileBytes(dir.File("a.xyz"), {1, 2, 3});
+    io.LoadFromFile(dir.File("a.xyz"));
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(view.BitmapWidth(), 5); // unchanged
+    EXPECT_EQ(io.Params().FileFormat, 0);
+
+    io.LoadFromFile("");
+    EXPECT_TRUE(io.Aborting);
+}
+
+TEST_F(PictoraIOTest, DefaultResolutionWhenTheFileStatesNone) {
+    const std::string p = Make("-size 4x4 xc:gray -units undefined -density 1", "nodpi.pcx");
+    io.LoadFromFile(p);
+    EXPECT_EQ(io.Params().FileFormat, 4);
+    EXPECT_GE(io.Params().HorizontalDpi, 2);
+    EXPECT_EQ(view.DpiX(), io.Params().HorizontalDpi);
+}
+
+TEST_F(PictoraIOTest, AddPdfPageConvertsAllButOneBitToColour) {
+    testsupport::TempDir out;
+    io.OpenPdfFile(out.File("x.pdf"));
+    TIEBitmap& b = *view.IEBitmap();
+    b.Reallocate(4, 4, ie8Gray);
+    b.FillAll(128);
+    io.Params().PdfPaperWidth = 4;
+    io.Params().PdfPaperHeight = 4;
+    io.AddPdfPage();
+    EXPECT_EQ(b.PixelType(), ie24Rgb);
+    b.Reallocate(4, 4, ie1Bit);
+    io.AddPdfPage();
+    EXPECT_EQ(b.PixelType(), ie1Bit);
+    io.ClosePdfFile();
+    EXPECT_EQ(RunCommand("qpdf --check " + ShellQuote(out.File("x.pdf")) + " >/dev/null 2>&1"), 0);
+
+    TPictoraIO fresh;
+    fresh.ClosePdfFile(); // without a document: nothing happens
+    EXPECT_FALSE(fresh.PdfDocumentOpen());
+}
+
+TEST_F(PictoraIOTest, TiffFrameLoads) {
+    const std::string tif = Make("-size 10x10 xc:white xc:black xc:white xc:black xc:white -compress Group4", "five.tif");
+    io.Params().TiffFrameIndex = 1;
+    EXPECT_EQ(io.LoadTiffFile(tif), 5);
+    EXPECT_EQ(Pixel(0, 0).r, 0); // the second page is black
+    view.IEBitmap()->Reallocate(3, 3, ie24Rgb);
+    io.Params().TiffFrameIndex = 7;
+    EXPECT_EQ(io.LoadTiffFile(tif), 5);
+    EXPECT_EQ(view.IEBitmap()->Width(), 3); // beyond the last frame: unchanged
+    EXPECT_EQ(io.Params().TiffFrameIndex, 7);
+    testsupport::WriteFileBytes(dir.File("x.tif"), {'n', 'o'});
+    io.Params().TiffFrameIndex = 0;
+    EXPECT_EQ(io.LoadTiffFile(dir.File("x.tif")), 0);
+    EXPECT_THROW(io.LoadTiffFile(dir.File("missing.tif")), std::exception);
+}
+
+TEST_F(PictoraIOTest, GifFramesAreComposedAsAPlayerShowsThem) {
+    // Frame 0 fills the screen red; frame 1 draws a small blue square at (2,2) and is disposed to the
+    // background; frame 2 draws a green square at (6,6) over what remains.
+    const std::string gif =
+        Make("-dispose none -size 10x10 xc:red -dispose background \\( -size 3x3 xc:blue -repage +2+2 \\) "
+             "-dispose none \\( -size 2x2 xc:lime -repage +6+6 \\) -set delay 5",
+             "three.gif");
+    io.Params().GifFrameIndex = 1;
+    EXPECT_EQ(io.LoadGifFile(gif), 3);
+    EXPECT_EQ(io.Params().GifFrameIndex, 1);
+    EXPECT_EQ(view.IEBitmap()->Width(), 10);
+    EXPECT_EQ(Pixel(3, 3), CreateRGB(0, 0, 255));
+    EXPECT_EQ(Pixel(0, 0), CreateRGB(255, 0, 0));
+    io.Params().GifFrameIndex = 2;
+    EXPECT_EQ(io.LoadGifFile(gif), 3);
+    EXPECT_EQ(Pixel(6, 6), CreateRGB(0, 255, 0));
+    EXPECT_NE(Pixel(3, 3), CreateRGB(0, 0, 255)); // the square was disposed of before frame 2
+    io.Params().GifFrameIndex = 9; // beyond the last: the last frame composed over all
+    EXPECT_EQ(io.LoadGifFile(gif), 3);
+    EXPECT_EQ(Pixel(6, 6), CreateRGB(0, 255, 0));
+    EXPECT_EQ(io.Params().GifFrameIndex, 9);
+
+    const std::string single = Make("-size 4x2 xc:yellow", "one.gif");
+    io.Params().GifFrameIndex = 0;
+    EXPECT_EQ(io.LoadGifFile(single), 1);
+    EXPECT_EQ(view.IEBitmap()->Width(), 4);
+}
+
+TEST_F(PictoraIOTest, MetafileSizeRules) {
+    const std::string wmf = dir.File("big.wmf");
+    testsupport::WriteFileBytes(wmf, PlaceableWmf(2000, 1000));
+    struct Case {
+        int w, h, ew, eh;
+    };
+    const Case cases[] = {{-1, -1, 2000, 1000}, {300, -1, 300, 150}, {-1, 50, 100, 50}, {40, 30, 40, 30}};
+    for (const Case& c : cases) {
+        io.LoadMetafile(wmf, c.w, false, c.h);
+        EXPECT_FALSE(io.Aborting);
+        EXPECT_EQ(view.IEBitmap()->Width(), c.ew) << c.w << "," << c.h;
+        EXPECT_EQ(view.IEBitmap()->Height(), c.eh);
+        EXPECT_EQ(io.Params().FileFormat, 9);
+    }
+    io.LoadMetafile(wmf, 20000, false, 10000); // the longer side is capped at 16000
+    EXPECT_EQ(view.IEBitmap()->Width(), 16000);
+    EXPECT_EQ(view.IEBitmap()->Height(), 8000);
+    view.ResetToBlank();
+
+    io.LoadMetafile(wmf, 10, true, 10); // nothing drawn: all transparent over the key colour
+    ASSERT_TRUE(view.IEBitmap()->HasAlphaPlane());
+    EXPECT_EQ(view.IEBitmap()->AlphaAt(5, 5), 0);
+
+    testsupport::WriteFileBytes(dir.File("bad.wmf"), {1, 2, 3, 4});
+    io.LoadMetafile(dir.File("bad.wmf"), -1, true, -1);
+    EXPECT_TRUE(io.Aborting);
+}

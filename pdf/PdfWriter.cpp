@@ -1,0 +1,311 @@
+#include "pdf/PdfWriter.h"
+
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/params/IOParams.h"
+#include "imaging/params/ProgressRecord.h"
+#include "pdf/PdfEncoders.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "platform/Stream.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+namespace {
+TIEPDFObject* Name(const char* text) {
+    return new TIEPDFNameObject(text);
+}
+TIEPDFObject* Number(double value) {
+    return new TIEPDFNumericObject(value);
+}
+TIEPDFObject* Ref(const TIEPDFObject* target) {
+    return new TIEPDFRefObject(target->ObjectNumber, 0);
+}
+TIEPDFObject* Bool(bool value) {
+    return new TIEPDFBooleanObject(value);
+}
+
+std::size_t BilevelRowBytes(int width) {
+    return (static_cast<std::size_t>(width) + 7) / 8;
+}
+
+// Rows 0 to height - 1, each the first ceil(width / 8) bytes of the bitmap row.
+std::vector<std::uint8_t> BilevelRows(TIEBitmap& bitmap) {
+    const int height = bitmap.Height();
+    const std::size_t rowBytes = BilevelRowBytes(bitmap.Width());
+    std::vector<std::uint8_t> data(rowBytes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y)
+        std::memcpy(data.data() + rowBytes * static_cast<std::size_t>(y), bitmap.RowPointer(y), rowBytes);
+    return data;
+}
+
+// Rows of width x 3 bytes in red, green, blue order.
+std::vector<std::uint8_t> ColourRows(TIEBitmap& bitmap) {
+    const int height = bitmap.Height();
+    const std::size_t pixels = static_cast<std::size_t>(bitmap.Width());
+    const std::size_t rowBytes = pixels * 3;
+    std::vector<std::uint8_t> data(rowBytes * static_cast<std::size_t>(height));
+    for (int y = 0; y < height; ++y) {
+        std::uint8_t* row = data.data() + rowBytes * static_cast<std::size_t>(y);
+        std::memcpy(row, bitmap.RowPointer(y), rowBytes);
+        SwapRedBlue(row, pixels);
+    }
+    return data;
+}
+
+TIEPDFDictionaryObject* CcittDecodeParms(int k, int width, int height) {
+    auto* parms = new TIEPDFDictionaryObject;
+    std::unique_ptr<TIEPDFObject> owner(parms);
+    parms->Add("K", Number(k));
+    parms->Add("BlackIs1", Bool(true));
+    parms->Add("Columns", Number(width));
+    parms->Add("Rows", Number(height));
+    parms->Add("EndOfLine", Bool(false));
+    parms->Add("Uncompressed", Bool(true));
+    parms->Add("EncodedByteAlign", Bool(false));
+    parms->Add("EndOfBlock", Bool(false));
+    owner.release();
+    return parms;
+}
+
+std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOParamsVals& params,
+                                                 bool& aborting) {
+    const int width = bitmap.Width();
+    const int height = bitmap.Height();
+    std::unique_ptr<TIEPDFStreamObject> image;
+    if (params.PdfCompression == 0) {
+        image = std::make_unique<TIEPDFStreamObject>(BilevelRows(bitmap));
+    } else if (params.PdfCompression == 1) {
+        // One block for the whole image, so runs cross row boundaries.
+        const std::vector<std::uint8_t> rows = BilevelRows(bitmap);
+        std::vector<std::uint8_t> encoded(RunLengthBound(rows.size()));
+        encoded.resize(EncodeRunLength(rows.data(), rows.size(), encoded.data()));
+        image = std::make_unique<TIEPDFStreamObject>(std::move(encoded));
+        auto* filter = new TIEPDFArrayObject;
+        image->Dictionary().Add("Filter", filter);
+        filter->Add(Name("RunLengthDecode"));
+    } else {
+        // Group 3 for 3; Group 4 for 2 and for every value that names no 1-bit encoding (DCT and above).
+        const bool group3 = params.PdfCompression == 3;
+        TMemoryStream coded;
+        CcittState state;
+        for (int y = 0; y < height; ++y) {
+            const std::uint8_t* row = bitmap.RowPointer(y);
+            if (group3)
+                EncodeG3Row(row, width, coded, aborting, state);
+            else
+                EncodeG4Row(row, width, coded, aborting, state);
+        }
+        if (group3)
+            EncodeG3Row(nullptr, 0, coded, aborting, state);
+        else
+            EncodeG4Row(nullptr, 0, coded, aborting, state);
+        image = TIEPDFStreamObject::CreateWithData(coded.Memory(), coded.Size());
+        image->Dictionary().Add("Filter", Name("CCITTFaxDecode"));
+        image->Dictionary().Add("DecodeParms", CcittDecodeParms(group3 ? 1 : -1, width, height));
+    }
+    image->Dictionary().Add("ColorSpace", Name("DeviceGray"));
+    image->Dictionary().Add("BitsPerComponent", Number(1));
+    return image;
+}
+
+std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals& params,
+                                                TIEProgressRecord& progress) {
+    std::unique_ptr<TIEPDFStreamObject> image;
+    bool gray = false;
+    if (params.PdfCompression == 4) {
+        TMemoryStream jpeg;
+        EncodeDct(jpeg, bitmap, params, progress);
+        image = TIEPDFStreamObject::CreateWithData(jpeg.Memory(), jpeg.Size());
+        image->Dictionary().Add("Filter", Name("DCTDecode"));
+        gray = DctWritesGray(params);
+    } else {
+        image = std::make_unique<TIEPDFStreamObject>(ColourRows(bitmap));
+    }
+    image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
+    image->Dictionary().Add("BitsPerComponent", Number(8));
+    return image;
+}
+
+std::string ContentText(TIEFitSize size, std::int32_t pageHeight, std::size_t pageNumber) {
+    const std::int64_t bottom = std::int64_t(pageHeight) - size.H;
+    return "q\n" + std::to_string(size.W) + " 0 0 " + std::to_string(size.H) + " 0 " +
+           std::to_string(bottom) + " cm\n/lm" + std::to_string(pageNumber) + " Do\nQ";
+}
+
+std::string CreationDateText() {
+    const TLocalDateTime now = NowLocal();
+    char text[64];
+    std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", now.Year, now.Month, now.Day, now.Hour,
+                  now.Minute, now.Second);
+    return text;
+}
+
+TIEPDFDictionaryObject& AsDictionary(TIEPDFObject* object) {
+    auto* dict = dynamic_cast<TIEPDFDictionaryObject*>(object);
+    if (!dict) throw EPlatformException("PDF document structure is damaged");
+    return *dict;
+}
+
+// A cross-reference entry has room for ten digits.
+std::string XrefEntry(std::int64_t position) {
+    if (position < 0 || position > 9999999999LL) throw EWriteError("PDF document too large");
+    char text[32];
+    std::snprintf(text, sizeof text, "%010lld 00000 n \n", static_cast<long long>(position));
+    return text;
+}
+
+void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& params) {
+    // Page tree, registered after the last page.
+    auto* pages = RegisterObject(doc.ObjectList, new TIEPDFDictionaryObject);
+    pages->Add("Type", Name("Pages"));
+    auto* kids = new TIEPDFArrayObject;
+    pages->Add("Kids", kids);
+    for (TIEPDFDictionaryObject* page : doc.PageList) {
+        kids->Add(Ref(page));
+        page->Add("Parent", Ref(pages));
+    }
+    pages->Add("Count", Number(static_cast<double>(doc.PageList.size())));
+    AsDictionary(doc.ObjectList.front().get()).Add("Pages", Ref(pages));
+
+    auto* info = RegisterObject(doc.ObjectList, new TIEPDFDictionaryObject);
+    const std::pair<const char*, const std::string*> texts[] = {
+        {"Title", &params.PdfTitle},       {"Author", &params.PdfAuthor},   {"Subject", &params.PdfSubject},
+        {"Keywords", &params.PdfKeywords}, {"Creator", &params.PdfCreator}, {"Producer", &params.PdfProducer},
+    };
+    for (const auto& [key, text] : texts)
+        if (!text->empty()) info->Add(key, new TIEPDFStringObject(*text));
+    info->Add("CreationDate", new TIEPDFStringObject(CreationDateText()));
+
+    WriteLine(output, "%PDF-1.4");
+    WriteLine(output, "%\xC8\xD2\xF0\xFE");
+    for (const auto& object : doc.ObjectList) {
+        const std::int64_t position = output.Position();
+        WriteLine(output, std::to_string(object->ObjectNumber) + " 0 obj");
+        object->WriteTo(output);
+        WriteText(output, "\n");
+        WriteLine(output, "endobj");
+        object->FilePosition = position;
+    }
+
+    const std::int64_t xref = output.Position();
+    const std::string size = std::to_string(doc.ObjectList.size() + 1);
+    WriteLine(output, "xref");
+    WriteLine(output, "0 " + size);
+    WriteLine(output, "0000000000 65535 f ");
+    for (const auto& object : doc.ObjectList) WriteText(output, XrefEntry(object->FilePosition));
+    WriteLine(output, "trailer");
+    WriteLine(output, "<< /Size " + size);
+    WriteLine(output, "/Root 1 0 R");
+    WriteLine(output, "/Info " + std::to_string(info->ObjectNumber) + " 0 R");
+    WriteLine(output, ">>");
+    WriteLine(output, "startxref");
+    WriteLine(output, std::to_string(xref));
+    WriteLine(output, "%%EOF");
+}
+} // namespace
+
+std::unique_ptr<TIEPDFBuilder> CreatePdfDocument() {
+    auto doc = std::make_unique<TIEPDFBuilder>();
+    auto* catalog = RegisterObject(doc->ObjectList, new TIEPDFDictionaryObject);
+    catalog->Add("Type", Name("Catalog"));
+
+    auto* resources = new TIEPDFDictionaryObject;
+    resources->Shared = true;
+    RegisterObject(doc->ObjectList, resources);
+    auto* procSet = new TIEPDFArrayObject;
+    resources->Add("ProcSet", procSet);
+    procSet->Add(Name("PDF"));
+    procSet->Add(Name("ImageB"));
+    resources->Add("XObject", new TIEPDFDictionaryObject);
+    doc->Resources = resources;
+    return doc;
+}
+
+void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
+                  TIEProgressRecord& progress) {
+    const int width = bitmap.Width();
+    const int height = bitmap.Height();
+    if (width <= 0 || height <= 0) {
+        progress.Abort();
+        return;
+    }
+    const TIEPixelFormat type = bitmap.PixelType();
+    if (type != ie1Bit && type != ie24Rgb)
+        throw EPlatformException("PDF pages need an ie1Bit or ie24Rgb bitmap");
+
+    bool localAborting = false;
+    bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
+    std::unique_ptr<TIEPDFStreamObject> encoded =
+        type == ie1Bit ? BilevelImage(bitmap, params, aborting) : ColourImage(bitmap, params, progress);
+    TIEPDFDictionaryObject& imageDict = encoded->Dictionary();
+    imageDict.Insert(0, "Type", Name("XObject"));
+    imageDict.Insert(1, "Subtype", Name("Image"));
+    imageDict.Add("Width", Number(width));
+    imageDict.Add("Height", Number(height));
+    TIEPDFStreamObject* image = RegisterObject(document.ObjectList, encoded.release());
+    document.ImageList.push_back(image);
+
+    const TIEFitSize size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
+    const std::size_t pageNumber = document.ImageList.size();
+    const std::string text = ContentText(size, params.PdfPaperHeight, pageNumber);
+    auto* content =
+        RegisterObject(document.ObjectList,
+                       TIEPDFStreamObject::CreateWithData(text.data(), std::int64_t(text.size())).release());
+    document.ContentList.push_back(content);
+
+    TIEPDFDictionaryObject& resources = *document.Resources;
+    AsDictionary(resources.ObjectAt(resources.IndexOf("XObject")))
+        .Add("lm" + std::to_string(pageNumber), Ref(image));
+
+    auto* mediaBox = new TIEPDFArrayObject;
+    std::unique_ptr<TIEPDFObject> mediaBoxOwner(mediaBox);
+    mediaBox->Add(Number(0));
+    mediaBox->Add(Number(0));
+    mediaBox->Add(Number(params.PdfPaperWidth));
+    mediaBox->Add(Number(params.PdfPaperHeight));
+    auto* page = new TIEPDFDictionaryObject;
+    std::unique_ptr<TIEPDFObject> pageOwner(page);
+    page->Add("Type", Name("Page"));
+    page->Add("Resources", Ref(document.Resources));
+    page->Add("MediaBox", mediaBoxOwner.release());
+    page->Add("Contents", Ref(content));
+    RegisterObject(document.ObjectList, pageOwner.release());
+    document.PageList.push_back(page);
+}
+
+void WritePdfDocument(std::unique_ptr<TIEPDFBuilder>& document, TStream& output, TIOParamsVals& params) {
+    if (!document) return;
+    const std::unique_ptr<TIEPDFBuilder> doc = std::move(document); // freed on every path
+    WriteDocument(*doc, output, params);
+}
+
+void WriteSinglePagePdf(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
+                        TIEProgressRecord& progress) {
+    std::unique_ptr<TIEPDFBuilder> doc = CreatePdfDocument();
+    AddImagePage(*doc, bitmap, params, progress);
+    WritePdfDocument(doc, output, params);
+}
+
+TIEFitSize FitImage(int imageWidth, int imageHeight, int pageWidth, int pageHeight) {
+    // The products must be formed in the x87 80-bit format: with a 64-bit double, 1000 x 0.595 would
+    // round up to 595 instead of truncating to 594.
+    static_assert(std::numeric_limits<long double>::digits == 64, "needs 80-bit extended long double");
+    if (imageWidth <= 0 || imageHeight <= 0) return {};
+    const double sx = double(pageWidth) / double(imageWidth);
+    const double sy = double(pageHeight) / double(imageHeight);
+    const double s = sy < sx ? sy : sx;
+    const auto scaled = [s](int n) {
+        const long double product = std::truncl(static_cast<long double>(n) * static_cast<long double>(s));
+        const long double lo = std::numeric_limits<int>::min();
+        const long double hi = std::numeric_limits<int>::max();
+        const int v = product < lo   ? std::numeric_limits<int>::min()
+                      : product > hi ? std::numeric_limits<int>::max()
+                                     : static_cast<int>(product);
+        return v == 0 ? 1 : v;
+    };
+    return {scaled(imageWidth), scaled(imageHeight)};
+}

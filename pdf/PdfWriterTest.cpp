@@ -1,0 +1,487 @@
+#include "pdf/PdfWriter.h"
+
+#include "codecs/jpeg/JpegErrorManager.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/params/IOParams.h"
+#include "imaging/params/ProgressRecord.h"
+#include "pdf/PdfEncoders.h"
+#include "platform/DateTime.h"
+#include "platform/Exceptions.h"
+#include "platform/Stream.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+
+namespace {
+using PixelFn = std::function<bool(int x, int y)>; // true: white
+
+std::unique_ptr<TIEBitmap> Bilevel(int w, int h, const PixelFn& white) {
+    auto b = std::make_unique<TIEBitmap>();
+    b->Reallocate(w, h, ie1Bit);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b->RowPointer(y);
+        for (int x = 0; x < w; ++x) {
+            if (white(x, y))
+                row[x / 8] = std::uint8_t(row[x / 8] | (0x80 >> (x % 8)));
+            else
+                row[x / 8] = std::uint8_t(row[x / 8] & ~(0x80 >> (x % 8)));
+        }
+    }
+    return b;
+}
+
+// Blue, green, red per pixel.
+std::unique_ptr<TIEBitmap> Colour(int w, int h) {
+    auto b = std::make_unique<TIEBitmap>();
+    b->Reallocate(w, h, ie24Rgb);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b->RowPointer(y);
+        for (int x = 0; x < w; ++x) {
+            row[3 * x] = std::uint8_t(x * 10);     // blue
+            row[3 * x + 1] = std::uint8_t(y * 20); // green
+            row[3 * x + 2] = std::uint8_t(200);    // red
+        }
+    }
+    return b;
+}
+
+std::string Str(const TMemoryStream& s) {
+    return std::string(s.Bytes().begin(), s.Bytes().end());
+}
+
+std::string Write(std::unique_ptr<TIEPDFBuilder>& doc, TIOParamsVals& params) {
+    TMemoryStream out;
+    WritePdfDocument(doc, out, params);
+    return Str(out);
+}
+
+// The text between "N 0 obj\n" and "\nendobj\n".
+std::string ObjectText(const std::string& pdf, int number) {
+    const std::string open = "\n" + std::to_string(number) + " 0 obj\n";
+    const std::size_t start = pdf.find(open);
+    if (start == std::string::npos) return "<missing>";
+    const std::size_t body = start + open.size();
+    return pdf.substr(body, pdf.find("\nendobj\n", body) - body);
+}
+
+// The 14 digits of the creation date, or "" when they are not there.
+std::string DateDigits(const std::string& pdf) {
+    const std::size_t at = pdf.find("/CreationDate (D:");
+    if (at == std::string::npos) return "";
+    const std::string digits = pdf.substr(at + 17, 15);
+    if (digits.size() != 15 || digits[14] != ')') return "";
+    for (int i = 0; i < 14; ++i)
+        if (digits[i] < '0' || digits[i] > '9') return "";
+    return digits.substr(0, 14);
+}
+
+// Replaces the date digits so whole files can be compared.
+std::string MaskDate(std::string pdf) {
+    if (DateDigits(pdf).empty()) return pdf;
+    return pdf.replace(pdf.find("/CreationDate (D:") + 17, 14, "YYYYMMDDHHMMSS");
+}
+
+struct TDoc {
+    bool Aborting = false;
+    TIEProgressRecord Progress{Aborting};
+    TIOParamsVals Params;
+    std::unique_ptr<TIEPDFBuilder> Doc = CreatePdfDocument();
+};
+
+TEST(FitImageTest, Examples) {
+    struct Case {
+        int Iw, Ih, Pw, Ph, W, H;
+    };
+    const Case cases[] = {
+        {1000, 500, 595, 842, 594, 297}, // 0.595 lies below 0.595: the extended product truncates
+        {600, 300, 612, 792, 612, 306},     {1, 10000, 595, 842, 1, 841}, {2480, 3508, 595, 842, 595, 841},
+        {1700, 2200, 612, 792, 611, 791},   {37, 91, 37, 91, 37, 91},     {10, 2, 595, 842, 595, 119},
+        {1, 1, 14400, 14400, 14400, 14400},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FitImage(c.Iw, c.Ih, c.Pw, c.Ph), (TIEFitSize{c.W, c.H})) << c.Iw << "x" << c.Ih;
+    EXPECT_EQ(FitImage(0, 5, 595, 842), (TIEFitSize{0, 0}));
+}
+
+TEST(PdfWriterTest, EmptyDocumentExactBytes) {
+    TDoc d;
+    const std::string pdf = MaskDate(Write(d.Doc, d.Params));
+    EXPECT_EQ(d.Doc, nullptr);
+
+    const std::string header = std::string("%PDF-1.4\n%\xC8\xD2\xF0\xFE\n");
+    const std::string objects[] = {
+        "1 0 obj\n<< /Type /Catalog\n/Pages 3 0 R\n>>\nendobj\n",
+        "2 0 obj\n<< /ProcSet [/PDF /ImageB ]\n/XObject << >>\n>>\nendobj\n",
+        "3 0 obj\n<< /Type /Pages\n/Kids []\n/Count 0\n>>\nendobj\n",
+        "4 0 obj\n<< /CreationDate (D:YYYYMMDDHHMMSS)\n>>\nendobj\n",
+    };
+    std::string expected = header;
+    std::string xref = "xref\n0 5\n0000000000 65535 f \n";
+    for (const std::string& o : objects) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", expected.size());
+        xref += entry;
+        expected += o;
+    }
+    const std::size_t startxref = expected.size();
+    expected += xref + "trailer\n<< /Size 5\n/Root 1 0 R\n/Info 4 0 R\n>>\nstartxref\n" +
+                std::to_string(startxref) + "\n%%EOF\n";
+    EXPECT_EQ(pdf, expected);
+    EXPECT_NE(pdf.find("\n0000000015 00000 n \n"), std::string::npos);
+    EXPECT_EQ(pdf.find('\r'), std::string::npos);
+}
+
+TEST(PdfWriterTest, CreationDateIsLocalTimeDigits) {
+    TDoc d;
+    const std::string pdf = Write(d.Doc, d.Params);
+    const std::string digits = DateDigits(pdf);
+    ASSERT_EQ(digits.size(), 14u) << pdf;
+    const TLocalDateTime now = NowLocal();
+    EXPECT_EQ(std::stoi(digits.substr(0, 4)), now.Year);
+    EXPECT_GE(std::stoi(digits.substr(4, 2)), 1);
+    EXPECT_LE(std::stoi(digits.substr(4, 2)), 12);
+    EXPECT_LE(std::stoi(digits.substr(8, 2)), 23);
+}
+
+TEST(PdfWriterTest, BilevelPageUncompressed10x2) {
+    TDoc d;
+    d.Params.PdfCompression = 0;
+    auto b = Bilevel(10, 2, [](int x, int y) { return (x + y) % 3 != 0; });
+    AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+    const std::string pdf = Write(d.Doc, d.Params);
+
+    std::string data;
+    for (int y = 0; y < 2; ++y) data += std::string(reinterpret_cast<const char*>(b->RowPointer(y)), 2);
+    EXPECT_EQ(ObjectText(pdf, 3), "<< /Type /XObject\n/Subtype /Image\n/Length 4\n/ColorSpace /DeviceGray\n"
+                                  "/BitsPerComponent 1\n/Width 10\n/Height 2\n>>\nstream\n" +
+                                      data + "\nendstream");
+    EXPECT_EQ(ObjectText(pdf, 4),
+              "<< /Length 32\n>>\nstream\nq\n595 0 0 119 0 723 cm\n/lm1 Do\nQ\nendstream");
+    EXPECT_EQ(ObjectText(pdf, 5),
+              "<< /Type /Page\n/Resources 2 0 R\n/MediaBox [0 0 595 842 ]\n/Contents 4 0 R\n"
+              "/Parent 6 0 R\n>>");
+    EXPECT_EQ(ObjectText(pdf, 6), "<< /Type /Pages\n/Kids [5 0 R ]\n/Count 1\n>>");
+    EXPECT_EQ(ObjectText(pdf, 2), "<< /ProcSet [/PDF /ImageB ]\n/XObject << /lm1 3 0 R\n>>\n>>");
+    EXPECT_NE(pdf.find("trailer\n<< /Size 8\n/Root 1 0 R\n/Info 7 0 R\n>>\n"), std::string::npos);
+    EXPECT_FALSE(d.Aborting);
+}
+
+TEST(PdfWriterTest, ContentStreamHangsFromTopLeft) {
+    const struct {
+        int Iw, Ih, Pw, Ph;
+        const char* Content;
+    } cases[] = {
+        {1000, 500, 595, 842, "q\n594 0 0 297 0 545 cm\n/lm1 Do\nQ"},
+        {600, 300, 612, 792, "q\n612 0 0 306 0 486 cm\n/lm1 Do\nQ"},
+        {13, 7, 13, 7, "q\n13 0 0 7 0 0 cm\n/lm1 Do\nQ"},
+    };
+    for (const auto& c : cases) {
+        TDoc d;
+        d.Params.PdfPaperWidth = c.Pw;
+        d.Params.PdfPaperHeight = c.Ph;
+        d.Params.PdfCompression = 0;
+        auto b = Bilevel(c.Iw, c.Ih, [](int, int) { return true; });
+        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+        ASSERT_EQ(d.Doc->ContentList.size(), 1u);
+        const auto& bytes = d.Doc->ContentList[0]->Data();
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.Content);
+    }
+}
+
+TEST(PdfWriterTest, ThirdPageObjectNumbers) {
+    TDoc d;
+    d.Params.PdfCompression = 0;
+    auto b = Bilevel(8, 8, [](int x, int) { return x < 4; });
+    for (int i = 0; i < 3; ++i) AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+    ASSERT_EQ(d.Doc->ImageList.size(), 3u);
+    EXPECT_EQ(d.Doc->ImageList[2]->ObjectNumber, 9);
+    EXPECT_EQ(d.Doc->ContentList[2]->ObjectNumber, 10);
+    EXPECT_EQ(d.Doc->PageList[2]->ObjectNumber, 11);
+    const std::string pdf = Write(d.Doc, d.Params);
+    EXPECT_NE(ObjectText(pdf, 10).find("/lm3 Do"), std::string::npos);
+    EXPECT_EQ(ObjectText(pdf, 2),
+              "<< /ProcSet [/PDF /ImageB ]\n/XObject << /lm1 3 0 R\n/lm2 6 0 R\n/lm3 9 0 R\n>>\n>>");
+    EXPECT_EQ(ObjectText(pdf, 12), "<< /Type /Pages\n/Kids [5 0 R 8 0 R 11 0 R ]\n/Count 3\n>>");
+    EXPECT_NE(pdf.find("xref\n0 14\n"), std::string::npos);
+    EXPECT_NE(pdf.find("<< /Size 14\n/Root 1 0 R\n/Info 13 0 R\n>>"), std::string::npos);
+}
+
+TEST(PdfWriterTest, InformationEntriesInOrderAndEscaped) {
+    TDoc d;
+    d.Params.PdfTitle = "A (b)";
+    d.Params.PdfKeywords = "k";
+    d.Params.PdfProducer = "P\\";
+    const std::string pdf = MaskDate(Write(d.Doc, d.Params));
+    EXPECT_EQ(
+        ObjectText(pdf, 4),
+        "<< /Title (A \\(b\\))\n/Keywords (k)\n/Producer (P\\\\)\n/CreationDate (D:YYYYMMDDHHMMSS)\n>>");
+}
+
+struct EncodingCase {
+    const char* Name;
+    bool Bilevel;
+    int Compression;
+    const char* Dictionary; // the image dictionary between Length and Width
+};
+class PdfPageEncodingTest : public testing::TestWithParam<EncodingCase> {};
+TEST_P(PdfPageEncodingTest, ImageDictionary) {
+    const EncodingCase& c = GetParam();
+    TDoc d;
+    d.Params.PdfCompression = std::uint8_t(c.Compression);
+    auto b = c.Bilevel ? Bilevel(9, 3, [](int x, int y) { return (x * y) % 4 != 1; }) : Colour(9, 3);
+    AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+    const std::string pdf = Write(d.Doc, d.Params);
+    const std::string image = ObjectText(pdf, 3);
+    const std::size_t from = image.find('\n', image.find("/Length")) + 1;
+    const std::size_t to = image.find("/Width 9\n/Height 3\n>>");
+    ASSERT_NE(to, std::string::npos) << image;
+    EXPECT_EQ(image.substr(from, to - from), c.Dictionary);
+    EXPECT_EQ(image.rfind("<< /Type /XObject\n/Subtype /Image\n/Length ", 0), 0u);
+    EXPECT_FALSE(d.Aborting);
+}
+const char kG4[] = "/Filter /CCITTFaxDecode\n/DecodeParms << /K -1\n/BlackIs1 true\n/Columns 9\n/Rows 3\n"
+                   "/EndOfLine false\n/Uncompressed true\n/EncodedByteAlign false\n/EndOfBlock false\n>>\n"
+                   "/ColorSpace /DeviceGray\n/BitsPerComponent 1\n";
+const EncodingCase kEncodingCases[] = {
+    {"BilevelNone", true, 0, "/ColorSpace /DeviceGray\n/BitsPerComponent 1\n"},
+    {"BilevelRunLength", true, 1,
+     "/Filter [/RunLengthDecode ]\n/ColorSpace /DeviceGray\n/BitsPerComponent 1\n"},
+    {"BilevelG4", true, 2, kG4},
+    {"BilevelG3", true, 3,
+     "/Filter /CCITTFaxDecode\n/DecodeParms << /K 1\n/BlackIs1 true\n/Columns 9\n/Rows 3\n"
+     "/EndOfLine false\n/Uncompressed true\n/EncodedByteAlign false\n/EndOfBlock false\n>>\n"
+     "/ColorSpace /DeviceGray\n/BitsPerComponent 1\n"},
+    {"BilevelDctBecomesG4", true, 4, kG4},
+    {"BilevelAbove4BecomesG4", true, 9, kG4},
+    {"ColourNone", false, 0, "/ColorSpace /DeviceRGB\n/BitsPerComponent 8\n"},
+    {"ColourG4IsUncompressed", false, 2, "/ColorSpace /DeviceRGB\n/BitsPerComponent 8\n"},
+    {"ColourDct", false, 4, "/Filter /DCTDecode\n/ColorSpace /DeviceRGB\n/BitsPerComponent 8\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Pages, PdfPageEncodingTest, testing::ValuesIn(kEncodingCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(PdfWriterTest, UncompressedColourIsRedGreenBlue) {
+    TDoc d;
+    d.Params.PdfCompression = 0;
+    auto b = Colour(3, 2);
+    AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+    const auto& data = d.Doc->ImageList[0]->Data();
+    ASSERT_EQ(data.size(), 18u);
+    EXPECT_EQ(data[3 * 4 + 0], 200);    // pixel (1, 1): red
+    EXPECT_EQ(data[3 * 4 + 1], 20);     // green
+    EXPECT_EQ(data[3 * 4 + 2], 10);     // blue
+    EXPECT_EQ(b->RowPointer(1)[3], 10); // the bitmap keeps its own order
+}
+
+TEST(PdfWriterTest, RunLengthRunsCrossRows) {
+    TDoc d;
+    d.Params.PdfCompression = 1;
+    auto b = Bilevel(16, 4, [](int, int) { return false; }); // 8 zero bytes in all
+    AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+    EXPECT_EQ(d.Doc->ImageList[0]->Data(), (std::vector<std::uint8_t>{0xF9, 0x00, 0x80}));
+}
+
+TEST(PdfWriterTest, EmptyBitmapAddsNoPage) {
+    TDoc d;
+    TIEBitmap empty;
+    AddImagePage(*d.Doc, empty, d.Params, d.Progress);
+    EXPECT_TRUE(d.Aborting);
+    EXPECT_EQ(d.Doc->ObjectList.size(), 2u);
+}
+
+TEST(PdfWriterTest, OtherPixelTypesAreRefused) {
+    TDoc d;
+    TIEBitmap grey;
+    grey.Reallocate(4, 4, ie8Gray);
+    EXPECT_THROW(AddImagePage(*d.Doc, grey, d.Params, d.Progress), EPlatformException);
+    EXPECT_EQ(d.Doc->ObjectList.size(), 2u);
+}
+
+TEST(PdfWriterTest, FileBackedBitmapGivesTheSameDocument) {
+    // A bitmap in a temporary file maps one row at a time.
+    for (const int compression : {0, 1, 2, 3}) {
+        auto heap = Bilevel(37, 23, [](int x, int y) { return ((x / 3) ^ (y / 2)) & 1; });
+        auto file = std::make_unique<TIEBitmap>();
+        file->TempFileThreshold = 0;
+        file->SetLocation(ieTempFile);
+        file->Reallocate(37, 23, ie1Bit);
+        for (int y = 0; y < 23; ++y) std::memcpy(file->RowPointer(y), heap->RowPointer(y), 8);
+        std::string pdfs[2];
+        for (int i = 0; i < 2; ++i) {
+            TDoc d;
+            d.Params.PdfCompression = std::uint8_t(compression);
+            AddImagePage(*d.Doc, i == 0 ? *heap : *file, d.Params, d.Progress);
+            pdfs[i] = MaskDate(Write(d.Doc, d.Params));
+        }
+        EXPECT_EQ(pdfs[0], pdfs[1]) << compression;
+    }
+}
+
+// A stream that takes at most Room bytes in all.
+class TShortStream : public TMemoryStream {
+public:
+    explicit TShortStream(std::int64_t room) : Room(room) {}
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        const std::int64_t n = std::min(count, Room);
+        Room -= n;
+        return TMemoryStream::Write(buffer, n);
+    }
+    std::int64_t Room;
+};
+
+TEST(PdfWriterTest, ShortWriteRaisesAfterFreeingTheDocument) {
+    for (const std::int64_t room : {0, 5, 100, 400}) {
+        TDoc d;
+        d.Params.PdfCompression = 0;
+        auto b = Colour(5, 5);
+        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+        TShortStream out(room);
+        EXPECT_THROW(WritePdfDocument(d.Doc, out, d.Params), EWriteError) << room;
+        EXPECT_EQ(d.Doc, nullptr);
+    }
+}
+
+TEST(PdfWriterTest, NoDocumentWritesNothing) {
+    std::unique_ptr<TIEPDFBuilder> none;
+    TIOParamsVals params;
+    TMemoryStream out;
+    WritePdfDocument(none, out, params);
+    EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(PdfWriterTest, SinglePageInOneCall) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    auto b = Bilevel(10, 2, [](int, int) { return true; });
+    TMemoryStream out;
+    WriteSinglePagePdf(out, *b, params, progress);
+    const std::string pdf = Str(out);
+    EXPECT_NE(pdf.find("/Filter /CCITTFaxDecode"), std::string::npos); // the default compression
+    EXPECT_NE(pdf.find("<< /Size 8\n"), std::string::npos);
+    EXPECT_EQ(pdf.substr(pdf.size() - 6), "%%EOF\n");
+}
+
+// ---- DCT encoder
+
+int JpegComponents(const std::vector<std::uint8_t>& jpeg) {
+    for (std::size_t i = 2; i + 9 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) return jpeg[i + 9];
+    return -1;
+}
+
+bool EndsWithEoi(const std::vector<std::uint8_t>& jpeg) {
+    return jpeg.size() >= 2 && jpeg[jpeg.size() - 2] == 0xFF && jpeg.back() == 0xD9;
+}
+
+TEST(DctEncoderTest, ComponentsFollowTheRequestedColourSpace) {
+    const struct {
+        int Space;
+        int Components;
+        const char* ColorSpace;
+    } cases[] = {{0, 3, "/DeviceRGB"},
+                 {1, 1, "/DeviceGray"},
+                 {2, 3, "/DeviceRGB"},
+                 {3, 3, "/DeviceRGB"},
+                 {4, 3, "/DeviceRGB"}};
+    for (const auto& c : cases) {
+        TDoc d;
+        d.Params.PdfCompression = 4;
+        d.Params.JpegColorSpace = std::uint8_t(c.Space);
+        auto b = Colour(17, 9);
+        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+        const auto& jpeg = d.Doc->ImageList[0]->Data();
+        EXPECT_EQ(JpegComponents(jpeg), c.Components) << c.Space;
+        EXPECT_TRUE(EndsWithEoi(jpeg));
+        const std::string pdf = Write(d.Doc, d.Params);
+        EXPECT_NE(ObjectText(pdf, 3).find(std::string("/ColorSpace ") + c.ColorSpace), std::string::npos);
+    }
+}
+
+TEST(DctEncoderTest, BilevelBitmapGivesThreeComponents) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    auto b = Bilevel(16, 16, [](int x, int) { return x < 8; });
+    TMemoryStream out;
+    EncodeDct(out, *b, params, progress);
+    EXPECT_FALSE(aborting);
+    EXPECT_EQ(JpegComponents(out.Bytes()), 3);
+    EXPECT_TRUE(EndsWithEoi(out.Bytes()));
+}
+
+TEST(DctEncoderTest, MarkersAndDensity) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    params.HorizontalDpi = 0; // the default, 300
+    params.VerticalDpi = 150;
+    params.JpegMarkers.push_back({0xFE, {'h', 'i'}});
+    params.JpegMarkers.push_back({0xEE, {'A', 'd', 'o', 'b', 'e'}});
+    params.JpegMarkers.push_back({0xD9, {}}); // not a marker segment: never written
+    auto b = Colour(8, 8);
+    TMemoryStream out;
+    EncodeDct(out, *b, params, progress);
+    const std::string s = Str(out);
+    EXPECT_NE(s.find(std::string("\xFF\xFE\x00\x04hi", 6)), std::string::npos);
+    EXPECT_EQ(s.find("Adobe"), std::string::npos);
+    // JFIF: units 1, X density 300, Y density 150.
+    EXPECT_NE(s.find(std::string("JFIF\x00\x01\x01\x01\x01\x2C\x00\x96", 12)), std::string::npos);
+    EXPECT_TRUE(EndsWithEoi(out.Bytes()));
+}
+
+TEST(DctEncoderTest, ProgressAndAbortRequest) {
+    bool aborting = false;
+    std::vector<int> seen;
+    TIEProgressRecord progress(
+        [&](void*, int percent) {
+            seen.push_back(percent);
+            if (percent >= 50) aborting = true;
+        },
+        nullptr, aborting);
+    TIOParamsVals params;
+    auto b = Colour(16, 40);
+    TMemoryStream out;
+    EncodeDct(out, *b, params, progress);
+    EXPECT_TRUE(aborting);
+    ASSERT_EQ(seen.size(), 20u);
+    EXPECT_EQ(seen.front(), 2);
+    EXPECT_EQ(seen.back(), 50);
+    EXPECT_FALSE(EndsWithEoi(out.Bytes()));
+}
+
+TEST(DctEncoderTest, FatalLibraryErrorRaisesAndAddsNoPage) {
+    TDoc d;
+    d.Params.PdfCompression = 4;
+    auto b = Colour(65501, 1); // wider than a JPEG frame can be
+    EXPECT_THROW(AddImagePage(*d.Doc, *b, d.Params, d.Progress), EIEJpegException);
+    EXPECT_TRUE(d.Aborting);
+    EXPECT_EQ(d.Doc->ObjectList.size(), 2u);
+    EXPECT_TRUE(d.Doc->ImageList.empty());
+}
+
+TEST(DctEncoderTest, EmptyBitmapAborts) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    TIEBitmap empty;
+    TMemoryStream out;
+    EncodeDct(out, empty, params, progress);
+    EXPECT_TRUE(aborting);
+    EXPECT_EQ(out.Size(), 0);
+}
+
+TEST(DctEncoderTest, ShortWriteSetsAborting) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    params.JpegQuality = 100;
+    auto b = Colour(400, 400);
+    TShortStream out(10);
+    EXPECT_NO_THROW(EncodeDct(out, *b, params, progress));
+    EXPECT_TRUE(aborting);
+}
+} // namespace
