@@ -120,3 +120,19 @@ TEST_F(CliEndToEnd, ValidationAndFailureStatuses) {
     Convert("--version", status);
     EXPECT_EQ(status, 0);
 }
+
+TEST_F(CliEndToEnd, InfoDescribesEachFile) {
+    int status = 0;
+    const std::string out = Convert("--info " + ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")) +
+                                        " " + ShellQuote(dir.File("anim.gif")) + " " + ShellQuote(dir.File("notes.jpg")),
+                                    status);
+    EXPECT_EQ(status, 1) << out; // one file is not an image
+    EXPECT_NE(out.find("photo.jpg: format 3, JPEG Bitmap (JPG) YCbCr"), std::string::npos) << out;
+    EXPECT_NE(out.find("size 300 x 200"), std::string::npos) << out;
+    EXPECT_NE(out.find("TIFF Bitmap (TIF) Group 4 Fax"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames: 3"), std::string::npos) << out;
+    EXPECT_NE(out.find("frames: 4"), std::string::npos) << out;
+    EXPECT_NE(out.find("notes.jpg: unknown format"), std::string::npos) << out;
+    Convert("--info " + ShellQuote(dir.File("photo.jpg")), status);
+    EXPECT_EQ(status, 0);
+}

@@ -174,14 +174,17 @@ void ReadHeader(TStream& stream, int id, TIOParamsVals& params, TColor backgroun
         params.FileFormat = 0;
         return;
     }
+    const std::int64_t start = stream.Position();
     TIEBitmap scratch; // header-only reads leave it alone; it only satisfies the calling form
     std::unique_ptr<TIEMask> mask;
     aborting = false;
     TIEProgressRecord progress(aborting);
     reader(stream, scratch, params, progress, mask, true);
     params.FileFormat = id;
-    if (id == ioTIFF) params.TiffFrameCount = frames > 0 ? frames : params.TiffFrameCount;
-    if (id == ioGIF) params.GifFrameCount = frames > 0 ? frames : params.GifFrameCount;
+    // A header read stops at the first image; the frame count is the whole file's.
+    stream.SetPosition(start);
+    if (id == ioTIFF) params.TiffFrameCount = readers::TiffFrameCount(stream);
+    if (id == ioGIF) params.GifFrameCount = readers::GifFrameCount(stream);
 }
 } // namespace
 

@@ -113,6 +113,9 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
     bool canvasEmpty = true;
     int previousDisposal = 0;
     int prevLeft = 0, prevTop = 0, prevWidth = 0, prevHeight = 0;
+    // Disposal 3 ("restore to previous") puts back what the frame covered; players honour it, so a
+    // page composed without it would show a frame that was never on screen at that moment.
+    TIEBitmap covered, coveredAlpha;
 
     try {
         for (int i = 0;; ++i) {
@@ -144,6 +147,12 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
                     canvas.AlphaPlane()->FillRectangle(prevLeft, prevTop, prevLeft + prevWidth - 1,
                                                        prevTop + prevHeight - 1, 0);
                 }
+                if (previousDisposal == 3 && !canvasEmpty && covered.Width() > 0) {
+                    if (covered.PixelType() != canvas.PixelType()) covered.ConvertTo(canvas.PixelType());
+                    covered.CopyRectangle(canvas, 0, 0, covered.Width(), covered.Height(), prevLeft, prevTop);
+                    coveredAlpha.CopyRectangle(*canvas.AlphaPlane(), 0, 0, coveredAlpha.Width(),
+                                               coveredAlpha.Height(), prevLeft, prevTop);
+                }
                 if (canvasEmpty) {
                     canvas.Reallocate(W, H, frame.PixelType());
                     canvas.FillAll(FillValueFor(canvas, bg));
@@ -153,6 +162,14 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
                 if (canvas.Width() < W || canvas.Height() < H)
                     canvas.ResizeCanvas(std::max(W, canvas.Width()), std::max(H, canvas.Height()),
                                         FillValueFor(canvas, bg), 255, 0, 0);
+                if (FParams.GifDisposal == 3) {
+                    covered.Reallocate(frame.Width(), frame.Height(), canvas.PixelType());
+                    canvas.CopyRectangle(covered, FParams.GifFrameLeft, FParams.GifFrameTop, frame.Width(),
+                                         frame.Height(), 0, 0);
+                    coveredAlpha.Reallocate(frame.Width(), frame.Height(), ie8Gray);
+                    canvas.AlphaPlane()->CopyRectangle(coveredAlpha, FParams.GifFrameLeft, FParams.GifFrameTop,
+                                                       frame.Width(), frame.Height(), 0, 0);
+                }
                 DrawFrame(canvas, frame, FParams.GifFrameLeft, FParams.GifFrameTop);
                 if (i == 0 || previousDisposal == 2) {
                     frame.AlphaPlane()->CopyRectangle(*canvas.AlphaPlane(), 0, 0, frame.Width(), frame.Height(),

@@ -182,3 +182,47 @@ TEST_F(PictoraIOTest, MetafileSizeRules) {
     io.LoadMetafile(dir.File("bad.wmf"), -1, true, -1);
     EXPECT_TRUE(io.Aborting);
 }
+
+TEST_F(PictoraIOTest, DctPagesAgreeWithTheirColourSpaceAfterGreyAndCmykSources) {
+    if (!testsupport::ToolAvailable("pdftocairo")) GTEST_SKIP() << "pdftocairo missing";
+    struct Case {
+        const char* colorspace;
+        int jpegColorSpace;
+    };
+    const Case cases[] = {{"Gray", 1}, {"CMYK", 3}};
+    for (const Case& c : cases) {
+        const std::string jpg =
+            Make(std::string("-size 64x48 gradient:orange-navy -colorspace ") + c.colorspace + " -quality 95",
+                 std::string("src-") + c.colorspace + ".jpg");
+        TPictoraIO& page = *view.IOComponent();
+        page.LoadFromFile(jpg);
+        ASSERT_FALSE(page.Aborting) << c.colorspace;
+        // Writers store CMYK as plain CMYK or as YCCK; both must give a consistent page.
+        EXPECT_TRUE(page.Params().JpegColorSpace == c.jpegColorSpace ||
+                    (c.jpegColorSpace == 3 && page.Params().JpegColorSpace == 4))
+            << int(page.Params().JpegColorSpace);
+        const std::string pdf = dir.File(std::string("page-") + c.colorspace + ".pdf");
+        page.OpenPdfFile(pdf);
+        page.Params().PdfCompression = 4;
+        page.Params().PdfPaperWidth = 64;
+        page.Params().PdfPaperHeight = 48;
+        page.AddPdfPage();
+        page.ClosePdfFile();
+        ASSERT_EQ(RunCommand("qpdf --check " + ShellQuote(pdf) + " >/dev/null 2>&1"), 0) << c.colorspace;
+
+        testsupport::RgbImage source;
+        source.Width = 64;
+        source.Height = 48;
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x) {
+                const TIERgbTriple t = Pixel(x, y);
+                source.Pixels.insert(source.Pixels.end(), {t.r, t.g, t.b});
+            }
+        ASSERT_EQ(RunCommand("pdftocairo -r 72 -singlefile -png " + ShellQuote(pdf) + " " +
+                             ShellQuote(dir.File(std::string("r-") + c.colorspace))),
+                  0);
+        testsupport::RgbImage rendered;
+        ASSERT_TRUE(testsupport::DecodeWithImageMagick(dir.File(std::string("r-") + c.colorspace + ".png"), rendered));
+        EXPECT_GE(testsupport::Psnr(source, rendered), 30.0) << c.colorspace;
+    }
+}

@@ -106,6 +106,14 @@ TReader Gif(int& frameCount) {
     };
 }
 
+int GifFrameCount(TStream& s) {
+    const std::int64_t pos = s.Position();
+    const int n = CountGifFrames(s);
+    s.SetPosition(pos);
+    return n;
+}
+int TiffFrameCount(TStream& s) { return GetTiffFrameCount(s); }
+
 bool IsPng(TStream& s) { return IsPngStream(s); }
 bool IsIco(TStream& s) { return IsIcoStream(s); }
 bool IsCur(TStream& s) { return IsCurStream(s); }

@@ -29,6 +29,9 @@ bool IsTga(TStream& stream);
 bool IsPxm(TStream& stream);
 // Absolute position of FF D8 FF within the 100 positions from the current one, or -1.
 std::int64_t FindJpegStart(TStream& stream);
+// Frame counts of whole files, walking their structure without decoding; the position is restored.
+int GifFrameCount(TStream& stream);
+int TiffFrameCount(TStream& stream);
 // The reader of a format id (ids 1 to 14 and 16), or empty.
 TPictoraIO::TReader ForFormat(int formatId, TColor background, TIERgbTriple& fileBackground, int& frameCount);
 } // namespace readers
