@@ -62,29 +62,46 @@ const TCcittCase kCases[] = {
     // EOL codes before a row are skipped, also with extra fill zeros before them.
     {"EolAndFillBeforeRow", TCcittMode::Group3OneD, 8, "0000 000000000001 1000 11 1000", {"...##..."}},
     // An EOL in mid-row ends the row; a black run in progress runs to the end. The EOL then opens row 2.
-    {"EolInMidRowWhileBlack", TCcittMode::Group3OneD, 8, "1000 000000000001 0111 010 1100", {"...#####", "..#....."}},
+    {"EolInMidRowWhileBlack",
+     TCcittMode::Group3OneD,
+     8,
+     "1000 000000000001 0111 010 1100",
+     {"...#####", "..#....."}},
     // Modified Huffman rows start at byte boundaries: the 4 bits after row 1's codes are padding.
-    {"ModifiedHuffmanRowsAreByteAligned", TCcittMode::ModifiedHuffman, 8, "1000 11 1000 000000 1011 11 0111",
+    {"ModifiedHuffmanRowsAreByteAligned",
+     TCcittMode::ModifiedHuffman,
+     8,
+     "1000 11 1000 000000 1011 11 0111",
      {"...##...", "....##.."}},
     // Two-dimensional: H(white 3, black 2), V0 against an all-white row finishes the row; row 2 repeats it
     // with V0 V0 V0, row 3 starts its black run one later (VR1), row 4 one earlier again (VL1).
-    {"VerticalModes", TCcittMode::Group4, 8, "001 1000 11 1   1 1 1   011 1 1   010 1 1",
+    {"VerticalModes",
+     TCcittMode::Group4,
+     8,
+     "001 1000 11 1   1 1 1   011 1 1   010 1 1",
      {"...##...", "...##...", "....#...", "...##..."}},
     // Pass mode: b2 of the reference row becomes a0 without a change of colour.
     {"PassMode", TCcittMode::Group4, 8, "001 0111 11 1   0001 001 0111 010 1", {"..##....", "......#."}},
     // A G3 two-dimensional row whose EOL carries tag bit 1 is coded in one dimension.
-    {"TagBitOneMeansOneDimensional", TCcittMode::Group3TwoD, 8,
+    {"TagBitOneMeansOneDimensional",
+     TCcittMode::Group3TwoD,
+     8,
      "000000000001 1 1000 11 1000   000000000001 0 1 1 1   000000000001 1 1011 11 0111",
      {"...##...", "...##...", "....##.."}},
     // Uncompressed mode: "1" is one black pixel, "01" a white and a black, "0000001" + colour bit ends it.
     {"UncompressedMode", TCcittMode::Group4, 8, "0000001111 1 01 01 0000001 0 1", {"#.#.#..."}},
     // Zero-length runs count as changing elements of the reference row (as run-list decoders keep them):
     // row 1 starts with H(0, 0), so row 2's pass mode passes nothing and its H starts at 0.
-    {"ZeroLengthRunsInReference", TCcittMode::Group4, 16, "001 00110101 0000110111  001 1100 10 1   0001 001 0111 11 1 1 1",
+    {"ZeroLengthRunsInReference",
+     TCcittMode::Group4,
+     16,
+     "001 00110101 0000110111  001 1100 10 1   0001 001 0111 11 1 1 1",
      {".....###........", "..##.###........"}},
 };
 
-void PrintTo(const TCcittCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TCcittCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class CcittCaseTest : public testing::TestWithParam<TCcittCase> {};
 
@@ -94,7 +111,9 @@ TEST_P(CcittCaseTest, DecodesRows) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Codes, CcittCaseTest, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<TCcittCase>& i) { return std::string(i.param.Name); });
+                         [](const testing::TestParamInfo<TCcittCase>& i) {
+                             return std::string(i.param.Name);
+                         });
 
 TEST(CcittDecoderTest, RowsPastTheDataAreWhiteAndReportedMissing) {
     const std::vector<std::uint8_t> data = Bits("001 1000 11 1");

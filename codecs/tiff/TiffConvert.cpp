@@ -33,7 +33,8 @@ TConversion ClassifyConversion(int photometric, int spp, int bits, bool hasColor
     case phCieLab:
         if (spp >= 3 && bits == 8) return TConversion::Lab;
         break;
-    default: break;
+    default:
+        break;
     }
     return TConversion::Unsupported;
 }
@@ -95,8 +96,10 @@ void PutPixel(std::uint8_t* out, int x, TIEPixelFormat target, TIERgbTriple c) {
 }
 
 void PutGrey(std::uint8_t* out, int x, TIEPixelFormat target, std::uint8_t g) {
-    if (target == ie24Rgb) std::memset(out + std::size_t(x) * 3, g, 3);
-    else out[x] = g;
+    if (target == ie24Rgb)
+        std::memset(out + std::size_t(x) * 3, g, 3);
+    else
+        out[x] = g;
 }
 
 std::uint8_t Channel(double v) {
@@ -132,7 +135,8 @@ TIERgbTriple LabToRgb(std::uint8_t lByte, std::uint8_t aByte, std::uint8_t bByte
     return CreateRGB(Channel(r), Channel(g), Channel(bl));
 }
 
-bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint8_t* out, std::uint8_t* alpha) {
+bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint8_t* out,
+                std::uint8_t* alpha) {
     const std::size_t spp = std::size_t(f.SamplesPerPixel);
     const bool white0 = f.Photometric == phWhiteIsZero;
     const auto word = [&](std::size_t i) {
@@ -147,7 +151,8 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
         const std::size_t bytes = (std::size_t(width) + 7) / 8;
         if (f.InvertBilevel)
             for (std::size_t i = 0; i < bytes; ++i) out[i] = std::uint8_t(~s[i]);
-        else std::memcpy(out, s, bytes);
+        else
+            std::memcpy(out, s, bytes);
         return false;
     }
     case TConversion::Gray: {
@@ -231,7 +236,8 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
             PutPixel(out, x, f.Target, LabToRgb(p[0], p[1], p[2]));
         }
         return false;
-    case TConversion::Unsupported: break;
+    case TConversion::Unsupported:
+        break;
     }
     return false;
 }

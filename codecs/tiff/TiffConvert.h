@@ -44,9 +44,9 @@ struct TRowFormat {
     int SamplesPerPixel = 1;
     int BitsPerSample = 8;
     bool BigEndian = false;
-    bool InvertBilevel = false;            // bilevel rows are inverted into the bitmap
-    int GreyShift = 8;                     // 16 bit grey: value >> GreyShift, at most 255
-    std::vector<TIERgbTriple> ColorMap;    // palette images
+    bool InvertBilevel = false;         // bilevel rows are inverted into the bitmap
+    int GreyShift = 8;                  // 16 bit grey: value >> GreyShift, at most 255
+    std::vector<TIERgbTriple> ColorMap; // palette images
 };
 
 // Samples that arrive as whole bytes (or 16 bit words) after unpacking; bilevel rows stay packed.

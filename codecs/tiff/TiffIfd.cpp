@@ -27,7 +27,8 @@ int TypeSize(std::uint16_t type) {
     case 10: // SRATIONAL
     case 12: // DOUBLE
         return 8;
-    default: return 0;
+    default:
+        return 0;
     }
 }
 
@@ -53,9 +54,10 @@ std::uint16_t TTiffSource::U16(const std::uint8_t* p) const {
 }
 
 std::uint32_t TTiffSource::U32(const std::uint8_t* p) const {
-    return BigEndian ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3]
-                     : std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-                           (std::uint32_t(p[3]) << 24);
+    return BigEndian
+               ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3]
+               : std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
+                     (std::uint32_t(p[3]) << 24);
 }
 
 const TTiffEntry* TTiffDirectory::Find(std::uint16_t tag) const {
@@ -64,7 +66,8 @@ const TTiffEntry* TTiffDirectory::Find(std::uint16_t tag) const {
     return nullptr;
 }
 
-bool TTiffDirectory::ValueBytes(const TTiffEntry& e, std::uint32_t count, std::vector<std::uint8_t>& out) const {
+bool TTiffDirectory::ValueBytes(const TTiffEntry& e, std::uint32_t count,
+                                std::vector<std::uint8_t>& out) const {
     const int size = TypeSize(e.Type);
     if (size == 0 || !Source || count > e.Count) return false;
     const std::uint64_t bytes = std::uint64_t(count) * std::uint64_t(size);
@@ -83,9 +86,12 @@ std::uint32_t TTiffDirectory::Single(std::uint16_t tag, std::uint32_t fallback) 
     const TTiffEntry* e = Find(tag);
     if (!e) return fallback;
     switch (TypeSize(e->Type)) {
-    case 1: return e->Field[0];
-    case 2: return Source->U16(e->Field);
-    default: return Source->U32(e->Field);
+    case 1:
+        return e->Field[0];
+    case 2:
+        return Source->U16(e->Field);
+    default:
+        return Source->U32(e->Field);
     }
 }
 
@@ -190,7 +196,8 @@ bool LoadDirectory(TTiffSource& source, std::int64_t offset, TTiffDirectory& dir
 TTiffChain WalkChain(TTiffSource& source, int wanted) {
     TTiffChain chain;
     std::uint8_t header[8];
-    if (!source.ReadAt(0, header, 8) || !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
+    if (!source.ReadAt(0, header, 8) ||
+        !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
         chain.BadHeader = true;
         return chain;
     }
@@ -211,8 +218,8 @@ TTiffChain WalkChain(TTiffSource& source, int wanted) {
         std::uint8_t nextBytes[4];
         std::int64_t next = source.ReadAt(end, nextBytes, 4) ? source.U32(nextBytes) : 0;
         seen.insert(offset);
-        if (next == offset || next > std::numeric_limits<std::int32_t>::max() || source.AvailableAt(next) <= 0 ||
-            seen.count(next) != 0)
+        if (next == offset || next > std::numeric_limits<std::int32_t>::max() ||
+            source.AvailableAt(next) <= 0 || seen.count(next) != 0)
             next = 0;
         if (chain.Count == wanted) chain.Found = true;
         ++chain.Count;

@@ -59,8 +59,8 @@ bool DecodeJpegBlock(std::span<const std::uint8_t> data, std::span<const std::ui
     return true;
 }
 
-void DecodeOldJpeg(std::span<const std::uint8_t> data, const TIOParamsVals& params, TIEProgressRecord& progress,
-                   std::int64_t maxBytes, TIEBitmap& bitmap) {
+void DecodeOldJpeg(std::span<const std::uint8_t> data, const TIOParamsVals& params,
+                   TIEProgressRecord& progress, std::int64_t maxBytes, TIEBitmap& bitmap) {
     TReadOnlyMemoryStream stream(data.data(), std::int64_t(data.size()));
     TIOParamsVals scratch;
     PrepareScratch(params, scratch);

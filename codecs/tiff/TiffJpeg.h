@@ -20,7 +20,7 @@ bool DecodeJpegBlock(std::span<const std::uint8_t> data, std::span<const std::ui
 
 // Decodes an old-form interchange-format stream straight into bitmap, with a scratch parameter record so
 // that the TIFF fields stay as they are. Frames of more than maxBytes of pixels are refused (Aborting).
-void DecodeOldJpeg(std::span<const std::uint8_t> data, const TIOParamsVals& params, TIEProgressRecord& progress,
-                   std::int64_t maxBytes, TIEBitmap& bitmap);
+void DecodeOldJpeg(std::span<const std::uint8_t> data, const TIOParamsVals& params,
+                   TIEProgressRecord& progress, std::int64_t maxBytes, TIEBitmap& bitmap);
 
 } // namespace tiff

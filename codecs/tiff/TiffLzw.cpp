@@ -48,8 +48,8 @@ private:
     std::int64_t BitPos = 0;
     int RowLength;
     std::vector<std::uint8_t> Out;
-    std::size_t Filled = 0;    // bytes produced, including those not yet delivered
-    bool Delivered = false;    // a row has been handed out and must be dropped from Out's front
+    std::size_t Filled = 0; // bytes produced, including those not yet delivered
+    bool Delivered = false; // a row has been handed out and must be dropped from Out's front
     int Previous = -1;
     int Free = kFirstFree;
     int Width = 9;
@@ -86,9 +86,12 @@ void TLzwState::Add(int prefix, std::uint8_t last) {
     // The width grows one code before the table needs it (the TIFF variant); the old bit order grows
     // when the table does.
     const int growAt = Compat ? 0 : 1;
-    if (Free == 512 - growAt && Width < 10) Width = 10;
-    else if (Free == 1024 - growAt && Width < 11) Width = 11;
-    else if (Free == 2048 - growAt && Width < 12) Width = 12;
+    if (Free == 512 - growAt && Width < 10)
+        Width = 10;
+    else if (Free == 1024 - growAt && Width < 11)
+        Width = 11;
+    else if (Free == 2048 - growAt && Width < 12)
+        Width = 12;
 }
 
 std::uint8_t* TLzwState::NextRow() {

@@ -28,8 +28,8 @@ private:
 };
 
 // Decodes rows of rowLength bytes until the decoder fails or rows are done; releases the state.
-std::vector<std::vector<std::uint8_t>> DecodeRows(const std::vector<std::uint8_t>& data, int rowLength, int rows,
-                                                  bool* failed = nullptr) {
+std::vector<std::vector<std::uint8_t>> DecodeRows(const std::vector<std::uint8_t>& data, int rowLength,
+                                                  int rows, bool* failed = nullptr) {
     std::vector<std::vector<std::uint8_t>> out;
     void* state = nullptr;
     if (failed) *failed = false;

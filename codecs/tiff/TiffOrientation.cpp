@@ -10,14 +10,30 @@ namespace {
 // Source pixel of output pixel (x, y) for an image stored w x h (the output of 5 to 8 is h x w).
 void SourceOf(int orientation, int w, int h, int x, int y, int& sx, int& sy) {
     switch (orientation) {
-    case 2: sx = w - 1 - x, sy = y; break;                 // mirrored left-right
-    case 3: sx = w - 1 - x, sy = h - 1 - y; break;         // turned half round
-    case 4: sx = x, sy = h - 1 - y; break;                 // mirrored top-bottom
-    case 5: sx = y, sy = x; break;                         // rows are columns (transposed)
-    case 6: sx = y, sy = h - 1 - x; break;                 // a clockwise quarter turn
-    case 7: sx = w - 1 - y, sy = h - 1 - x; break;         // transposed across the other diagonal
-    case 8: sx = w - 1 - y, sy = x; break;                 // an anticlockwise quarter turn
-    default: sx = x, sy = y; break;
+    case 2:
+        sx = w - 1 - x, sy = y;
+        break; // mirrored left-right
+    case 3:
+        sx = w - 1 - x, sy = h - 1 - y;
+        break; // turned half round
+    case 4:
+        sx = x, sy = h - 1 - y;
+        break; // mirrored top-bottom
+    case 5:
+        sx = y, sy = x;
+        break; // rows are columns (transposed)
+    case 6:
+        sx = y, sy = h - 1 - x;
+        break; // a clockwise quarter turn
+    case 7:
+        sx = w - 1 - y, sy = h - 1 - x;
+        break; // transposed across the other diagonal
+    case 8:
+        sx = w - 1 - y, sy = x;
+        break; // an anticlockwise quarter turn
+    default:
+        sx = x, sy = y;
+        break;
     }
 }
 
@@ -43,7 +59,8 @@ void ApplyTiffOrientation(TIEBitmap& bitmap, TIEMask* mask, int orientation) {
     if (w <= 0 || h <= 0 || bpp <= 0) return;
     const std::size_t stride = std::size_t(bitmap.RowStride());
     std::vector<std::uint8_t> pixels(stride * std::size_t(h));
-    for (int y = 0; y < h; ++y) std::memcpy(pixels.data() + stride * std::size_t(y), bitmap.RowPointer(y), stride);
+    for (int y = 0; y < h; ++y)
+        std::memcpy(pixels.data() + stride * std::size_t(y), bitmap.RowPointer(y), stride);
 
     const bool swap = orientation >= 5;
     const int nw = swap ? h : w, nh = swap ? w : h;
@@ -66,7 +83,8 @@ void ApplyTiffOrientation(TIEBitmap& bitmap, TIEMask* mask, int orientation) {
 
     if (mask && mask->Width == w && mask->Height == h && mask->BitsPerPixel == 8) {
         std::vector<std::uint8_t> alpha(std::size_t(w) * std::size_t(h));
-        for (int y = 0; y < h; ++y) std::memcpy(alpha.data() + std::size_t(y) * w, mask->RowPointer(y), std::size_t(w));
+        for (int y = 0; y < h; ++y)
+            std::memcpy(alpha.data() + std::size_t(y) * w, mask->RowPointer(y), std::size_t(w));
         const bool opaque = mask->FullyOpaque;
         if (swap) mask->Allocate(nw, nh, 8);
         for (int y = 0; y < nh; ++y) {

@@ -55,19 +55,30 @@ std::int32_t ClampToInt32(double v) {
 
 std::uint8_t CompressionCode(std::uint32_t compression, std::uint32_t t4Options) {
     switch (compression) {
-    case cmpNone: return 0;
-    case cmpHuffman: return 1;
-    case cmpFax3: return (t4Options & 1) ? 3 : 2;
-    case cmpFax4: return 4;
-    case cmpLzw: return 5;
-    case cmpOldJpeg: return 6;
-    case cmpJpeg: return 7;
-    case cmpPackBits: return 8;
-    default: return 9;
+    case cmpNone:
+        return 0;
+    case cmpHuffman:
+        return 1;
+    case cmpFax3:
+        return (t4Options & 1) ? 3 : 2;
+    case cmpFax4:
+        return 4;
+    case cmpLzw:
+        return 5;
+    case cmpOldJpeg:
+        return 6;
+    case cmpJpeg:
+        return 7;
+    case cmpPackBits:
+        return 8;
+    default:
+        return 9;
     }
 }
 
-bool IsCcitt(std::uint32_t c) { return c == cmpHuffman || c == cmpFax3 || c == cmpFax4; }
+bool IsCcitt(std::uint32_t c) {
+    return c == cmpHuffman || c == cmpFax3 || c == cmpFax4;
+}
 
 TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     TImageInfo info;
@@ -124,8 +135,10 @@ void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCoun
     p.BitsPerSample = info.BitsPerSample;
     p.SamplesPerPixel = info.SamplesPerPixel;
     p.TiffCompression = CompressionCode(info.Compression, info.T4Options);
-    if (info.Photometric >= 0 && info.Photometric <= 6) p.TiffPhotometric = std::uint8_t(info.Photometric);
-    else if (info.Photometric == phCieLab) p.TiffPhotometric = 7;
+    if (info.Photometric >= 0 && info.Photometric <= 6)
+        p.TiffPhotometric = std::uint8_t(info.Photometric);
+    else if (info.Photometric == phCieLab)
+        p.TiffPhotometric = 7;
     p.TiffPlanarConfig = ClampToInt32(double(info.Planar));
     p.SetTiffOrientation(info.Orientation);
     p.TiffDocumentName = dir.Text(tagDocumentName);
@@ -156,10 +169,12 @@ void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCoun
     p.ExifCopyright = dir.Text(tagCopyright);
     if (dir.Has(tagXResolution)) p.ExifXResolution = dir.Rational(tagXResolution);
     if (dir.Has(tagYResolution)) p.ExifYResolution = dir.Rational(tagYResolution);
-    if (dir.Has(tagResolutionUnit)) p.ExifResolutionUnit = ClampToInt32(double(dir.Single(tagResolutionUnit, 2)));
+    if (dir.Has(tagResolutionUnit))
+        p.ExifResolutionUnit = ClampToInt32(double(dir.Single(tagResolutionUnit, 2)));
 
     p.IPTCInfo.clear();
-    if (std::vector<std::uint8_t> iptc = dir.Bytes(tagIptc); !iptc.empty()) p.IPTCInfo.push_back(std::move(iptc));
+    if (std::vector<std::uint8_t> iptc = dir.Bytes(tagIptc); !iptc.empty())
+        p.IPTCInfo.push_back(std::move(iptc));
     if (std::vector<std::uint8_t> annot = dir.Bytes(tagAnnotation); !annot.empty()) {
         p.ImagingAnnot.clear();
         p.ImagingAnnot.push_back(std::move(annot));
@@ -169,16 +184,20 @@ void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCoun
 // Upper bound of decompressed bytes per stored byte, by compression.
 std::int64_t MaxExpansion(std::uint32_t compression) {
     switch (compression) {
-    case cmpPackBits: return 64;
+    case cmpPackBits:
+        return 64;
     case cmpAdobeDeflate:
-    case cmpDeflate: return 1032;
+    case cmpDeflate:
+        return 1032;
     case cmpHuffman:
     case cmpFax3:
     case cmpFax4:
     case cmpLzw:
     case cmpJpeg:
-    case cmpOldJpeg: return 4096;
-    default: return 1;
+    case cmpOldJpeg:
+        return 4096;
+    default:
+        return 1;
     }
 }
 
@@ -225,8 +244,8 @@ private:
     TIEMask* Mask = nullptr;
     TRowFormat Format;
     std::int64_t ReadBudget = 0;
-    int PlaneCount = 1;     // planes coded apart (planar configuration 2)
-    std::uint8_t Pad = 0;   // raw byte that stands for missing data
+    int PlaneCount = 1;   // planes coded apart (planar configuration 2)
+    std::uint8_t Pad = 0; // raw byte that stands for missing data
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -287,14 +306,16 @@ void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha
     Mask->FullyOpaque = false;
 }
 
-void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows) {
+void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width,
+                              int rows) {
     const std::int64_t bits = Info.BitsPerSample;
     const std::int64_t spp = Info.SamplesPerPixel;
     const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
     const std::int64_t rowLength = (rowSamples * bits + 7) / 8;
     const std::size_t sampleBytes = bits == 16 ? 2 : 1;
-    const bool predictor = Info.Predictor == 2 && (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate ||
-                                                   Info.Compression == cmpDeflate);
+    const bool predictor =
+        Info.Predictor == 2 &&
+        (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate || Info.Compression == cmpDeflate);
     const bool unpack = NeedsUnpack(Format);
 
     TSourceOptions options;
@@ -305,7 +326,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     options.Pad = Pad;
     options.Lzw = Lzw;
     std::vector<std::unique_ptr<TRowSource>> sources;
-    std::vector<std::vector<std::uint8_t>> raw(planes.size(), std::vector<std::uint8_t>(std::size_t(rowLength) + 1));
+    std::vector<std::vector<std::uint8_t>> raw(planes.size(),
+                                               std::vector<std::uint8_t>(std::size_t(rowLength) + 1));
     for (auto& plane : planes) sources.push_back(MakeRowSource(options, plane));
 
     const std::size_t chunkySamples = std::size_t(spp * width);
@@ -322,8 +344,10 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                 Progress.Abort();
                 return;
             }
-            if (status == TRowStatus::Row) any = true;
-            else std::memset(raw[p].data(), Pad, std::size_t(rowLength));
+            if (status == TRowStatus::Row)
+                any = true;
+            else
+                std::memset(raw[p].data(), Pad, std::size_t(rowLength));
         }
         if (any) {
             std::uint8_t* rowSamplesPtr = raw[0].data();
@@ -332,7 +356,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                     UnpackSamples(raw[0].data(), int(bits), chunkySamples, samples.data());
                     rowSamplesPtr = samples.data();
                 }
-                if (predictor) UndoPredictor(rowSamplesPtr, chunkySamples, int(spp), int(bits), Src.BigEndian);
+                if (predictor)
+                    UndoPredictor(rowSamplesPtr, chunkySamples, int(spp), int(bits), Src.BigEndian);
             } else {
                 for (std::size_t p = 0; p < planes.size(); ++p) {
                     std::uint8_t* ps = raw[p].data();
@@ -347,7 +372,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                 }
                 rowSamplesPtr = samples.data();
             }
-            const bool hasAlpha = ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
+            const bool hasAlpha =
+                ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
             PutRow(y + r, x, width, pixels.data());
             if (hasAlpha) PutAlpha(y + r, x, width, alpha.data());
         }
@@ -363,18 +389,19 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
     block.SetLocation(ieHeap);
     bool ok;
     if (single) {
-        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params, Progress,
-                             block);
+        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params,
+                             Progress, block);
     } else {
         TIEProgressRecord quiet(*Progress.Aborting);
-        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params, quiet,
-                             block);
+        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params,
+                             quiet, block);
         ++Progress.ProgressCounter;
         if (Progress.OnProgress)
             Progress.ReportPercent(int(std::trunc(Progress.ProgressCounter * Progress.PercentPerStrip)));
     }
     if (ok && !Progress.IsAborting() && block.PixelType() == ie24Rgb)
-        block.CopyRectangle(Bitmap, 0, 0, std::min(block.Width(), width), std::min(block.Height(), rows), x, y);
+        block.CopyRectangle(Bitmap, 0, 0, std::min(block.Width(), width), std::min(block.Height(), rows), x,
+                            y);
 }
 
 void TTiffDecoder::DecodeStrips() {
@@ -387,8 +414,9 @@ void TTiffDecoder::DecodeStrips() {
     const bool jpeg = Info.Compression == cmpJpeg;
     // Planes of separated data follow each other in the strip list, each a third (or 1/n) of it.
     const std::size_t perPlane = PlaneCount > 1 ? offsets / std::size_t(PlaneCount) : offsets;
-    const std::int64_t planeRow = PlaneCount > 1 ? (Info.Width * Info.BitsPerSample + 7) / 8
-                                                 : (Info.Width * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
+    const std::int64_t planeRow = PlaneCount > 1
+                                      ? (Info.Width * Info.BitsPerSample + 7) / 8
+                                      : (Info.Width * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
     for (std::int64_t i = 0; i < strips && std::size_t(i) < perPlane; ++i) {
         const std::int64_t first = i * rowsPerStrip;
         const int rows = int(std::min(rowsPerStrip, Info.Height - first));
@@ -397,8 +425,11 @@ void TTiffDecoder::DecodeStrips() {
         const std::int64_t cap = Info.Compression == cmpNone ? planeRow * rows : 0;
         for (int p = 0; p < PlaneCount; ++p)
             if (!ReadBlock(std::size_t(p) * perPlane + std::size_t(i), cap, planes[std::size_t(p)])) return;
-        if (jpeg) DecodeJpeg(planes[0], 0, int(first), int(Info.Width), rows, int(Info.Width), int(rowsPerStrip), offsets == 1);
-        else DecodeRows(planes, 0, int(first), int(Info.Width), rows);
+        if (jpeg)
+            DecodeJpeg(planes[0], 0, int(first), int(Info.Width), rows, int(Info.Width), int(rowsPerStrip),
+                       offsets == 1);
+        else
+            DecodeRows(planes, 0, int(first), int(Info.Width), rows);
         if (Progress.IsAborting()) return;
     }
 }
@@ -422,8 +453,10 @@ void TTiffDecoder::DecodeTiles() {
             const std::int64_t cap = Info.Compression == cmpNone ? planeRow * tl : 0;
             for (int p = 0; p < PlaneCount; ++p)
                 if (!ReadBlock(std::size_t(p) * perPlane + index, cap, planes[std::size_t(p)])) return;
-            if (jpeg) DecodeJpeg(planes[0], int(x), int(y), int(tw), int(tl), int(tw), int(tl), offsets == 1);
-            else DecodeRows(planes, int(x), int(y), int(tw), int(tl));
+            if (jpeg)
+                DecodeJpeg(planes[0], int(x), int(y), int(tw), int(tl), int(tw), int(tl), offsets == 1);
+            else
+                DecodeRows(planes, int(x), int(y), int(tw), int(tl));
             if (Progress.IsAborting()) return;
         }
     }
@@ -451,12 +484,18 @@ bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     Format.GreyShift = Info.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
     Format.ColorMap = Info.ColorMap;
     const bool native = Params.NativePixelFormat;
-    if (jpeg) Format.Target = ie24Rgb;
-    else if (bits == 1 && spp == 1 && Info.Photometric != phPalette) Format.Target = ie1Bit;
-    else if (native && bits == 8 && spp == 1 && Info.Photometric == phPalette) Format.Target = ie8Palette;
-    else if (native && bits == 8 && spp == 1 && Info.Photometric == phBlackIsZero) Format.Target = ie8Gray;
-    else if (native && bits == 16 && spp == 1 && Info.Photometric == phBlackIsZero) Format.Target = ie16Gray;
-    else Format.Target = ie24Rgb;
+    if (jpeg)
+        Format.Target = ie24Rgb;
+    else if (bits == 1 && spp == 1 && Info.Photometric != phPalette)
+        Format.Target = ie1Bit;
+    else if (native && bits == 8 && spp == 1 && Info.Photometric == phPalette)
+        Format.Target = ie8Palette;
+    else if (native && bits == 8 && spp == 1 && Info.Photometric == phBlackIsZero)
+        Format.Target = ie8Gray;
+    else if (native && bits == 16 && spp == 1 && Info.Photometric == phBlackIsZero)
+        Format.Target = ie16Gray;
+    else
+        Format.Target = ie24Rgb;
     Pad = Format.Kind == TConversion::Bilevel && !Format.InvertBilevel ? 0xFF : 0x00;
     PlaneCount = Info.Planar == 2 && spp > 1 ? int(spp) : 1;
 
@@ -464,16 +503,19 @@ bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     const std::int64_t allocW = Info.Tiled ? w + Info.TileWidth : w;
     const std::int64_t allocH = Info.Tiled ? h + Info.TileLength : h;
     const std::int64_t blockW = Info.Tiled ? Info.TileWidth : w;
-    const std::int64_t rowBytes = PlaneCount > 1 ? spp * ((blockW * bits + 7) / 8) : (spp * blockW * bits + 7) / 8;
-    const std::int64_t storedRows = Info.Tiled ? ((h + Info.TileLength - 1) / Info.TileLength) * Info.TileLength : h;
+    const std::int64_t rowBytes =
+        PlaneCount > 1 ? spp * ((blockW * bits + 7) / 8) : (spp * blockW * bits + 7) / 8;
+    const std::int64_t storedRows =
+        Info.Tiled ? ((h + Info.TileLength - 1) / Info.TileLength) * Info.TileLength : h;
     const std::int64_t blocksAcross = Info.Tiled ? (w + Info.TileWidth - 1) / Info.TileWidth : 1;
     if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return false;
     const double stored = double(rowBytes) * double(storedRows) * double(blocksAcross);
     const bool wantsMask = !ignoreAlpha && ((spp == 4 && Info.ExtraSamples == 2) || (spp == 2 && bits == 8) ||
                                             (spp == 4 && Info.Photometric == phRgb));
-    const double bitmapBytes =
-        double(RowStrideOf(allocW, BitsPerPixelOf(Format.Target))) * double(allocH) + (wantsMask ? double(w * h) : 0);
-    if (bitmapBytes > double(kFreeAllowance) && stored > double(MaxExpansion(Info.Compression)) * double(Src.Size))
+    const double bitmapBytes = double(RowStrideOf(allocW, BitsPerPixelOf(Format.Target))) * double(allocH) +
+                               (wantsMask ? double(w * h) : 0);
+    if (bitmapBytes > double(kFreeAllowance) &&
+        stored > double(MaxExpansion(Info.Compression)) * double(Src.Size))
         return false;
 
     if (wantsMask) {
@@ -522,9 +564,12 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
         // JPEG blocks write parts of rows.
         if (!Info.Tiled && c != cmpJpeg) Bitmap.Access = AccessWrite;
-        if (Info.Offsets.empty()) Progress.Abort(); // no image data at all
-        else if (Info.Tiled) DecodeTiles();
-        else DecodeStrips();
+        if (Info.Offsets.empty())
+            Progress.Abort(); // no image data at all
+        else if (Info.Tiled)
+            DecodeTiles();
+        else
+            DecodeStrips();
         Bitmap.Access = access.Saved();
         if (Info.Tiled) {
             Bitmap.SetWidth(int(Info.Width));
@@ -548,8 +593,8 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
 }
 
 void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDecode, bool ignoreAlpha,
-              bool relativeOffsets, std::unique_ptr<TIEMask>* mask, bool headerOnly, TIEProgressRecord& progress,
-              TIOParamsVals* params) {
+              bool relativeOffsets, std::unique_ptr<TIEMask>* mask, bool headerOnly,
+              TIEProgressRecord& progress, TIOParamsVals* params) {
     frameCount = 0;
     TTiffSource src(stream, relativeOffsets ? stream.Position() : 0);
     TTiffChain chain = WalkChain(src, params ? params->TiffFrameIndex : -1);
@@ -572,7 +617,8 @@ void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDec
         progress.Abort();
         return;
     }
-    TImageInfo info = ReadInfo(dir, int(std::min<std::uint32_t>(bps.empty() ? dir.Single(tagBitsPerSample, 1) : bps[0], 0xFFFF)));
+    TImageInfo info = ReadInfo(
+        dir, int(std::min<std::uint32_t>(bps.empty() ? dir.Single(tagBitsPerSample, 1) : bps[0], 0xFFFF)));
     FillParams(dir, info, chain.Count, *params);
     if ((info.Width == 0 || info.Height == 0) && !forceDecode) {
         progress.Abort();
@@ -594,8 +640,8 @@ void ReadTiffStream(TIEBitmap& Bitmap, TStream& Stream, int& FrameCount, bool Fo
                     bool RelativeOffsets, std::unique_ptr<TIEMask>& Mask, bool HeaderOnly,
                     TIEProgressRecord& Progress, TIOParamsVals& Params) {
     try {
-        ReadCore(&Bitmap, Stream, FrameCount, ForceDecode, IgnoreAlpha, RelativeOffsets, &Mask, HeaderOnly, Progress,
-                 &Params);
+        ReadCore(&Bitmap, Stream, FrameCount, ForceDecode, IgnoreAlpha, RelativeOffsets, &Mask, HeaderOnly,
+                 Progress, &Params);
     } catch (const std::exception&) {
         // Allocation refusals, stream failures and JPEG table errors: the read ends as failed.
         Progress.Abort();

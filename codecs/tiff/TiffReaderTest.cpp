@@ -78,7 +78,9 @@ const TChainCase kChainCases[] = {
     {"ThirdPointsToSecond", 3, {-1, -1, 1}, 3},
 };
 
-void PrintTo(const TChainCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TChainCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class TiffChainTest : public testing::TestWithParam<TChainCase> {};
 
@@ -88,7 +90,8 @@ TEST_P(TiffChainTest, CountsEachDirectoryOnceAndReadsEveryFrame) {
     for (int i = 0; i < c.Directories; ++i) {
         auto& d = b.AddDirectory();
         // Frame i is i + 1 pixels wide, so the frame read can be recognised.
-        B::Image(d, std::uint32_t(i + 1), 1, 8, 1, 1, 1, 1, {std::vector<std::uint8_t>(std::size_t(i + 1), 9)});
+        B::Image(d, std::uint32_t(i + 1), 1, 8, 1, 1, 1, 1,
+                 {std::vector<std::uint8_t>(std::size_t(i + 1), 9)});
     }
     const auto bytes = b.Build(c.Next);
     TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
@@ -147,7 +150,8 @@ TEST(TiffReaderTest, MultiPageFileFromTiffcp) {
     std::vector<testsupport::RgbImage> images;
     for (int i = 0; i < 3; ++i) {
         images.push_back(MakeImage(10 + i, 7, unsigned(i)));
-        const std::string ppm = dir.File("p" + std::to_string(i) + ".ppm"), tif = dir.File("p" + std::to_string(i) + ".tif");
+        const std::string ppm = dir.File("p" + std::to_string(i) + ".ppm"),
+                          tif = dir.File("p" + std::to_string(i) + ".tif");
         ASSERT_TRUE(testsupport::WritePpm(ppm, images.back()));
         ASSERT_TRUE(Shell("/usr/bin/convert " + ppm + " -compress none " + tif));
         pages += " " + tif;
@@ -173,7 +177,9 @@ struct TToolCase {
     const char* Options;
     double MinPsnr; // 0: exact against the source; else against ImageMagick's decode of the file
 };
-void PrintTo(const TToolCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const TToolCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 const TToolCase kToolCases[] = {
     {"None", "rgb", "-c none", 0},
@@ -306,9 +312,9 @@ TEST(TiffReaderTest, SixteenBitGreyShiftFollowsSoftware) {
     const TCase cases[] = {
         {"Look@Molli v1.1 (scanner)", false, 1, 255}, // 4095 >> 4
         {"Look@Molli v1.1", true, 1, 255},
-        {"", false, 1, 15},   // 4095 >> 8
+        {"", false, 1, 15}, // 4095 >> 8
         {"Look@Molli v1.0", false, 1, 15},
-        {"", false, 0, 240},  // (65535 - 4095) >> 8
+        {"", false, 0, 240}, // (65535 - 4095) >> 8
     };
     for (const TCase& c : cases) {
         B b(c.BigEndian);
@@ -402,7 +408,8 @@ TEST(TiffReaderTest, ParametersFromTags) {
     EXPECT_EQ(p.TiffFrameCount, 1);
 
     // Compression and photometric codes.
-    const std::pair<std::uint32_t, int> compressions[] = {{1, 0}, {2, 1}, {4, 4}, {5, 5}, {6, 6}, {7, 7}, {32773, 8}, {8, 9}};
+    const std::pair<std::uint32_t, int> compressions[] = {{1, 0}, {2, 1}, {4, 4},     {5, 5},
+                                                          {6, 6}, {7, 7}, {32773, 8}, {8, 9}};
     for (auto [tag, code] : compressions) {
         B c;
         B::Image(c.AddDirectory(), 1, 1, 8, 3, 8, tag, 1, {{0, 0, 0}});
@@ -636,9 +643,12 @@ TEST(TiffReaderTest, LzwNeedsADecoder) {
     // The decoder in the parameters is the one used, through its protocol.
     static int calls = 0, releases = 0;
     calls = releases = 0;
-    const TTiffLzwDecoder counting = [](const std::uint8_t* data, std::int64_t size, int rowLength, void** state) {
-        if (!data) ++releases;
-        else ++calls;
+    const TTiffLzwDecoder counting = [](const std::uint8_t* data, std::int64_t size, int rowLength,
+                                        void** state) {
+        if (!data)
+            ++releases;
+        else
+            ++calls;
         return TiffLzwDecode(data, size, rowLength, state);
     };
     B two;

@@ -104,7 +104,8 @@ class TDeflateSource : public TRowSource {
 public:
     TDeflateSource(const TSourceOptions& o, std::span<const std::uint8_t> d) : Options(o) {
         Stream.next_in = const_cast<Bytef*>(d.data());
-        Stream.avail_in = static_cast<uInt>(std::min<std::size_t>(d.size(), std::numeric_limits<uInt>::max()));
+        Stream.avail_in =
+            static_cast<uInt>(std::min<std::size_t>(d.size(), std::numeric_limits<uInt>::max()));
         Ready = !d.empty() && inflateInit(&Stream) == Z_OK;
     }
     ~TDeflateSource() override {
@@ -164,26 +165,34 @@ bool IsRowCompression(std::uint32_t c) {
     case cmpLzw:
     case cmpAdobeDeflate:
     case cmpDeflate:
-    case cmpPackBits: return true;
-    default: return false;
+    case cmpPackBits:
+        return true;
+    default:
+        return false;
     }
 }
 
 std::unique_ptr<TRowSource> MakeRowSource(const TSourceOptions& o, std::span<const std::uint8_t> data) {
     switch (o.Compression) {
-    case cmpNone: return std::make_unique<TRawSource>(o, data);
-    case cmpHuffman: return std::make_unique<TCcittSource>(o, data, TCcittMode::ModifiedHuffman);
+    case cmpNone:
+        return std::make_unique<TRawSource>(o, data);
+    case cmpHuffman:
+        return std::make_unique<TCcittSource>(o, data, TCcittMode::ModifiedHuffman);
     case cmpFax3:
-        return std::make_unique<TCcittSource>(o, data,
-                                              (o.T4Options & 1) ? TCcittMode::Group3TwoD : TCcittMode::Group3OneD);
-    case cmpFax4: return std::make_unique<TCcittSource>(o, data, TCcittMode::Group4);
+        return std::make_unique<TCcittSource>(
+            o, data, (o.T4Options & 1) ? TCcittMode::Group3TwoD : TCcittMode::Group3OneD);
+    case cmpFax4:
+        return std::make_unique<TCcittSource>(o, data, TCcittMode::Group4);
     case cmpLzw:
         if (!o.Lzw) return nullptr;
         return std::make_unique<TLzwSource>(o, data);
     case cmpAdobeDeflate:
-    case cmpDeflate: return std::make_unique<TDeflateSource>(o, data);
-    case cmpPackBits: return std::make_unique<TPackBitsSource>(o, data);
-    default: return nullptr;
+    case cmpDeflate:
+        return std::make_unique<TDeflateSource>(o, data);
+    case cmpPackBits:
+        return std::make_unique<TPackBitsSource>(o, data);
+    default:
+        return nullptr;
     }
 }
 

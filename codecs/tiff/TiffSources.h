@@ -39,9 +39,9 @@ enum TCompression : std::uint32_t {
 struct TSourceOptions {
     std::uint32_t Compression = cmpNone;
     std::uint32_t T4Options = 0;
-    int Width = 0;          // pixels per row (CCITT)
-    int RowLength = 0;      // bytes per row
-    std::uint8_t Pad = 0;   // fills rows that uncompressed or run-length data leaves short
+    int Width = 0;        // pixels per row (CCITT)
+    int RowLength = 0;    // bytes per row
+    std::uint8_t Pad = 0; // fills rows that uncompressed or run-length data leaves short
     TTiffLzwDecoder Lzw = nullptr;
 };
 

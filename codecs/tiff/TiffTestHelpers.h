@@ -18,7 +18,7 @@ public:
 
     struct TDir {
         std::map<std::uint16_t, std::pair<std::uint16_t, std::vector<std::uint32_t>>> Tags; // type, values
-        std::map<std::uint16_t, std::vector<std::uint8_t>> Raw;                              // type 7 bytes
+        std::map<std::uint16_t, std::vector<std::uint8_t>> Raw;                             // type 7 bytes
         std::map<std::uint16_t, std::string> Texts;
         std::vector<std::vector<std::uint8_t>> Strips;
         bool Tiles = false;
@@ -35,7 +35,9 @@ public:
     static void Short(TDir& d, std::uint16_t tag, std::uint32_t v) { Set(d, tag, 3, {v}); }
     static void Long(TDir& d, std::uint16_t tag, std::uint32_t v) { Set(d, tag, 4, {v}); }
     // Rationals: pairs of numerator, denominator.
-    static void Rational(TDir& d, std::uint16_t tag, std::uint32_t n, std::uint32_t den) { Set(d, tag, 5, {n, den}); }
+    static void Rational(TDir& d, std::uint16_t tag, std::uint32_t n, std::uint32_t den) {
+        Set(d, tag, 5, {n, den});
+    }
 
     // Basic image: width, height, bits, samples, photometric, compression, one strip per entry of strips.
     static void Image(TDir& d, std::uint32_t w, std::uint32_t h, std::uint32_t bits, std::uint32_t spp,
@@ -86,9 +88,12 @@ public:
                 } else {
                     e.Count = std::uint32_t(tv.second.size());
                     for (auto v : tv.second) {
-                        if (tv.first == 3) Append16(e.Bytes, v);
-                        else if (tv.first == 1) e.Bytes.push_back(std::uint8_t(v));
-                        else Append32(e.Bytes, v);
+                        if (tv.first == 3)
+                            Append16(e.Bytes, v);
+                        else if (tv.first == 1)
+                            e.Bytes.push_back(std::uint8_t(v));
+                        else
+                            Append32(e.Bytes, v);
                     }
                 }
                 entries[tag] = e;
@@ -129,8 +134,10 @@ public:
         for (std::size_t i = 0; i < Dirs.size(); ++i) {
             const int n = i < next.size() ? next[i] : -1;
             std::uint32_t target = 0;
-            if (n == -1) target = i + 1 < Dirs.size() ? std::uint32_t(dirPos[i + 1]) : 0;
-            else if (n >= 0) target = std::uint32_t(dirPos[std::size_t(n)]);
+            if (n == -1)
+                target = i + 1 < Dirs.size() ? std::uint32_t(dirPos[i + 1]) : 0;
+            else if (n >= 0)
+                target = std::uint32_t(dirPos[std::size_t(n)]);
             Put32(out, nextField[i], target);
         }
         return out;
@@ -177,7 +184,8 @@ struct TReadOptions {
     TTiffLzwDecoder Lzw = TiffLzwDecode;
 };
 
-inline std::unique_ptr<TReadResult> ReadBytes(const std::vector<std::uint8_t>& bytes, const TReadOptions& o = {}) {
+inline std::unique_ptr<TReadResult> ReadBytes(const std::vector<std::uint8_t>& bytes,
+                                              const TReadOptions& o = {}) {
     auto r = std::make_unique<TReadResult>();
     r->Bitmap.SetLocation(ieHeap);
     r->Params.TiffFrameIndex = o.Frame;
@@ -186,8 +194,8 @@ inline std::unique_ptr<TReadResult> ReadBytes(const std::vector<std::uint8_t>& b
     r->Params.TiffLzwDecoder = o.Lzw;
     TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
     TIEProgressRecord progress(r->Aborted);
-    ReadTiffStream(r->Bitmap, stream, r->FrameCount, false, o.IgnoreAlpha, true, r->Mask, o.HeaderOnly, progress,
-                   r->Params);
+    ReadTiffStream(r->Bitmap, stream, r->FrameCount, false, o.IgnoreAlpha, true, r->Mask, o.HeaderOnly,
+                   progress, r->Params);
     return r;
 }
 
@@ -213,7 +221,9 @@ inline testsupport::RgbImage ToRgb(TIEBitmap& b) {
 }
 
 // Runs a shell command and fails the calling test when it does not succeed.
-inline bool Shell(const std::string& cmd) { return testsupport::RunCommand(cmd + " >/dev/null 2>&1") == 0; }
+inline bool Shell(const std::string& cmd) {
+    return testsupport::RunCommand(cmd + " >/dev/null 2>&1") == 0;
+}
 
 inline bool HaveTools() {
     return testsupport::ToolAvailable("tiffcp") && testsupport::ToolAvailable("/usr/bin/convert");
