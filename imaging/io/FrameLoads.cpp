@@ -2,6 +2,7 @@
 // frame count as the result. GIF frames are composed over the earlier ones as a player shows them.
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/IEMask.h"
+#include "imaging/io/GifComposition.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/io/Readers.h"
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sys/stat.h>
 
 int TPictoraIO::LoadTiffStream(TStream& stream) {
     Aborting = false;
@@ -89,7 +91,9 @@ void DrawFrame(TIEBitmap& canvas, TIEBitmap& frame, int left, int top) {
 }
 } // namespace
 
-int TPictoraIO::LoadGifStream(TStream& stream) {
+int TPictoraIO::LoadGifStream(TStream& stream) { return LoadGifFrames(stream, std::string()); }
+
+int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
     Aborting = false;
     if (!PrepareBitmap()) {
         FinishWork();
@@ -108,17 +112,18 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
 
     const std::int64_t start = stream.Position();
     const int target = FParams.GifFrameIndex;
-    TIEBitmap canvas;
-    canvas.SetLocation(ieTBitmap);
-    bool canvasEmpty = true;
-    int previousDisposal = 0;
-    int prevLeft = 0, prevTop = 0, prevWidth = 0, prevHeight = 0;
-    // Disposal 3 ("restore to previous") puts back what the frame covered; players honour it, so a
-    // page composed without it would show a frame that was never on screen at that moment.
-    TIEBitmap covered, coveredAlpha;
+    // Continue an earlier composition of the same file when it stopped before this frame.
+    std::unique_ptr<TGifComposition> c = std::move(FGifComposition);
+    const bool resume = c && !key.empty() && c->Key == key && c->NextFrame > 0 && c->NextFrame <= target &&
+                        c->NextFrame < c->Count;
+    if (!resume) c = std::make_unique<TGifComposition>();
+    c->Key = key;
+    int i = resume ? c->NextFrame : 0;
+    if (resume) count = c->Count;
+    TIEBitmap& canvas = c->Canvas;
 
     try {
-        for (int i = 0;; ++i) {
+        for (;; ++i) {
             TIEBitmap frame;
             stream.SetPosition(start);
             FParams.GifFrameIndex = i;
@@ -136,66 +141,74 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
                 // Frames of one file may differ in pixel type (a two-colour frame after a colour one):
                 // compose in full colour then, so no earlier frame is thrown away.
                 if (frame.PixelType() != ie1Bit && frame.PixelType() != ie24Rgb) frame.ConvertTo(ie24Rgb);
-                if (!canvasEmpty && canvas.PixelType() != frame.PixelType()) {
+                if (!c->CanvasEmpty && canvas.PixelType() != frame.PixelType()) {
                     canvas.ConvertTo(ie24Rgb);
                     frame.ConvertTo(ie24Rgb);
                 }
                 const TIERgbTriple bg = FParams.GifBackgroundColor;
-                if (previousDisposal == 2 && !canvasEmpty) {
-                    canvas.FillRectangle(prevLeft, prevTop, prevLeft + prevWidth - 1, prevTop + prevHeight - 1,
-                                         FillValueFor(canvas, bg));
-                    canvas.AlphaPlane()->FillRectangle(prevLeft, prevTop, prevLeft + prevWidth - 1,
-                                                       prevTop + prevHeight - 1, 0);
+                if (c->PreviousDisposal == 2 && !c->CanvasEmpty) {
+                    canvas.FillRectangle(c->PrevLeft, c->PrevTop, c->PrevLeft + c->PrevWidth - 1,
+                                         c->PrevTop + c->PrevHeight - 1, FillValueFor(canvas, bg));
+                    canvas.AlphaPlane()->FillRectangle(c->PrevLeft, c->PrevTop, c->PrevLeft + c->PrevWidth - 1,
+                                                       c->PrevTop + c->PrevHeight - 1, 0);
                 }
-                if (previousDisposal == 3 && !canvasEmpty && covered.Width() > 0) {
-                    if (covered.PixelType() != canvas.PixelType()) covered.ConvertTo(canvas.PixelType());
-                    covered.CopyRectangle(canvas, 0, 0, covered.Width(), covered.Height(), prevLeft, prevTop);
-                    coveredAlpha.CopyRectangle(*canvas.AlphaPlane(), 0, 0, coveredAlpha.Width(),
-                                               coveredAlpha.Height(), prevLeft, prevTop);
+                if (c->PreviousDisposal == 3 && !c->CanvasEmpty && c->Covered.Width() > 0) {
+                    if (c->Covered.PixelType() != canvas.PixelType()) c->Covered.ConvertTo(canvas.PixelType());
+                    c->Covered.CopyRectangle(canvas, 0, 0, c->Covered.Width(), c->Covered.Height(), c->PrevLeft,
+                                             c->PrevTop);
+                    c->CoveredAlpha.CopyRectangle(*canvas.AlphaPlane(), 0, 0, c->CoveredAlpha.Width(),
+                                                  c->CoveredAlpha.Height(), c->PrevLeft, c->PrevTop);
                 }
-                if (canvasEmpty) {
+                if (c->CanvasEmpty) {
                     canvas.Reallocate(W, H, frame.PixelType());
                     canvas.FillAll(FillValueFor(canvas, bg));
                     canvas.AlphaPlane()->FillAll(0);
-                    canvasEmpty = false;
+                    c->CanvasEmpty = false;
                 }
                 if (canvas.Width() < W || canvas.Height() < H)
                     canvas.ResizeCanvas(std::max(W, canvas.Width()), std::max(H, canvas.Height()),
                                         FillValueFor(canvas, bg), 255, 0, 0);
                 if (FParams.GifDisposal == 3) {
-                    covered.Reallocate(frame.Width(), frame.Height(), canvas.PixelType());
-                    canvas.CopyRectangle(covered, FParams.GifFrameLeft, FParams.GifFrameTop, frame.Width(),
+                    c->Covered.Reallocate(frame.Width(), frame.Height(), canvas.PixelType());
+                    canvas.CopyRectangle(c->Covered, FParams.GifFrameLeft, FParams.GifFrameTop, frame.Width(),
                                          frame.Height(), 0, 0);
-                    coveredAlpha.Reallocate(frame.Width(), frame.Height(), ie8Gray);
-                    canvas.AlphaPlane()->CopyRectangle(coveredAlpha, FParams.GifFrameLeft, FParams.GifFrameTop,
+                    c->CoveredAlpha.Reallocate(frame.Width(), frame.Height(), ie8Gray);
+                    canvas.AlphaPlane()->CopyRectangle(c->CoveredAlpha, FParams.GifFrameLeft, FParams.GifFrameTop,
                                                        frame.Width(), frame.Height(), 0, 0);
                 }
                 DrawFrame(canvas, frame, FParams.GifFrameLeft, FParams.GifFrameTop);
-                if (i == 0 || previousDisposal == 2) {
+                if (i == 0 || c->PreviousDisposal == 2) {
                     frame.AlphaPlane()->CopyRectangle(*canvas.AlphaPlane(), 0, 0, frame.Width(), frame.Height(),
                                                       FParams.GifFrameLeft, FParams.GifFrameTop);
                     canvas.AlphaPlane()->FullyOpaque = false;
                 }
-                prevLeft = FParams.GifFrameLeft;
-                prevTop = FParams.GifFrameTop;
-                prevWidth = frame.Width();
-                prevHeight = frame.Height();
-                previousDisposal = FParams.GifDisposal;
+                c->PrevLeft = FParams.GifFrameLeft;
+                c->PrevTop = FParams.GifFrameTop;
+                c->PrevWidth = frame.Width();
+                c->PrevHeight = frame.Height();
+                c->PreviousDisposal = FParams.GifDisposal;
                 result = &canvas;
             }
             if (Aborting) break;
-            if (count > 0) {
+            const bool last = i >= target || i + 1 >= count;
+            // Only the final pass's result is seen by anyone: copy it once, not once per frame.
+            if (count > 0 && last) {
                 progress.PercentPerUnit = 100.0 / count;
                 FBitmap->AssignFrom(static_cast<TIEBaseBitmap*>(result));
             }
             if (OnProgress) OnProgress(this, count > 0 ? static_cast<int>(std::trunc(i * 100.0 / count)) : 0);
             if (Aborting) break;
-            if (i >= target || i + 1 >= count) break;
+            if (last) break;
         }
     } catch (...) {
         FParams.GifFrameIndex = target;
         FinishWork();
         throw;
+    }
+    if (!Aborting && count > 1 && !c->CanvasEmpty) {
+        c->NextFrame = i + 1;
+        c->Count = count;
+        FGifComposition = std::move(c);
     }
     FParams.GifFrameIndex = target;
     AdjustDpi();
@@ -213,7 +226,13 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
 
 int TPictoraIO::LoadGifFile(const std::string& path) {
     TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-    const int count = LoadGifStream(file);
+    // The same path with the same size and time is the same animation.
+    struct stat st {};
+    std::string key;
+    if (::fstat(file.Handle(), &st) == 0)
+        key = path + "|" + std::to_string(st.st_size) + "|" + std::to_string(st.st_mtim.tv_sec) + "." +
+              std::to_string(st.st_mtim.tv_nsec);
+    const int count = LoadGifFrames(file, key);
     FParams.LoadedFileName = path;
     return count;
 }

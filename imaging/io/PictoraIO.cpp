@@ -2,6 +2,7 @@
 
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/IEMask.h"
+#include "imaging/io/GifComposition.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/Readers.h"
 #include "imaging/params/FormatTable.h"

@@ -14,6 +14,7 @@ class TIEView;
 class TStream;
 class TFileStream;
 struct TIEPDFBuilder;
+struct TGifComposition;
 
 class TPictoraIO : public TIOParamsOwner {
 public:
@@ -111,6 +112,7 @@ private:
     void LoadStreamWith(TStream& stream, int formatId, const TReader& reader);
     void RunReader(TStream& stream, int formatId, const TReader& reader);
     void LoadRegisteredFormat(const std::string& path, const std::string& ext);
+    int LoadGifFrames(TStream& stream, const std::string& key);
     void AdjustDpi();
     void MaskToAlpha(std::unique_ptr<TIEMask>& mask);
     TIEProgressRecord MakeProgress();
@@ -123,6 +125,7 @@ private:
     TColor FBackground = clBlack;
     std::unique_ptr<TFileStream> FPdfStream;
     std::unique_ptr<TIEPDFBuilder> FPdf;
+    std::unique_ptr<TGifComposition> FGifComposition;
 };
 
 // Installs the built-in LZW decoders as the process-wide defaults (idempotent).

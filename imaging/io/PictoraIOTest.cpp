@@ -226,3 +226,22 @@ TEST_F(PictoraIOTest, DctPagesAgreeWithTheirColourSpaceAfterGreyAndCmykSources) 
         EXPECT_GE(testsupport::Psnr(source, rendered), 30.0) << c.colorspace;
     }
 }
+
+TEST_F(PictoraIOTest, SequentialGifFrameLoadsMatchFreshOnesAndNoticeAChangedFile) {
+    const std::string gif = Make("-delay 5 -size 12x8 xc:red xc:lime xc:blue -dispose background", "seq.gif");
+    for (int k = 0; k < 3; ++k) {
+        io.Params().GifFrameIndex = k;
+        ASSERT_EQ(io.LoadGifFile(gif), 3);
+        TIEView freshView;
+        TPictoraIO fresh;
+        fresh.SetAttachedPictora(&freshView);
+        fresh.Params().GifFrameIndex = k;
+        fresh.LoadGifFile(gif);
+        EXPECT_EQ(Pixel(5, 5), freshView.IEBitmap()->PixelAsRgb(5, 5)) << k;
+    }
+    // The same name with other content must not continue the old composition.
+    Make("-delay 5 -size 12x8 xc:yellow xc:black xc:white xc:'#808080'", "seq.gif");
+    io.Params().GifFrameIndex = 3;
+    EXPECT_EQ(io.LoadGifFile(gif), 4);
+    EXPECT_EQ(Pixel(5, 5), CreateRGB(128, 128, 128));
+}
