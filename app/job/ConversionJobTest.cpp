@@ -52,8 +52,8 @@ protected:
         for (int i = 0; i < pages; ++i) cmd += " xc:" + std::string(i % 2 ? "black" : "white");
         ASSERT_EQ(RunCommand(cmd + " -compress Group4 " + ShellQuote(dir.File(name))), 0);
     }
-    void MakeImage(const std::string& spec, const std::string& name) {
-        ASSERT_EQ(RunCommand("/usr/bin/convert " + spec + " " + ShellQuote(dir.File(name))), 0);
+    void MakeImage(const std::string& args, const std::string& name) {
+        ASSERT_EQ(RunCommand("/usr/bin/convert " + args + " " + ShellQuote(dir.File(name))), 0);
     }
     TConversionInputs Inputs(std::vector<std::string> files) {
         TConversionInputs in;

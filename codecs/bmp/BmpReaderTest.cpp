@@ -348,7 +348,7 @@ const TRleCase kRleCases[] = {
     {"Rle8AbsoluteRunOfThreeTakesSixBytes", 8, 4, 1, {0, 3, 1, 2, 3, 0, 1, 9, 0, 1}, {1, 2, 3, 9}},
     {"Rle8AbsoluteRunOfFourTakesSixBytes", 8, 5, 1, {0, 4, 1, 2, 3, 4, 1, 9, 0, 1}, {1, 2, 3, 4, 9}},
     {"Rle8DeltaSkipsPixels", 8, 4, 2, {0, 2, 2, 1, 1, 4, 0, 1}, {-1, -1, 4, -1, -1, -1, -1, -1}},
-    {"Rle8DeltaLeavingTheImageEnds", 8, 2, 1, {1, 3, 0, 2, 0, 5, 1, 4, 0, 1}, {3, -1}},
+    {"Rle8DeltaPastTheLastRowStops", 8, 2, 1, {1, 3, 0, 2, 0, 5, 1, 4, 0, 1}, {3, -1}},
     {"Rle8EndsWhenDataRunsOut", 8, 3, 2, {2, 3, 0, 0, 2, 4}, {4, 4, -1, 3, 3, -1}},
     {"Rle8EndsAfterTheLastRow", 8, 1, 2, {1, 1, 0, 0, 1, 2, 0, 0, 1, 3}, {2, 1}},
     {"Rle8TruncatedAbsoluteRun", 8, 4, 1, {0, 10, 1, 2}, {1, 2, -1, -1}},

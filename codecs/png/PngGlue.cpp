@@ -74,6 +74,12 @@ bool TPngDecoder::Create() {
     FPng = png;
     FInfo = info;
     png_set_read_fn(png, this, TPngCallbacks::Read);
+    // Only the chunks the reader uses are parsed; text, profiles and the rest are skipped unread.
+    // libpng buffers a text chunk whole before checking it, so a hostile length would otherwise
+    // take gigabytes before the stream turns out to be shorter.
+    static const png_byte kParsed[] = "bKGD\0pHYs\0gAMA\0sRGB";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_AS_DEFAULT, kParsed, 4);
     return true;
 }
 

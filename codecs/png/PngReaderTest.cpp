@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include <png.h>
+#include <sys/resource.h>
 #include <zlib.h>
 
 namespace {
@@ -653,6 +654,21 @@ TEST(PngReader, ReadsFromTheStreamPosition) {
     ReadPngStream(stream, bitmap, params, false, mask, false, progress);
     EXPECT_FALSE(aborting);
     EXPECT_EQ(bitmap.Width(), 13);
+}
+
+// Fuzzer finding: an iTXt chunk declaring 2 GiB in a 259-byte file made libpng allocate the whole
+// chunk before reading it. The reader now skips the chunks it does not use.
+TEST(PngReader, HugeTextChunkLengthTakesNoMemory) {
+    const std::vector<std::uint8_t> bytes =
+        testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/itxt-length-2gib.png");
+    ASSERT_FALSE(bytes.empty());
+    rusage before{}, after{};
+    getrusage(RUSAGE_SELF, &before);
+    Loaded r;
+    Load(bytes, r);
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024); // kilobytes
 }
 
 // ---- Corpus against Pillow ----
