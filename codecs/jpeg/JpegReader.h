@@ -16,7 +16,7 @@ std::int32_t FindJpegStart(TStream& Stream);
 bool IsJpegStream(TStream& Stream);
 
 // Reads the JPEG data that starts within 100 bytes of Stream's position.
-// TablesStream: an abbreviated table-specification stream read first (null or &Stream: none); a fatal
+// TablesStream: a tables-only stream (abbreviated, no image) read first (null or &Stream: none); a fatal
 //   error while reading it sets Aborting and leaves this function as EIEJpegException, the only
 //   exception that does.
 // HeaderOnly: fills the parameters (size after scaling, colour fields, resolution, markers) and leaves

@@ -87,7 +87,7 @@ std::vector<std::uint8_t> Encode(const TEncode& e) {
     return bytes;
 }
 
-// The same image as a table-specification stream and an abbreviated image stream.
+// The same image as a tables-only stream and an abbreviated image stream.
 void EncodeAbbreviated(const TEncode& e, std::vector<std::uint8_t>& tables,
                        std::vector<std::uint8_t>& image) {
     jpeg_compress_struct c{};

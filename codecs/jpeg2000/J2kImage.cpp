@@ -186,7 +186,7 @@ void TJ2kImage::Release() {
 }
 
 bool TJ2kImage::Attempt(TStream& Stream, std::int64_t start, std::int64_t length, bool jp2,
-                        int paletteChannels, bool strict) {
+                        int paletteChannels) {
     Release();
     TStreamSource source{Stream, start, length};
     TStreamOwner stream;
@@ -207,7 +207,6 @@ bool TJ2kImage::Attempt(TStream& Stream, std::int64_t start, std::int64_t length
     opj_dparameters_t parameters;
     opj_set_default_decoder_parameters(&parameters);
     if (!opj_setup_decoder(codec.P, &parameters)) return false;
-    if (!strict) opj_decoder_set_strict_mode(codec.P, OPJ_FALSE);
 
     opj_image_t* image = nullptr;
     const bool header = opj_read_header(stream.P, codec.P, &image);
@@ -237,14 +236,9 @@ bool TJ2kImage::Decode(TStream& Stream) {
     const int paletteChannels = jp2 ? PaletteChannels(Stream, start, length) : 0;
     Stream.SetPosition(start);
 
-    // A code stream that ends early fails a strict decode; decoded again leniently it still gives
-    // the whole image at the quality its data reaches, and is marked incomplete.
-    FIncomplete = false;
-    if (!Attempt(Stream, start, length, jp2, paletteChannels, true)) {
-        Stream.SetPosition(start);
-        if (!Attempt(Stream, start, length, jp2, paletteChannels, false)) return false;
-        FIncomplete = true;
-    }
+    // The library's strict mode refuses a code stream that ends early. Its lenient mode would
+    // decode such a stream in part, but on damaged data it asks for allocations of gigabytes.
+    if (!Attempt(Stream, start, length, jp2, paletteChannels)) return false;
 
     // What the library delivers is checked again: palette expansion and channel definitions
     // replace components after the header was read.

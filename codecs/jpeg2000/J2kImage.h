@@ -25,8 +25,6 @@ public:
     // library cannot decode and for images whose samples could not be held; the library's messages
     // are dropped.
     bool Decode(TStream& Stream);
-    // The data ended before the image was complete; what it held was decoded.
-    bool Incomplete() const { return FIncomplete; }
 
     int Width() const;
     int Height() const;
@@ -60,7 +58,6 @@ private:
                  bool Strict);
 
     opj_image* FImage = nullptr;
-    bool FIncomplete = false;
     // Per component, for the pixel loop: the sample matrix and its row length.
     std::vector<const std::int32_t*> FData;
     std::vector<std::size_t> FStride;

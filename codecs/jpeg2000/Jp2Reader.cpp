@@ -192,10 +192,7 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         Params.FreePalette();
         Params.ImageWidth = width;
         Params.ImageHeight = height;
-        if (HeaderOnly) {
-            if (image.Incomplete()) Progress.Abort();
-            return;
-        }
+        if (HeaderOnly) return;
 
         const bool oneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
         std::vector<TUsedComponent> used(indexes.size());
@@ -214,7 +211,6 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         for (int y = 0; y < height; ++y) std::memset(Bitmap.RowPointer(y), 0, stride);
         Progress.PercentPerUnit = 100.0 / height;
         Convert(image, mode, used, oneBit, Bitmap, Progress);
-        if (image.Incomplete()) Progress.Abort(); // the picture stays, the data was short
     } catch (...) {
         // Allocation failures and stream errors end the read like bad data: nothing leaves it.
         Progress.Abort();

@@ -484,7 +484,7 @@ TEST(Jp2Reader, ImageBeyondTheSampleBudgetIsRefused) {
     EXPECT_FALSE(accepted.Aborting);
 }
 
-TEST(Jp2Reader, TruncatedDataAbortsAndKeepsWhatItReaches) {
+TEST(Jp2Reader, TruncatedDataAbortsAndLeavesTheBitmap) {
     J2kSpec s;
     s.Width = 40;
     s.Height = 30;
@@ -496,15 +496,11 @@ TEST(Jp2Reader, TruncatedDataAbortsAndKeepsWhatItReaches) {
         const std::vector<std::uint8_t> bytes = EncodeJ2k(s);
         for (std::size_t cut = 0; cut < bytes.size(); cut += 1 + bytes.size() / 40) {
             Loaded r;
+            r.Bitmap.Reallocate(3, 3, ie8Gray);
             Load(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)), r);
             EXPECT_TRUE(r.Aborting) << cut;
+            EXPECT_EQ(r.Bitmap.Width(), 3) << cut;
         }
-        // Short of its last bytes the image still comes out whole in size, at the quality reached.
-        Loaded r;
-        Load(std::vector<std::uint8_t>(bytes.begin(), bytes.end() - 8), r);
-        EXPECT_TRUE(r.Aborting);
-        EXPECT_EQ(r.Bitmap.Width(), 40);
-        EXPECT_EQ(r.Bitmap.Height(), 30);
     }
 }
 

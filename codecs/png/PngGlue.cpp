@@ -46,9 +46,10 @@ struct TPngCallbacks {
         const std::size_t have =
             static_cast<std::size_t>(got) < length ? static_cast<std::size_t>(got) : length;
         if (have < length) {
-            std::memset(data + have, 0, length - have);
+            // Checked before the fill: one request may ask for a whole chunk of gigabytes.
             self->FZerosSupplied += length - have;
             if (self->FZerosSupplied > kMaxZerosPastEnd) png_error(png, "read past the end");
+            std::memset(data + have, 0, length - have);
         }
     }
 };
