@@ -185,8 +185,8 @@ void TJ2kImage::Release() {
     FStride.clear();
 }
 
-bool TJ2kImage::Attempt(TStream& Stream, std::int64_t start, std::int64_t length, bool jp2,
-                        int paletteChannels) {
+bool TJ2kImage::DecodeFrom(TStream& Stream, std::int64_t start, std::int64_t length, bool jp2,
+                           int paletteChannels) {
     Release();
     TStreamSource source{Stream, start, length};
     TStreamOwner stream;
@@ -238,7 +238,7 @@ bool TJ2kImage::Decode(TStream& Stream) {
 
     // The library's strict mode refuses a code stream that ends early. Its lenient mode would
     // decode such a stream in part, but on damaged data it asks for allocations of gigabytes.
-    if (!Attempt(Stream, start, length, jp2, paletteChannels)) return false;
+    if (!DecodeFrom(Stream, start, length, jp2, paletteChannels)) return false;
 
     // What the library delivers is checked again: palette expansion and channel definitions
     // replace components after the header was read.

@@ -54,8 +54,7 @@ public:
 
 private:
     void Release();
-    bool Attempt(TStream& Stream, std::int64_t Start, std::int64_t Length, bool Jp2, int PaletteChannels,
-                 bool Strict);
+    bool DecodeFrom(TStream& Stream, std::int64_t Start, std::int64_t Length, bool Jp2, int PaletteChannels);
 
     opj_image* FImage = nullptr;
     // Per component, for the pixel loop: the sample matrix and its row length.

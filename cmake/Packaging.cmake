@@ -1,0 +1,19 @@
+# The Debian package of everything `cmake --install` installs (scripts/package runs it).
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME folianto)
+set(CPACK_PACKAGE_VENDOR Quorvant)
+set(CPACK_PACKAGE_CONTACT "Quorvant <packages@quorvant.example>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turns a list of image files into one multi-page PDF document")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Folianto gathers raster images (TIFF, GIF, JPEG, PNG, BMP, PCX, Targa, PNM, JPEG 2000 and more)\n\
+in a numbered list and writes them as the pages of one PDF 1.4 document. It comes as a desktop\n\
+program and as the command-line converter folianto-convert.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+# The runtime libraries come from dpkg-shlibdeps, so the dependencies follow what the binaries link.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
+include(CPack)
