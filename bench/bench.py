@@ -16,7 +16,7 @@ import sys
 import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-CONVERT_BIN = os.path.join(ROOT, "build", "bin", "folianto-convert")
+CONVERT_BIN = os.path.join(os.environ.get("FOLIANTO_BUILD_DIR", os.path.join(ROOT, "build")), "bin", "folianto-convert")
 IM = "/usr/bin/convert"
 
 

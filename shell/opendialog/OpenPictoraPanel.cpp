@@ -1,0 +1,541 @@
+// The preview panel of the open dialog: its controls, the previews and the preview window.
+#include "shell/opendialog/OpenPictoraDialog.h"
+
+#include "codecs/gif/GifReader.h"
+#include "codecs/ico/IcoReader.h"
+#include "codecs/tiff/TiffReader.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/IEView.h"
+#include "imaging/io/PictoraIO.h"
+#include "imaging/params/FormatIds.h"
+#include "platform/FileSystem.h"
+#include "platform/Stream.h"
+#include "shell/opendialog/PreviewViews.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+// Geometry of the preview panel, in pixels.
+constexpr int kPanelBorder = 6;
+constexpr int kPanelWidth = 186;
+constexpr int kViewLeft = 6, kViewTop = 36, kViewWidth = 133, kViewHeight = 139;
+constexpr int kLabelTops[3] = {180, 203, 226};
+// Thumbnails loaded for a multi-frame file; the frame count shown is still the file's own.
+constexpr int kMaxThumbnailFrames = 64;
+
+const int kZoomSteps[] = {0, 25, 50, 75, 100, 125, 150, 175, 200, 300, 400};
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+QString Q(const std::string& s) {
+    return QString::fromStdString(s);
+}
+
+// The two glyphs of the panel's buttons, drawn so no image resources are needed.
+QIcon MagnifierIcon() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(40, 40, 40), 1.6));
+    p.setBrush(QColor(200, 225, 255));
+    p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+    p.setPen(QPen(QColor(40, 40, 40), 2.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(10, 10), QPointF(14.5, 14.5));
+    return QIcon(pm);
+}
+
+QIcon PlayIcon() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QPainterPath path;
+    path.moveTo(4, 2);
+    path.lineTo(14, 8);
+    path.lineTo(4, 14);
+    path.closeSubpath();
+    p.fillPath(path, QColor(30, 130, 40));
+    return QIcon(pm);
+}
+
+// Restores the cursor however the preview ends.
+struct TWaitCursor {
+    TWaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~TWaitCursor() { QApplication::restoreOverrideCursor(); }
+    TWaitCursor(const TWaitCursor&) = delete;
+    TWaitCursor& operator=(const TWaitCursor&) = delete;
+};
+
+// The frame counters of the readers; a file they cannot read counts 0.
+int GifFrames(const std::string& path) {
+    try {
+        return GetGifFrameCount(path);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int TiffFrames(const std::string& path) {
+    try {
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        return GetTiffFrameCount(file);
+    } catch (...) {
+        return 0;
+    }
+}
+
+int IcoImages(const std::string& path) {
+    try {
+        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
+        return GetIcoImageCount(file);
+    } catch (...) {
+        return 0;
+    }
+}
+
+} // namespace
+
+void TOpenPictoraDialog::CreateControls() {
+    // The panels live as long as the component and are lent to each dialog window.
+    FPicturePanel = new QFrame(nullptr);
+    FPicturePanel->setObjectName("PicturePanel");
+    static_cast<QFrame*>(FPicturePanel)->setFrameShape(QFrame::NoFrame);
+    FPicturePanel->setContentsMargins(kPanelBorder, kPanelBorder, kPanelBorder, kPanelBorder);
+    FPicturePanel->setFixedWidth(kPanelWidth);
+    FPicturePanel->setMinimumHeight(kLabelTops[2] + 24);
+
+    FZoomCombo = new QComboBox(FPicturePanel);
+    FZoomCombo->setObjectName("ZoomCombo");
+    FZoomCombo->setGeometry(6, 5, 50, 21);
+    FZoomCombo->setToolTip("Zoom");
+    for (int zoom : kZoomSteps)
+        FZoomCombo->addItem(zoom == 0 ? QString("Fit") : QString("%1%").arg(zoom), zoom);
+    FZoomCombo->setMinimumContentsLength(4);
+    FZoomCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    FZoomCombo->setGeometry(6, 5, 50, 21);
+
+    FPreviewButton = new QToolButton(FPicturePanel);
+    FPreviewButton->setObjectName("PreviewButton");
+    FPreviewButton->setGeometry(60, 5, 23, 22);
+    FPreviewButton->setAutoRaise(true);
+    FPreviewButton->setIcon(MagnifierIcon());
+
+    FPlayButton = new QToolButton(FPicturePanel);
+    FPlayButton->setObjectName("PlayButton");
+    FPlayButton->setGeometry(85, 5, 23, 22);
+    FPlayButton->setAutoRaise(true);
+    FPlayButton->setCheckable(true);
+    FPlayButton->setIcon(PlayIcon());
+
+    FPictoraView = new TIEPreviewView(FPicturePanel);
+    FPictoraView->setObjectName("PictoraView");
+    FPictoraView->setGeometry(kViewLeft, kViewTop, kViewWidth, kViewHeight);
+    FPictoraView->SetResampleFilter(FZoomFilter);
+    FPictoraView->SetBorderStyle(FBorderStyle);
+
+    FPictoraMView = new TIEFrameView(FPicturePanel);
+    FPictoraMView->setObjectName("PictoraMView");
+    FPictoraMView->setGeometry(kViewLeft, kViewTop, kViewWidth, kViewHeight);
+    FPictoraMView->hide();
+
+    QLabel** labels[3] = {&FPicLabel1, &FPicLabel2, &FPicLabel3};
+    for (int i = 0; i < 3; ++i) {
+        *labels[i] = new QLabel(FPicturePanel);
+        (*labels[i])->setObjectName(QString("PicLabel%1").arg(i + 1));
+        (*labels[i])->setGeometry(6, kLabelTops[i], kPanelWidth - 2 * kPanelBorder, 20);
+    }
+
+    FProgressBar = new QProgressBar(FPicturePanel);
+    FProgressBar->setObjectName("ProgressBar");
+    FProgressBar->setRange(0, 100);
+    FProgressBar->setTextVisible(false);
+    FProgressBar->setGeometry(kViewLeft + (kViewWidth - 127) / 2, kViewTop + (kViewHeight - 19) / 2, 127, 19);
+    FProgressBar->hide();
+
+    FInfoPanel = new QFrame(nullptr);
+    FInfoPanel->setObjectName("InfoPanel");
+    FInfoPanel->setContentsMargins(kPanelBorder, 0, kPanelBorder, kPanelBorder);
+    auto* info = new QHBoxLayout(FInfoPanel);
+    info->setContentsMargins(0, 0, 0, 0);
+    auto* texts = new QVBoxLayout;
+    FInfoLabel1 = new QLabel(FInfoPanel);
+    FInfoLabel1->setObjectName("InfoLabel1");
+    FInfoLabel2 = new QLabel(FInfoPanel);
+    FInfoLabel2->setObjectName("InfoLabel2");
+    texts->addWidget(FInfoLabel1);
+    texts->addWidget(FInfoLabel2);
+    info->addLayout(texts, 1);
+    FAdvancedButton = new QPushButton(FInfoPanel);
+    FAdvancedButton->setObjectName("AdvancedButton");
+    FAdvancedButton->hide();
+    info->addWidget(FAdvancedButton);
+    FPreviewCheck = new QCheckBox(FInfoPanel);
+    FPreviewCheck->setObjectName("PreviewCheck");
+    FPreviewCheck->setChecked(true);
+    info->addWidget(FPreviewCheck);
+
+    connect(FZoomCombo, &QComboBox::activated, this, [this](int) { Guard([this] { ApplyZoom(); }); });
+    connect(FPreviewButton, &QToolButton::clicked, this, [this] { Guard([this] { RunPreviewForm(); }); });
+    connect(FPlayButton, &QToolButton::toggled, this,
+            [this](bool on) { Guard([this, on] { PlayToggled(on); }); });
+    connect(FPreviewCheck, &QCheckBox::toggled, this,
+            [this](bool on) { Guard([this, on] { PreviewCheckToggled(on); }); });
+    FPictoraView->OnDoubleClick = [this] { Guard([this] { RunPreviewForm(); }); };
+    FPictoraMView->OnDoubleClick = FPictoraView->OnDoubleClick;
+    FailPreview();
+}
+
+void TOpenPictoraDialog::RefreshTexts() {
+    FPreviewButton->setToolTip(Q(Msg(msgPreview)));
+    FPreviewCheck->setText(Q(Msg(msgPreview)));
+    FAdvancedButton->setText(Q(Msg(msgAdvanced) + "..."));
+    FPlayButton->setToolTip(Q(Msg(msgAnimate)));
+}
+
+void TOpenPictoraDialog::SetPreviewBorderStyle(TIEDBorderStyle value) {
+    FBorderStyle = value;
+    FPictoraView->SetBorderStyle(value);
+}
+
+void TOpenPictoraDialog::SetZoomFilter(TResampleFilter value) {
+    FZoomFilter = value;
+    FPictoraView->SetResampleFilter(value);
+}
+
+void TOpenPictoraDialog::LayoutPanel(QFileDialog& window) {
+    FZoomCombo->setCurrentIndex(0);
+    FPictoraView->SetZoom(0);
+    FPlayButton->setChecked(false);
+    FPlayButton->setEnabled(false);
+    for (QWidget* w : {static_cast<QWidget*>(FPicLabel1), static_cast<QWidget*>(FPicLabel2),
+                       static_cast<QWidget*>(FPicLabel3), static_cast<QWidget*>(FZoomCombo)})
+        w->setVisible(ExtendedDialog);
+    FPicturePanel->setMinimumHeight(ExtendedDialog ? kLabelTops[2] + 24
+                                                   : kViewTop + kViewHeight + kPanelBorder);
+
+    auto* grid = qobject_cast<QGridLayout*>(window.layout());
+    if (!grid) { // the widget dialog always has its grid; keep the panel usable anyway
+        if (window.layout()) window.layout()->addWidget(FPicturePanel);
+        FPicturePanel->show();
+        return;
+    }
+    // The standard controls fill the grid; the panel takes a new column beside all of them, the way
+    // a template's placeholder gives the standard controls their area.
+    const int rows = grid->rowCount();
+    const int columns = grid->columnCount();
+    grid->addWidget(FPicturePanel, 0, columns, rows, 1);
+    FPicturePanel->show();
+    int nextRow = rows;
+    if (!Options.Contains(ofHideReadOnly)) {
+        FReadOnlyCheck = new QCheckBox("Open as read-only", &window);
+        FReadOnlyCheck->setObjectName("ReadOnlyCheck");
+        FReadOnlyCheck->setChecked(Options.Contains(ofReadOnly));
+        grid->addWidget(FReadOnlyCheck, nextRow++, 1, 1, std::max(1, columns - 1));
+    }
+    if (ExtendedDialog) {
+        grid->addWidget(FInfoPanel, nextRow, 0, 1, columns + 1);
+        FInfoPanel->show();
+    }
+}
+
+void TOpenPictoraDialog::DetachPanels(QDialog& window) {
+    for (QWidget* panel : {FPicturePanel, FInfoPanel}) {
+        if (panel->parentWidget() != &window) continue;
+        if (window.layout()) window.layout()->removeWidget(panel);
+        panel->hide();
+        panel->setParent(nullptr);
+    }
+}
+
+// ---- the preview
+
+void TOpenPictoraDialog::UpdatePreview(const std::string& path) {
+    if (FPreviewBusy) return;
+    FPreviewBusy = true;
+    FPreviewPath = path;
+    try {
+        bool shown = false;
+        const QFileInfo info(Q(path));
+        if (!path.empty() && info.isFile() && info.isReadable()) {
+            FFileSize = info.size();
+            if (FPreviewCheck->isChecked()) {
+                shown = PreviewInto(path);
+            } else {
+                FPreviewIO->ReadParamsFromFile(path);
+                FFrameCount = 1;
+                if (FPreviewIO->Params().FileFormat != 0)
+                    ShowInformation(FPreviewIO->Params(), FFileSize);
+                else
+                    ClearInformation();
+                shown = true;
+            }
+        }
+        if (!shown) FailPreview();
+    } catch (...) {
+        // A file that cannot be previewed leaves the panel blank; the dialog goes on.
+        try {
+            FailPreview();
+        } catch (...) {
+        }
+    }
+    FPreviewBusy = false;
+    Guard([this] {
+        if (OnSelectionChange) OnSelectionChange(this);
+    });
+}
+
+bool TOpenPictoraDialog::PreviewInto(const std::string& path) {
+    TWaitCursor wait;
+    BlankViews();
+    FPlayButton->setChecked(false);
+    const std::string ext = Lower(ExtractFileExt(path));
+    const bool isAvi = ext == ".avi", isGif = ext == ".gif", isTiff = ext == ".tif" || ext == ".tiff";
+    if (ShowAllFrames && (isAvi || isGif || isTiff)) {
+        const int frames = isAvi ? 0 : isGif ? GifFrames(path) : TiffFrames(path);
+        if (isAvi || frames > 1) return PreviewFrames(path, frames, isAvi, isGif);
+    }
+
+    FThumbnailMode = false;
+    FPlayButton->setEnabled(false);
+    FZoomCombo->setEnabled(true);
+    FPictoraMView->hide();
+    FPictoraView->show();
+    FProgressBar->setValue(0);
+    FProgressBar->show();
+    FProgressBar->raise();
+    TIOParamsVals& p = FPreviewIO->Params();
+    p.ImageWidth = FPictoraView->width();
+    p.ImageHeight = FPictoraView->height();
+    p.JpegScale = 0; // large JPEG files decode reduced to the view's size
+    FPreviewIO->AutoAdjustDPI = AutoAdjustDPI;
+    FPreviewIO->FilteredAdjustDPI = FilteredAdjustDPI;
+    FPreviewIO->LoadFromFile(path);
+    FProgressBar->hide();
+    if (FPreviewIO->Aborting || p.FileFormat == 0) return false;
+    switch (p.FileFormat) {
+    case ioGIF:
+        FFrameCount = GifFrames(path);
+        break;
+    case ioTIFF:
+        FFrameCount = TiffFrames(path);
+        break;
+    case ioICO:
+        FFrameCount = IcoImages(path);
+        break;
+    case ioAVI:
+        FFrameCount = p.AVIFrameCount;
+        break;
+    default:
+        FFrameCount = 1;
+        break;
+    }
+    FPictoraView->ShowImage(*FPreviewImage);
+    ShowInformation(p, FFileSize);
+    ApplyZoom();
+    FPreviewButton->setEnabled(true);
+    FZoomCombo->setEnabled(true);
+    return true;
+}
+
+bool TOpenPictoraDialog::PreviewFrames(const std::string& path, int frames, bool isAvi, bool isGif) {
+    FThumbnailMode = true;
+    FFramesAreGif = isGif;
+    FPlayButton->setEnabled(true);
+    FZoomCombo->setEnabled(false); // zooming has no meaning for thumbnails
+    FPictoraView->hide();
+    FPictoraMView->show();
+    FProgressBar->setValue(0);
+    FProgressBar->show();
+    FProgressBar->raise();
+    if (isAvi) { // no video reader in this build: nothing to show
+        FProgressBar->hide();
+        return false;
+    }
+    const int wanted = std::min(frames, kMaxThumbnailFrames);
+    TPreviewInfoTexts first;
+    TIOParamsVals& p = FFrameIO->Params();
+    for (int i = 0; i < wanted; ++i) {
+        if (isGif) {
+            p.GifFrameIndex = i;
+            FFrameIO->LoadGifFile(path);
+        } else {
+            p.TiffFrameIndex = i;
+            FFrameIO->LoadTiffFile(path);
+        }
+        if (FFrameIO->Aborting) {
+            if (i == 0) {
+                FProgressBar->hide();
+                return false;
+            }
+            break;
+        }
+        FPictoraMView->AddFrame(DisplayImage(*FFrameImage->IEBitmap(), qRgb(255, 255, 255)),
+                                isGif ? p.GifDelay * 10 : 0);
+        if (i == 0) first = PreviewInfoTexts(p, frames, FFileSize, MsgLanguage);
+        FProgressBar->setValue((i + 1) * 100 / wanted);
+    }
+    p.GifFrameIndex = 0;
+    p.TiffFrameIndex = 0;
+    FFrameImage->ResetToBlank();
+    FFrameCount = frames;
+    SetInformation(first);
+    FProgressBar->hide();
+    FPreviewButton->setEnabled(true);
+    if (FPictoraMView->FrameCount() > 0) FPictoraMView->setCurrentRow(0);
+    if (AlwaysAnimate && (isAvi || isGif)) FPlayButton->setChecked(true);
+    return true;
+}
+
+void TOpenPictoraDialog::ShowInformation(const TIOParamsVals& params, std::int64_t fileSize) {
+    SetInformation(PreviewInfoTexts(params, FFrameCount, fileSize, MsgLanguage));
+}
+
+void TOpenPictoraDialog::SetInformation(const TPreviewInfoTexts& texts) {
+    const std::pair<QLabel*, const std::string*> rows[] = {{FPicLabel1, &texts.PicLabel1},
+                                                           {FPicLabel2, &texts.PicLabel2},
+                                                           {FPicLabel3, &texts.PicLabel3},
+                                                           {FInfoLabel1, &texts.InfoLabel1},
+                                                           {FInfoLabel2, &texts.InfoLabel2}};
+    for (const auto& [label, text] : rows) {
+        label->setText(Q(*text));
+        label->setToolTip(Q(*text)); // long texts are cut by the narrow panel
+    }
+}
+
+void TOpenPictoraDialog::ClearInformation() {
+    SetInformation({});
+}
+
+void TOpenPictoraDialog::BlankViews() {
+    FPictoraView->Blank();
+    FPictoraMView->Clear();
+    FPreviewImage->Background = clWhite;
+    FPreviewImage->ResetToBlank();
+}
+
+void TOpenPictoraDialog::FailPreview() {
+    ClearInformation();
+    FPreviewButton->setEnabled(false);
+    FZoomCombo->setEnabled(false);
+    FPlayButton->setChecked(false);
+    FPlayButton->setEnabled(false);
+    FProgressBar->hide();
+    BlankViews();
+    FThumbnailMode = false;
+    FPictoraMView->hide();
+    FPictoraView->show();
+    FFrameCount = 0;
+}
+
+void TOpenPictoraDialog::ApplyZoom() {
+    const int zoom = FZoomCombo->currentData().toInt();
+    FPictoraView->SetZoom(zoom);
+}
+
+void TOpenPictoraDialog::ProgressChanged(int percent) {
+    FProgressBar->setValue(std::clamp(percent, 0, 100));
+    if (FProgressBar->isVisible()) FProgressBar->repaint();
+}
+
+void TOpenPictoraDialog::PreviewCheckToggled(bool checked) {
+    if (checked) {
+        UpdatePreview(FPreviewPath);
+        return;
+    }
+    FPlayButton->setChecked(false);
+    ClearInformation();
+    BlankViews();
+    FZoomCombo->setCurrentIndex(
+        int(std::find(std::begin(kZoomSteps), std::end(kZoomSteps), 100) - std::begin(kZoomSteps)));
+    FPictoraView->SetZoom(100);
+    FPreviewButton->setEnabled(false);
+    FZoomCombo->setEnabled(false);
+}
+
+void TOpenPictoraDialog::PlayToggled(bool playing) {
+    FPictoraMView->Play(playing && FThumbnailMode);
+    FPreviewButton->setEnabled(!playing && (FThumbnailMode || !FPictoraView->IsBlank()));
+    FZoomCombo->setEnabled(!playing && !FThumbnailMode && !FPictoraView->IsBlank());
+}
+
+std::unique_ptr<QDialog> TOpenPictoraDialog::CreatePreviewForm() {
+    QImage image;
+    if (FThumbnailMode && FPictoraMView->FrameCount() > 0 && !FPreviewPath.empty()) {
+        // The thumbnails are small: the selected frame is read again at its own size.
+        TIOParamsVals& p = FFrameIO->Params();
+        const int frame = FPictoraMView->SelectedFrame();
+        if (FFramesAreGif) {
+            p.GifFrameIndex = frame;
+            FFrameIO->LoadGifFile(FPreviewPath);
+        } else {
+            p.TiffFrameIndex = frame;
+            FFrameIO->LoadTiffFile(FPreviewPath);
+        }
+        if (!FFrameIO->Aborting) image = DisplayImage(*FFrameImage->IEBitmap(), qRgb(255, 255, 255)).copy();
+        p.GifFrameIndex = 0;
+        p.TiffFrameIndex = 0;
+        FFrameImage->ResetToBlank();
+    } else if (!FPictoraView->IsBlank()) {
+        image = FPictoraView->CopyImage();
+    }
+    if (image.isNull()) return nullptr;
+
+    QWidget* parent = DialogWindow() ? static_cast<QWidget*>(DialogWindow()) : OwnerWindow();
+    auto form = std::make_unique<QDialog>(parent);
+    form->setObjectName("PreviewForm");
+    form->setWindowFlags(Qt::Tool | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    form->setSizeGripEnabled(true);
+    form->setWindowTitle(Q(Msg(msgPreview) + ": " + (FPreviewPath.empty() ? FileName() : FPreviewPath)));
+    auto* layout = new QVBoxLayout(form.get());
+    layout->setContentsMargins(0, 0, 0, 0);
+    auto* area = new QScrollArea(form.get());
+    area->setObjectName("PreviewView");
+    area->setFrameShape(QFrame::NoFrame);
+    area->setAlignment(Qt::AlignCenter);
+    area->setBackgroundRole(QPalette::Base);
+    QPalette palette = area->palette();
+    palette.setColor(QPalette::Base, Qt::white);
+    palette.setColor(QPalette::Window, Qt::white);
+    area->setPalette(palette);
+    auto* picture = new QLabel;
+    picture->setObjectName("PreviewPicture");
+    picture->setPixmap(QPixmap::fromImage(image));
+    picture->setFixedSize(image.size());
+    area->setWidget(picture);
+    layout->addWidget(area);
+
+    QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
+    const QRect s = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const TIntSize client = PreviewClientSize({image.width(), image.height()}, {s.width(), s.height()});
+    form->resize(client.Width, client.Height);
+    form->move(s.left() + (s.width() - client.Width) / 2, s.top() + (s.height() - client.Height) / 2);
+    return form;
+}
+
+void TOpenPictoraDialog::RunPreviewForm() {
+    if (FPlayButton->isChecked()) return;
+    if (std::unique_ptr<QDialog> form = CreatePreviewForm()) form->exec();
+}
