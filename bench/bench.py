@@ -18,6 +18,7 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 CONVERT_BIN = os.path.join(os.environ.get("FOLIANTO_BUILD_DIR", os.path.join(ROOT, "build")), "bin", "folianto-convert")
 IM = "/usr/bin/convert"
+FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
 
 
 def run(cmd, shell=False):
@@ -46,7 +47,7 @@ def make_corpus(d):
     for i in range(4):
         p = os.path.join(d, f"scan{i}.tif")
         if not os.path.exists(p):
-            args = [IM, "-size", "2480x3508", "xc:white", "-fill", "black", "-pointsize", "40"]
+            args = [IM, "-size", "2480x3508", "xc:white", "-font", FONT, "-fill", "black", "-pointsize", "40"]
             for line in range(60):
                 args += ["-annotate", f"+150+{200 + line * 52}",
                          f"Page {i + 1} line {line + 1}: the quick brown fox jumps over the lazy dog"]
