@@ -153,19 +153,7 @@ void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     info.density_unit = 1; // dots per inch
     info.X_density = Density(params.HorizontalDpi, DefaultDpiX);
     info.Y_density = Density(params.VerticalDpi, DefaultDpiY);
-    switch (params.JpegDctMethod) {
-    case 0:
-        info.dct_method = JDCT_ISLOW;
-        break;
-    case 1:
-        info.dct_method = JDCT_IFAST;
-        break;
-    case 2:
-        info.dct_method = JDCT_FLOAT;
-        break;
-    default:
-        break;
-    }
+    ApplyJpegDctMethod(params.JpegDctMethod, info.dct_method);
     if (params.JpegOptimalCoding) info.optimize_coding = TRUE;
     info.smoothing_factor = std::clamp(params.JpegSmoothing, 0, 100);
     jpeg_set_quality(&info, params.JpegQuality, TRUE);

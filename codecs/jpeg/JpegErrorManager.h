@@ -26,3 +26,14 @@ jpeg_error_mgr* InitJpegErrorManager(TIEJpegErrorManager& manager, bool* abortin
 // The library's standard text for a message code, every parameter shown as "?";
 // "Corrupted" for a code outside the table.
 std::string JpegMessageText(const jpeg_error_mgr& err, int code);
+
+// The DCT method a parameter code asks for (0 accurate integer, 1 fast integer, 2 floating point);
+// other codes keep the library's default. Shared by the reader and the encoder.
+inline void ApplyJpegDctMethod(int code, J_DCT_METHOD& method) {
+    switch (code) {
+    case 0: method = JDCT_ISLOW; break;
+    case 1: method = JDCT_IFAST; break;
+    case 2: method = JDCT_FLOAT; break;
+    default: break;
+    }
+}

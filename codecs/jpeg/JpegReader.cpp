@@ -55,19 +55,7 @@ void FillFromHeader(jpeg_decompress_struct& info, TIOParamsVals& Params, bool Ra
     // libjpeg cannot turn into YCbCr, is copied through its own space instead of failing.
     if (RawComponents) info.out_color_space = info.jpeg_color_space == JCS_RGB ? JCS_RGB : JCS_YCbCr;
 
-    switch (Params.JpegDctMethod) {
-    case 0:
-        info.dct_method = JDCT_ISLOW;
-        break;
-    case 1:
-        info.dct_method = JDCT_IFAST;
-        break;
-    case 2:
-        info.dct_method = JDCT_FLOAT;
-        break;
-    default:
-        break;
-    }
+    ApplyJpegDctMethod(Params.JpegDctMethod, info.dct_method);
 
     // Unit 0 (aspect ratio only) stores the ratio as it stands, so files without JFIF data read 1 x 1.
     if (info.density_unit == 0 || info.density_unit == 1) {
