@@ -1,0 +1,23 @@
+#pragma once
+// The file list's texts and tests, kept apart from the widgets: the numbered display entry, the
+// accepted extensions of dropped files and the open dialog's filter.
+#include <QString>
+
+#include <string>
+
+// Searched as one text: a dropped file is taken when its extension occurs anywhere in it, so a
+// part of a listed extension (".ti", ".jp") passes too.
+inline constexpr char AcceptedDropExtensions[] =
+    ".tif.tiff.fax.g3n.g3f.gif.jpg.jpeg.jpe.pcx.bmp.dib.rle.ico.png.wmf.emf.tga.targa.vda.icb.vst.pix.pxm."
+    "ppm.pgm.pbm.wbmp.jp2.j2k.jpc.j2c";
+
+// The part of the path after the last "/".
+QString FileNameOf(const QString& path);
+// "<position>.  <file name>", position 1-based.
+QString DisplayEntry(int position, const QString& path);
+// The extension from the last "." with the dot, lower-cased in ASCII only (a non-ASCII letter must
+// not fold into a listed extension); empty when the path has no ".".
+QString DropExtension(const QString& path);
+bool IsAcceptedDropFile(const QString& path);
+// The open dialog's filter: description and patterns, all separated by "|" (UTF-8).
+std::string OpenDialogFilter();
