@@ -34,19 +34,24 @@ def run(cmd, shell=False):
     return elapsed, usage.ru_maxrss / 1024.0
 
 
+def missing(path):
+    """A corpus file still to make: absent, or cut short by an interrupted earlier run."""
+    return not os.path.exists(path) or os.path.getsize(path) < 1024
+
+
 def make_corpus(d):
     os.makedirs(d, exist_ok=True)
     photos = []
     for i in range(3):
         p = os.path.join(d, f"photo{i}.jpg")
-        if not os.path.exists(p):
+        if missing(p):
             subprocess.run([IM, "-seed", str(10 + i), "-size", "4000x3000", "plasma:", "-blur", "0x1",
                             "-quality", "92", p], check=True)
         photos.append(p)
     scans = []
     for i in range(4):
         p = os.path.join(d, f"scan{i}.tif")
-        if not os.path.exists(p):
+        if missing(p):
             args = [IM, "-size", "2480x3508", "xc:white", "-font", FONT, "-fill", "black", "-pointsize", "40"]
             for line in range(60):
                 args += ["-annotate", f"+150+{200 + line * 52}",
@@ -55,10 +60,10 @@ def make_corpus(d):
             subprocess.run(args, check=True)
         scans.append(p)
     multi = os.path.join(d, "scans-multi.tif")
-    if not os.path.exists(multi):
+    if missing(multi):
         subprocess.run(["tiffcp", "-c", "g4"] + scans + [multi], check=True)
     gif = os.path.join(d, "anim.gif")
-    if not os.path.exists(gif):
+    if missing(gif):
         frames = []
         for k in range(10):
             frames += ["(", "-size", "400x300", "xc:#203040", "-fill", "#f0c020",
