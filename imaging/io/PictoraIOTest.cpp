@@ -12,9 +12,9 @@ namespace {
 class PictoraIOTest : public ::testing::Test {
 protected:
     PictoraIOTest() { io.SetAttachedPictora(&view); }
-    std::string Make(const std::string& spec, const std::string& name) {
+    std::string Make(const std::string& args, const std::string& name) {
         const std::string path = dir.File(name);
-        EXPECT_EQ(RunCommand("/usr/bin/convert " + spec + " " + ShellQuote(path)), 0) << spec;
+        EXPECT_EQ(RunCommand("/usr/bin/convert " + args + " " + ShellQuote(path)), 0) << args;
         return path;
     }
     std::string Rename(const std::string& from, const std::string& name) {
