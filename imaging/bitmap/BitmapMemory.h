@@ -20,7 +20,10 @@ inline int CheckedStride(std::int64_t stride) {
 inline std::int64_t BlockBytes(std::int64_t stride, std::int64_t height) {
     CheckedStride(stride);
     if (height < 0 || height > std::numeric_limits<std::int32_t>::max()) throw EOutOfMemory();
-    return stride * height; // both below 2^31: fits in 63 bits
+    const std::int64_t bytes = stride * height; // both below 2^31: fits in 63 bits
+    const std::uint64_t limit = MemoryLimit();
+    if (limit != 0 && static_cast<std::uint64_t>(bytes) > limit) throw EOutOfMemory();
+    return bytes;
 }
 
 // A block that must live in memory. Overcommitting systems hand out address space they cannot back,

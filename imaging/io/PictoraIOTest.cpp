@@ -1,6 +1,9 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
+#include "platform/Exceptions.h"
+#include "platform/Stream.h"
+#include "platform/SystemInfo.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -245,3 +248,26 @@ TEST_F(PictoraIOTest, SequentialGifFrameLoadsMatchFreshOnesAndNoticeAChangedFile
     EXPECT_EQ(io.LoadGifFile(gif), 4);
     EXPECT_EQ(Pixel(5, 5), CreateRGB(128, 128, 128));
 }
+
+namespace {
+// Restores the process-wide memory ceiling when a test leaves.
+struct MemoryLimitScope {
+    explicit MemoryLimitScope(std::uint64_t bytes) : Saved(MemoryLimit()) { SetMemoryLimit(bytes); }
+    ~MemoryLimitScope() { SetMemoryLimit(Saved); }
+    std::uint64_t Saved;
+};
+
+// A 61-byte GIF whose logical screen is 65533 x 65533 pixels: composing its frames needs a 12 GB
+// canvas. Under a memory ceiling the load is refused before anything that size is allocated.
+TEST_F(PictoraIOTest, HugeGifScreenIsRefusedUnderTheMemoryLimit) {
+    const std::vector<std::uint8_t> gif = {
+        0x47, 0x49, 0x46, 0x38, 0xc7, 0x9e, 0xfd, 0xff, 0xfd, 0xff, 0x7d, 0x06, 0x00, 0x00, 0x00, 0x00,
+        0x04, 0xa9, 0x15, 0x04, 0x28, 0x01, 0x00, 0x2c, 0x00, 0x00, 0x04, 0x00, 0x01, 0x00, 0x01, 0x00,
+        0x00, 0x04, 0x02, 0x2e, 0x02, 0x00, 0x2c, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00, 0x03, 0x00, 0x00,
+        0x04, 0x09, 0xa4, 0x98, 0x83, 0x92, 0x5a, 0x79, 0xb9, 0x17, 0x01, 0x00, 0x3b};
+    MemoryLimitScope limit(64u << 20);
+    TReadOnlyMemoryStream stream(gif.data(), std::int64_t(gif.size()));
+    EXPECT_THROW(io.LoadFromStream(stream), EOutOfMemory);
+    EXPECT_EQ(io.Params().GifFrameIndex, 0);
+}
+} // namespace
