@@ -298,3 +298,30 @@ TEST(PdfFitRenderTest, ImageHangsFromTheTopLeftCorner) {
     }
 }
 } // namespace
+
+namespace {
+// Non-ASCII document texts must read back as the same characters in a viewer.
+TEST(PdfInfoRenderTest, DocumentTextsReadBackInPoppler) {
+    if (!testsupport::ToolAvailable("pdfinfo")) GTEST_SKIP() << "pdfinfo missing";
+    testsupport::TempDir dir;
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    params.PdfPaperWidth = 10;
+    params.PdfPaperHeight = 10;
+    params.PdfCompression = 0;
+    params.PdfTitle = "Café (menu) \\ 2026";
+    params.PdfAuthor = "Ωμέγα Ünal 🙂";
+    TPage p = BilevelPage("white", 10, 10, [](int, int) { return true; });
+    const std::string pdf = dir.File("info.pdf");
+    {
+        TFileStream out(pdf, fmCreate);
+        WriteSinglePagePdf(out, *p.Bitmap, params, progress);
+    }
+    ExpectQpdfClean(pdf);
+    std::string info;
+    ASSERT_EQ(testsupport::RunCommand("pdfinfo -enc UTF-8 " + testsupport::ShellQuote(pdf), &info), 0);
+    EXPECT_NE(info.find("Title:           Café (menu) \\ 2026\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Author:          Ωμέγα Ünal 🙂\n"), std::string::npos) << info;
+}
+} // namespace

@@ -4,6 +4,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
+#include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
@@ -177,7 +178,7 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
         {"Keywords", &params.PdfKeywords}, {"Creator", &params.PdfCreator}, {"Producer", &params.PdfProducer},
     };
     for (const auto& [key, text] : texts)
-        if (!text->empty()) info->Add(key, new TIEPDFStringObject(*text));
+        if (!text->empty()) info->Add(key, new TIEPDFStringObject(PdfTextStringBytes(*text)));
     info->Add("CreationDate", new TIEPDFStringObject(CreationDateText()));
 
     WriteLine(output, "%PDF-1.4");

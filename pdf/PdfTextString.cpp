@@ -1,0 +1,88 @@
+#include "pdf/PdfTextString.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace {
+
+// Length of the valid UTF-8 sequence at text[i] and its code point; 0 when none starts there.
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t& cp) {
+    const auto byte = [&](std::size_t k) { return static_cast<std::uint8_t>(text[k]); };
+    const std::uint8_t b0 = byte(i);
+    std::size_t length = 0;
+    char32_t minimum = 0;
+    if (b0 < 0x80) {
+        cp = b0;
+        return 1;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        length = 2, cp = b0 & 0x1F, minimum = 0x80;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        length = 3, cp = b0 & 0x0F, minimum = 0x800;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        length = 4, cp = b0 & 0x07, minimum = 0x10000;
+    } else {
+        return 0;
+    }
+    if (i + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k) {
+        const std::uint8_t b = byte(i + k);
+        if ((b & 0xC0) != 0x80) return 0;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not characters.
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return length;
+}
+
+std::vector<char32_t> CodePoints(std::string_view text) {
+    std::vector<char32_t> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const std::size_t length = DecodeUtf8(text, i, cp);
+        if (length == 0) {
+            out.push_back(static_cast<std::uint8_t>(text[i]));
+            ++i;
+        } else {
+            out.push_back(cp);
+            i += length;
+        }
+    }
+    return out;
+}
+
+bool SingleByte(char32_t cp) {
+    return cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF);
+}
+
+void AppendUnit(std::string& out, std::uint32_t unit) {
+    out += static_cast<char>(unit >> 8);
+    out += static_cast<char>(unit & 0xFF);
+}
+
+} // namespace
+
+std::string PdfTextStringBytes(std::string_view utf8) {
+    const std::vector<char32_t> cps = CodePoints(utf8);
+    std::string out;
+    bool singleBytes = true;
+    for (const char32_t cp : cps) singleBytes = singleBytes && SingleByte(cp);
+    if (singleBytes) {
+        out.reserve(cps.size());
+        for (const char32_t cp : cps) out += static_cast<char>(cp);
+        return out;
+    }
+    out.reserve(2 + cps.size() * 2);
+    out += "\xFE\xFF";
+    for (const char32_t cp : cps) {
+        if (cp < 0x10000) {
+            AppendUnit(out, cp);
+        } else {
+            const std::uint32_t v = cp - 0x10000;
+            AppendUnit(out, 0xD800 + (v >> 10));
+            AppendUnit(out, 0xDC00 + (v & 0x3FF));
+        }
+    }
+    return out;
+}
