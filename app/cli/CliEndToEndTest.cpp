@@ -136,3 +136,43 @@ TEST_F(CliEndToEnd, InfoDescribesEachFile) {
     Convert("--info " + ShellQuote(dir.File("photo.jpg")), status);
     EXPECT_EQ(status, 0);
 }
+
+// Transparent areas print as the white sheet, partly transparent ones blend with it, opaque pixels
+// keep their colour, whichever reader delivered the transparency.
+TEST_F(CliEndToEnd, TransparentPixelsShowTheWhitePaper) {
+    if (!testsupport::ToolAvailable("pdftocairo")) GTEST_SKIP() << "pdftocairo missing";
+    const std::string convert = "/usr/bin/convert";
+    struct Input {
+        const char* Name;
+        const char* Args;
+    };
+    const Input inputs[] = {
+        {"png.png", "-size 30x10 xc:none -fill red -draw 'rectangle 0,0 9,9' -fill 'rgba(0,0,0,0.5)' "
+                    "-draw 'rectangle 20,0 29,9'"},
+        {"gif.gif", "-size 30x10 xc:none -fill red -draw 'rectangle 0,0 9,9'"},
+        {"tga.tga", "-size 30x10 xc:none -fill red -draw 'rectangle 0,0 9,9'"},
+    };
+    for (const Input& in : inputs) {
+        SCOPED_TRACE(in.Name);
+        const std::string src = dir.File(in.Name), pdf = dir.File(std::string(in.Name) + ".pdf");
+        ASSERT_EQ(RunCommand(convert + " " + in.Args + " " + ShellQuote(src)), 0);
+        int status = 0;
+        const std::string out = Convert("--compression none -o " + ShellQuote(pdf) + " " + ShellQuote(src), status);
+        ASSERT_EQ(status, 0) << out;
+        const std::string png = dir.File(std::string(in.Name) + "-page");
+        ASSERT_EQ(RunCommand("pdftocairo -r 72 -singlefile -png " + ShellQuote(pdf) + " " + ShellQuote(png)), 0);
+        testsupport::RgbImage page;
+        ASSERT_TRUE(testsupport::DecodeWithImageMagick(png + ".png", page));
+        ASSERT_EQ(page.Width, 30);
+        const std::uint8_t* opaque = page.At(5, 5);
+        const std::uint8_t* clear = page.At(15, 5);
+        EXPECT_EQ(opaque[0], 255);
+        EXPECT_EQ(opaque[1], 0);
+        EXPECT_EQ(clear[0], 255);
+        EXPECT_EQ(clear[1], 255);
+        EXPECT_EQ(clear[2], 255);
+        if (std::string(in.Name) == "png.png") {
+            EXPECT_NEAR(page.At(25, 5)[1], 128, 2);
+        }
+    }
+}

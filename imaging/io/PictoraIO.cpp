@@ -1,5 +1,6 @@
 #include "imaging/io/PictoraIO.h"
 
+#include "imaging/bitmap/AlphaFlatten.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/io/GifComposition.h"
@@ -16,6 +17,9 @@
 #include <cmath>
 
 namespace {
+// Pages are printed on white sheets: transparent pixels show the sheet.
+constexpr TIERgbTriple kPaperWhite{255, 255, 255};
+
 std::unique_ptr<TIEBitmap> NewOwnBitmap() {
     InstallDefaultDecoders(); // the parameter record takes the process-wide decoders at its reset
     return std::make_unique<TIEBitmap>();
@@ -295,6 +299,7 @@ void TPictoraIO::AddPdfPage() {
     if (!PrepareBitmap() || !FPdf) return;
     const TIEPixelFormat type = FBitmap->PixelType();
     if (type != ie24Rgb && type != ie1Bit) FBitmap->ConvertTo(ie24Rgb);
+    FlattenAlphaOntoPaper(*FBitmap, kPaperWhite);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     AddImagePage(*FPdf, *FBitmap, FParams, progress);
@@ -319,6 +324,7 @@ void TPictoraIO::SavePdfStream(TStream& stream) {
     if (!PrepareBitmap()) return;
     const TIEPixelFormat type = FBitmap->PixelType();
     if (type != ie24Rgb && type != ie1Bit) FBitmap->ConvertTo(ie24Rgb);
+    FlattenAlphaOntoPaper(*FBitmap, kPaperWhite);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     WriteSinglePagePdf(stream, *FBitmap, FParams, progress);
