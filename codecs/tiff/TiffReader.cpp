@@ -234,6 +234,7 @@ private:
                     int maxHeight, bool single);
     void PutRow(int row, int x, int width, const std::uint8_t* pixels);
     void PutAlpha(int row, int x, int width, const std::uint8_t* alpha);
+    void UnpremultiplyRow(std::uint8_t* pixels, const std::uint8_t* alpha, int width) const;
 
     TTiffSource& Src;
     TImageInfo& Info;
@@ -297,6 +298,18 @@ void TTiffDecoder::PutRow(int row, int x, int width, const std::uint8_t* pixels)
     const int bytes = bpp / 8;
     const int n = std::min(width, Bitmap.Width() - x);
     if (n > 0) std::memcpy(dst + std::size_t(x) * bytes, pixels, std::size_t(n) * bytes);
+}
+
+// Associated alpha stores colour already multiplied by opacity; the image keeps the colour itself,
+// so that laying it on paper (or any background) blends it once, not twice.
+void TTiffDecoder::UnpremultiplyRow(std::uint8_t* pixels, const std::uint8_t* alpha, int width) const {
+    const int channels = Format.Target == ie24Rgb ? 3 : Format.Target == ie8Gray ? 1 : 0;
+    for (int i = 0; i < width && channels > 0; ++i) {
+        const unsigned a = alpha[i];
+        if (a == 255 || a == 0) continue;
+        std::uint8_t* p = pixels + std::size_t(i) * std::size_t(channels);
+        for (int c = 0; c < channels; ++c) p[c] = std::uint8_t(std::min(255u, (p[c] * 255u + a / 2) / a));
+    }
 }
 
 void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha) {
@@ -374,6 +387,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
             }
             const bool hasAlpha =
                 ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
+            if (hasAlpha && Info.ExtraSamples == 1) UnpremultiplyRow(pixels.data(), alpha.data(), width);
             PutRow(y + r, x, width, pixels.data());
             if (hasAlpha) PutAlpha(y + r, x, width, alpha.data());
         }

@@ -754,3 +754,43 @@ TEST(TiffReaderTest, ApplyOrientationTurnsLikeTheTagSays) {
 }
 
 } // namespace
+
+namespace {
+// Associated alpha stores premultiplied colour: the image gets the colour itself back, the mask the
+// opacity, so that laying the page on paper blends once. Unassociated colour stays as stored.
+struct TAlphaCase {
+    const char* Name;
+    std::uint32_t ExtraSamples;
+    std::uint8_t Alpha;
+    std::uint8_t Stored;
+    std::uint8_t Expected;
+};
+const TAlphaCase kAlphaCases[] = {
+    {"AssociatedHalf", 1, 128, 64, 128},   {"AssociatedOpaque", 1, 255, 64, 64},
+    {"AssociatedClear", 1, 0, 0, 0},       {"AssociatedOverfull", 1, 10, 200, 255},
+    {"UnassociatedHalf", 2, 128, 64, 64},  {"UnspecifiedHalf", 0, 128, 64, 64},
+};
+class TiffAlphaTest : public testing::TestWithParam<TAlphaCase> {};
+TEST_P(TiffAlphaTest, ColourAndMask) {
+    const TAlphaCase& c = GetParam();
+    B b;
+    B::TDir& d = b.AddDirectory();
+    B::Image(d, 1, 1, 8, 4, 2, 1, 1, {{c.Stored, c.Stored, c.Stored, c.Alpha}});
+    B::Short(d, 338, c.ExtraSamples);
+    const auto bytes = b.Build();
+    TIEBitmap bitmap;
+    TIOParamsVals params;
+    std::unique_ptr<TIEMask> mask;
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    int count = 0;
+    TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
+    ReadTiffStream(bitmap, stream, count, false, false, false, mask, false, progress, params);
+    ASSERT_FALSE(aborting);
+    ASSERT_TRUE(mask);
+    EXPECT_EQ(mask->RowPointer(0)[0], c.Alpha);
+    EXPECT_EQ(ToRgb(bitmap).At(0, 0)[0], c.Expected);
+}
+INSTANTIATE_TEST_SUITE_P(Samples, TiffAlphaTest, testing::ValuesIn(kAlphaCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+} // namespace
