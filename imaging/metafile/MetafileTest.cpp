@@ -1169,6 +1169,14 @@ const TMalformedCase kMalformedCases[] = {
          return e.File();
      },
      true},
+    {"EmfFontPastFreeTypeSkipped", // 70000-pixel glyphs: FreeType refuses them
+     [] {
+         TEmf e;
+         FullRed(e);
+         e.RecRaw(82, FontW(1, -70000, 0)).Select(1).RecRaw(84, ExtTextOutW(50, 50, u"WW"));
+         return e.File();
+     },
+     true},
     {"EmfDeepSaveDC",
      [] {
          TEmf e;

@@ -26,6 +26,7 @@ namespace metafile {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+constexpr double kMaxGlyphPixels = 16384; // far above any text a 16000-pixel picture can show
 
 // Windows-1252's 0x80..0x9F; the rest of the page is Latin-1.
 constexpr char16_t kCp1252High[32] = {0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
@@ -362,12 +363,20 @@ void TGdiCanvas::TextOut(const TTextRun& run) {
         charOfByte.insert(charOfByte.end(), utf8.size() - before, i);
     }
 
-    cairo_save(Cr);
     cairo_matrix_t tm = text.ToCairo();
-    cairo_set_matrix(Cr, &tm);
-    cairo_set_font_face(Cr, face->Face);
     cairo_matrix_t fm;
     cairo_matrix_init_scale(&fm, emx, em);
+    // FreeType refuses glyphs past 65535 pixels, and cairo then leaks the font it was building: such
+    // text (taller than any picture we render) is not drawn at all.
+    cairo_matrix_t glyphToDevice;
+    cairo_matrix_multiply(&glyphToDevice, &fm, &tm);
+    const double glyphX = std::hypot(glyphToDevice.xx, glyphToDevice.yx);
+    const double glyphY = std::hypot(glyphToDevice.xy, glyphToDevice.yy);
+    if (!(glyphX <= kMaxGlyphPixels) || !(glyphY <= kMaxGlyphPixels)) return;
+
+    cairo_save(Cr);
+    cairo_set_matrix(Cr, &tm);
+    cairo_set_font_face(Cr, face->Face);
     cairo_set_font_matrix(Cr, &fm);
     cairo_font_options_t* opts = TextOptions();
     cairo_set_font_options(Cr, opts);
