@@ -103,13 +103,15 @@ bool FitsStream(const jpeg_decompress_struct& info, std::int64_t streamBytes) {
     return samples <= kSampleFloor || samples / kSamplesPerByte <= streamBytes;
 }
 
-// Adobe applications store inverted inks, so each stored value is already "1 - ink".
-void CmykRowToBgr(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width) {
+// Adobe applications (the files with an Adobe marker) store inverted inks, so each stored value is
+// already "1 - ink". Other writers, TIFF's JPEG compression among them, store the inks themselves.
+void CmykRowToBgr(const JSAMPLE* in, std::uint8_t* out, JDIMENSION width, bool invertedInks) {
+    const unsigned flip = invertedInks ? 0 : 255;
     for (JDIMENSION x = 0; x < width; ++x, in += 4, out += 3) {
-        const unsigned k = in[3];
-        out[0] = static_cast<std::uint8_t>(in[2] * k / 255);
-        out[1] = static_cast<std::uint8_t>(in[1] * k / 255);
-        out[2] = static_cast<std::uint8_t>(in[0] * k / 255);
+        const unsigned k = in[3] ^ flip;
+        out[0] = static_cast<std::uint8_t>((in[2] ^ flip) * k / 255);
+        out[1] = static_cast<std::uint8_t>((in[1] ^ flip) * k / 255);
+        out[2] = static_cast<std::uint8_t>((in[0] ^ flip) * k / 255);
     }
 }
 
@@ -189,7 +191,7 @@ public:
                 const JDIMENSION got = jpeg_read_scanlines(&Info, &target, 1);
                 if (got == 0) break; // suspension cannot happen with this source; stop rather than spin
                 if (kind == TRowKind::FourComponents)
-                    CmykRowToBgr(work.data(), row, width);
+                    CmykRowToBgr(work.data(), row, width, Info.saw_Adobe_marker);
                 else if (kind == TRowKind::Other)
                     OtherRowToBgr(work.data(), components, row, width);
                 r += got;

@@ -25,6 +25,7 @@ struct TEncode {
     J_COLOR_SPACE In = JCS_RGB;      // what Pixel delivers
     J_COLOR_SPACE Coded = JCS_YCbCr; // what the file holds
     bool Jfif = true;                // libjpeg's own APP0
+    bool Adobe = true;               // libjpeg's own APP14 where the colour space calls for one
     int DensityUnit = 0, XDensity = 1, YDensity = 1;
     bool Progressive = false;
     int Quality = 100;
@@ -49,6 +50,7 @@ void SetUpCompressor(jpeg_compress_struct& c, const TEncode& e) {
         c.comp_info[i].h_samp_factor = c.comp_info[i].v_samp_factor = 1;
     jpeg_set_quality(&c, e.Quality, TRUE);
     c.write_JFIF_header = e.Jfif ? TRUE : FALSE;
+    if (!e.Adobe) c.write_Adobe_marker = FALSE;
     c.density_unit = UINT8(e.DensityUnit);
     c.X_density = UINT16(e.XDensity);
     c.Y_density = UINT16(e.YDensity);
@@ -251,13 +253,21 @@ std::uint8_t CmykBlockValue(int x, int c) {
     return kBlocks[std::min(x / 8, 2)][c];
 }
 
-TEST(ReadJpegStream, CmykUsesTheInvertedInkFormulaOnEveryColumn) {
+// With an Adobe marker the stored inks are inverted; without one (TIFF's JPEG data) they are the
+// inks themselves. The same colours must come out either way.
+class CmykInkTest : public testing::TestWithParam<bool> {};
+TEST_P(CmykInkTest, InkFormulaOnEveryColumn) {
+    const bool adobe = GetParam();
     TEncode e;
     e.In = e.Coded = JCS_CMYK;
     e.Jfif = false;
+    e.Adobe = adobe;
     e.Width = 17; // the last block is one column wide
     e.Height = 8;
-    e.Pixel = [](int x, int, int c) { return CmykBlockValue(x, c); };
+    e.Pixel = [adobe](int x, int, int c) {
+        const std::uint8_t v = CmykBlockValue(x, c);
+        return adobe ? v : std::uint8_t(255 - v);
+    };
     TRead r;
     Read(r, Encode(e));
     ASSERT_FALSE(r.Aborting);
@@ -270,6 +280,9 @@ TEST(ReadJpegStream, CmykUsesTheInvertedInkFormulaOnEveryColumn) {
         EXPECT_EQ(RgbAt(r.Bitmap, 16, y), (std::array<int, 3>{5, 10, 15}));
     }
 }
+INSTANTIATE_TEST_SUITE_P(ReadJpegStream, CmykInkTest, testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "AdobeInverted" : "Straight");
+});
 
 TEST(ReadJpegStream, YcckIsConvertedThroughCmyk) {
     TEncode e;

@@ -25,7 +25,7 @@ struct TExpectation {
     std::string Unsupported; // non-empty: the reader refuses the file (Aborting), for this reason
     TCompare Compare = TCompare::Exact;
     std::string SkipReason;
-    bool AssociatedAlpha = false; // only opaque pixels compare (the reference removes the premultiplication)
+    bool AssociatedAlpha = false; // premultiplied colour: transparent pixels are compared apart
     std::vector<std::uint8_t> OldJpegStream;
 };
 
@@ -88,8 +88,6 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
             "(its own alpha says opaque; tiffcp -c none gives the values this reader delivers)";
     else if (compression == 6)
         e.Compare = TCompare::OldJpeg; // the reference's old-JPEG path mis-converts colours
-    else if (compression == 7 && photometric == 5)
-        e.SkipReason = "CMYK JPEG: the JPEG reader takes stored inks as inverted (Adobe convention)";
     else if (compression == 7)
         e.Compare = TCompare::Lossy;
     else if (format == 2 && bits == 16)
@@ -161,8 +159,19 @@ TEST_P(TiffCorpusTest, Decodes) {
         testsupport::RgbImage alpha;
         const bool haveAlpha = ImageMagickAlpha(path, frame, alpha) && alpha.Width == mine.Width;
         if (e.AssociatedAlpha && haveAlpha) {
-            for (std::size_t i = 0; i < mine.Pixels.size(); ++i)
-                if (alpha.Pixels[i / 3 * 3] != 255) mine.Pixels[i] = reference.Pixels[i];
+            // Partly transparent colour was divided by its opacity here and in the reference, which
+            // rounds differently; it is checked apart. Where no alpha was delivered (16-bit samples) the
+            // colour stays premultiplied.
+            int worst = 0;
+            for (std::size_t i = 0; i < mine.Pixels.size(); ++i) {
+                const std::uint8_t a = alpha.Pixels[i / 3 * 3];
+                if (a == 255) continue;
+                const int x = int(i / 3 % std::size_t(mine.Width)), y = int(i / 3 / std::size_t(mine.Width));
+                const bool delivered = r->Mask && r->Mask->GetPixel(x, y) == a;
+                if (a != 0 && delivered) worst = std::max(worst, std::abs(mine.Pixels[i] - reference.Pixels[i]));
+                mine.Pixels[i] = reference.Pixels[i];
+            }
+            EXPECT_LE(worst, 1) << "partly transparent colour, frame " << frame;
         }
         switch (e.Compare) {
         case TCompare::Exact:
