@@ -319,6 +319,14 @@ void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha
     Mask->FullyOpaque = false;
 }
 
+// Signed samples are shown the way viewers show them: the range -max..max laid onto 0..2max, which
+// flipping the sign bit does (two's complement plus half the range).
+void FlipSignBits(std::uint8_t* samples, std::size_t count, int bits, bool bigEndian) {
+    const std::size_t step = bits == 16 ? 2 : 1;
+    const std::size_t high = bits == 16 && !bigEndian ? 1 : 0;
+    for (std::size_t i = 0; i < count; ++i) samples[i * step + high] ^= 0x80;
+}
+
 void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width,
                               int rows) {
     const std::int64_t bits = Info.BitsPerSample;
@@ -330,6 +338,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
         Info.Predictor == 2 &&
         (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate || Info.Compression == cmpDeflate);
     const bool unpack = NeedsUnpack(Format);
+    const bool signedSamples = Info.SampleFormat == 2 && (bits == 8 || bits == 16);
 
     TSourceOptions options;
     options.Compression = Info.Compression;
@@ -385,6 +394,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                 }
                 rowSamplesPtr = samples.data();
             }
+            if (signedSamples) FlipSignBits(rowSamplesPtr, chunkySamples, int(bits), Src.BigEndian);
             const bool hasAlpha =
                 ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
             if (hasAlpha && Info.ExtraSamples == 1) UnpremultiplyRow(pixels.data(), alpha.data(), width);

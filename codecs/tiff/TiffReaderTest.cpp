@@ -794,3 +794,42 @@ TEST_P(TiffAlphaTest, ColourAndMask) {
 INSTANTIATE_TEST_SUITE_P(Samples, TiffAlphaTest, testing::ValuesIn(kAlphaCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 } // namespace
+
+namespace {
+// Signed samples: the most negative value is black, zero mid-grey, the most positive white.
+struct TSignedCase {
+    const char* Name;
+    bool BigEndian;
+    std::uint32_t Bits;
+    std::vector<std::uint8_t> Strip; // -max, 0, +max in the file's byte order
+};
+const TSignedCase kSignedCases[] = {
+    {"EightBit", false, 8, {0x80, 0x00, 0x7F}},
+    {"SixteenBitLittleEndian", false, 16, {0x00, 0x80, 0x00, 0x00, 0xFF, 0x7F}},
+    {"SixteenBitBigEndian", true, 16, {0x80, 0x00, 0x00, 0x00, 0x7F, 0xFF}},
+};
+class TiffSignedTest : public testing::TestWithParam<TSignedCase> {};
+TEST_P(TiffSignedTest, RangeLaidOntoGreys) {
+    const TSignedCase& c = GetParam();
+    B b(c.BigEndian);
+    B::TDir& d = b.AddDirectory();
+    B::Image(d, 3, 1, c.Bits, 1, 1, 1, 1, {c.Strip});
+    B::Short(d, 339, 2);
+    const auto bytes = b.Build();
+    TIEBitmap bitmap;
+    TIOParamsVals params;
+    std::unique_ptr<TIEMask> mask;
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    int count = 0;
+    TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
+    ReadTiffStream(bitmap, stream, count, false, false, false, mask, false, progress, params);
+    ASSERT_FALSE(aborting);
+    const testsupport::RgbImage rgb = ToRgb(bitmap);
+    EXPECT_EQ(rgb.At(0, 0)[0], 0);
+    EXPECT_EQ(rgb.At(1, 0)[0], 128);
+    EXPECT_EQ(rgb.At(2, 0)[0], 255);
+}
+INSTANTIATE_TEST_SUITE_P(Samples, TiffSignedTest, testing::ValuesIn(kSignedCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+} // namespace
