@@ -211,6 +211,22 @@ std::vector<std::vector<RgbImage>> Render(const testsupport::TempDir& dir, const
 
 const char* const kRenderers[] = {"pdftocairo", "mutool"};
 
+// One uncompressed page in its own document, checked by qpdf.
+std::string WriteOnePage(const testsupport::TempDir& dir, const std::string& name, const TPage& page,
+                         TIOParamsVals& params) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    params.PdfCompression = 0;
+    const std::string pdf = dir.File(name + ".pdf");
+    {
+        TFileStream out(pdf, fmCreate);
+        WriteSinglePagePdf(out, *page.Bitmap, params, progress);
+    }
+    EXPECT_FALSE(aborting);
+    ExpectQpdfClean(pdf);
+    return pdf;
+}
+
 struct LosslessCase {
     const char* Name;
     int Compression;
@@ -275,19 +291,11 @@ TEST(PdfFitRenderTest, ImageHangsFromTheTopLeftCorner) {
     if (!HaveTools()) GTEST_SKIP() << "qpdf, pdftocairo or mutool missing";
     // A wide black image on a taller page: it fills the top, the rest of the page stays white.
     testsupport::TempDir dir;
-    bool aborting = false;
-    TIEProgressRecord progress(aborting);
     TIOParamsVals params;
     params.PdfPaperWidth = 40;
     params.PdfPaperHeight = 60;
-    params.PdfCompression = 0;
-    TPage p = BilevelPage("black", 80, 20, [](int, int) { return false; });
-    const std::string pdf = dir.File("fit.pdf");
-    {
-        TFileStream out(pdf, fmCreate);
-        WriteSinglePagePdf(out, *p.Bitmap, params, progress);
-    }
-    ExpectQpdfClean(pdf);
+    const std::string pdf =
+        WriteOnePage(dir, "fit", BilevelPage("black", 80, 20, [](int, int) { return false; }), params);
     const auto rendered = Render(dir, pdf, 1);
     for (std::size_t r = 0; r < 2; ++r) {
         const RgbImage& img = rendered[r][0];
@@ -304,21 +312,13 @@ namespace {
 TEST(PdfInfoRenderTest, DocumentTextsReadBackInPoppler) {
     if (!testsupport::ToolAvailable("pdfinfo")) GTEST_SKIP() << "pdfinfo missing";
     testsupport::TempDir dir;
-    bool aborting = false;
-    TIEProgressRecord progress(aborting);
     TIOParamsVals params;
     params.PdfPaperWidth = 10;
     params.PdfPaperHeight = 10;
-    params.PdfCompression = 0;
     params.PdfTitle = "Café (menu) \\ 2026";
     params.PdfAuthor = "Ωμέγα Ünal 🙂";
-    TPage p = BilevelPage("white", 10, 10, [](int, int) { return true; });
-    const std::string pdf = dir.File("info.pdf");
-    {
-        TFileStream out(pdf, fmCreate);
-        WriteSinglePagePdf(out, *p.Bitmap, params, progress);
-    }
-    ExpectQpdfClean(pdf);
+    const std::string pdf =
+        WriteOnePage(dir, "info", BilevelPage("white", 10, 10, [](int, int) { return true; }), params);
     std::string info;
     ASSERT_EQ(testsupport::RunCommand("pdfinfo -enc UTF-8 " + testsupport::ShellQuote(pdf), &info), 0);
     EXPECT_NE(info.find("Title:           Café (menu) \\ 2026\n"), std::string::npos) << info;

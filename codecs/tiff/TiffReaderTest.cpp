@@ -777,19 +777,11 @@ TEST_P(TiffAlphaTest, ColourAndMask) {
     B::TDir& d = b.AddDirectory();
     B::Image(d, 1, 1, 8, 4, 2, 1, 1, {{c.Stored, c.Stored, c.Stored, c.Alpha}});
     B::Short(d, 338, c.ExtraSamples);
-    const auto bytes = b.Build();
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    std::unique_ptr<TIEMask> mask;
-    bool aborting = false;
-    TIEProgressRecord progress(aborting);
-    int count = 0;
-    TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
-    ReadTiffStream(bitmap, stream, count, false, false, false, mask, false, progress, params);
-    ASSERT_FALSE(aborting);
-    ASSERT_TRUE(mask);
-    EXPECT_EQ(mask->RowPointer(0)[0], c.Alpha);
-    EXPECT_EQ(ToRgb(bitmap).At(0, 0)[0], c.Expected);
+    const auto r = ReadBytes(b.Build());
+    ASSERT_FALSE(r->Aborted);
+    ASSERT_TRUE(r->Mask);
+    EXPECT_EQ(r->Mask->RowPointer(0)[0], c.Alpha);
+    EXPECT_EQ(ToRgb(r->Bitmap).At(0, 0)[0], c.Expected);
 }
 INSTANTIATE_TEST_SUITE_P(Samples, TiffAlphaTest, testing::ValuesIn(kAlphaCases),
                          [](const auto& info) { return std::string(info.param.Name); });
@@ -815,17 +807,9 @@ TEST_P(TiffSignedTest, RangeLaidOntoGreys) {
     B::TDir& d = b.AddDirectory();
     B::Image(d, 3, 1, c.Bits, 1, 1, 1, 1, {c.Strip});
     B::Short(d, 339, 2);
-    const auto bytes = b.Build();
-    TIEBitmap bitmap;
-    TIOParamsVals params;
-    std::unique_ptr<TIEMask> mask;
-    bool aborting = false;
-    TIEProgressRecord progress(aborting);
-    int count = 0;
-    TReadOnlyMemoryStream stream(bytes.data(), std::int64_t(bytes.size()));
-    ReadTiffStream(bitmap, stream, count, false, false, false, mask, false, progress, params);
-    ASSERT_FALSE(aborting);
-    const testsupport::RgbImage rgb = ToRgb(bitmap);
+    const auto r = ReadBytes(b.Build());
+    ASSERT_FALSE(r->Aborted);
+    const testsupport::RgbImage rgb = ToRgb(r->Bitmap);
     EXPECT_EQ(rgb.At(0, 0)[0], 0);
     EXPECT_EQ(rgb.At(1, 0)[0], 128);
     EXPECT_EQ(rgb.At(2, 0)[0], 255);
