@@ -6,6 +6,7 @@
 #include "shell/browser/ShellBrowser.h"
 #include "shell/opendialog/OpenPictoraDialog.h"
 #include "shell/pathedit/ShellPathEdit.h"
+#include "testsupport/QtTestEnvironment.h"
 #include "testsupport/TestSupport.h"
 
 #include <QAction>
@@ -42,32 +43,8 @@ using testsupport::TempDir;
 
 namespace {
 
-// One QApplication for the executable, on the display-less platform; Qt's settings and the thumbnail
-// cache go to a scratch folder.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        FHome = std::make_unique<TempDir>();
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("XDG_CONFIG_HOME", FHome->Path().c_str(), 1);
-        ::setenv("XDG_CACHE_HOME", FHome->Path().c_str(), 1);
-        static int argc = 1;
-        static char name[] = "window_tests";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        FApp.reset();
-        FHome.reset();
-    }
-
-private:
-    std::unique_ptr<TempDir> FHome;
-    std::unique_ptr<QApplication> FApp;
-};
 [[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testsupport::QtEnvironment("window_tests"));
 
 // Answers for everything that would wait for a user.
 struct Desk {

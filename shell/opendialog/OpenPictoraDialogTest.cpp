@@ -4,6 +4,7 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "shell/opendialog/PreviewViews.h"
+#include "testsupport/QtTestEnvironment.h"
 #include "testsupport/TestSupport.h"
 
 #include <QApplication>
@@ -29,31 +30,8 @@ using testsupport::TempDir;
 
 namespace {
 
-// One QApplication for the whole executable, on the display-less platform, with Qt's own settings
-// kept in a scratch folder.
-class QtEnvironment : public ::testing::Environment {
-public:
-    void SetUp() override {
-        FConfig = std::make_unique<TempDir>();
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::setenv("XDG_CONFIG_HOME", FConfig->Path().c_str(), 1);
-        static int argc = 1;
-        static char name[] = "shell_opendialog_tests";
-        static char* argv[] = {name, nullptr};
-        FApp = std::make_unique<QApplication>(argc, argv);
-    }
-    void TearDown() override {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        FApp.reset();
-        FConfig.reset();
-    }
-
-private:
-    std::unique_ptr<TempDir> FConfig;
-    std::unique_ptr<QApplication> FApp;
-};
 [[maybe_unused]] ::testing::Environment* const kQtEnvironment =
-    ::testing::AddGlobalTestEnvironment(new QtEnvironment);
+    ::testing::AddGlobalTestEnvironment(new testsupport::QtEnvironment("shell_opendialog_tests"));
 
 // The main window's filter.
 const std::string kWindowFilter =
