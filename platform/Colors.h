@@ -9,9 +9,15 @@ using TColor = std::uint32_t;
 constexpr TColor RGBColor(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return TColor(r) | (TColor(g) << 8) | (TColor(b) << 16);
 }
-constexpr std::uint8_t ColorRed(TColor c) { return std::uint8_t(c & 0xFF); }
-constexpr std::uint8_t ColorGreen(TColor c) { return std::uint8_t((c >> 8) & 0xFF); }
-constexpr std::uint8_t ColorBlue(TColor c) { return std::uint8_t((c >> 16) & 0xFF); }
+constexpr std::uint8_t ColorRed(TColor c) {
+    return std::uint8_t(c & 0xFF);
+}
+constexpr std::uint8_t ColorGreen(TColor c) {
+    return std::uint8_t((c >> 8) & 0xFF);
+}
+constexpr std::uint8_t ColorBlue(TColor c) {
+    return std::uint8_t((c >> 16) & 0xFF);
+}
 
 enum TSystemColorIndex : std::uint32_t {
     COLOR_WINDOW = 5,
@@ -26,7 +32,9 @@ constexpr TColor clWindow = clSystemColor | COLOR_WINDOW;
 constexpr TColor clBlack = 0x000000u;
 constexpr TColor clWhite = 0xFFFFFFu;
 
-constexpr bool IsSystemColor(TColor c) { return (c & 0xFF000000u) == clSystemColor; }
+constexpr bool IsSystemColor(TColor c) {
+    return (c & 0xFF000000u) == clSystemColor;
+}
 
 // Resolves a system colour to its current value; other colours come back unchanged (high byte cleared).
 TColor ColorToRGB(TColor color);

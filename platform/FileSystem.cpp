@@ -26,7 +26,9 @@ bool ForceDirectories(const std::string& path) {
     return ::mkdir(dir.c_str(), 0777) == 0 || errno == EEXIST;
 }
 
-bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 bool CopyFileContents(const std::string& source, const std::string& destination) {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);

@@ -19,6 +19,6 @@ std::string CreateUniqueTempFile(const std::string& folder, const std::string& p
 // Path helpers with "/" as the separator.
 std::string ExtractFilePath(const std::string& path); // folder with trailing "/"
 std::string ExtractFileName(const std::string& path);
-std::string ExtractFileExt(const std::string& path);  // ".ext" or empty
+std::string ExtractFileExt(const std::string& path); // ".ext" or empty
 std::string IncludeTrailingPathDelimiter(const std::string& path);
 std::string ExcludeTrailingPathDelimiter(const std::string& path);

@@ -19,7 +19,7 @@ TEST(MemoryStream, ReadWriteSeekAndShortReads) {
     s.SetPosition(5);
     EXPECT_THROW(s.ReadBuffer(buf, 2), EReadError);
     EXPECT_EQ(s.Seek(-100, TSeekOrigin::soCurrent), 0); // clamps at the start
-    s.SetPosition(10);                                   // writing past the end grows with zeros
+    s.SetPosition(10);                                  // writing past the end grows with zeros
     s.Write("x", 1);
     EXPECT_EQ(s.Size(), 11);
     EXPECT_EQ(s.Memory()[7], 0);

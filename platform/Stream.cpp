@@ -17,7 +17,9 @@ std::int64_t TStream::Size() {
     return end;
 }
 
-std::int64_t TStream::Remaining() { return std::max<std::int64_t>(0, Size() - Position()); }
+std::int64_t TStream::Remaining() {
+    return std::max<std::int64_t>(0, Size() - Position());
+}
 
 void TStream::ReadBuffer(void* buffer, std::int64_t count) {
     if (count > 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
@@ -51,9 +53,15 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : Path(path) {
         flags |= O_RDWR | O_CREAT | O_TRUNC;
     } else {
         switch (mode & 0x3u) {
-        case fmOpenWrite: flags |= O_WRONLY; break;
-        case fmOpenReadWrite: flags |= O_RDWR; break;
-        default: flags |= O_RDONLY; break;
+        case fmOpenWrite:
+            flags |= O_WRONLY;
+            break;
+        case fmOpenReadWrite:
+            flags |= O_RDWR;
+            break;
+        default:
+            flags |= O_RDONLY;
+            break;
         }
     }
     Fd = ::open(path.c_str(), flags, 0666);
@@ -135,7 +143,9 @@ std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
 }
 
 std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? Pos : Size();
+    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                        : origin == TSeekOrigin::soCurrent ? Pos
+                                                           : Size();
     Pos = std::max<std::int64_t>(0, base + offset);
     return Pos;
 }
@@ -175,7 +185,9 @@ std::int64_t TReadOnlyMemoryStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TReadOnlyMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0 : origin == TSeekOrigin::soCurrent ? Pos : Length;
+    std::int64_t base = origin == TSeekOrigin::soBeginning ? 0
+                        : origin == TSeekOrigin::soCurrent ? Pos
+                                                           : Length;
     Pos = std::max<std::int64_t>(0, base + offset);
     return Pos;
 }

@@ -75,8 +75,10 @@ int RunCommand(const std::string& command, std::string* output) {
 std::string ShellQuote(const std::string& s) {
     std::string q = "'";
     for (char c : s) {
-        if (c == '\'') q += "'\\''";
-        else q += c;
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
     }
     return q + "'";
 }
@@ -126,7 +128,8 @@ bool ReadPnm(const std::string& path, RgbImage& image) {
 bool WritePpm(const std::string& path, const RgbImage& image) {
     std::ofstream out(path, std::ios::binary);
     out << "P6\n" << image.Width << " " << image.Height << "\n255\n";
-    out.write(reinterpret_cast<const char*>(image.Pixels.data()), static_cast<std::streamsize>(image.Pixels.size()));
+    out.write(reinterpret_cast<const char*>(image.Pixels.data()),
+              static_cast<std::streamsize>(image.Pixels.size()));
     return static_cast<bool>(out);
 }
 
@@ -155,7 +158,8 @@ double Psnr(const RgbImage& a, const RgbImage& b) {
 int MaxDifference(const RgbImage& a, const RgbImage& b) {
     if (a.Width != b.Width || a.Height != b.Height || a.Pixels.size() != b.Pixels.size()) return -1;
     int m = 0;
-    for (std::size_t i = 0; i < a.Pixels.size(); ++i) m = std::max(m, std::abs(int(a.Pixels[i]) - int(b.Pixels[i])));
+    for (std::size_t i = 0; i < a.Pixels.size(); ++i)
+        m = std::max(m, std::abs(int(a.Pixels[i]) - int(b.Pixels[i])));
     return m;
 }
 

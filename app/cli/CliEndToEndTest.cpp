@@ -40,9 +40,11 @@ protected:
         if (!testsupport::ToolAvailable("qpdf") || !testsupport::ToolAvailable("pdfinfo"))
             GTEST_SKIP() << "qpdf/pdfinfo missing";
         const std::string convert = "/usr/bin/convert";
-        ASSERT_EQ(RunCommand(convert + " -size 300x200 gradient:red-blue " + ShellQuote(dir.File("photo.jpg"))), 0);
-        ASSERT_EQ(RunCommand(convert + " -size 120x160 xc:white -fill black -draw 'rectangle 10,10 60,80' "
-                                       "\\( +clone -negate \\) \\( +clone -negate \\) -compress Group4 " +
+        ASSERT_EQ(
+            RunCommand(convert + " -size 300x200 gradient:red-blue " + ShellQuote(dir.File("photo.jpg"))), 0);
+        ASSERT_EQ(RunCommand(convert +
+                             " -size 120x160 xc:white -fill black -draw 'rectangle 10,10 60,80' "
+                             "\\( +clone -negate \\) \\( +clone -negate \\) -compress Group4 " +
                              ShellQuote(dir.File("scan.tif"))),
                   0);
         ASSERT_EQ(RunCommand(convert + " -delay 10 -size 40x30 xc:red xc:green xc:blue xc:yellow " +
@@ -56,10 +58,11 @@ protected:
 
 TEST_F(CliEndToEnd, MixedListGivesEveryPageAndReportsTheBadInputs) {
     int status = 0;
-    const std::string out = Convert("-o " + ShellQuote(dir.File("mixed.pdf")) + " " + ShellQuote(dir.File("photo.jpg")) +
-                                        " " + ShellQuote(dir.File("scan.tif")) + " " + ShellQuote(dir.File("anim.gif")) +
-                                        " " + ShellQuote(dir.File("missing.png")) + " " + ShellQuote(dir.File("notes.jpg")),
-                                    status);
+    const std::string out =
+        Convert("-o " + ShellQuote(dir.File("mixed.pdf")) + " " + ShellQuote(dir.File("photo.jpg")) + " " +
+                    ShellQuote(dir.File("scan.tif")) + " " + ShellQuote(dir.File("anim.gif")) + " " +
+                    ShellQuote(dir.File("missing.png")) + " " + ShellQuote(dir.File("notes.jpg")),
+                status);
     EXPECT_EQ(status, 1) << out;
     EXPECT_NE(out.find("missing.png"), std::string::npos) << out;
     EXPECT_NE(out.find("notes.jpg"), std::string::npos) << out;
@@ -80,15 +83,17 @@ TEST_F(CliEndToEnd, PaperChoicesFollowTheImagesOrientation) {
         const char* portrait;  // page for the 120x160 scan
     };
     const Case cases[] = {
-        {"A4", "842x595", "595x842"},     {"Letter", "792x612", "612x792"}, {"Ledger", "792x1224", "1224x792"},
-        {"11x17", "1224x792", "792x1224"}, {"A0", "3368x2380", "2380x3368"}, {"Fit", "300x200", "120x160"},
+        {"A4", "842x595", "595x842"},       {"Letter", "792x612", "612x792"},
+        {"Ledger", "792x1224", "1224x792"}, {"11x17", "1224x792", "792x1224"},
+        {"A0", "3368x2380", "2380x3368"},   {"Fit", "300x200", "120x160"},
     };
     for (const Case& c : cases) {
         const std::string pdf = dir.File(std::string("paper-") + c.paper + ".pdf");
         int status = 0;
-        const std::string out = Convert(std::string("--paper ") + c.paper + " -o " + ShellQuote(pdf) + " " +
-                                            ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")),
-                                        status);
+        const std::string out =
+            Convert(std::string("--paper ") + c.paper + " -o " + ShellQuote(pdf) + " " +
+                        ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")),
+                    status);
         ASSERT_EQ(status, 0) << c.paper << out;
         const auto sizes = PageSizes(pdf);
         ASSERT_EQ(sizes.size(), 4u) << c.paper;
@@ -123,9 +128,10 @@ TEST_F(CliEndToEnd, ValidationAndFailureStatuses) {
 
 TEST_F(CliEndToEnd, InfoDescribesEachFile) {
     int status = 0;
-    const std::string out = Convert("--info " + ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")) +
-                                        " " + ShellQuote(dir.File("anim.gif")) + " " + ShellQuote(dir.File("notes.jpg")),
-                                    status);
+    const std::string out =
+        Convert("--info " + ShellQuote(dir.File("photo.jpg")) + " " + ShellQuote(dir.File("scan.tif")) + " " +
+                    ShellQuote(dir.File("anim.gif")) + " " + ShellQuote(dir.File("notes.jpg")),
+                status);
     EXPECT_EQ(status, 1) << out; // one file is not an image
     EXPECT_NE(out.find("photo.jpg: format 3, JPEG Bitmap (JPG) YCbCr"), std::string::npos) << out;
     EXPECT_NE(out.find("size 300 x 200"), std::string::npos) << out;
@@ -157,10 +163,12 @@ TEST_F(CliEndToEnd, TransparentPixelsShowTheWhitePaper) {
         const std::string src = dir.File(in.Name), pdf = dir.File(std::string(in.Name) + ".pdf");
         ASSERT_EQ(RunCommand(convert + " " + in.Args + " " + ShellQuote(src)), 0);
         int status = 0;
-        const std::string out = Convert("--compression none -o " + ShellQuote(pdf) + " " + ShellQuote(src), status);
+        const std::string out =
+            Convert("--compression none -o " + ShellQuote(pdf) + " " + ShellQuote(src), status);
         ASSERT_EQ(status, 0) << out;
         const std::string png = dir.File(std::string(in.Name) + "-page");
-        ASSERT_EQ(RunCommand("pdftocairo -r 72 -singlefile -png " + ShellQuote(pdf) + " " + ShellQuote(png)), 0);
+        ASSERT_EQ(RunCommand("pdftocairo -r 72 -singlefile -png " + ShellQuote(pdf) + " " + ShellQuote(png)),
+                  0);
         testsupport::RgbImage page;
         ASSERT_TRUE(testsupport::DecodeWithImageMagick(png + ".png", page));
         ASSERT_EQ(page.Width, 30);

@@ -11,9 +11,8 @@ std::string Lower(std::string s) {
 }
 
 constexpr std::array<const char*, 5> kCompressions = {"none", "rle", "g4", "g3", "dct"};
-constexpr std::array<const char*, 13> kPapers = {"a0",     "a1",    "a2",     "a3",    "a4",
-                                                 "a5",     "a6",    "b5",     "letter", "legal",
-                                                 "ledger", "11x17", "fit"};
+constexpr std::array<const char*, 13> kPapers = {"a0", "a1",     "a2",    "a3",     "a4",    "a5", "a6",
+                                                 "b5", "letter", "legal", "ledger", "11x17", "fit"};
 
 int IndexOf(const auto& table, const std::string& value) {
     const std::string v = Lower(value);

@@ -15,9 +15,9 @@ TEST(CliOptions, ParsesChoicesAndDefaults) {
         {{"--paper", "Ledger", "-o", "x", "a"}, true, 4, 10},
         {{"--compression", "zip", "-o", "x", "a"}, false, 0, 0},
         {{"--paper", "A7", "-o", "x", "a"}, false, 0, 0},
-        {{"-o", "x"}, false, 0, 0},     // no inputs
-        {{"a.jpg"}, false, 0, 0},       // no output
-        {{"--title"}, false, 0, 0},     // missing value
+        {{"-o", "x"}, false, 0, 0}, // no inputs
+        {{"a.jpg"}, false, 0, 0},   // no output
+        {{"--title"}, false, 0, 0}, // missing value
         {{"--bogus", "-o", "x", "a"}, false, 0, 0},
         {{"--force=yes", "-o", "x", "a"}, false, 0, 0},
     };
@@ -49,9 +49,8 @@ TEST(CliOptions, SplitsTheOutputPath) {
         const char *output, *folder, *name;
     };
     const Case cases[] = {
-        {"report.pdf", ".", "report"},   {"out/report.PDF", "out/", "report"},
-        {"/tmp/a", "/tmp/", "a"},        {"/x.pdf", "/", "x"},
-        {"a.pdf.pdf", ".", "a.pdf"},     {"dir/", "dir/", ""},
+        {"report.pdf", ".", "report"}, {"out/report.PDF", "out/", "report"}, {"/tmp/a", "/tmp/", "a"},
+        {"/x.pdf", "/", "x"},          {"a.pdf.pdf", ".", "a.pdf"},          {"dir/", "dir/", ""},
     };
     for (const Case& c : cases) {
         std::string folder, name;

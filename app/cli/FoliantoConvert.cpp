@@ -61,7 +61,8 @@ private:
     void Draw() {
         if (!Terminal) return;
         const int width = 30;
-        const int filled = Max > 0 ? static_cast<int>(std::int64_t(width) * std::min(Position, Max) / Max) : 0;
+        const int filled =
+            Max > 0 ? static_cast<int>(std::int64_t(width) * std::min(Position, Max) / Max) : 0;
         std::string bar(static_cast<std::size_t>(filled), '#');
         bar.resize(width, '.');
         std::fprintf(stderr, "\r\033[K[%s] %d of %d pages  %s", bar.c_str(), Pages, Max / 10,
@@ -123,7 +124,8 @@ int main(int argc, char** argv) {
         probe.OutputFolder = in.OutputFolder;
         probe.OutputName = finalName;
         const std::string refused = TConversionJob::Validate(probe, folderPath, finalPath);
-        const bool replacing = o.Force && refused == "Change the name of the output file!" && FileExists(finalPath);
+        const bool replacing =
+            o.Force && refused == "Change the name of the output file!" && FileExists(finalPath);
         // With --force the document goes to a hidden file first and replaces the old one only when
         // complete, so a failed run never costs the user the file they had.
         in.OutputName = replacing ? "." + finalName + ".partial-" + std::to_string(::getpid()) : finalName;
@@ -160,7 +162,8 @@ int main(int argc, char** argv) {
         if (o.Open)
             cb.OpenFolder = [](const std::string& folder) {
                 const std::string cmd = "xdg-open '" + folder + "' >/dev/null 2>&1 &";
-                if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "folianto-convert: cannot open %s\n", folder.c_str());
+                if (std::system(cmd.c_str()) != 0)
+                    std::fprintf(stderr, "folianto-convert: cannot open %s\n", folder.c_str());
             };
 
         TJobResult r = job.Execute(in, cb);
@@ -172,7 +175,8 @@ int main(int argc, char** argv) {
         if (r.Outcome == TJobOutcome::NotStarted) return 2;
         if (r.Outcome == TJobOutcome::Failed) return 3;
         if (replacing && std::rename(r.OutputPath.c_str(), finalPath.c_str()) != 0) {
-            std::fprintf(stderr, "folianto-convert: cannot replace %s: %s\n", finalPath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "folianto-convert: cannot replace %s: %s\n", finalPath.c_str(),
+                         std::strerror(errno));
             DeleteFile(r.OutputPath);
             return 3;
         }
@@ -181,7 +185,9 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "folianto-convert: skipped %s%s: %s\n", s.Path.c_str(), FrameText(s).c_str(),
                          s.Reason.c_str());
         if (r.Outcome == TJobOutcome::Stopped) std::fprintf(stderr, "folianto-convert: stopped\n");
-        if (!o.Quiet) std::fprintf(stderr, "%s: %d page%s\n", written.c_str(), r.PagesWritten, r.PagesWritten == 1 ? "" : "s");
+        if (!o.Quiet)
+            std::fprintf(stderr, "%s: %d page%s\n", written.c_str(), r.PagesWritten,
+                         r.PagesWritten == 1 ? "" : "s");
         return (r.Skipped.empty() && r.Outcome == TJobOutcome::Completed) ? 0 : 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "folianto-convert: %s\n", e.what());

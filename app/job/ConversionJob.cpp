@@ -40,7 +40,8 @@ std::string FailedLoadReason(TPictoraIO& io) {
 
 TConversionJob::TConversionJob(TIEView& view, TPictoraIO& frameIO) : View(view), FrameIO(frameIO) {}
 
-std::string TConversionJob::Validate(const TConversionInputs& in, std::string& folderPath, std::string& outputPath) {
+std::string TConversionJob::Validate(const TConversionInputs& in, std::string& folderPath,
+                                     std::string& outputPath) {
     folderPath = in.OutputFolder;
     // An empty folder text names no folder at all: it fails like a missing one.
     if (!folderPath.empty() && folderPath.back() != '/') folderPath += '/';
@@ -103,12 +104,18 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
     Call(cb.SetProgressMax, progressMax);
     for (int k = 0; k < frames; ++k) {
         if (RunFlag != 1) break;
-        if (gif) fp.GifFrameIndex = k;
-        else fp.TiffFrameIndex = k;
-        if (gif) FrameIO.LoadGifFile(path);
-        else FrameIO.LoadTiffFile(path);
-        if (FrameIO.Aborting) result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
-        else AddCurrentPage(path, k, compression, paperIndex, result, cb);
+        if (gif)
+            fp.GifFrameIndex = k;
+        else
+            fp.TiffFrameIndex = k;
+        if (gif)
+            FrameIO.LoadGifFile(path);
+        else
+            FrameIO.LoadTiffFile(path);
+        if (FrameIO.Aborting)
+            result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
+        else
+            AddCurrentPage(path, k, compression, paperIndex, result, cb);
         View.ResetToBlank();
         position += 10;
         Call(cb.SetProgressPosition, position);
@@ -160,8 +167,10 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                 if (!tiff && !gif) {
                     io.LoadFromFile(path);
                     // A file that cannot be read must not become a page of the previous image.
-                    if (io.Aborting) result.Skipped.push_back({path, -1, FailedLoadReason(io)});
-                    else AddCurrentPage(path, -1, compression, paperIndex, result, cb);
+                    if (io.Aborting)
+                        result.Skipped.push_back({path, -1, FailedLoadReason(io)});
+                    else
+                        AddCurrentPage(path, -1, compression, paperIndex, result, cb);
                 } else {
                     ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb);
                 }

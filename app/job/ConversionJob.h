@@ -70,11 +70,12 @@ public:
     void ParamPaper(int paperIndex, int paperHeight, int paperWidth);
 
     // The validation message for these inputs, or empty when the run may start.
-    static std::string Validate(const TConversionInputs& inputs, std::string& folderPath, std::string& outputPath);
+    static std::string Validate(const TConversionInputs& inputs, std::string& folderPath,
+                                std::string& outputPath);
 
 private:
-    bool AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex, TJobResult& result,
-                        const TConversionCallbacks& cb);
+    bool AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex,
+                        TJobResult& result, const TConversionCallbacks& cb);
     int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
                       int& position, TJobResult& result, const TConversionCallbacks& cb);
 

@@ -93,7 +93,8 @@ TEST_F(ConversionJobTest, ValidationOrderAndTexts) {
         in.OutputFolder = c.folder;
         in.OutputName = c.name;
         std::string folderPath, outputPath;
-        EXPECT_EQ(TConversionJob::Validate(in, folderPath, outputPath), c.message) << c.folder << "|" << c.name;
+        EXPECT_EQ(TConversionJob::Validate(in, folderPath, outputPath), c.message)
+            << c.folder << "|" << c.name;
         EXPECT_EQ(outputPath, c.outputPath);
     }
     // An empty name with a file called just ".pdf" present: the existence check fires first.
@@ -112,9 +113,9 @@ TEST_F(ConversionJobTest, PaperFollowsTheImagesOrientation) {
         int paper, bw, bh, pw, ph;
     };
     const Case cases[] = {
-        {4, 2000, 1000, 842, 595},  {4, 1000, 1000, 595, 842},   {4, 1000, 2000, 595, 842},
+        {4, 2000, 1000, 842, 595},   {4, 1000, 1000, 595, 842},   {4, 1000, 2000, 595, 842},
         {10, 2000, 1000, 792, 1224}, {10, 1000, 2000, 1224, 792}, {12, 1700, 2200, 1700, 2200},
-        {8, 1700, 2200, 612, 792},  {11, 3000, 100, 1224, 792},
+        {8, 1700, 2200, 612, 792},   {11, 3000, 100, 1224, 792},
     };
     for (const Case& c : cases) {
         view.IEBitmap()->Reallocate(c.bw, c.bh, ie1Bit);
@@ -179,7 +180,8 @@ TEST_F(ConversionJobTest, UnreadableSourcesAreSkippedAndReported) {
     MakeImage("-size 20x10 xc:red", "a.png");
     testsupport::WriteFileBytes(dir.File("text.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
     testsupport::WriteFileBytes(dir.File("notes.xyz"), {'x'});
-    TJobResult r = job.Execute(Inputs({"a.png", "missing.png", "text.jpg", "notes.xyz", "gone.tif"}), rec.Callbacks());
+    TJobResult r =
+        job.Execute(Inputs({"a.png", "missing.png", "text.jpg", "notes.xyz", "gone.tif"}), rec.Callbacks());
     EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
     EXPECT_EQ(r.PagesWritten, 1);
     EXPECT_EQ(PageCount(r.OutputPath), 1);

@@ -65,7 +65,9 @@ std::string JpegMessageText(const jpeg_error_mgr& err, int code) {
             }
             // Skip the conversion directive (flags, width, precision, length, conversion).
             std::size_t j = i + 1;
-            while (j < text.size() && std::string("-+ #0123456789.hlLqjzt").find(text[j]) != std::string::npos) ++j;
+            while (j < text.size() &&
+                   std::string("-+ #0123456789.hlLqjzt").find(text[j]) != std::string::npos)
+                ++j;
             out += '?';
             i = j;
             continue;

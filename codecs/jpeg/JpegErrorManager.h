@@ -15,10 +15,10 @@ public:
 };
 
 struct TIEJpegErrorManager {
-    jpeg_error_mgr Pub{};                 // the library's five handler operations
-    int MessageCode = 0;                  // the library's current message code
+    jpeg_error_mgr Pub{}; // the library's five handler operations
+    int MessageCode = 0;  // the library's current message code
     std::uint32_t WarningCount = 0;
-    bool* Aborting = nullptr;             // the caller's flag (may be null)
+    bool* Aborting = nullptr; // the caller's flag (may be null)
 };
 
 // Installs the handler operations; returns the record to store in cinfo.err.
@@ -31,9 +31,16 @@ std::string JpegMessageText(const jpeg_error_mgr& err, int code);
 // other codes keep the library's default. Shared by the reader and the encoder.
 inline void ApplyJpegDctMethod(int code, J_DCT_METHOD& method) {
     switch (code) {
-    case 0: method = JDCT_ISLOW; break;
-    case 1: method = JDCT_IFAST; break;
-    case 2: method = JDCT_FLOAT; break;
-    default: break;
+    case 0:
+        method = JDCT_ISLOW;
+        break;
+    case 1:
+        method = JDCT_IFAST;
+        break;
+    case 2:
+        method = JDCT_FLOAT;
+        break;
+    default:
+        break;
     }
 }

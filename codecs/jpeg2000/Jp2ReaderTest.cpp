@@ -208,7 +208,8 @@ TEST(Jp2Reader, NeitherSignatureAborts) {
 
 // ---- Decoding ----
 
-ComponentLayout Comp(std::function<int(int, int)> f, int prec = 8, int dx = 1, int dy = 1, bool sgnd = false) {
+ComponentLayout Comp(std::function<int(int, int)> f, int prec = 8, int dx = 1, int dy = 1,
+                     bool sgnd = false) {
     ComponentLayout c;
     c.Sample = std::move(f);
     c.Precision = prec;

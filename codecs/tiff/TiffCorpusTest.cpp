@@ -25,7 +25,7 @@ struct TExpectation {
     std::string Unsupported; // non-empty: the reader refuses the file (Aborting), for this reason
     TCompare Compare = TCompare::Exact;
     std::string SkipReason;
-    bool AssociatedAlpha = false; // premultiplied colour: transparent pixels are compared apart
+    bool AssociatedAlpha = false;   // premultiplied colour: transparent pixels are compared apart
     bool ReferenceUnsigned = false; // the reference shows these signed samples as if unsigned
     std::vector<std::uint8_t> OldJpegStream;
 };
@@ -173,7 +173,8 @@ TEST_P(TiffCorpusTest, Decodes) {
                 if (a == 255) continue;
                 const int x = int(i / 3 % std::size_t(mine.Width)), y = int(i / 3 / std::size_t(mine.Width));
                 const bool delivered = r->Mask && r->Mask->GetPixel(x, y) == a;
-                if (a != 0 && delivered) worst = std::max(worst, std::abs(mine.Pixels[i] - reference.Pixels[i]));
+                if (a != 0 && delivered)
+                    worst = std::max(worst, std::abs(mine.Pixels[i] - reference.Pixels[i]));
                 mine.Pixels[i] = reference.Pixels[i];
             }
             EXPECT_LE(worst, 1) << "partly transparent colour, frame " << frame;

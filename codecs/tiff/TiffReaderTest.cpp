@@ -766,9 +766,9 @@ struct TAlphaCase {
     std::uint8_t Expected;
 };
 const TAlphaCase kAlphaCases[] = {
-    {"AssociatedHalf", 1, 128, 64, 128},   {"AssociatedOpaque", 1, 255, 64, 64},
-    {"AssociatedClear", 1, 0, 0, 0},       {"AssociatedOverfull", 1, 10, 200, 255},
-    {"UnassociatedHalf", 2, 128, 64, 64},  {"UnspecifiedHalf", 0, 128, 64, 64},
+    {"AssociatedHalf", 1, 128, 64, 128},  {"AssociatedOpaque", 1, 255, 64, 64},
+    {"AssociatedClear", 1, 0, 0, 0},      {"AssociatedOverfull", 1, 10, 200, 255},
+    {"UnassociatedHalf", 2, 128, 64, 64}, {"UnspecifiedHalf", 0, 128, 64, 64},
 };
 class TiffAlphaTest : public testing::TestWithParam<TAlphaCase> {};
 TEST_P(TiffAlphaTest, ColourAndMask) {

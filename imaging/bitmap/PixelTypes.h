@@ -26,7 +26,9 @@ struct TIERgbTriple {
 #pragma pack(pop)
 static_assert(sizeof(TIERgbTriple) == 3);
 
-constexpr TIERgbTriple CreateRGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) { return {b, g, r}; }
+constexpr TIERgbTriple CreateRGB(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
+    return {b, g, r};
+}
 // As an integer: blue in bits 0-7, green 8-15, red 16-23.
 constexpr std::uint32_t TripleToInt(TIERgbTriple t) {
     return std::uint32_t(t.b) | (std::uint32_t(t.g) << 8) | (std::uint32_t(t.r) << 16);
@@ -42,13 +44,19 @@ constexpr std::uint8_t GrayOf(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
 // Bits per pixel of each pixel type.
 constexpr int BitsPerPixelOf(TIEPixelFormat t) {
     switch (t) {
-    case ie1Bit: return 1;
+    case ie1Bit:
+        return 1;
     case ie8Palette:
-    case ie8Gray: return 8;
-    case ie16Gray: return 16;
-    case ie24Rgb: return 24;
-    case ie32f: return 32;
-    default: return 0;
+    case ie8Gray:
+        return 8;
+    case ie16Gray:
+        return 16;
+    case ie24Rgb:
+        return 24;
+    case ie32f:
+        return 32;
+    default:
+        return 0;
     }
 }
 // Bytes per row, padded to 32 bits, in 64-bit arithmetic so no width can wrap it.

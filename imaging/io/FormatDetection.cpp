@@ -121,19 +121,44 @@ void TPictoraIO::LoadFromStream(TStream& stream) {
     const int id = DetectStreamFormat(stream);
     stream.SetPosition(pos);
     switch (id) {
-    case ioTIFF: LoadTiffStream(stream); return;
-    case ioGIF: LoadGifStream(stream); return;
-    case ioJPEG: LoadJpegStream(stream); return;
-    case ioPCX: LoadPcxStream(stream); return;
-    case ioBMP: LoadBmpStream(stream); return;
-    case ioICO: LoadIcoStream(stream); return;
-    case ioCUR: LoadCurStream(stream); return;
-    case ioPNG: LoadPngStream(stream); return;
-    case ioTGA: LoadTgaStream(stream); return;
-    case ioPXM: LoadPxmStream(stream); return;
-    case ioJP2: LoadJp2Stream(stream); return;
-    case ioJ2K: LoadJ2kStream(stream); return;
-    default: break;
+    case ioTIFF:
+        LoadTiffStream(stream);
+        return;
+    case ioGIF:
+        LoadGifStream(stream);
+        return;
+    case ioJPEG:
+        LoadJpegStream(stream);
+        return;
+    case ioPCX:
+        LoadPcxStream(stream);
+        return;
+    case ioBMP:
+        LoadBmpStream(stream);
+        return;
+    case ioICO:
+        LoadIcoStream(stream);
+        return;
+    case ioCUR:
+        LoadCurStream(stream);
+        return;
+    case ioPNG:
+        LoadPngStream(stream);
+        return;
+    case ioTGA:
+        LoadTgaStream(stream);
+        return;
+    case ioPXM:
+        LoadPxmStream(stream);
+        return;
+    case ioJP2:
+        LoadJp2Stream(stream);
+        return;
+    case ioJ2K:
+        LoadJ2kStream(stream);
+        return;
+    default:
+        break;
     }
     FParams.ResetImageInfo();
     FParams.LoadedFileName.clear();

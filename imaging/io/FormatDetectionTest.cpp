@@ -18,7 +18,9 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> b, std::size_t padTo 
     if (v.size() < padTo) v.resize(padTo, 0);
     return v;
 }
-std::vector<std::uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
+std::vector<std::uint8_t> Text(const std::string& s) {
+    return {s.begin(), s.end()};
+}
 
 int Detect(const std::vector<std::uint8_t>& data) {
     TReadOnlyMemoryStream s(data.data(), static_cast<std::int64_t>(data.size()));
@@ -33,12 +35,15 @@ TEST(FormatDetection, ContentTestsInOrder) {
         int id;
     };
     const Case cases[] = {
-        {"JPEG found by the start search", Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}, 64), ioJPEG},
-        {"JPEG after a junk prefix", [] {
+        {"JPEG found by the start search", Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}, 64),
+         ioJPEG},
+        {"JPEG after a junk prefix",
+         [] {
              std::vector<std::uint8_t> v(200, 0x20);
              v[99] = 0xFF, v[100] = 0xD8, v[101] = 0xFF, v[102] = 0xDB;
              return v;
-         }(), ioJPEG},
+         }(),
+         ioJPEG},
         {"text starting BM", Text("BM is what this note starts with"), ioBMP},
         {"12-byte GIF", Text("GIF89a\x01\x00\x01\x00\x00\x00"s), 0},
         {"14-byte GIF", Text("GIF89a\x01\x00\x01\x00\x00\x00\x00\x3b"s), ioGIF},
@@ -50,7 +55,10 @@ TEST(FormatDetection, ContentTestsInOrder) {
         {"PGM without height", Text("P2 4\n"), 0},
         {"JP2 box", Bytes({0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A, 0, 0}), ioJP2},
         {"J2K code stream", Bytes({0xFF, 0x4F, 0xFF, 0x51, 0, 0x29}), ioJ2K},
-        {"AVI", Text("RIFF\x10\x00\x00\x00" "AVI LIST"s), ioAVI},
+        {"AVI",
+         Text("RIFF\x10\x00\x00\x00"
+              "AVI LIST"s),
+         ioAVI},
         {"WMF placeable", Bytes({0xD7, 0xCD, 0xC6, 0x9A, 0, 0}, 40), 0},
         {"empty", {}, 0},
     };
@@ -68,10 +76,9 @@ TEST(FormatDetection, PositionIsRestored) {
 TEST(FormatDetection, ExtensionReconciliation) {
     testsupport::TempDir dir;
     // A cursor directory: reserved 0, type 2, one entry of a 1x1 image.
-    const std::vector<std::uint8_t> cur =
-        Bytes({0, 0, 2, 0, 1, 0, 1, 1, 2, 0, 0, 0, 0, 0, 48, 0, 0, 0, 22, 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0,
-               0, 1, 0, 1, 0},
-              22 + 48);
+    const std::vector<std::uint8_t> cur = Bytes({0, 0, 2, 0,  1, 0, 1, 1, 2, 0, 0, 0, 0, 0, 48, 0, 0, 0, 22,
+                                                 0, 0, 0, 40, 0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0,  1, 0, 1, 0},
+                                                22 + 48);
     const std::vector<std::uint8_t> jpeg = Bytes({0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F'}, 64);
     struct Case {
         const char* name;
@@ -80,7 +87,7 @@ TEST(FormatDetection, ExtensionReconciliation) {
         int id;
     };
     const Case cases[] = {
-        {"x.cur", &cur, true, ioCUR}, {"x.ico", &cur, true, ioICO}, {"x.png", &jpeg, true, 0},
+        {"x.cur", &cur, true, ioCUR},    {"x.ico", &cur, true, ioICO},   {"x.png", &jpeg, true, 0},
         {"y.png", &jpeg, false, ioJPEG}, {"x.jpg", &jpeg, true, ioJPEG}, {"x.unknown", &jpeg, true, 0},
     };
     for (const Case& c : cases) {
@@ -91,9 +98,9 @@ TEST(FormatDetection, ExtensionReconciliation) {
 }
 
 TEST(FormatDetection, EveryGoodCorpusFileIsItsOwnFormat) {
-    const std::map<std::string, int> ids = {{"tiff", ioTIFF}, {"gif", ioGIF},  {"jpeg", ioJPEG}, {"pcx", ioPCX},
-                                            {"bmp", ioBMP},   {"ico", ioICO},  {"cur", ioCUR},   {"png", ioPNG},
-                                            {"tga", ioTGA},   {"pnm", ioPXM},  {"jpeg2000", 0}};
+    const std::map<std::string, int> ids = {
+        {"tiff", ioTIFF}, {"gif", ioGIF}, {"jpeg", ioJPEG}, {"pcx", ioPCX}, {"bmp", ioBMP}, {"ico", ioICO},
+        {"cur", ioCUR},   {"png", ioPNG}, {"tga", ioTGA},   {"pnm", ioPXM}, {"jpeg2000", 0}};
     int checked = 0;
     std::vector<std::string> misses;
     for (const auto& [format, id] : ids) {

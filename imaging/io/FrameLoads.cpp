@@ -81,8 +81,10 @@ void DrawFrame(TIEBitmap& canvas, TIEBitmap& frame, int left, int top) {
             if (oneBit) {
                 const bool white = src[x >> 3] & (0x80 >> (x & 7));
                 const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (cx & 7));
-                if (white) dst[cx >> 3] |= bit;
-                else dst[cx >> 3] &= static_cast<std::uint8_t>(~bit);
+                if (white)
+                    dst[cx >> 3] |= bit;
+                else
+                    dst[cx >> 3] &= static_cast<std::uint8_t>(~bit);
             } else {
                 std::copy_n(&src[std::size_t(x) * 3], 3, &dst[std::size_t(cx) * 3]);
             }
@@ -91,7 +93,9 @@ void DrawFrame(TIEBitmap& canvas, TIEBitmap& frame, int left, int top) {
 }
 } // namespace
 
-int TPictoraIO::LoadGifStream(TStream& stream) { return LoadGifFrames(stream, std::string()); }
+int TPictoraIO::LoadGifStream(TStream& stream) {
+    return LoadGifFrames(stream, std::string());
+}
 
 int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
     Aborting = false;
@@ -149,13 +153,15 @@ int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
                 if (c->PreviousDisposal == 2 && !c->CanvasEmpty) {
                     canvas.FillRectangle(c->PrevLeft, c->PrevTop, c->PrevLeft + c->PrevWidth - 1,
                                          c->PrevTop + c->PrevHeight - 1, FillValueFor(canvas, bg));
-                    canvas.AlphaPlane()->FillRectangle(c->PrevLeft, c->PrevTop, c->PrevLeft + c->PrevWidth - 1,
+                    canvas.AlphaPlane()->FillRectangle(c->PrevLeft, c->PrevTop,
+                                                       c->PrevLeft + c->PrevWidth - 1,
                                                        c->PrevTop + c->PrevHeight - 1, 0);
                 }
                 if (c->PreviousDisposal == 3 && !c->CanvasEmpty && c->Covered.Width() > 0) {
-                    if (c->Covered.PixelType() != canvas.PixelType()) c->Covered.ConvertTo(canvas.PixelType());
-                    c->Covered.CopyRectangle(canvas, 0, 0, c->Covered.Width(), c->Covered.Height(), c->PrevLeft,
-                                             c->PrevTop);
+                    if (c->Covered.PixelType() != canvas.PixelType())
+                        c->Covered.ConvertTo(canvas.PixelType());
+                    c->Covered.CopyRectangle(canvas, 0, 0, c->Covered.Width(), c->Covered.Height(),
+                                             c->PrevLeft, c->PrevTop);
                     c->CoveredAlpha.CopyRectangle(*canvas.AlphaPlane(), 0, 0, c->CoveredAlpha.Width(),
                                                   c->CoveredAlpha.Height(), c->PrevLeft, c->PrevTop);
                 }
@@ -173,13 +179,15 @@ int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
                     canvas.CopyRectangle(c->Covered, FParams.GifFrameLeft, FParams.GifFrameTop, frame.Width(),
                                          frame.Height(), 0, 0);
                     c->CoveredAlpha.Reallocate(frame.Width(), frame.Height(), ie8Gray);
-                    canvas.AlphaPlane()->CopyRectangle(c->CoveredAlpha, FParams.GifFrameLeft, FParams.GifFrameTop,
-                                                       frame.Width(), frame.Height(), 0, 0);
+                    canvas.AlphaPlane()->CopyRectangle(c->CoveredAlpha, FParams.GifFrameLeft,
+                                                       FParams.GifFrameTop, frame.Width(), frame.Height(), 0,
+                                                       0);
                 }
                 DrawFrame(canvas, frame, FParams.GifFrameLeft, FParams.GifFrameTop);
                 if (i == 0 || c->PreviousDisposal == 2) {
-                    frame.AlphaPlane()->CopyRectangle(*canvas.AlphaPlane(), 0, 0, frame.Width(), frame.Height(),
-                                                      FParams.GifFrameLeft, FParams.GifFrameTop);
+                    frame.AlphaPlane()->CopyRectangle(*canvas.AlphaPlane(), 0, 0, frame.Width(),
+                                                      frame.Height(), FParams.GifFrameLeft,
+                                                      FParams.GifFrameTop);
                     canvas.AlphaPlane()->FullyOpaque = false;
                 }
                 c->PrevLeft = FParams.GifFrameLeft;

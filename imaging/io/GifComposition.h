@@ -9,8 +9,8 @@
 struct TGifComposition {
     TGifComposition() { Canvas.SetLocation(ieTBitmap); }
 
-    std::string Key;    // the file and its size and modification time; empty: not reusable
-    int NextFrame = 0;  // frames 0 .. NextFrame-1 are on the canvas
+    std::string Key;   // the file and its size and modification time; empty: not reusable
+    int NextFrame = 0; // frames 0 .. NextFrame-1 are on the canvas
     int Count = 0;
     TIEBitmap Canvas;
     bool CanvasEmpty = true;

@@ -17,14 +17,15 @@ struct Coalesced {
 
 bool CoalesceWithImageMagick(const std::string& path, Coalesced& out) {
     std::string dims;
-    if (RunCommand("/usr/bin/identify -format '%W %H\\n' " + ShellQuote(path) + " 2>/dev/null | head -n1", &dims) != 0)
+    if (RunCommand("/usr/bin/identify -format '%W %H\\n' " + ShellQuote(path) + " 2>/dev/null | head -n1",
+                   &dims) != 0)
         return false;
     if (std::sscanf(dims.c_str(), "%d %d", &out.Width, &out.Height) != 2 || out.Width <= 0 || out.Height <= 0)
         return false;
     testsupport::TempDir dir;
     const std::string raw = dir.File("frames.rgba");
-    if (RunCommand("/usr/bin/convert " + ShellQuote(path) + " -coalesce -depth 8 " + ShellQuote("rgba:" + raw) +
-                   " >/dev/null 2>&1") != 0)
+    if (RunCommand("/usr/bin/convert " + ShellQuote(path) + " -coalesce -depth 8 " +
+                   ShellQuote("rgba:" + raw) + " >/dev/null 2>&1") != 0)
         return false;
     out.Rgba = testsupport::ReadFileBytes(raw);
     const std::size_t frameBytes = std::size_t(out.Width) * out.Height * 4;
@@ -67,7 +68,8 @@ TEST(GifComposition, FramesMatchACoalescingPlayer) {
                     if (t.r != p[0] || t.g != p[1] || t.b != p[2]) ++wrong;
                 }
             if (wrong > 0) {
-                mismatches.push_back(e.Path + ": frame " + std::to_string(k) + ", " + std::to_string(wrong) + " pixels");
+                mismatches.push_back(e.Path + ": frame " + std::to_string(k) + ", " + std::to_string(wrong) +
+                                     " pixels");
                 break;
             }
         }
@@ -75,5 +77,6 @@ TEST(GifComposition, FramesMatchACoalescingPlayer) {
     if (files == 0) GTEST_SKIP() << "no animated corpus GIFs";
     std::string list;
     for (const auto& m : mismatches) list += m + "\n";
-    EXPECT_TRUE(mismatches.empty()) << mismatches.size() << " of " << files << " animations differ:\n" << list;
+    EXPECT_TRUE(mismatches.empty()) << mismatches.size() << " of " << files << " animations differ:\n"
+                                    << list;
 }

@@ -59,7 +59,9 @@ int TIEView::RegisterBitmapChangeEvent(std::function<void(bool)> observer) {
     return handle;
 }
 
-void TIEView::RemoveBitmapChangeEvent(int handle) { FObservers.erase(handle); }
+void TIEView::RemoveBitmapChangeEvent(int handle) {
+    FObservers.erase(handle);
+}
 
 void TIEView::CallBitmapChangeEvents() {
     auto observers = FObservers;

@@ -75,7 +75,9 @@ void TPictoraIO::ViewBitmapChanged(bool detach) {
     if (FView) FBitmap = FView->IEBitmap();
 }
 
-TColor TPictoraIO::Background() const { return FView ? FView->Background : FBackground; }
+TColor TPictoraIO::Background() const {
+    return FView ? FView->Background : FBackground;
+}
 
 void TPictoraIO::SetBackground(TColor color) {
     if (!FView) FBackground = color;
@@ -97,7 +99,9 @@ bool TPictoraIO::OwnerViewDpi(int& x, int& y) {
 
 // ---- shared steps
 
-bool TPictoraIO::PrepareBitmap() { return FBitmap != nullptr; }
+bool TPictoraIO::PrepareBitmap() {
+    return FBitmap != nullptr;
+}
 
 void TPictoraIO::FinishWork() {
     if (OnProgress) OnProgress(this, 100);
@@ -115,7 +119,9 @@ void TPictoraIO::ApplyDefaultDpi() {
     if (FParams.VerticalDpi < 2) FParams.SetVerticalDpi(DefaultDpiY);
 }
 
-TIEProgressRecord TPictoraIO::MakeProgress() { return TIEProgressRecord(OnProgress, this, Aborting); }
+TIEProgressRecord TPictoraIO::MakeProgress() {
+    return TIEProgressRecord(OnProgress, this, Aborting);
+}
 
 void TPictoraIO::MaskToAlpha(std::unique_ptr<TIEMask>& mask) {
     if (mask) {
@@ -130,8 +136,10 @@ void TPictoraIO::AdjustDpi() {
     if (hd == vd || hd <= 0 || vd <= 0) return;
     // Resampling belongs to image processing, which this system does not carry: the bitmap keeps its
     // pixels and only the recorded resolution is equalised, so nothing is distorted silently.
-    if (FParams.ImageHeight < FParams.ImageWidth) FParams.SetVerticalDpi(hd);
-    else FParams.SetHorizontalDpi(vd);
+    if (FParams.ImageHeight < FParams.ImageWidth)
+        FParams.SetVerticalDpi(hd);
+    else
+        FParams.SetHorizontalDpi(vd);
 }
 
 void TPictoraIO::RunReader(TStream& stream, int formatId, const TReader& reader) {
@@ -186,27 +194,67 @@ void TPictoraIO::LoadStreamWith(TStream& stream, int formatId, const TReader& re
 
 // ---- entry points
 
-void TPictoraIO::LoadJpegFile(const std::string& p) { LoadFileWith(p, ioJPEG, readers::Jpeg()); }
-void TPictoraIO::LoadJpegStream(TStream& s) { LoadStreamWith(s, ioJPEG, readers::Jpeg()); }
-void TPictoraIO::LoadPcxFile(const std::string& p) { LoadFileWith(p, ioPCX, readers::Pcx()); }
-void TPictoraIO::LoadPcxStream(TStream& s) { LoadStreamWith(s, ioPCX, readers::Pcx()); }
-void TPictoraIO::LoadBmpFile(const std::string& p) { LoadFileWith(p, ioBMP, readers::Bmp()); }
-void TPictoraIO::LoadBmpStream(TStream& s) { LoadStreamWith(s, ioBMP, readers::Bmp()); }
-void TPictoraIO::LoadIcoFile(const std::string& p) { LoadFileWith(p, ioICO, readers::Ico()); }
-void TPictoraIO::LoadIcoStream(TStream& s) { LoadStreamWith(s, ioICO, readers::Ico()); }
-void TPictoraIO::LoadCurFile(const std::string& p) { LoadFileWith(p, ioCUR, readers::Cur()); }
-void TPictoraIO::LoadCurStream(TStream& s) { LoadStreamWith(s, ioCUR, readers::Cur()); }
-void TPictoraIO::LoadTgaFile(const std::string& p) { LoadFileWith(p, ioTGA, readers::Tga()); }
-void TPictoraIO::LoadTgaStream(TStream& s) { LoadStreamWith(s, ioTGA, readers::Tga()); }
-void TPictoraIO::LoadPxmFile(const std::string& p) { LoadFileWith(p, ioPXM, readers::Pxm()); }
-void TPictoraIO::LoadPxmStream(TStream& s) { LoadStreamWith(s, ioPXM, readers::Pxm()); }
-void TPictoraIO::LoadWbmpFile(const std::string& p) { LoadFileWith(p, ioWBMP, readers::Wbmp()); }
-void TPictoraIO::LoadWbmpStream(TStream& s) { LoadStreamWith(s, ioWBMP, readers::Wbmp()); }
+void TPictoraIO::LoadJpegFile(const std::string& p) {
+    LoadFileWith(p, ioJPEG, readers::Jpeg());
+}
+void TPictoraIO::LoadJpegStream(TStream& s) {
+    LoadStreamWith(s, ioJPEG, readers::Jpeg());
+}
+void TPictoraIO::LoadPcxFile(const std::string& p) {
+    LoadFileWith(p, ioPCX, readers::Pcx());
+}
+void TPictoraIO::LoadPcxStream(TStream& s) {
+    LoadStreamWith(s, ioPCX, readers::Pcx());
+}
+void TPictoraIO::LoadBmpFile(const std::string& p) {
+    LoadFileWith(p, ioBMP, readers::Bmp());
+}
+void TPictoraIO::LoadBmpStream(TStream& s) {
+    LoadStreamWith(s, ioBMP, readers::Bmp());
+}
+void TPictoraIO::LoadIcoFile(const std::string& p) {
+    LoadFileWith(p, ioICO, readers::Ico());
+}
+void TPictoraIO::LoadIcoStream(TStream& s) {
+    LoadStreamWith(s, ioICO, readers::Ico());
+}
+void TPictoraIO::LoadCurFile(const std::string& p) {
+    LoadFileWith(p, ioCUR, readers::Cur());
+}
+void TPictoraIO::LoadCurStream(TStream& s) {
+    LoadStreamWith(s, ioCUR, readers::Cur());
+}
+void TPictoraIO::LoadTgaFile(const std::string& p) {
+    LoadFileWith(p, ioTGA, readers::Tga());
+}
+void TPictoraIO::LoadTgaStream(TStream& s) {
+    LoadStreamWith(s, ioTGA, readers::Tga());
+}
+void TPictoraIO::LoadPxmFile(const std::string& p) {
+    LoadFileWith(p, ioPXM, readers::Pxm());
+}
+void TPictoraIO::LoadPxmStream(TStream& s) {
+    LoadStreamWith(s, ioPXM, readers::Pxm());
+}
+void TPictoraIO::LoadWbmpFile(const std::string& p) {
+    LoadFileWith(p, ioWBMP, readers::Wbmp());
+}
+void TPictoraIO::LoadWbmpStream(TStream& s) {
+    LoadStreamWith(s, ioWBMP, readers::Wbmp());
+}
 // The JPEG 2000 entry points take the format from the extension, not from the content.
-void TPictoraIO::LoadJp2File(const std::string& p) { LoadFileWith(p, ioJP2, readers::Jpeg2000()); }
-void TPictoraIO::LoadJp2Stream(TStream& s) { LoadStreamWith(s, ioJP2, readers::Jpeg2000()); }
-void TPictoraIO::LoadJ2kFile(const std::string& p) { LoadFileWith(p, ioJ2K, readers::Jpeg2000()); }
-void TPictoraIO::LoadJ2kStream(TStream& s) { LoadStreamWith(s, ioJ2K, readers::Jpeg2000()); }
+void TPictoraIO::LoadJp2File(const std::string& p) {
+    LoadFileWith(p, ioJP2, readers::Jpeg2000());
+}
+void TPictoraIO::LoadJp2Stream(TStream& s) {
+    LoadStreamWith(s, ioJP2, readers::Jpeg2000());
+}
+void TPictoraIO::LoadJ2kFile(const std::string& p) {
+    LoadFileWith(p, ioJ2K, readers::Jpeg2000());
+}
+void TPictoraIO::LoadJ2kStream(TStream& s) {
+    LoadStreamWith(s, ioJ2K, readers::Jpeg2000());
+}
 
 void TPictoraIO::LoadPngFile(const std::string& p) {
     TIERgbTriple fileBackground{};
@@ -235,21 +283,36 @@ void TPictoraIO::LoadFromFile(const std::string& path) {
         FinishWork();
         return;
     }
-    if (OneOf(ext, {".jpg", ".jpeg", ".jpe"})) LoadJpegFile(path);
-    else if (ext == ".jp2") LoadJp2File(path);
-    else if (OneOf(ext, {".j2k", ".jpc", ".j2c"})) LoadJ2kFile(path);
-    else if (ext == ".png") LoadPngFile(path);
-    else if (OneOf(ext, {".tif", ".tiff", ".fax", ".g3n", ".g3f"})) LoadTiffFile(path);
-    else if (ext == ".pcx") LoadPcxFile(path);
-    else if (ext == ".gif") LoadGifFile(path);
-    else if (OneOf(ext, {".wmf", ".emf"})) LoadMetafile(path, -1, true, -1);
-    else if (OneOf(ext, {".bmp", ".dib", ".rle"})) LoadBmpFile(path);
-    else if (ext == ".cur") LoadCurFile(path);
-    else if (ext == ".ico") LoadIcoFile(path);
-    else if (OneOf(ext, {".tga", ".targa", ".vda", ".icb", ".vst", ".win", ".pix"})) LoadTgaFile(path);
-    else if (OneOf(ext, {".pxm", ".ppm", ".pgm", ".pbm"})) LoadPxmFile(path);
-    else if (ext == ".wbmp") LoadWbmpFile(path);
-    else LoadRegisteredFormat(path, ext);
+    if (OneOf(ext, {".jpg", ".jpeg", ".jpe"}))
+        LoadJpegFile(path);
+    else if (ext == ".jp2")
+        LoadJp2File(path);
+    else if (OneOf(ext, {".j2k", ".jpc", ".j2c"}))
+        LoadJ2kFile(path);
+    else if (ext == ".png")
+        LoadPngFile(path);
+    else if (OneOf(ext, {".tif", ".tiff", ".fax", ".g3n", ".g3f"}))
+        LoadTiffFile(path);
+    else if (ext == ".pcx")
+        LoadPcxFile(path);
+    else if (ext == ".gif")
+        LoadGifFile(path);
+    else if (OneOf(ext, {".wmf", ".emf"}))
+        LoadMetafile(path, -1, true, -1);
+    else if (OneOf(ext, {".bmp", ".dib", ".rle"}))
+        LoadBmpFile(path);
+    else if (ext == ".cur")
+        LoadCurFile(path);
+    else if (ext == ".ico")
+        LoadIcoFile(path);
+    else if (OneOf(ext, {".tga", ".targa", ".vda", ".icb", ".vst", ".win", ".pix"}))
+        LoadTgaFile(path);
+    else if (OneOf(ext, {".pxm", ".ppm", ".pgm", ".pbm"}))
+        LoadPxmFile(path);
+    else if (ext == ".wbmp")
+        LoadWbmpFile(path);
+    else
+        LoadRegisteredFormat(path, ext);
 }
 
 void TPictoraIO::LoadRegisteredFormat(const std::string& path, const std::string& ext) {

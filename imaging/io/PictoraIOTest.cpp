@@ -1,6 +1,6 @@
+#include "imaging/io/PictoraIO.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
-#include "imaging/io/PictoraIO.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 #include "platform/SystemInfo.h"
@@ -46,13 +46,13 @@ std::vector<std::uint8_t> PlaceableWmf(int w, int h) {
     u32(0x9AC6CDD7);
     u16(0);
     u16(0), u16(0), u16(w), u16(h); // bounds
-    u16(96);                       // units per inch
+    u16(96);                        // units per inch
     u32(0);
     std::uint16_t sum = 0;
     for (std::size_t i = 0; i < 20; i += 2) sum ^= std::uint16_t(b[i] | (b[i + 1] << 8));
     u16(sum);
     u16(1), u16(9), u16(0x300), u32(9 + 3), u16(0), u32(3), u16(0); // standard header
-    u32(3), u16(0);                                                    // end of file record
+    u32(3), u16(0);                                                 // end of file record
     return b;
 }
 } // namespace
@@ -65,7 +65,8 @@ TEST_F(PictoraIOTest, LoadFromFileDispatchesOnTheLowerCasedExtension) {
     EXPECT_EQ(view.BitmapWidth(), 8);
     EXPECT_EQ(io.Params().LoadedFileName, jpg);
 
-    const std::string fax = Rename(Make("-size 16x4 xc:white xc:black -compress Group4", "s.tif"), "scan.fax");
+    const std::string fax =
+        Rename(Make("-size 16x4 xc:white xc:black -compress Group4", "s.tif"), "scan.fax");
     io.LoadFromFile(fax);
     EXPECT_EQ(io.Params().FileFormat, 1);
     EXPECT_EQ(view.IEBitmap()->PixelType(), ie1Bit);
@@ -115,7 +116,8 @@ TEST_F(PictoraIOTest, AddPdfPageConvertsAllButOneBitToColour) {
 }
 
 TEST_F(PictoraIOTest, TiffFrameLoads) {
-    const std::string tif = Make("-size 10x10 xc:white xc:black xc:white xc:black xc:white -compress Group4", "five.tif");
+    const std::string tif =
+        Make("-size 10x10 xc:white xc:black xc:white xc:black xc:white -compress Group4", "five.tif");
     io.Params().TiffFrameIndex = 1;
     EXPECT_EQ(io.LoadTiffFile(tif), 5);
     EXPECT_EQ(Pixel(0, 0).r, 0); // the second page is black
@@ -147,7 +149,7 @@ TEST_F(PictoraIOTest, GifFramesAreComposedAsAPlayerShowsThem) {
     EXPECT_EQ(io.LoadGifFile(gif), 3);
     EXPECT_EQ(Pixel(6, 6), CreateRGB(0, 255, 0));
     EXPECT_NE(Pixel(3, 3), CreateRGB(0, 0, 255)); // the square was disposed of before frame 2
-    io.Params().GifFrameIndex = 9; // beyond the last: the last frame composed over all
+    io.Params().GifFrameIndex = 9;                // beyond the last: the last frame composed over all
     EXPECT_EQ(io.LoadGifFile(gif), 3);
     EXPECT_EQ(Pixel(6, 6), CreateRGB(0, 255, 0));
     EXPECT_EQ(io.Params().GifFrameIndex, 9);
@@ -225,7 +227,8 @@ TEST_F(PictoraIOTest, DctPagesAgreeWithTheirColourSpaceAfterGreyAndCmykSources) 
                              ShellQuote(dir.File(std::string("r-") + c.colorspace))),
                   0);
         testsupport::RgbImage rendered;
-        ASSERT_TRUE(testsupport::DecodeWithImageMagick(dir.File(std::string("r-") + c.colorspace + ".png"), rendered));
+        ASSERT_TRUE(testsupport::DecodeWithImageMagick(dir.File(std::string("r-") + c.colorspace + ".png"),
+                                                       rendered));
         EXPECT_GE(testsupport::Psnr(source, rendered), 30.0) << c.colorspace;
     }
 }

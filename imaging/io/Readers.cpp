@@ -62,8 +62,9 @@ TReader Cur() {
 }
 
 TReader Png(TColor defaultBackground, TIERgbTriple& fileBackground) {
-    return [defaultBackground, &fileBackground](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr,
-                                                std::unique_ptr<TIEMask>& m, bool headerOnly) {
+    return [defaultBackground, &fileBackground](TStream& s, TIEBitmap& b, TIOParamsVals& p,
+                                                TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+                                                bool headerOnly) {
         const TColor bg = ColorToRGB(defaultBackground);
         p.PngBackgroundColor = CreateRGB(ColorRed(bg), ColorGreen(bg), ColorBlue(bg));
         // Header-only reads composite over the background; whole loads hand the alpha to the mask.
@@ -101,9 +102,8 @@ TReader Tiff(int& frameCount) {
 
 TReader Gif(int& frameCount) {
     return [&frameCount](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr,
-                         std::unique_ptr<TIEMask>& m, bool headerOnly) {
-        ReadGifStream(s, b, frameCount, false, m, headerOnly, pr, p);
-    };
+                         std::unique_ptr<TIEMask>& m,
+                         bool headerOnly) { ReadGifStream(s, b, frameCount, false, m, headerOnly, pr, p); };
 }
 
 int GifFrameCount(TStream& s) {
@@ -112,31 +112,58 @@ int GifFrameCount(TStream& s) {
     s.SetPosition(pos);
     return n;
 }
-int TiffFrameCount(TStream& s) { return GetTiffFrameCount(s); }
+int TiffFrameCount(TStream& s) {
+    return GetTiffFrameCount(s);
+}
 
-bool IsPng(TStream& s) { return IsPngStream(s); }
-bool IsIco(TStream& s) { return IsIcoStream(s); }
-bool IsCur(TStream& s) { return IsCurStream(s); }
-bool IsTga(TStream& s) { return IsTgaStream(s); }
-bool IsPxm(TStream& s) { return IsPxmStream(s); }
-std::int64_t FindJpegStart(TStream& s) { return ::FindJpegStart(s); }
+bool IsPng(TStream& s) {
+    return IsPngStream(s);
+}
+bool IsIco(TStream& s) {
+    return IsIcoStream(s);
+}
+bool IsCur(TStream& s) {
+    return IsCurStream(s);
+}
+bool IsTga(TStream& s) {
+    return IsTgaStream(s);
+}
+bool IsPxm(TStream& s) {
+    return IsPxmStream(s);
+}
+std::int64_t FindJpegStart(TStream& s) {
+    return ::FindJpegStart(s);
+}
 
 TReader ForFormat(int id, TColor background, TIERgbTriple& fileBackground, int& frameCount) {
     switch (id) {
-    case ioTIFF: return Tiff(frameCount);
-    case ioGIF: return Gif(frameCount);
-    case ioJPEG: return Jpeg();
-    case ioPCX: return Pcx();
-    case ioBMP: return Bmp();
-    case ioICO: return Ico();
-    case ioCUR: return Cur();
-    case ioPNG: return Png(background, fileBackground);
-    case ioTGA: return Tga();
-    case ioPXM: return Pxm();
+    case ioTIFF:
+        return Tiff(frameCount);
+    case ioGIF:
+        return Gif(frameCount);
+    case ioJPEG:
+        return Jpeg();
+    case ioPCX:
+        return Pcx();
+    case ioBMP:
+        return Bmp();
+    case ioICO:
+        return Ico();
+    case ioCUR:
+        return Cur();
+    case ioPNG:
+        return Png(background, fileBackground);
+    case ioTGA:
+        return Tga();
+    case ioPXM:
+        return Pxm();
     case ioJP2:
-    case ioJ2K: return Jpeg2000();
-    case ioWBMP: return Wbmp();
-    default: return {};
+    case ioJ2K:
+        return Jpeg2000();
+    case ioWBMP:
+        return Wbmp();
+    default:
+        return {};
     }
 }
 } // namespace readers

@@ -8,7 +8,9 @@ namespace metafile {
 
 namespace {
 
-bool Finite(double v) { return std::isfinite(v); }
+bool Finite(double v) {
+    return std::isfinite(v);
+}
 
 TRectD Normalized(TRectD r) {
     if (r.Left > r.Right) std::swap(r.Left, r.Right);

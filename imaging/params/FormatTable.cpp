@@ -7,7 +7,9 @@ namespace {
 // Built-in formats are read by dedicated entry points: the marker only says that it can be done.
 void ReadMarker(TStream&, TIEBitmap&, TIOParamsVals&, bool, TIEProgressRecord&) {}
 void WriteMarker(TStream&, TIEBitmap&, TIOParamsVals&, TIEProgressRecord&) {}
-bool DetectNothing(TStream&) { return false; }
+bool DetectNothing(TStream&) {
+    return false;
+}
 
 std::vector<TIEFileFormatInfo>& Table() {
     static std::vector<TIEFileFormatInfo> table = [] {
@@ -60,7 +62,9 @@ std::string Upper(std::string s) {
 }
 } // namespace
 
-const std::vector<TIEFileFormatInfo>& FileFormatTable() { return Table(); }
+const std::vector<TIEFileFormatInfo>& FileFormatTable() {
+    return Table();
+}
 
 void RegisterFileFormat(const TIEFileFormatInfo& info) {
     TIEFileFormatInfo copy = info;

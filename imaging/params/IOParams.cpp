@@ -12,7 +12,9 @@ int DefaultDpiY = 300;
 TTiffLzwDecoder DefaultTiffLzwDecoder = nullptr;
 TGifLzwDecoder DefaultGifLzwDecoder = nullptr;
 
-TIOParamsVals::TIOParamsVals(TIOParamsOwner* owner) : Owner(owner) { ResetToDefaults(); }
+TIOParamsVals::TIOParamsVals(TIOParamsOwner* owner) : Owner(owner) {
+    ResetToDefaults();
+}
 
 TIOParamsVals::~TIOParamsVals() = default;
 
@@ -191,8 +193,12 @@ int TruncToInt(double v) {
 }
 } // namespace
 
-void TIOParamsVals::SetHorizontalDpi(double value) { SetHorizontalDpi(TruncToInt(value)); }
-void TIOParamsVals::SetVerticalDpi(double value) { SetVerticalDpi(TruncToInt(value)); }
+void TIOParamsVals::SetHorizontalDpi(double value) {
+    SetHorizontalDpi(TruncToInt(value));
+}
+void TIOParamsVals::SetVerticalDpi(double value) {
+    SetVerticalDpi(TruncToInt(value));
+}
 
 void TIOParamsVals::SetTiffOrientation(int value) {
     TiffOrientation = value;
@@ -310,32 +316,43 @@ std::string TIOParamsVals::FormatDescription() const {
     };
     switch (FileFormat) {
     case ioTIFF:
-        s += pick(TiffCompression, {" Uncompressed", " Huffman", " Group 3 Fax", " Group 3 Fax 2D", " Group 4 Fax",
-                                    " LZW", " Jpeg v.5", " Jpeg", " PackBits RLE"});
+        s += pick(TiffCompression, {" Uncompressed", " Huffman", " Group 3 Fax", " Group 3 Fax 2D",
+                                    " Group 4 Fax", " LZW", " Jpeg v.5", " Jpeg", " PackBits RLE"});
         break;
     case ioGIF:
         if (GifInterlaced) s += " Interlaced";
         break;
-    case ioJPEG: s += pick(JpegColorSpace, {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"}); break;
+    case ioJPEG:
+        s += pick(JpegColorSpace, {"", " Gray level", " YCbCr", " CMYK", " YCbCrK"});
+        break;
     case ioPCX:
         if (!PcxCompressed) s += " Uncompressed";
         break;
-    case ioBMP: s += pick(BmpHeaderKind, {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"}); break;
+    case ioBMP:
+        s += pick(BmpHeaderKind, {" ver.1", " ver.3", " OS/2 v.1", " OS/2 v.2"});
+        break;
     case ioPNG:
         if (PngInterlaced) s += " Interlaced";
         break;
-    case ioTGA: s += TgaCompressed ? " Compressed" : " Uncompressed"; break;
+    case ioTGA:
+        s += TgaCompressed ? " Compressed" : " Uncompressed";
+        break;
     case ioJP2:
-    case ioJ2K: s += pick(J2kColorSpace, {" Gray level", " RGB", " YCbCr"}); break;
-    default: break;
+    case ioJ2K:
+        s += pick(J2kColorSpace, {" Gray level", " RGB", " YCbCr"});
+        break;
+    default:
+        break;
     }
     return s;
 }
 
 void TIOParamsVals::ClearTexts() {
     for (std::string* t :
-         {&LoadedFileName, &GifVersion, &TiffDocumentName, &TiffImageDescription, &TiffPageName, &TgaImageId,
-          &TgaAuthor, &TgaJobName, &ExifImageDescription, &ExifMake, &ExifModel, &ExifDateTime, &ExifSoftware,
-          &ExifCopyright, &PSTitle, &PdfTitle, &PdfAuthor, &PdfSubject, &PdfKeywords, &PdfCreator, &PdfProducer})
+         {&LoadedFileName, &GifVersion,   &TiffDocumentName, &TiffImageDescription, &TiffPageName,
+          &TgaImageId,     &TgaAuthor,    &TgaJobName,       &ExifImageDescription, &ExifMake,
+          &ExifModel,      &ExifDateTime, &ExifSoftware,     &ExifCopyright,        &PSTitle,
+          &PdfTitle,       &PdfAuthor,    &PdfSubject,       &PdfKeywords,          &PdfCreator,
+          &PdfProducer})
         t->clear();
 }

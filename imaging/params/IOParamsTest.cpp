@@ -1,5 +1,5 @@
-#include "imaging/params/FormatTable.h"
 #include "imaging/params/IOParams.h"
+#include "imaging/params/FormatTable.h"
 
 #include <gtest/gtest.h>
 
@@ -144,9 +144,9 @@ TEST(FormatTable, LookupsByIdAndExtension) {
         const char* ext;
         int id;
     };
-    const Case cases[] = {{"jpg", 3}, {"JPE", 3}, {"tiff", 1}, {"g3f", 1}, {"pix", 11}, {"pbm", 12},
-                          {"j2c", 14}, {"jp2", 13}, {"wbmp", 16}, {"pdf", 18}, {"xyz", 0}, {"", 0},
-                          {"TI", 0}, {"tif;", 0}};
+    const Case cases[] = {{"jpg", 3},  {"JPE", 3},  {"tiff", 1}, {"g3f", 1},   {"pix", 11},
+                          {"pbm", 12}, {"j2c", 14}, {"jp2", 13}, {"wbmp", 16}, {"pdf", 18},
+                          {"xyz", 0},  {"", 0},     {"TI", 0},   {"tif;", 0}};
     for (const Case& c : cases) {
         const TIEFileFormatInfo* f = FindFormatByExtension(c.ext);
         EXPECT_EQ(f ? f->FileType : 0, c.id) << c.ext;
