@@ -1,8 +1,9 @@
-// folianto: the desktop program. It takes no arguments and keeps no settings.
+// folianto: the desktop program. Files named on its command line (what "Open with Folianto" in a file
+// manager passes) join the list as a drop would; it keeps no settings.
 #include "app/window/MainWindow.h"
 
 #include <QApplication>
-#include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTimer>
 
@@ -15,14 +16,10 @@ int main(int argc, char** argv) {
     QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit);
     form.show();
 
-    // For the screenshot script only: files listed here (one per line) arrive as one desktop drop
-    // once the window is up, so a scripted session needs no drag and drop.
-    const QByteArray drop = qgetenv("FOLIANTO_TEST_DROP");
-    if (!drop.isEmpty()) {
-        QStringList paths;
-        for (const QByteArray& line : drop.split('\n'))
-            if (!line.isEmpty()) paths << QFile::decodeName(line);
-        QTimer::singleShot(0, &form, [&form, paths] { form.FilesDropped(paths); });
-    }
+    // QApplication has taken its own options (-platform and the like) out of the arguments.
+    QStringList paths;
+    const QStringList args = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < args.size(); ++i) paths << QFileInfo(args[i]).absoluteFilePath();
+    if (!paths.isEmpty()) QTimer::singleShot(0, &form, [&form, paths] { form.FilesDropped(paths); });
     return QApplication::exec();
 }
