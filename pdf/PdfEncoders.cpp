@@ -3,6 +3,7 @@
 #include "platform/Stream.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <string_view>
 
@@ -178,15 +179,31 @@ inline int Pixel(const std::uint8_t* row, int x) {
 }
 
 // The first position at or after start (below width) whose colour is colour; width when none.
+// Scans eight bytes at a time: a page row is mostly long runs. Bits past width in the last byte
+// are padding, so a hit there counts as none.
 int FindColour(const std::uint8_t* row, int start, int width, int colour) {
     if (start >= width) return width;
-    int x = std::max(start, 0);
-    for (; x < width && (x & 7) != 0; ++x)
-        if (Pixel(row, x) == colour) return x;
-    const std::uint8_t none = colour ? 0x00 : 0xFF;
-    while (x + 8 <= width && row[x >> 3] == none) x += 8;
-    for (; x < width; ++x)
-        if (Pixel(row, x) == colour) return x;
+    const std::size_t x = static_cast<std::size_t>(std::max(start, 0));
+    const std::size_t end = (static_cast<std::size_t>(width) + 7) / 8;
+    const unsigned flip = colour ? 0x00u : 0xFFu; // the wanted colour becomes 1 bits
+    const auto hit = [width](std::size_t position) {
+        return static_cast<int>(std::min<std::size_t>(position, static_cast<std::size_t>(width)));
+    };
+    std::size_t byte = x / 8;
+    const unsigned first = (row[byte] ^ flip) & (0xFFu >> (x % 8));
+    if (first) return hit(byte * 8 + static_cast<std::size_t>(__builtin_clz(first) - 24));
+    const std::uint64_t flip64 = colour ? 0 : ~std::uint64_t{0};
+    for (++byte; byte + 8 <= end; byte += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, row + byte, 8);
+        if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        word ^= flip64; // the leftmost pixel is now the top bit
+        if (word) return hit(byte * 8 + static_cast<std::size_t>(__builtin_clzll(word)));
+    }
+    for (; byte < end; ++byte) {
+        const unsigned v = (row[byte] ^ flip) & 0xFFu;
+        if (v) return hit(byte * 8 + static_cast<std::size_t>(__builtin_clz(v) - 24));
+    }
     return width;
 }
 

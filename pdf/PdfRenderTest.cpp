@@ -113,6 +113,13 @@ std::vector<TPage> BilevelPages() {
     pages.push_back(BilevelPage("w2481runs", 2481, 30, RandomRuns(5, 900)));
     pages.push_back(BilevelPage("w3000runs", 3000, 12, RandomRuns(9, 3000))); // runs past 2560
     pages.push_back(BilevelPage("w64dense", 64, 64, RandomRuns(13, 4)));
+    // Rows whose unused bits in the last byte are set: they are padding, never pixels.
+    for (const int w : {13, 141}) {
+        TPage p = BilevelPage("w" + std::to_string(w) + "padded", w, 23, RandomRuns(17 + w, 40));
+        const std::uint8_t padding = std::uint8_t(0xFF >> (w % 8));
+        for (int y = 0; y < 23; ++y) p.Bitmap->RowPointer(y)[w / 8] |= padding;
+        pages.push_back(std::move(p));
+    }
     // Every terminating code (0 to 63) and every make-up code (64 to 2560) in both colours: row y
     // opens with a 0-bit run of 64 * (y mod 41) + y and a 1-bit run of 64 * ((y + 20) mod 41) + 63 - y.
     pages.push_back(BilevelPage("everycode", 5400, 64, [](int x, int y) {
