@@ -220,14 +220,64 @@ void CodeOneDimensional(TFaxBits& bits, const std::uint8_t* row, int width) {
     }
 }
 
+// The positions where a row changes colour (its first change is to black), then width twice: the
+// two-dimensional coder walks these instead of the pixels. A change is a bit that differs from the
+// one before it, so 64 pixels at a time are compared with themselves shifted by one.
+void FindChanges(const std::uint8_t* row, int width, std::vector<int>& changes) {
+    changes.clear();
+    const std::size_t bytes = (static_cast<std::size_t>(width) + 7) / 8;
+    std::uint64_t previous = 0; // the pixel before the word; the row starts after a white one
+    for (std::size_t byte = 0; byte < bytes; byte += 8) {
+        std::uint64_t word = 0; // leftmost pixel in the top bit
+        if (byte + 8 <= bytes) {
+            std::memcpy(&word, row + byte, 8);
+            if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+        } else {
+            for (std::size_t i = 0; byte + i < bytes; ++i)
+                word |= std::uint64_t{row[byte + i]} << (56 - 8 * i);
+        }
+        std::uint64_t differs = word ^ ((word >> 1) | (previous << 63));
+        previous = word & 1;
+        while (differs) {
+            const int bit = __builtin_clzll(differs);
+            const std::size_t x = byte * 8 + static_cast<std::size_t>(bit);
+            if (x >= static_cast<std::size_t>(width)) break; // padding bits are no pixels
+            changes.push_back(static_cast<int>(x));
+            differs &= ~(std::uint64_t{1} << (63 - bit));
+        }
+    }
+    changes.push_back(width);
+    changes.push_back(width);
+}
+
+// FindColour over a change list: the first position at or after s whose colour is colour. Every
+// query starts at or after a0, and from is the first change at or after a0, so the walk is short.
+int FindColourFrom(const std::vector<int>& changes, std::size_t from, int s, int width, int colour) {
+    if (s >= width) return width;
+    std::size_t k = from;
+    while (changes[k] <= s) ++k;
+    const int colourAtS = static_cast<int>(k % 2); // k changes at or before s
+    return colourAtS == colour ? s : changes[k];
+}
+
 // Modified READ against the reference row; both rows are width pixels long.
-void CodeTwoDimensional(TFaxBits& bits, const std::uint8_t* row, const std::uint8_t* ref, int width) {
+void CodeTwoDimensional(TFaxBits& bits, const std::uint8_t* row, const std::uint8_t* ref, int width,
+                        CcittState& state) {
+    std::vector<int>& cur = state.RowChanges;
+    std::vector<int>& above = state.ReferenceChanges;
+    FindChanges(row, width, cur);
+    FindChanges(ref, width, above);
+    std::size_t curFrom = 0, aboveFrom = 0; // first changes at or after a0
+    const auto find = [&](bool inRow, int s, int colour) {
+        return inRow ? FindColourFrom(cur, curFrom, s, width, colour)
+                     : FindColourFrom(above, aboveFrom, s, width, colour);
+    };
     int a0 = 0; // the imaginary white element before the row until the first mode
-    int a1 = FindColour(row, 0, width, 1);
-    int b1 = FindColour(ref, 0, width, 1);
+    int a1 = find(true, 0, 1);
+    int b1 = find(false, 0, 1);
     for (;;) {
         const int b1Colour = b1 < width ? Pixel(ref, b1) : 0;
-        const int b2 = FindColour(ref, b1 + 1, width, 1 - b1Colour);
+        const int b2 = find(false, b1 + 1, 1 - b1Colour);
         if (b2 < a1) {
             bits.Put(kPass);
             a0 = b2;
@@ -236,7 +286,7 @@ void CodeTwoDimensional(TFaxBits& bits, const std::uint8_t* row, const std::uint
             a0 = a1;
         } else {
             const int a1Colour = a1 < width ? Pixel(row, a1) : 0;
-            const int a2 = FindColour(row, a1 + 1, width, 1 - a1Colour);
+            const int a2 = find(true, a1 + 1, 1 - a1Colour);
             bits.Put(kHorizontal);
             const bool whiteFirst = (a0 == 0 && a1 == 0) || Pixel(row, a0) == 0;
             bits.PutRun(a1 - a0, whiteFirst ? 0 : 1);
@@ -244,9 +294,11 @@ void CodeTwoDimensional(TFaxBits& bits, const std::uint8_t* row, const std::uint
             a0 = a2;
         }
         if (a0 >= width) break;
+        while (cur[curFrom] < a0) ++curFrom;
+        while (above[aboveFrom] < a0) ++aboveFrom;
         const int colour = Pixel(row, a0);
-        a1 = FindColour(row, a0 + 1, width, 1 - colour);
-        b1 = FindColour(ref, FindColour(ref, a0, width, colour), width, 1 - colour);
+        a1 = find(true, a0 + 1, 1 - colour);
+        b1 = find(false, find(false, a0, colour), 1 - colour);
     }
 }
 
@@ -280,7 +332,7 @@ void EncodeG4Row(const std::uint8_t* row, int width, TStream& output, bool& abor
     TFaxBits bits(state, row ? width : 0);
     if (row) {
         PrepareReference(state, width);
-        CodeTwoDimensional(bits, row, state.ReferenceRow.data(), width);
+        CodeTwoDimensional(bits, row, state.ReferenceRow.data(), width, state);
         KeepAsReference(state, row, width);
     } else {
         bits.Put(kEol); // end of facsimile block: two EOLs
@@ -302,7 +354,7 @@ void EncodeG3Row(const std::uint8_t* row, int width, TStream& output, bool& abor
         } else {
             bits.Put(0, 1);
             PrepareReference(state, width);
-            CodeTwoDimensional(bits, row, state.ReferenceRow.data(), width);
+            CodeTwoDimensional(bits, row, state.ReferenceRow.data(), width, state);
         }
         KeepAsReference(state, row, width);
     } else {

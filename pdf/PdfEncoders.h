@@ -24,9 +24,10 @@ std::size_t EncodeRunLength(const std::uint8_t* input, std::size_t count, std::u
 struct CcittState {
     std::vector<std::uint8_t> ReferenceRow; // the previous row; empty before the first row
     bool HasReference = false;
-    int CarriedBits = 0;               // 0..7 bits not yet written...
-    std::uint8_t CarriedByte = 0;      // ...held in the most significant bits of this byte
-    std::vector<std::uint8_t> Scratch; // the bit buffer of one call, kept to save reallocations
+    int CarriedBits = 0;                           // 0..7 bits not yet written...
+    std::uint8_t CarriedByte = 0;                  // ...held in the most significant bits of this byte
+    std::vector<std::uint8_t> Scratch;             // the bit buffer of one call, kept to save reallocations
+    std::vector<int> RowChanges, ReferenceChanges; // colour change positions, likewise kept
 };
 
 // The most bytes one CCITT call produces for a row of width pixels. Each coding mode advances at

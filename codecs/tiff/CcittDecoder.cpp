@@ -1,10 +1,12 @@
 #include "codecs/tiff/CcittDecoder.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace tiff {
 
@@ -169,23 +171,43 @@ public:
         Nodes.push_back({});
         for (std::span<const TCode> table : tables)
             for (const TCode& c : table) Insert(c);
+        BuildTable();
     }
 
-    // Value of the code starting at bit pos, and its length; kInvalid when none matches.
-    template <typename TBitAt> int Match(TBitAt bitAt, std::size_t pos, int& length) const {
-        int node = 0;
-        for (int i = 0; i < 14; ++i) {
-            node = Nodes[std::size_t(node)].Child[bitAt(pos + std::size_t(i))];
-            if (node <= 0) return kInvalid;
-            if (Nodes[std::size_t(node)].Value != kNoValue) {
-                length = i + 1;
-                return Nodes[std::size_t(node)].Value;
-            }
-        }
-        return kInvalid;
+    // Value of the code that starts the 14-bit window (its first bit the most significant), and its
+    // length; kInvalid when none matches.
+    int Match(unsigned window, int& length) const {
+        const TEntry e = Table[window & (kWindowSize - 1)];
+        if (e.Length == 0) return kInvalid;
+        length = e.Length;
+        return e.Value;
     }
+
+    static constexpr int kWindowBits = 14; // longer than the longest code
+    static constexpr unsigned kWindowSize = 1u << kWindowBits;
 
 private:
+    // The tree walked once for every window, so decoding looks codes up instead of walking bits.
+    void BuildTable() {
+        Table.assign(kWindowSize, TEntry{});
+        for (unsigned w = 0; w < kWindowSize; ++w) {
+            int node = 0;
+            for (int i = 0; i < kWindowBits; ++i) {
+                node = Nodes[std::size_t(node)].Child[(w >> (kWindowBits - 1 - i)) & 1];
+                if (node <= 0) break;
+                if (Nodes[std::size_t(node)].Value != kNoValue) {
+                    Table[w] = {std::int16_t(Nodes[std::size_t(node)].Value), std::uint8_t(i + 1)};
+                    break;
+                }
+            }
+        }
+    }
+    struct TEntry {
+        std::int16_t Value = 0;
+        std::uint8_t Length = 0; // 0: no code
+    };
+    std::vector<TEntry> Table;
+
     struct TNode {
         int Child[2] = {0, 0}; // 0: none (the root is never a child)
         int Value = kNoValue;
@@ -248,13 +270,12 @@ TCcittDecoder::TCcittDecoder(const std::uint8_t* data, std::size_t size, int wid
     Reference.assign(3, Width);
 }
 
+// Up to 25 bits from the position, the first in the most significant place; bits past the data are 0.
 int TCcittDecoder::Peek(int bits) const {
-    int value = 0;
-    for (int i = 0; i < bits; ++i) {
-        const std::size_t p = Pos + std::size_t(i);
-        value = (value << 1) | (p < Bits ? (Data[p >> 3] >> (7 - (p & 7))) & 1 : 0);
-    }
-    return value;
+    const std::size_t byte = Pos >> 3, size = Bits >> 3;
+    std::uint32_t window = 0;
+    for (std::size_t i = 0; i < 4; ++i) window = (window << 8) | (byte + i < size ? Data[byte + i] : 0u);
+    return int((window << (Pos & 7)) >> (32 - bits));
 }
 
 // True when an EOL (eleven or more 0 bits, then a 1) starts here; the position is then moved to its last
@@ -273,12 +294,11 @@ bool TCcittDecoder::NextIsEol() {
 
 int TCcittDecoder::ReadRun(TColour colour) {
     const TCodeTree& tree = colour == White ? WhiteTree() : BlackTree();
-    const auto bitAt = [this](std::size_t p) { return p < Bits ? (Data[p >> 3] >> (7 - (p & 7))) & 1 : 0; };
     int total = 0;
     bool any = false;
     while (!AtEnd() && !NextIsEol()) {
         int length = 0;
-        const int value = tree.Match(bitAt, Pos, length);
+        const int value = tree.Match(unsigned(Peek(TCodeTree::kWindowBits)), length);
         if (value < 0) {
             if (any) return total;
             return value; // kInvalid or kExtension, not consumed
@@ -323,7 +343,6 @@ void TCcittDecoder::DecodeOneD(TRow& row) {
 }
 
 void TCcittDecoder::DecodeTwoD(TRow& row) {
-    const auto bitAt = [this](std::size_t p) { return p < Bits ? (Data[p >> 3] >> (7 - (p & 7))) & 1 : 0; };
     int a0 = -1; // the imaginary white element before the row
     TColour colour = White;
     std::size_t p = 0;
@@ -338,7 +357,7 @@ void TCcittDecoder::DecodeTwoD(TRow& row) {
         const int b1 = Reference[i], b2 = Reference[i + 1];
         const int start = std::max(a0, 0);
         int length = 0;
-        const int mode = ModeTree().Match(bitAt, Pos, length);
+        const int mode = ModeTree().Match(unsigned(Peek(TCodeTree::kWindowBits)), length);
         if (mode == kInvalid) {
             Skip(1);
             continue;
