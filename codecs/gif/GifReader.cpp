@@ -122,7 +122,8 @@ void TGifReader::Run() {
     FParams.SetVerticalDpi(DefaultDpiY);
     FParams.SamplesPerPixel = 1;
     FBackgroundIndex = header[11];
-    if (header[10] & 0x80) {
+    FParams.GifHasGlobalColorTable = (header[10] & 0x80) != 0;
+    if (FParams.GifHasGlobalColorTable) {
         ReadColorTable(FStream, header[10] & 7, FGlobal);
         FParams.GifBackgroundColor = FGlobal.Entries[FBackgroundIndex];
     }

@@ -602,10 +602,18 @@ TEST(GifReader, HeaderOnlyFillsFieldsAndCountsWithoutDecoding) {
     EXPECT_EQ(r.Params.GifScreenWidth, 10);
     EXPECT_EQ(r.Params.GifScreenHeight, 20);
     EXPECT_EQ(r.Params.GifBackgroundColor, CreateRGB(255, 255, 0));
+    EXPECT_TRUE(r.Params.GifHasGlobalColorTable);
     EXPECT_EQ(r.Params.GifVersion, "GIF89a");
     EXPECT_EQ(r.Params.HorizontalDpi, DefaultDpiX);
     EXPECT_EQ(r.Params.SamplesPerPixel, 1);
     EXPECT_EQ(r.Bitmap.Width(), 0);
+}
+
+TEST(GifReader, AFileWithoutAGlobalTableNamesNoBackground) {
+    TGifRead r;
+    r.Params.GifHasGlobalColorTable = true; // what an earlier file left
+    r.Run(TGifBuilder(1, 1, {}).Image(1, 1, {0}, 2, false, kBlackWhite).Trailer(), true);
+    EXPECT_FALSE(r.Params.GifHasGlobalColorTable);
 }
 
 TEST(GifReader, FrameIndexBeyondTheLastImageDecodesNothing) {

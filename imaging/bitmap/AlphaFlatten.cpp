@@ -57,3 +57,9 @@ void FlattenAlphaOntoPaper(TIEBitmap& bitmap, TIERgbTriple paper) {
     }
     bitmap.DropAlphaPlane();
 }
+
+void PreparePageBitmap(TIEBitmap& bitmap) {
+    const TIEPixelFormat type = bitmap.PixelType();
+    if (type != ie24Rgb && type != ie1Bit) bitmap.ConvertTo(ie24Rgb);
+    FlattenAlphaOntoPaper(bitmap, kPaperWhite);
+}

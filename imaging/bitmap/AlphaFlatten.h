@@ -6,3 +6,10 @@
 // image takes the paper colour where alpha is below one half), then drops the plane. Opaque
 // pixels keep their exact values; bitmaps of other types, or without a plane, are left alone.
 void FlattenAlphaOntoPaper(TIEBitmap& bitmap, TIERgbTriple paper);
+
+// Pages are printed on white paper.
+constexpr TIERgbTriple kPaperWhite{255, 255, 255};
+
+// The bitmap as its page shows it: ie1Bit stays 1-bit, every other type becomes ie24Rgb, and what
+// is transparent shows the white paper.
+void PreparePageBitmap(TIEBitmap& bitmap);

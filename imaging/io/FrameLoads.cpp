@@ -49,50 +49,6 @@ int TPictoraIO::LoadTiffFile(const std::string& path) {
     return count;
 }
 
-namespace {
-// Canvas fill value for a background colour in the canvas's pixel type.
-double FillValueFor(TIEBitmap& bitmap, TIERgbTriple colour) {
-    if (bitmap.PixelType() == ie1Bit) return GrayOf(colour.r, colour.g, colour.b) >= 128 ? 1.0 : 0.0;
-    return static_cast<double>(RGBColor(colour.r, colour.g, colour.b));
-}
-
-// Draws frame onto canvas at (left, top): alpha 0 keeps the canvas pixel, anything else replaces it.
-void DrawFrame(TIEBitmap& canvas, TIEBitmap& frame, int left, int top) {
-    const int fw = frame.Width(), fh = frame.Height();
-    const int cw = canvas.Width(), ch = canvas.Height();
-    TIEBitmap* alpha = frame.HasAlphaPlane() ? frame.AlphaPlane() : nullptr;
-    const bool oneBit = canvas.PixelType() == ie1Bit;
-    std::vector<std::uint8_t> alphaRow;
-    for (int y = 0; y < fh; ++y) {
-        const std::int64_t cy = std::int64_t(top) + y;
-        if (cy < 0 || cy >= ch) continue;
-        if (alpha) {
-            const std::uint8_t* a = alpha->RowPointer(y);
-            alphaRow.assign(a, a + fw);
-        }
-        // Copy the frame row first: a file-backed bitmap keeps only one row pointer valid at a time.
-        const std::uint8_t* srcRow = frame.RowPointer(y);
-        std::vector<std::uint8_t> src(srcRow, srcRow + frame.RowStride());
-        std::uint8_t* dst = canvas.RowPointer(static_cast<int>(cy));
-        for (int x = 0; x < fw; ++x) {
-            const std::int64_t cx = std::int64_t(left) + x;
-            if (cx < 0 || cx >= cw) continue;
-            if (alpha && alphaRow[x] == 0) continue;
-            if (oneBit) {
-                const bool white = src[x >> 3] & (0x80 >> (x & 7));
-                const std::uint8_t bit = static_cast<std::uint8_t>(0x80 >> (cx & 7));
-                if (white)
-                    dst[cx >> 3] |= bit;
-                else
-                    dst[cx >> 3] &= static_cast<std::uint8_t>(~bit);
-            } else {
-                std::copy_n(&src[std::size_t(x) * 3], 3, &dst[std::size_t(cx) * 3]);
-            }
-        }
-    }
-}
-} // namespace
-
 int TPictoraIO::LoadGifStream(TStream& stream) {
     return LoadGifFrames(stream, std::string());
 }
@@ -134,67 +90,13 @@ int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
             std::unique_ptr<TIEMask> mask;
             reader(stream, frame, FParams, progress, mask, false);
             ApplyDefaultDpi();
-            const int W = std::max(FParams.GifScreenWidth, frame.Width());
-            const int H = std::max(FParams.GifScreenHeight, frame.Height());
             if (mask) {
                 frame.AlphaPlane()->AlphaFromMask(mask.get());
                 mask.reset();
             }
             TIEBitmap* result = &frame;
             if (count > 1 && !Aborting && frame.PixelType() != ieNone) {
-                // Frames of one file may differ in pixel type (a two-colour frame after a colour one):
-                // compose in full colour then, so no earlier frame is thrown away.
-                if (frame.PixelType() != ie1Bit && frame.PixelType() != ie24Rgb) frame.ConvertTo(ie24Rgb);
-                if (!c->CanvasEmpty && canvas.PixelType() != frame.PixelType()) {
-                    canvas.ConvertTo(ie24Rgb);
-                    frame.ConvertTo(ie24Rgb);
-                }
-                const TIERgbTriple bg = FParams.GifBackgroundColor;
-                if (c->PreviousDisposal == 2 && !c->CanvasEmpty) {
-                    canvas.FillRectangle(c->PrevLeft, c->PrevTop, c->PrevLeft + c->PrevWidth - 1,
-                                         c->PrevTop + c->PrevHeight - 1, FillValueFor(canvas, bg));
-                    canvas.AlphaPlane()->FillRectangle(c->PrevLeft, c->PrevTop,
-                                                       c->PrevLeft + c->PrevWidth - 1,
-                                                       c->PrevTop + c->PrevHeight - 1, 0);
-                }
-                if (c->PreviousDisposal == 3 && !c->CanvasEmpty && c->Covered.Width() > 0) {
-                    if (c->Covered.PixelType() != canvas.PixelType())
-                        c->Covered.ConvertTo(canvas.PixelType());
-                    c->Covered.CopyRectangle(canvas, 0, 0, c->Covered.Width(), c->Covered.Height(),
-                                             c->PrevLeft, c->PrevTop);
-                    c->CoveredAlpha.CopyRectangle(*canvas.AlphaPlane(), 0, 0, c->CoveredAlpha.Width(),
-                                                  c->CoveredAlpha.Height(), c->PrevLeft, c->PrevTop);
-                }
-                if (c->CanvasEmpty) {
-                    canvas.Reallocate(W, H, frame.PixelType());
-                    canvas.FillAll(FillValueFor(canvas, bg));
-                    canvas.AlphaPlane()->FillAll(0);
-                    c->CanvasEmpty = false;
-                }
-                if (canvas.Width() < W || canvas.Height() < H)
-                    canvas.ResizeCanvas(std::max(W, canvas.Width()), std::max(H, canvas.Height()),
-                                        FillValueFor(canvas, bg), 255, 0, 0);
-                if (FParams.GifDisposal == 3) {
-                    c->Covered.Reallocate(frame.Width(), frame.Height(), canvas.PixelType());
-                    canvas.CopyRectangle(c->Covered, FParams.GifFrameLeft, FParams.GifFrameTop, frame.Width(),
-                                         frame.Height(), 0, 0);
-                    c->CoveredAlpha.Reallocate(frame.Width(), frame.Height(), ie8Gray);
-                    canvas.AlphaPlane()->CopyRectangle(c->CoveredAlpha, FParams.GifFrameLeft,
-                                                       FParams.GifFrameTop, frame.Width(), frame.Height(), 0,
-                                                       0);
-                }
-                DrawFrame(canvas, frame, FParams.GifFrameLeft, FParams.GifFrameTop);
-                if (i == 0 || c->PreviousDisposal == 2) {
-                    frame.AlphaPlane()->CopyRectangle(*canvas.AlphaPlane(), 0, 0, frame.Width(),
-                                                      frame.Height(), FParams.GifFrameLeft,
-                                                      FParams.GifFrameTop);
-                    canvas.AlphaPlane()->FullyOpaque = false;
-                }
-                c->PrevLeft = FParams.GifFrameLeft;
-                c->PrevTop = FParams.GifFrameTop;
-                c->PrevWidth = frame.Width();
-                c->PrevHeight = frame.Height();
-                c->PreviousDisposal = FParams.GifDisposal;
+                ComposeGifFrame(*c, frame, FParams);
                 result = &canvas;
             }
             if (Aborting) break;

@@ -17,9 +17,6 @@
 #include <cmath>
 
 namespace {
-// Pages are printed on white sheets: transparent pixels show the sheet.
-constexpr TIERgbTriple kPaperWhite{255, 255, 255};
-
 std::unique_ptr<TIEBitmap> NewOwnBitmap() {
     InstallDefaultDecoders(); // the parameter record takes the process-wide decoders at its reset
     return std::make_unique<TIEBitmap>();
@@ -360,9 +357,7 @@ void TPictoraIO::OpenPdfFile(const std::string& path) {
 
 void TPictoraIO::AddPdfPage() {
     if (!PrepareBitmap() || !FPdf) return;
-    const TIEPixelFormat type = FBitmap->PixelType();
-    if (type != ie24Rgb && type != ie1Bit) FBitmap->ConvertTo(ie24Rgb);
-    FlattenAlphaOntoPaper(*FBitmap, kPaperWhite);
+    PreparePageBitmap(*FBitmap);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     AddImagePage(*FPdf, *FBitmap, FParams, progress);
@@ -385,9 +380,7 @@ void TPictoraIO::AbandonPdfFile() {
 
 void TPictoraIO::SavePdfStream(TStream& stream) {
     if (!PrepareBitmap()) return;
-    const TIEPixelFormat type = FBitmap->PixelType();
-    if (type != ie24Rgb && type != ie1Bit) FBitmap->ConvertTo(ie24Rgb);
-    FlattenAlphaOntoPaper(*FBitmap, kPaperWhite);
+    PreparePageBitmap(*FBitmap);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     WriteSinglePagePdf(stream, *FBitmap, FParams, progress);

@@ -58,6 +58,7 @@ void TIOParamsVals::ResetToDefaults() {
     GifInterlaced = false;
     GifScreenWidth = GifScreenHeight = 0;
     GifBackgroundColor = {};
+    GifHasGlobalColorTable = false;
     GifAspectRatio = 0;
     GifFrameCount = 0;
     GifComments.clear();
@@ -247,6 +248,7 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     GifScreenWidth = o.GifScreenWidth;
     GifScreenHeight = o.GifScreenHeight;
     GifBackgroundColor = o.GifBackgroundColor;
+    GifHasGlobalColorTable = o.GifHasGlobalColorTable;
     GifAspectRatio = o.GifAspectRatio;
     GifFrameCount = o.GifFrameCount;
     GifComments = o.GifComments;

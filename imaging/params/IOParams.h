@@ -116,6 +116,7 @@ struct TIOParamsVals {
     std::int32_t GifScreenWidth = 0;
     std::int32_t GifScreenHeight = 0;
     TIERgbTriple GifBackgroundColor{};
+    bool GifHasGlobalColorTable = false; // GifBackgroundColor names a colour only with that table
     std::int32_t GifAspectRatio = 0;
     std::int32_t GifFrameCount = 0;
     std::vector<std::string> GifComments;
