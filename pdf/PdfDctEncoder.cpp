@@ -84,21 +84,6 @@ private:
     bool Created = false;
 };
 
-// Grey requests give a one-component JPEG; CMYK and YCCK requests are coded as YCbCr so that the
-// stream always matches the colour space its page declares.
-J_COLOR_SPACE OutputColorSpace(int requested) {
-    switch (requested) {
-    case 1:
-        return JCS_GRAYSCALE;
-    case 2:
-    case 3:
-    case 4:
-        return JCS_YCbCr;
-    default:
-        return JCS_RGB;
-    }
-}
-
 UINT16 Density(std::int32_t dpi, int fallback) {
     const std::int64_t v = dpi == 0 ? fallback : dpi;
     return static_cast<UINT16>(std::clamp<std::int64_t>(v, 1, 65535));
@@ -112,11 +97,8 @@ bool WritableMarker(const TIEMarker& m) {
 }
 } // namespace
 
-bool DctWritesGray(const TIOParamsVals& params) {
-    return OutputColorSpace(params.JpegColorSpace) == JCS_GRAYSCALE;
-}
-
-void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress) {
+TDctColourSpace EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
+                          TIEProgressRecord& progress) {
     bool localAborting = false;
     bool* aborting = progress.Aborting ? progress.Aborting : &localAborting;
 
@@ -125,8 +107,10 @@ void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     const int height = bitmap.Height();
     if (width <= 0 || height <= 0 || (type != ie24Rgb && type != ie1Bit)) {
         *aborting = true;
-        return;
+        return TDctColourSpace::Rgb;
     }
+    // From the page's own pixels, never from what an earlier file was: a grey page is one component.
+    const TDctColourSpace space = bitmap.IsGreyscale() ? TDctColourSpace::Gray : TDctColourSpace::Rgb;
 
     // The destination outlives the compressor that points at it.
     TDctDestination dest;
@@ -141,7 +125,7 @@ void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     jpeg_compress_struct& info = compressor.Info;
     dest.Buffer.resize(kDestinationBufferSize);
     info.dest = &dest.Pub;
-    if (*aborting) return;
+    if (*aborting) return space;
 
     info.image_width = static_cast<JDIMENSION>(width);
     info.image_height = static_cast<JDIMENSION>(height);
@@ -149,7 +133,7 @@ void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     info.in_color_space = kInputSpace;
     const bool directRows = kBitmapRowsDirect && type == ie24Rgb;
     jpeg_set_defaults(&info);
-    jpeg_set_colorspace(&info, OutputColorSpace(params.JpegColorSpace));
+    jpeg_set_colorspace(&info, space == TDctColourSpace::Gray ? JCS_GRAYSCALE : JCS_YCbCr);
     info.density_unit = 1; // dots per inch
     info.X_density = Density(params.HorizontalDpi, DefaultDpiX);
     info.Y_density = Density(params.VerticalDpi, DefaultDpiY);
@@ -193,4 +177,5 @@ void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     }
     // After an abort the data stays incomplete: no end-of-image marker.
     if (!*aborting) jpeg_finish_compress(&info);
+    return space;
 }

@@ -46,15 +46,17 @@ void EncodeG4Row(const std::uint8_t* row, int width, TStream& output, bool& abor
 // rest two-dimensional. The finishing call writes one EOL whose last partial byte stays in the state.
 void EncodeG3Row(const std::uint8_t* row, int width, TStream& output, bool& aborting, CcittState& state);
 
-// True when the DCT encoder writes a one-component (grey) JPEG for these parameters; such a page is
-// declared /DeviceGray, every other one /DeviceRGB.
-bool DctWritesGray(const TIOParamsVals& params);
+// The colour space of a DCT stream, which its page must declare.
+enum class TDctColourSpace { Gray, Rgb };
 
-// Compresses an ie24Rgb or ie1Bit bitmap into output as one JPEG data stream, with the JPEG fields of
-// params. Zero width or height, any other pixel type, a short write or an abort request seen after a
-// row set Aborting (the data written so far stays). A fatal library error sets Aborting and raises
-// EIEJpegException.
-void EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress);
+// Compresses an ie24Rgb or ie1Bit bitmap into output as one JPEG data stream and returns its colour
+// space, which follows the bitmap's own pixels: a one-component (grey) JPEG when every pixel is grey,
+// a YCbCr one otherwise. Density, markers and progressive coding come from params, which must
+// describe this bitmap; quality and DCT method are requests. Zero width or height, any other pixel
+// type, a short write or an abort request seen after a row set Aborting (the data written so far
+// stays). A fatal library error sets Aborting and raises EIEJpegException.
+TDctColourSpace EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
+                          TIEProgressRecord& progress);
 
 // Exchanges bytes 0 and 2 of each of count 3-byte pixels in place (blue-green-red <-> red-green-blue).
 void SwapRedBlue(std::uint8_t* pixels, std::size_t count);

@@ -119,10 +119,9 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     bool gray = false;
     if (params.PdfCompression == 4) {
         TMemoryStream jpeg;
-        EncodeDct(jpeg, bitmap, params, progress);
+        gray = EncodeDct(jpeg, bitmap, params, progress) == TDctColourSpace::Gray;
         image = TIEPDFStreamObject::CreateWithData(jpeg.Memory(), jpeg.Size());
         image->Dictionary().Add("Filter", Name("DCTDecode"));
-        gray = DctWritesGray(params);
     } else {
         image = std::make_unique<TIEPDFStreamObject>(ColourRows(bitmap));
     }

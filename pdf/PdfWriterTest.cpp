@@ -377,39 +377,55 @@ bool EndsWithEoi(const std::vector<std::uint8_t>& jpeg) {
     return jpeg.size() >= 2 && jpeg[jpeg.size() - 2] == 0xFF && jpeg.back() == 0xD9;
 }
 
-TEST(DctEncoderTest, ComponentsFollowTheRequestedColourSpace) {
-    const struct {
-        int Space;
-        int Components;
-        const char* ColorSpace;
-    } cases[] = {{0, 3, "/DeviceRGB"},
-                 {1, 1, "/DeviceGray"},
-                 {2, 3, "/DeviceRGB"},
-                 {3, 3, "/DeviceRGB"},
-                 {4, 3, "/DeviceRGB"}};
-    for (const auto& c : cases) {
-        TDoc d;
-        d.Params.PdfCompression = 4;
-        d.Params.JpegColorSpace = std::uint8_t(c.Space);
-        auto b = Colour(17, 9);
-        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
-        const auto& jpeg = d.Doc->ImageList[0]->Data();
-        EXPECT_EQ(JpegComponents(jpeg), c.Components) << c.Space;
-        EXPECT_TRUE(EndsWithEoi(jpeg));
-        const std::string pdf = Write(d.Doc, d.Params);
-        EXPECT_NE(ObjectText(pdf, 3).find(std::string("/ColorSpace ") + c.ColorSpace), std::string::npos);
+// Grey levels in all three bytes, except one pixel whose blue byte is one off when tinted.
+std::unique_ptr<TIEBitmap> Grey(int w, int h, bool tinted) {
+    auto b = std::make_unique<TIEBitmap>();
+    b->Reallocate(w, h, ie24Rgb);
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b->RowPointer(y);
+        for (int x = 0; x < w; ++x) std::fill_n(row + 3 * x, 3, std::uint8_t(x * 13 + y * 7));
     }
+    if (tinted) b->RowPointer(h - 1)[3 * (w - 1)] ^= 1;
+    return b;
 }
 
-TEST(DctEncoderTest, BilevelBitmapGivesThreeComponents) {
+// A page's colour space comes from its own pixels, whatever JPEG was read before it.
+TEST(DctEncoderTest, ComponentsFollowThePixels) {
+    const struct {
+        const char* Name;
+        std::function<std::unique_ptr<TIEBitmap>()> Make;
+        int Components;
+        const char* ColorSpace;
+    } cases[] = {
+        {"colour", [] { return Colour(17, 9); }, 3, "/DeviceRGB"},
+        {"grey", [] { return Grey(17, 9, false); }, 1, "/DeviceGray"},
+        {"grey but for one pixel", [] { return Grey(17, 9, true); }, 3, "/DeviceRGB"},
+    };
+    for (const auto& c : cases)
+        for (int lastJpegColorSpace = 0; lastJpegColorSpace <= 4; ++lastJpegColorSpace) {
+            TDoc d;
+            d.Params.PdfCompression = 4;
+            d.Params.JpegColorSpace = std::uint8_t(lastJpegColorSpace);
+            auto b = c.Make();
+            AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+            const auto& jpeg = d.Doc->ImageList[0]->Data();
+            EXPECT_EQ(JpegComponents(jpeg), c.Components) << c.Name << ", after " << lastJpegColorSpace;
+            EXPECT_TRUE(EndsWithEoi(jpeg));
+            const std::string pdf = Write(d.Doc, d.Params);
+            EXPECT_NE(ObjectText(pdf, 3).find(std::string("/ColorSpace ") + c.ColorSpace), std::string::npos)
+                << c.Name << ", after " << lastJpegColorSpace;
+        }
+}
+
+TEST(DctEncoderTest, BilevelBitmapGivesOneComponent) {
     bool aborting = false;
     TIEProgressRecord progress(aborting);
     TIOParamsVals params;
     auto b = Bilevel(16, 16, [](int x, int) { return x < 8; });
     TMemoryStream out;
-    EncodeDct(out, *b, params, progress);
+    EXPECT_EQ(EncodeDct(out, *b, params, progress), TDctColourSpace::Gray);
     EXPECT_FALSE(aborting);
-    EXPECT_EQ(JpegComponents(out.Bytes()), 3);
+    EXPECT_EQ(JpegComponents(out.Bytes()), 1);
     EXPECT_TRUE(EndsWithEoi(out.Bytes()));
 }
 
