@@ -145,6 +145,10 @@ void TIOParamsVals::ResetToDefaults() {
 }
 
 void TIOParamsVals::ResetImageInfo() {
+    // What the PDF writer and its encoders take from the image: a file that does not state it must
+    // not inherit it from the file read before.
+    HorizontalDpi = VerticalDpi = 0;
+    JpegProgressive = false;
     IPTCInfo.clear();
     ImagingAnnot.clear();
     JpegMarkers.clear();
@@ -206,8 +210,7 @@ void TIOParamsVals::SetTiffOrientation(int value) {
     ExifOrientation = value;
 }
 
-void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
-    FreePalette();
+void TIOParamsVals::CopyImageDescription(const TIOParamsVals& o) {
     BitsPerSample = o.BitsPerSample;
     SamplesPerPixel = o.SamplesPerPixel;
     ImageWidth = o.ImageWidth;
@@ -216,10 +219,10 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     VerticalDpi = o.VerticalDpi;
     FileFormat = o.FileFormat;
     LoadedFileName = o.LoadedFileName;
-    NativePixelFormat = o.NativePixelFormat;
+    Palette = o.Palette;
+    PaletteCount = o.PaletteCount;
 
     TiffCompression = o.TiffCompression;
-    TiffFrameIndex = o.TiffFrameIndex;
     TiffPhotometric = o.TiffPhotometric;
     TiffPlanarConfig = o.TiffPlanarConfig;
     TiffXPosition = o.TiffXPosition;
@@ -230,15 +233,9 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     TiffPageNumber = o.TiffPageNumber;
     TiffPageCount = o.TiffPageCount;
     SetTiffOrientation(o.TiffOrientation);
-    TiffLzwDecoder = o.TiffLzwDecoder;
-    TiffLzwEncoder = o.TiffLzwEncoder;
-    TiffApplyOrientation = o.TiffApplyOrientation;
-    TiffJpegQuality = o.TiffJpegQuality;
-    TiffJpegColorSpace = o.TiffJpegColorSpace;
     TiffFrameCount = o.TiffFrameCount;
 
     GifVersion = o.GifVersion;
-    GifFrameIndex = o.GifFrameIndex;
     GifFrameLeft = o.GifFrameLeft;
     GifFrameTop = o.GifFrameTop;
     GifDelay = o.GifDelay;
@@ -253,16 +250,9 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     GifFrameCount = o.GifFrameCount;
     GifComments = o.GifComments;
     GifDisposal = o.GifDisposal;
-    GifLzwDecoder = o.GifLzwDecoder;
-    GifLzwEncoder = o.GifLzwEncoder;
 
     JpegColorSpace = o.JpegColorSpace;
-    JpegQuality = o.JpegQuality;
-    JpegDctMethod = o.JpegDctMethod;
-    JpegOptimalCoding = o.JpegOptimalCoding;
-    JpegSmoothing = o.JpegSmoothing;
     JpegProgressive = o.JpegProgressive;
-    JpegScale = o.JpegScale;
     JpegMarkers = o.JpegMarkers;
     JpegScaleUsed = o.JpegScaleUsed;
     JpegWarningCount = o.JpegWarningCount;
@@ -275,14 +265,8 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     PcxVersion = o.PcxVersion;
     BmpHeaderKind = o.BmpHeaderKind;
     BmpRunLength = o.BmpRunLength;
-    IconImageIndex = o.IconImageIndex;
-    IconBackgroundColor = o.IconBackgroundColor;
-    IconSizes = o.IconSizes;
-    IconBitDepths = o.IconBitDepths;
-    CursorImageIndex = o.CursorImageIndex;
     CursorHotSpotX = o.CursorHotSpotX;
     CursorHotSpotY = o.CursorHotSpotY;
-    CursorBackgroundColor = o.CursorBackgroundColor;
     PngInterlaced = o.PngInterlaced;
     PngBackgroundColor = o.PngBackgroundColor;
     TgaXPosition = o.TgaXPosition;
@@ -297,6 +281,52 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     TgaGamma = o.TgaGamma;
     TgaGrayscale = o.TgaGrayscale;
     PxmComments = o.PxmComments;
+
+    HasExifData = o.HasExifData;
+    ExifXResolution = o.ExifXResolution;
+    ExifYResolution = o.ExifYResolution;
+    ExifResolutionUnit = o.ExifResolutionUnit;
+    if (o.HasExifData) ExifOrientation = o.ExifOrientation; // else the TIFF orientation's mirror
+    ExifData = o.ExifData;
+    ExifImageDescription = o.ExifImageDescription;
+    ExifMake = o.ExifMake;
+    ExifModel = o.ExifModel;
+    ExifDateTime = o.ExifDateTime;
+    ExifSoftware = o.ExifSoftware;
+    ExifCopyright = o.ExifCopyright;
+    IPTCInfo = o.IPTCInfo;
+    ImagingAnnot = o.ImagingAnnot;
+    EXIFThumbnail.reset(); // no reader keeps one; never one of another image
+}
+
+void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
+    CopyImageDescription(o);
+    FreePalette();
+    NativePixelFormat = o.NativePixelFormat;
+
+    TiffFrameIndex = o.TiffFrameIndex;
+    TiffLzwDecoder = o.TiffLzwDecoder;
+    TiffLzwEncoder = o.TiffLzwEncoder;
+    TiffApplyOrientation = o.TiffApplyOrientation;
+    TiffJpegQuality = o.TiffJpegQuality;
+    TiffJpegColorSpace = o.TiffJpegColorSpace;
+
+    GifFrameIndex = o.GifFrameIndex;
+    GifLzwDecoder = o.GifLzwDecoder;
+    GifLzwEncoder = o.GifLzwEncoder;
+
+    JpegQuality = o.JpegQuality;
+    JpegDctMethod = o.JpegDctMethod;
+    JpegOptimalCoding = o.JpegOptimalCoding;
+    JpegSmoothing = o.JpegSmoothing;
+    JpegScale = o.JpegScale;
+
+    IconImageIndex = o.IconImageIndex;
+    IconBackgroundColor = o.IconBackgroundColor;
+    IconSizes = o.IconSizes;
+    IconBitDepths = o.IconBitDepths;
+    CursorImageIndex = o.CursorImageIndex;
+    CursorBackgroundColor = o.CursorBackgroundColor;
 
     PdfPaperWidth = o.PdfPaperWidth;
     PdfPaperHeight = o.PdfPaperHeight;

@@ -61,6 +61,11 @@ struct TIOParamsVals {
     void SetHorizontalDpi(double value);
     void SetVerticalDpi(double value);
     void SetTiffOrientation(int value);
+    // Makes this record describe the image other describes: everything a reader fills (size, bits,
+    // resolution, format, palette, per-format details, markers and metadata), none of the requests
+    // (frame indexes, decoding and writing choices, page, compression, document texts).
+    void CopyImageDescription(const TIOParamsVals& other);
+    // The image description and the requests of other; the palette is not copied (this one is freed).
     void CopyFrom(const TIOParamsVals& other);
     std::string FormatDescription() const;
     // Empties every text field in place; numbers, lists and objects stay.

@@ -52,6 +52,9 @@ TEST(IOParams, ResetImageInfoKeepsRequests) {
     p.HasExifData = true;
     p.ExifXResolution = 200;
     p.JpegMarkers.push_back({0xE1, {1}});
+    p.HorizontalDpi = 72;
+    p.VerticalDpi = 72;
+    p.JpegProgressive = true;
     p.ResetImageInfo();
     EXPECT_EQ(p.TiffFrameIndex, 3);
     EXPECT_EQ(p.GifFrameIndex, 2);
@@ -62,6 +65,10 @@ TEST(IOParams, ResetImageInfoKeepsRequests) {
     EXPECT_TRUE(p.JpegMarkers.empty());
     EXPECT_FALSE(p.HasExifData);
     EXPECT_EQ(p.ExifXResolution, 0.0);
+    // What the PDF writer takes from an image never comes from the image read before.
+    EXPECT_EQ(p.HorizontalDpi, 0);
+    EXPECT_EQ(p.VerticalDpi, 0);
+    EXPECT_FALSE(p.JpegProgressive);
 }
 
 TEST(IOParams, ResolutionSettersMirrorIntoExif) {
@@ -156,4 +163,77 @@ TEST(FormatTable, LookupsByIdAndExtension) {
     EXPECT_EQ(FindFormatById(15), nullptr);
     EXPECT_EQ(FindFormatById(18)->ReadFunction, nullptr);
     EXPECT_EQ(FirstExtension(*FindFormatById(11)), "TGA");
+}
+
+// The page's record takes the frame's description from the record that loaded it, and keeps its own
+// requests.
+TEST(IOParams, CopyImageDescriptionTakesWhatReadersFillAndNoRequests) {
+    struct Field {
+        const char* Name;
+        void (*Set)(TIOParamsVals&);
+        bool (*IsSet)(const TIOParamsVals&);
+        bool Description;
+    };
+    const Field fields[] = {
+        {"ImageWidth", [](TIOParamsVals& p) { p.ImageWidth = 77; },
+         [](const TIOParamsVals& p) { return p.ImageWidth == 77; }, true},
+        {"HorizontalDpi", [](TIOParamsVals& p) { p.HorizontalDpi = 200; },
+         [](const TIOParamsVals& p) { return p.HorizontalDpi == 200; }, true},
+        {"VerticalDpi", [](TIOParamsVals& p) { p.VerticalDpi = 201; },
+         [](const TIOParamsVals& p) { return p.VerticalDpi == 201; }, true},
+        {"FileFormat", [](TIOParamsVals& p) { p.FileFormat = 1; },
+         [](const TIOParamsVals& p) { return p.FileFormat == 1; }, true},
+        {"Palette",
+         [](TIOParamsVals& p) {
+             const TIERgbTriple t[1] = {CreateRGB(1, 2, 3)};
+             p.SetPalette(t, 1);
+         },
+         [](const TIOParamsVals& p) { return p.PaletteCount == 1 && p.Palette.size() == 1; }, true},
+        {"JpegMarkers",
+         [](TIOParamsVals& p) {
+             p.JpegMarkers = {{0xE1, {1}}};
+         },
+         [](const TIOParamsVals& p) { return p.JpegMarkers.size() == 1; }, true},
+        {"JpegProgressive", [](TIOParamsVals& p) { p.JpegProgressive = true; },
+         [](const TIOParamsVals& p) { return p.JpegProgressive; }, true},
+        {"JpegColorSpace", [](TIOParamsVals& p) { p.JpegColorSpace = 1; },
+         [](const TIOParamsVals& p) { return p.JpegColorSpace == 1; }, true},
+        {"GifComments", [](TIOParamsVals& p) { p.GifComments = {"c"}; },
+         [](const TIOParamsVals& p) { return p.GifComments.size() == 1; }, true},
+        {"GifHasGlobalColorTable", [](TIOParamsVals& p) { p.GifHasGlobalColorTable = true; },
+         [](const TIOParamsVals& p) { return p.GifHasGlobalColorTable; }, true},
+        {"TiffOrientation", [](TIOParamsVals& p) { p.SetTiffOrientation(6); },
+         [](const TIOParamsVals& p) { return p.TiffOrientation == 6 && p.ExifOrientation == 6; }, true},
+        {"ExifMake", [](TIOParamsVals& p) { p.ExifMake = "Camera"; },
+         [](const TIOParamsVals& p) { return p.ExifMake == "Camera"; }, true},
+        {"PngBackgroundColor", [](TIOParamsVals& p) { p.PngBackgroundColor = CreateRGB(9, 9, 9); },
+         [](const TIOParamsVals& p) { return p.PngBackgroundColor == CreateRGB(9, 9, 9); }, true},
+        {"TiffFrameIndex", [](TIOParamsVals& p) { p.TiffFrameIndex = 3; },
+         [](const TIOParamsVals& p) { return p.TiffFrameIndex == 3; }, false},
+        {"GifFrameIndex", [](TIOParamsVals& p) { p.GifFrameIndex = 3; },
+         [](const TIOParamsVals& p) { return p.GifFrameIndex == 3; }, false},
+        {"JpegQuality", [](TIOParamsVals& p) { p.JpegQuality = 50; },
+         [](const TIOParamsVals& p) { return p.JpegQuality == 50; }, false},
+        {"JpegDctMethod", [](TIOParamsVals& p) { p.JpegDctMethod = 2; },
+         [](const TIOParamsVals& p) { return p.JpegDctMethod == 2; }, false},
+        {"NativePixelFormat", [](TIOParamsVals& p) { p.NativePixelFormat = true; },
+         [](const TIOParamsVals& p) { return p.NativePixelFormat; }, false},
+        {"PdfPaperWidth", [](TIOParamsVals& p) { p.PdfPaperWidth = 100; },
+         [](const TIOParamsVals& p) { return p.PdfPaperWidth == 100; }, false},
+        {"PdfCompression", [](TIOParamsVals& p) { p.PdfCompression = 4; },
+         [](const TIOParamsVals& p) { return p.PdfCompression == 4; }, false},
+        {"PdfTitle", [](TIOParamsVals& p) { p.PdfTitle = "t"; },
+         [](const TIOParamsVals& p) { return p.PdfTitle == "t"; }, false},
+    };
+    for (const Field& f : fields) {
+        TIOParamsVals loaded, page;
+        f.Set(loaded);
+        ASSERT_FALSE(f.IsSet(page)) << f.Name;
+        page.CopyImageDescription(loaded);
+        EXPECT_EQ(f.IsSet(page), f.Description) << f.Name;
+        // CopyFrom takes both, but never the palette.
+        TIOParamsVals copy;
+        copy.CopyFrom(loaded);
+        EXPECT_EQ(f.IsSet(copy), std::string(f.Name) != "Palette") << f.Name;
+    }
 }
