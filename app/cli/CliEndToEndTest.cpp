@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 using testsupport::RunCommand;
 using testsupport::ShellQuote;
 
@@ -181,6 +183,44 @@ TEST_F(CliEndToEnd, TransparentPixelsShowTheWhitePaper) {
         EXPECT_EQ(clear[2], 255);
         if (std::string(in.Name) == "png.png") {
             EXPECT_NEAR(page.At(25, 5)[1], 128, 2);
+        }
+    }
+}
+
+// A run in which no page converts leaves no file (a document without pages is one viewers reject);
+// with --force the file that was there stays as it was.
+TEST_F(CliEndToEnd, NoPageConvertedWritesNothing) {
+    struct Case {
+        const char* Name;
+        bool Existing;
+        std::vector<std::string> Inputs;
+        int Status;
+        const char* Says;
+    };
+    const Case cases[] = {
+        {"OnlyBadInputs", false, {"notes.jpg", "missing.png"}, 3, "no page was converted, nothing written"},
+        {"OnlyBadInputsForced", true, {"notes.jpg"}, 3, "no page was converted, nothing written"},
+        {"NoInputs", false, {}, 2, "no input files"},
+    };
+    for (const Case& c : cases) {
+        testsupport::TempDir out;
+        const std::string pdf = out.File("out.pdf");
+        if (c.Existing) testsupport::WriteFileBytes(pdf, {'o', 'l', 'd'});
+        std::string args = std::string(c.Existing ? "--force " : "") + "-o " + ShellQuote(pdf);
+        for (const std::string& f : c.Inputs) args += " " + ShellQuote(dir.File(f));
+        int status = 0;
+        const std::string said = Convert(args, status);
+        EXPECT_EQ(status, c.Status) << c.Name << ": " << said;
+        EXPECT_NE(said.find(c.Says), std::string::npos) << c.Name << ": " << said;
+        for (const std::string& f : c.Inputs)
+            EXPECT_NE(said.find(f), std::string::npos) << c.Name << ": " << said;
+        // Nothing new in the folder: no document, no partial file.
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(out.Path()))
+            left.push_back(e.path().string());
+        EXPECT_EQ(left, c.Existing ? std::vector<std::string>{pdf} : std::vector<std::string>{}) << c.Name;
+        if (c.Existing) {
+            EXPECT_EQ(testsupport::ReadFileBytes(pdf).size(), 3u) << c.Name;
         }
     }
 }

@@ -174,6 +174,13 @@ int main(int argc, char** argv) {
 
         if (r.Outcome == TJobOutcome::NotStarted) return 2;
         if (r.Outcome == TJobOutcome::Failed) return 3;
+        for (const TSkippedInput& s : r.Skipped)
+            std::fprintf(stderr, "folianto-convert: skipped %s%s: %s\n", s.Path.c_str(), FrameText(s).c_str(),
+                         s.Reason.c_str());
+        if (r.Outcome == TJobOutcome::NoPages) {
+            std::fprintf(stderr, "folianto-convert: no page was converted, nothing written\n");
+            return 3;
+        }
         if (replacing && std::rename(r.OutputPath.c_str(), finalPath.c_str()) != 0) {
             std::fprintf(stderr, "folianto-convert: cannot replace %s: %s\n", finalPath.c_str(),
                          std::strerror(errno));
@@ -181,9 +188,6 @@ int main(int argc, char** argv) {
             return 3;
         }
         const std::string written = replacing ? finalPath : r.OutputPath;
-        for (const TSkippedInput& s : r.Skipped)
-            std::fprintf(stderr, "folianto-convert: skipped %s%s: %s\n", s.Path.c_str(), FrameText(s).c_str(),
-                         s.Reason.c_str());
         if (r.Outcome == TJobOutcome::Stopped) std::fprintf(stderr, "folianto-convert: stopped\n");
         if (!o.Quiet)
             std::fprintf(stderr, "%s: %d page%s\n", written.c_str(), r.PagesWritten,

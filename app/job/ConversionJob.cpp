@@ -4,6 +4,7 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
+#include "imaging/params/IOParams.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 
@@ -67,18 +68,28 @@ void TConversionJob::ParamPaper(int paperIndex, int paperHeight, int paperWidth)
     }
 }
 
-bool TConversionJob::AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex,
-                                    TJobResult& result, const TConversionCallbacks& cb) {
+bool TConversionJob::AddCurrentPage(const std::string& path, int frame, const TIOParamsVals& image,
+                                    int compression, int paperIndex, TJobResult& result,
+                                    const TConversionCallbacks& cb) {
     TPictoraIO& io = *View.IOComponent();
+    // The page is described by the load that filled the bitmap: a frame loaded through the other
+    // component must not go out with the resolution or JPEG markers of the last single image.
+    if (&image != &io.Params()) io.Params().CopyImageDescription(image);
     const TPaperItem& paper = PaperItems[static_cast<std::size_t>(paperIndex)];
     ParamPaper(paperIndex, paper.Height, paper.Width);
     io.Params().PdfCompression = static_cast<std::uint8_t>(compression);
+    const int pagesBefore = io.PdfPageCount();
     try {
         io.AddPdfPage();
     } catch (const EWriteError&) {
         throw; // the output itself failed: the run cannot go on
     } catch (const std::exception& e) {
         result.Skipped.push_back({path, frame, std::string("cannot be made into a page: ") + e.what()});
+        return false;
+    }
+    if (io.PdfPageCount() == pagesBefore) {
+        // The writer refuses a bitmap without pixels; nothing went into the document.
+        result.Skipped.push_back({path, frame, "the image has no pixels"});
         return false;
     }
     if (io.Aborting) {
@@ -115,7 +126,7 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
         if (FrameIO.Aborting)
             result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
         else
-            AddCurrentPage(path, k, compression, paperIndex, result, cb);
+            AddCurrentPage(path, k, FrameIO.Params(), compression, paperIndex, result, cb);
         View.ResetToBlank();
         position += 10;
         Call(cb.SetProgressPosition, position);
@@ -170,7 +181,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                     if (io.Aborting)
                         result.Skipped.push_back({path, -1, FailedLoadReason(io)});
                     else
-                        AddCurrentPage(path, -1, compression, paperIndex, result, cb);
+                        AddCurrentPage(path, -1, io.Params(), compression, paperIndex, result, cb);
                 } else {
                     ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb);
                 }
@@ -186,10 +197,17 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
 
         // A stop request at any point of the run counts, even one that came during the last entry.
         const bool stopped = RunFlag != 1;
-        io.ClosePdfFile();
-        result.Outcome = stopped ? TJobOutcome::Stopped : TJobOutcome::Completed;
-        Call(cb.Beep);
-        Call(cb.OpenFolder, folderPath);
+        if (result.PagesWritten == 0) {
+            // Viewers reject a document without pages: leave no file rather than a broken one.
+            io.AbandonPdfFile();
+            DeleteFile(result.OutputPath);
+            result.Outcome = TJobOutcome::NoPages;
+        } else {
+            io.ClosePdfFile();
+            result.Outcome = stopped ? TJobOutcome::Stopped : TJobOutcome::Completed;
+            Call(cb.Beep);
+            Call(cb.OpenFolder, folderPath);
+        }
         position = 0;
         Call(cb.SetProgressPosition, 0);
         RunFlag = 0;

@@ -9,6 +9,7 @@
 
 class TIEView;
 class TPictoraIO;
+struct TIOParamsVals;
 
 struct TConversionInputs {
     std::string OutputFolder;
@@ -30,13 +31,15 @@ enum class TJobOutcome {
     NotStarted, // a validation message was shown; nothing was written
     Completed,  // every entry was worked through
     Stopped,    // the run flag was cleared; the pages done so far were written
+    NoPages,    // no page was converted (every entry skipped, or a stop before the first page):
+                // a document without pages is no document, so no output file is left
     Failed      // the run broke off; the message told why and no output file is left
 };
 
 struct TJobResult {
     TJobOutcome Outcome = TJobOutcome::NotStarted;
     std::string OutputPath;
-    int PagesWritten = 0;
+    int PagesWritten = 0; // pages the document holds
     std::vector<TSkippedInput> Skipped;
     std::string Message; // the validation message or the failure's text
 };
@@ -74,8 +77,9 @@ public:
                                 std::string& outputPath);
 
 private:
-    bool AddCurrentPage(const std::string& path, int frame, int compression, int paperIndex,
-                        TJobResult& result, const TConversionCallbacks& cb);
+    // image: the parameter record of the load that filled the current bitmap.
+    bool AddCurrentPage(const std::string& path, int frame, const TIOParamsVals& image, int compression,
+                        int paperIndex, TJobResult& result, const TConversionCallbacks& cb);
     int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
                       int& position, TJobResult& result, const TConversionCallbacks& cb);
 

@@ -3,10 +3,14 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
+#include "imaging/params/FormatTable.h"
+#include "imaging/params/IOParams.h"
 #include "testsupport/TestSupport.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 
 using testsupport::RunCommand;
 using testsupport::ShellQuote;
@@ -207,4 +211,208 @@ TEST_F(ConversionJobTest, AnOutputThatCannotBeCreatedFailsLoudlyAndLeavesNoFile)
     EXPECT_NE(rec.messages[0].find("out.pdf"), std::string::npos) << rec.messages[0];
     EXPECT_FALSE(std::filesystem::exists(r.OutputPath));
     EXPECT_EQ(rec.beeps, 0);
+}
+
+namespace {
+// A registered format whose reader succeeds without giving the image a single pixel.
+constexpr int kEmptyImageFormat = 90;
+void RegisterEmptyImageFormat() {
+    if (FindFormatByExtension("EMPTYIMG")) return;
+    TIEFileFormatInfo info;
+    info.FileType = kEmptyImageFormat;
+    info.FullName = "Image without pixels";
+    info.Extensions = "EMPTYIMG";
+    info.ReadFunction = [](TStream&, TIEBitmap& bitmap, TIOParamsVals&, bool, TIEProgressRecord&) {
+        bitmap.Reallocate(0, 0, ie24Rgb);
+    };
+    RegisterFileFormat(info);
+}
+} // namespace
+
+TEST_F(ConversionJobTest, APageTheWriterRefusesIsSkippedNotCounted) {
+    RegisterEmptyImageFormat();
+    MakeImage("-size 20x10 xc:red", "a.png");
+    testsupport::WriteFileBytes(dir.File("blank.emptyimg"), {0});
+    MakeImage("-size 20x10 xc:blue", "b.png");
+    TJobResult r = job.Execute(Inputs({"a.png", "blank.emptyimg", "b.png"}), rec.Callbacks());
+    EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
+    EXPECT_EQ(r.PagesWritten, 2);
+    EXPECT_EQ(PageCount(r.OutputPath), 2);
+    ASSERT_EQ(rec.skipped.size(), 1u);
+    EXPECT_EQ(rec.skipped[0].Path, dir.File("blank.emptyimg"));
+    EXPECT_EQ(rec.skipped[0].Reason, "the image has no pixels");
+}
+
+TEST_F(ConversionJobTest, ARunWithoutAPageLeavesNoFile) {
+    RegisterEmptyImageFormat();
+    MakeTiff("three.tif", 3);
+    testsupport::WriteFileBytes(dir.File("text.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});
+    testsupport::WriteFileBytes(dir.File("blank.emptyimg"), {0});
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Files;
+        bool StopAtTheFirstEntry;
+        std::size_t Skipped;
+    };
+    const Case cases[] = {
+        {"EveryEntrySkipped", {"text.jpg", "missing.png", "blank.emptyimg"}, false, 3},
+        {"EmptyList", {}, false, 0},
+        {"StoppedBeforeTheFirstPage", {"three.tif", "text.jpg"}, true, 0},
+    };
+    for (const Case& c : cases) {
+        Recorder r;
+        TConversionCallbacks cb = r.Callbacks();
+        if (c.StopAtTheFirstEntry) cb.EntryStarted = [this](const std::string&) { job.RunFlag = 0; };
+        const TJobResult result = job.Execute(Inputs(c.Files), cb);
+        EXPECT_EQ(result.Outcome, TJobOutcome::NoPages) << c.Name;
+        EXPECT_EQ(result.PagesWritten, 0) << c.Name;
+        EXPECT_FALSE(std::filesystem::exists(result.OutputPath)) << c.Name;
+        EXPECT_EQ(r.skipped.size(), c.Skipped) << c.Name; // the report still names every skipped file
+        EXPECT_EQ(r.beeps, 0) << c.Name;
+        EXPECT_TRUE(r.opened.empty()) << c.Name;
+        EXPECT_EQ(r.enabled, (std::vector<bool>{false, true})) << c.Name;
+        EXPECT_EQ(job.RunFlag, 0) << c.Name;
+        EXPECT_FALSE(view.IOComponent()->PdfDocumentOpen()) << c.Name;
+    }
+}
+
+namespace {
+// The segments of a JPEG stream before its image data: (marker code, data).
+std::vector<std::pair<int, std::string>> JpegSegments(const std::string& jpeg) {
+    std::vector<std::pair<int, std::string>> out;
+    for (std::size_t i = 2; i + 4 <= jpeg.size() && std::uint8_t(jpeg[i]) == 0xFF;) {
+        const int code = std::uint8_t(jpeg[i + 1]);
+        const std::size_t length = std::uint8_t(jpeg[i + 2]) * 256u + std::uint8_t(jpeg[i + 3]);
+        if (code == 0xDA || length < 2) break;
+        out.push_back({code, jpeg.substr(i + 4, length - 2)});
+        i += 2 + length;
+    }
+    return out;
+}
+
+bool HasSegment(const std::vector<std::pair<int, std::string>>& segments, int code,
+                const std::string& start) {
+    for (const auto& [c, data] : segments)
+        if (c == code && data.compare(0, start.size(), start) == 0) return true;
+    return false;
+}
+
+// Inserts segments after the JFIF header of a JPEG file.
+void AddJpegSegments(const std::string& path, const std::vector<std::pair<int, std::string>>& segments) {
+    std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
+    ASSERT_GE(bytes.size(), 6u);
+    std::size_t at = 2;
+    if (bytes[2] == 0xFF && bytes[3] == 0xE0) at = 4 + bytes[4] * 256u + bytes[5];
+    std::vector<std::uint8_t> added;
+    for (const auto& [code, data] : segments) {
+        const std::size_t length = data.size() + 2;
+        added.insert(added.end(),
+                     {0xFF, std::uint8_t(code), std::uint8_t(length >> 8), std::uint8_t(length)});
+        added.insert(added.end(), data.begin(), data.end());
+    }
+    bytes.insert(bytes.begin() + std::ptrdiff_t(at), added.begin(), added.end());
+    testsupport::WriteFileBytes(path, bytes);
+}
+
+// EXIF with one tag, the camera make, in a little-endian TIFF structure.
+const std::string kExif =
+    std::string("Exif\0\0II*\0\x08\0\0\0\x01\0\x0F\x01\x02\0\x07\0\0\0\x1A\0\0\0\0\0\0\0Camera\0", 39);
+const std::string kComment = "camera serial 0042";
+
+struct TPageImage {
+    std::string Dictionary, Data;
+};
+
+// The image object of every page: its dictionary as qpdf shows it and its stream bytes as stored.
+std::vector<TPageImage> PageImages(const std::string& pdf) {
+    std::vector<TPageImage> pages;
+    const int count = PageCount(pdf);
+    for (int k = 1; k <= count; ++k) {
+        TPageImage p;
+        const std::string object = std::to_string(3 * k);
+        RunCommand("qpdf --show-object=" + object + " " + ShellQuote(pdf) + " 2>/dev/null", &p.Dictionary);
+        RunCommand("qpdf --show-object=" + object + " --raw-stream-data " + ShellQuote(pdf) + " 2>/dev/null",
+                   &p.Data);
+        pages.push_back(std::move(p));
+    }
+    return pages;
+}
+} // namespace
+
+// Nothing of one page may reach another: each page of a mixed list carries the colour space, JPEG
+// markers, resolution and pixels of its own file, exactly as when that file is converted alone.
+TEST_F(ConversionJobTest, EachPageOfAMixedListIsItsOwnFile) {
+    MakeImage("-size 64x48 gradient:white-black -colorspace Gray -density 150 -units PixelsPerInch",
+              "grey.jpg");
+    MakeImage("-size 80x60 gradient:orange-navy -interlace JPEG -density 72 -units PixelsPerInch",
+              "exif.jpg");
+    AddJpegSegments(dir.File("exif.jpg"), {{0xE1, kExif}, {0xFE, kComment}});
+    MakeImage("-size 50x40 gradient:red-blue -density 200 -units PixelsPerInch -compress LZW", "colour.tif");
+    MakeImage("-delay 5 -size 30x20 xc:red xc:'#3060C0'", "anim.gif");
+    MakeImage("-size 40x30 gradient:yellow-purple -density 96 -units PixelsPerInch", "image.png");
+    MakeTiff("bw.tif", 2);
+    struct Source {
+        std::string Name;
+        const char* ColorSpace;
+        bool Exif;
+    };
+    const std::vector<Source> sources = {
+        {"grey.jpg", "/DeviceGray", false},  {"exif.jpg", "/DeviceRGB", true},
+        {"colour.tif", "/DeviceRGB", false}, {"anim.gif", "/DeviceRGB", false},
+        {"image.png", "/DeviceRGB", false},  {"bw.tif", "/DeviceGray", false},
+    };
+
+    // Each file alone, with components that have never seen another file.
+    std::map<std::string, std::vector<TPageImage>> alone;
+    for (const Source& s : sources) {
+        TIEView freshView;
+        TPictoraIO freshFrames;
+        freshFrames.SetAttachedPictora(&freshView);
+        TConversionJob freshJob(freshView, freshFrames);
+        TConversionInputs in = Inputs({s.Name});
+        in.OutputName = "alone-" + s.Name;
+        Recorder r;
+        const TJobResult result = freshJob.Execute(in, r.Callbacks());
+        ASSERT_EQ(result.Outcome, TJobOutcome::Completed) << s.Name;
+        alone[s.Name] = PageImages(result.OutputPath);
+        ASSERT_FALSE(alone[s.Name].empty()) << s.Name;
+    }
+
+    // The given order, the reverse, and two in which a progressive JPEG with EXIF and a grey JPEG are
+    // followed by single images and by frame files.
+    const std::vector<std::vector<std::string>> orders = {
+        {"grey.jpg", "exif.jpg", "colour.tif", "anim.gif", "image.png", "bw.tif"},
+        {"bw.tif", "image.png", "anim.gif", "colour.tif", "exif.jpg", "grey.jpg"},
+        {"exif.jpg", "image.png", "grey.jpg", "colour.tif", "anim.gif", "bw.tif"},
+        {"grey.jpg", "image.png", "colour.tif", "exif.jpg", "bw.tif", "anim.gif"},
+    };
+    for (std::size_t o = 0; o < orders.size(); ++o) {
+        TConversionInputs in = Inputs(orders[o]);
+        in.OutputName = "mixed-" + std::to_string(o);
+        Recorder r;
+        const TJobResult result = job.Execute(in, r.Callbacks()); // the same components every time
+        ASSERT_EQ(result.Outcome, TJobOutcome::Completed) << o;
+        const std::vector<TPageImage> mixed = PageImages(result.OutputPath);
+        std::size_t page = 0;
+        for (const std::string& name : orders[o]) {
+            const Source& s =
+                *std::find_if(sources.begin(), sources.end(), [&](auto& x) { return x.Name == name; });
+            for (const TPageImage& own : alone[name]) {
+                ASSERT_LT(page, mixed.size()) << "order " << o;
+                const TPageImage& p = mixed[page++];
+                const std::string where = "order " + std::to_string(o) + ", " + name;
+                EXPECT_NE(p.Dictionary.find(std::string("/ColorSpace ") + s.ColorSpace), std::string::npos)
+                    << where << ": " << p.Dictionary;
+                if (p.Dictionary.find("/DCTDecode") != std::string::npos) {
+                    const auto segments = JpegSegments(p.Data);
+                    EXPECT_EQ(HasSegment(segments, 0xE1, "Exif"), s.Exif) << where;
+                    EXPECT_EQ(HasSegment(segments, 0xFE, kComment), s.Exif) << where;
+                    EXPECT_EQ(segments, JpegSegments(own.Data)) << where; // density and markers
+                }
+                EXPECT_EQ(p.Dictionary, own.Dictionary) << where;
+                EXPECT_TRUE(p.Data == own.Data) << where << ": the image data differs";
+            }
+        }
+        EXPECT_EQ(page, mixed.size()) << "order " << o;
+    }
 }

@@ -363,6 +363,10 @@ void TPictoraIO::AddPdfPage() {
     AddImagePage(*FPdf, *FBitmap, FParams, progress);
 }
 
+int TPictoraIO::PdfPageCount() const {
+    return FPdf ? static_cast<int>(FPdf->PageList.size()) : 0;
+}
+
 void TPictoraIO::ClosePdfFile() {
     if (FPdf) {
         std::unique_ptr<TFileStream> stream = std::move(FPdfStream);

@@ -87,6 +87,8 @@ public:
     void AddPdfPage();
     void ClosePdfFile();
     bool PdfDocumentOpen() const { return FPdf != nullptr; }
+    // Pages the open document holds (0 without one).
+    int PdfPageCount() const;
     // Frees an open document without writing it and closes its file.
     void AbandonPdfFile();
     void SavePdfFile(const std::string& path);
