@@ -518,6 +518,21 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedInOneMessageAfterTheRun) {
     EXPECT_EQ(PageCount(dir.File("report.pdf")), 1);
 }
 
+TEST_F(MainWindowTest, ARunWithoutAPageReportsTheFilesAndLeavesNoDocument) {
+    testsupport::WriteFileBytes(dir.File("broken.png"), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'});
+    Drop({File("gone.png"), File("broken.png")});
+    form.ShellPathEdit1->SetPath(dir.Path());
+    form.OutputFile->setText(QStringLiteral("nothing"));
+    form.ActConvertExecute();
+    ASSERT_EQ(desk.Messages.size(), 1);
+    EXPECT_TRUE(desk.Messages[0].contains(File("gone.png")));
+    EXPECT_TRUE(desk.Messages[0].contains(File("broken.png")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("nothing.pdf")));
+    EXPECT_EQ(desk.Beeps, 0);
+    EXPECT_TRUE(desk.Opened.isEmpty());
+    EXPECT_TRUE(form.FileList->isEnabled() && form.ActConvert->isEnabled());
+}
+
 TEST_F(MainWindowTest, ClosingDuringARunWritesThePagesDoneSoFar) {
     if (!testsupport::ToolAvailable("qpdf")) GTEST_SKIP() << "qpdf missing";
     for (const char* name : {"1.png", "2.png", "3.png"}) MakeImage("-size 10x10 xc:gray", name);
