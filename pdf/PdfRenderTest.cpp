@@ -325,11 +325,19 @@ TEST(PdfInfoRenderTest, DocumentTextsReadBackInPoppler) {
     params.PdfPaperHeight = 10;
     params.PdfTitle = "Café (menu) \\ 2026";
     params.PdfAuthor = "Ωμέγα Ünal 🙂";
+    // Every Latin-1 character from the no-break space on, the soft hyphen among them: PDFDocEncoding
+    // gives 0xA0 and 0xAD other meanings.
+    std::string latin1;
+    for (unsigned cp = 0xA0; cp <= 0xFF; ++cp) latin1 += {char(0xC0 | (cp >> 6)), char(0x80 | (cp & 0x3F))};
+    params.PdfSubject = latin1;
+    params.PdfKeywords = "a\u00A0b\u00ADc";
     const std::string pdf =
         WriteOnePage(dir, "info", BilevelPage("white", 10, 10, [](int, int) { return true; }), params);
     std::string info;
     ASSERT_EQ(testsupport::RunCommand("pdfinfo -enc UTF-8 " + testsupport::ShellQuote(pdf), &info), 0);
     EXPECT_NE(info.find("Title:           Café (menu) \\ 2026\n"), std::string::npos) << info;
     EXPECT_NE(info.find("Author:          Ωμέγα Ünal 🙂\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Subject:         " + latin1 + "\n"), std::string::npos) << info;
+    EXPECT_NE(info.find("Keywords:        a\u00A0b\u00ADc\n"), std::string::npos) << info;
 }
 } // namespace

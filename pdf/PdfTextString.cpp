@@ -1,5 +1,6 @@
 #include "pdf/PdfTextString.h"
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -52,8 +53,32 @@ std::vector<char32_t> CodePoints(std::string_view text) {
     return out;
 }
 
+// What each byte of PDFDocEncoding stands for; 0 where the encoding defines no character. It agrees
+// with Latin-1 (and so with the first 256 code points) except in the control ranges, where it holds
+// accents and typographic signs, at 0xA0 (the euro sign, not a no-break space) and at 0xAD (nothing,
+// not a soft hyphen).
+constexpr std::array<char16_t, 256> kPdfDocEncoding = [] {
+    std::array<char16_t, 256> t{};
+    for (int b = 0x20; b < 0x7F; ++b) t[b] = char16_t(b);
+    for (int b = 0xA1; b <= 0xFF; ++b) t[b] = char16_t(b);
+    t[0x09] = 0x09; // tab, line feed and carriage return: the only controls it keeps
+    t[0x0A] = 0x0A;
+    t[0x0D] = 0x0D;
+    const char16_t accents[8] = {0x02D8, 0x02C7, 0x02C6, 0x02D9, 0x02DD, 0x02DB, 0x02DA, 0x02DC};
+    for (int i = 0; i < 8; ++i) t[0x18 + i] = accents[i];
+    const char16_t signs[31] = {0x2022, 0x2020, 0x2021, 0x2026, 0x2014, 0x2013, 0x0192, 0x2044,
+                                0x2039, 0x203A, 0x2212, 0x2030, 0x201E, 0x201C, 0x201D, 0x2018,
+                                0x2019, 0x201A, 0x2122, 0xFB01, 0xFB02, 0x0141, 0x0152, 0x0160,
+                                0x0178, 0x017D, 0x0131, 0x0142, 0x0153, 0x0161, 0x017E};
+    for (int i = 0; i < 31; ++i) t[0x80 + i] = signs[i]; // 0x9F stays undefined
+    t[0xA0] = 0x20AC;
+    t[0xAD] = 0;
+    return t;
+}();
+
+// A character written as one byte must read back as itself in PDFDocEncoding.
 bool SingleByte(char32_t cp) {
-    return cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF);
+    return cp < kPdfDocEncoding.size() && cp != 0 && kPdfDocEncoding[cp] == cp;
 }
 
 void AppendUnit(std::string& out, std::uint32_t unit) {
