@@ -5,11 +5,13 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 namespace {
 constexpr std::uint8_t kTransparent = 0;
 constexpr std::uint8_t kOpaque = 255;
+constexpr std::int64_t kMaxSide = std::numeric_limits<int>::max();
 
 // Canvas fill value for a background colour in the canvas's pixel type.
 double FillValueFor(TIEBitmap& bitmap, TIERgbTriple colour) {
@@ -25,14 +27,11 @@ std::uint8_t UntouchedScreenAlpha(const TIOParamsVals& firstFrame) {
     return firstFrame.GifHasGlobalColorTable && !firstFrame.GifHasTransparency ? kOpaque : kTransparent;
 }
 
-// The screen a player shows. A file that states no screen size gets one that holds its frames.
-void CanvasSizeFor(const TIOParamsVals& params, TIEBitmap& frame, int& width, int& height) {
-    width = params.GifScreenWidth > 0 ? params.GifScreenWidth
-                                      : static_cast<int>(std::min<std::int64_t>(
-                                            std::int64_t(params.GifFrameLeft) + frame.Width(), INT32_MAX));
-    height = params.GifScreenHeight > 0 ? params.GifScreenHeight
-                                        : static_cast<int>(std::min<std::int64_t>(
-                                              std::int64_t(params.GifFrameTop) + frame.Height(), INT32_MAX));
+// One side of the screen a player shows. A file that states no screen size gets one that holds its
+// frames.
+int ScreenSide(int screen, int frameOffset, int frameSize) {
+    if (screen > 0) return screen;
+    return static_cast<int>(std::min<std::int64_t>(std::int64_t(frameOffset) + frameSize, kMaxSide));
 }
 
 // Draws frame onto canvas at (left, top), clipped to the canvas: where the frame's alpha is 0 the
@@ -43,6 +42,7 @@ void DrawFrame(TIEBitmap& canvas, TIEBitmap& frame, int left, int top) {
     const int fw = frame.Width(), fh = frame.Height();
     const int cw = canvas.Width(), ch = canvas.Height();
     TIEBitmap* alpha = frame.HasAlphaPlane() ? frame.AlphaPlane() : nullptr;
+    if (alpha && alpha->PixelType() != ie8Gray) alpha->ConvertTo(ie8Gray); // one byte a pixel below
     TIEBitmap& canvasAlpha = *canvas.AlphaPlane();
     const bool oneBit = canvas.PixelType() == ie1Bit;
     const std::int64_t from = std::max<std::int64_t>(left, 0);
@@ -108,8 +108,8 @@ void ComposeGifFrame(TGifComposition& c, TIEBitmap& frame, const TIOParamsVals& 
     }
     const TIERgbTriple background = params.GifBackgroundColor;
     if (!c.CanvasEmpty) DisposePrevious(c, background);
-    int width = 0, height = 0;
-    CanvasSizeFor(params, frame, width, height);
+    const int width = ScreenSide(params.GifScreenWidth, params.GifFrameLeft, frame.Width());
+    const int height = ScreenSide(params.GifScreenHeight, params.GifFrameTop, frame.Height());
     if (c.CanvasEmpty) {
         c.UntouchedAlpha = UntouchedScreenAlpha(params);
         canvas.Reallocate(width, height, frame.PixelType());
