@@ -27,9 +27,11 @@ std::unique_ptr<TIEPDFBuilder> CreatePdfDocument();
 // Adds the bitmap as the next page, sized by PdfPaperWidth and PdfPaperHeight and compressed by
 // PdfCompression (0 none, 1 run length, 2 CCITT G4, 3 CCITT G3, 4 DCT). An ie1Bit bitmap gives a
 // 1-bit page (none, run length, G3, or G4 for 2 and everything above 3), an ie24Rgb one a colour page
-// (DCT for 4, uncompressed otherwise). A bitmap of zero width or height adds no page and sets
-// Aborting; other pixel types raise EPlatformException. Encoder failures set Aborting and the page is
-// added with what the encoder produced; a fatal JPEG error raises EIEJpegException and adds nothing.
+// (DCT for 4, /DeviceGray when every pixel is grey; uncompressed otherwise). What params says of the
+// image (resolution, JPEG markers) must describe this bitmap. A bitmap of zero width or height adds
+// no page and sets Aborting; other pixel types raise EPlatformException. Encoder failures set
+// Aborting and the page is added with what the encoder produced; a fatal JPEG error raises
+// EIEJpegException and adds nothing.
 void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
                   TIEProgressRecord& progress);
 
