@@ -4,11 +4,13 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
+#include "pdf/PdfMd5.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -136,13 +138,27 @@ std::string ContentText(TIEFitSize size, std::int32_t pageHeight, std::size_t pa
            std::to_string(bottom) + " cm\n/lm" + std::to_string(pageNumber) + " Do\nQ";
 }
 
-std::string CreationDateText() {
-    const TLocalDateTime now = NowLocal();
-    char text[64];
-    std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", now.Year, now.Month, now.Day, now.Hour,
-                  now.Minute, now.Second);
-    return text;
-}
+// Passes writes on to the output and digests them, for the document identifier.
+class TDigestingStream : public TStream {
+public:
+    explicit TDigestingStream(TStream& output) : Output(output) {}
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        const std::int64_t written = Output.Write(buffer, count);
+        if (written > 0) Digest.Update(buffer, static_cast<std::size_t>(written));
+        return written;
+    }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        return Output.Seek(offset, origin);
+    }
+    std::int64_t Size() override { return Output.Size(); }
+    void SetSize(std::int64_t) override { throw EWriteError("PDF output cannot be resized"); }
+    std::array<std::uint8_t, 16> Finish() { return Digest.Finish(); }
+
+private:
+    TStream& Output;
+    TMd5 Digest;
+};
 
 TIEPDFDictionaryObject& AsDictionary(TIEPDFObject* object) {
     auto* dict = dynamic_cast<TIEPDFDictionaryObject*>(object);
@@ -178,35 +194,53 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     };
     for (const auto& [key, text] : texts)
         if (!text->empty()) info->Add(key, new TIEPDFStringObject(PdfTextStringBytes(*text)));
-    info->Add("CreationDate", new TIEPDFStringObject(CreationDateText()));
+    info->Add("CreationDate", new TIEPDFStringObject(PdfDateText(DocumentTimeNow())));
 
-    WriteLine(output, "%PDF-1.4");
-    WriteLine(output, "%\xC8\xD2\xF0\xFE");
+    // Everything up to the trailer is digested: the identifier follows the content, so equal
+    // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers.
+    TDigestingStream body(output);
+    WriteLine(body, "%PDF-1.4");
+    WriteLine(body, "%\xC8\xD2\xF0\xFE");
     for (const auto& object : doc.ObjectList) {
-        const std::int64_t position = output.Position();
-        WriteLine(output, std::to_string(object->ObjectNumber) + " 0 obj");
-        object->WriteTo(output);
-        WriteText(output, "\n");
-        WriteLine(output, "endobj");
+        const std::int64_t position = body.Position();
+        WriteLine(body, std::to_string(object->ObjectNumber) + " 0 obj");
+        object->WriteTo(body);
+        WriteText(body, "\n");
+        WriteLine(body, "endobj");
         object->FilePosition = position;
     }
 
-    const std::int64_t xref = output.Position();
+    const std::int64_t xref = body.Position();
     const std::string size = std::to_string(doc.ObjectList.size() + 1);
-    WriteLine(output, "xref");
-    WriteLine(output, "0 " + size);
-    WriteLine(output, "0000000000 65535 f ");
-    for (const auto& object : doc.ObjectList) WriteText(output, XrefEntry(object->FilePosition));
+    WriteLine(body, "xref");
+    WriteLine(body, "0 " + size);
+    WriteLine(body, "0000000000 65535 f ");
+    for (const auto& object : doc.ObjectList) WriteText(body, XrefEntry(object->FilePosition));
+    // A new document's two identifiers are equal: the first names the document, the second this version.
+    const std::string id = "<" + HexDigits(body.Finish()) + ">";
     WriteLine(output, "trailer");
     WriteLine(output, "<< /Size " + size);
     WriteLine(output, "/Root 1 0 R");
     WriteLine(output, "/Info " + std::to_string(info->ObjectNumber) + " 0 R");
+    WriteLine(output, "/ID [" + id + id + "]");
     WriteLine(output, ">>");
     WriteLine(output, "startxref");
     WriteLine(output, std::to_string(xref));
     WriteLine(output, "%%EOF");
 }
 } // namespace
+
+std::string PdfDateText(const TDocumentTime& t) {
+    char text[64];
+    std::snprintf(text, sizeof text, "D:%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute,
+                  t.Second);
+    std::string s = text;
+    if (t.Utc) return s + "Z";
+    const int offset = t.UtcOffsetMinutes < 0 ? -t.UtcOffsetMinutes : t.UtcOffsetMinutes;
+    std::snprintf(text, sizeof text, "%c%02d'%02d'", t.UtcOffsetMinutes < 0 ? '-' : '+', offset / 60,
+                  offset % 60);
+    return s + text;
+}
 
 std::unique_ptr<TIEPDFBuilder> CreatePdfDocument() {
     auto doc = std::make_unique<TIEPDFBuilder>();

@@ -3,6 +3,8 @@
 // the top-left corner. The document stays in memory until WritePdfDocument writes it in one pass.
 #include "pdf/PdfObjects.h"
 
+#include <string>
+
 #include <memory>
 #include <vector>
 
@@ -35,10 +37,15 @@ std::unique_ptr<TIEPDFBuilder> CreatePdfDocument();
 void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
                   TIEProgressRecord& progress);
 
-// Completes the page tree and information dictionary (PdfTitle... PdfProducer, CreationDate in local
-// time), writes the whole file into output and frees the document (document becomes null). Nothing
-// happens without a document. A short write raises EWriteError, after the document is freed.
+// Completes the page tree and information dictionary (PdfTitle... PdfProducer, CreationDate from
+// DocumentTimeNow), writes the whole file into output and frees the document (document becomes null).
+// The trailer's ID pair is the MD5 of every byte before the trailer. Nothing happens without a
+// document. A short write raises EWriteError, after the document is freed.
 void WritePdfDocument(std::unique_ptr<TIEPDFBuilder>& document, TStream& output, TIOParamsVals& params);
+
+struct TDocumentTime;
+// A PDF date: "D:" and 14 digits, then the UTC offset as +HH'mm' or -HH'mm', or "Z" for UTC fields.
+std::string PdfDateText(const TDocumentTime& time);
 
 // CreatePdfDocument, AddImagePage and WritePdfDocument in one call.
 void WriteSinglePagePdf(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,

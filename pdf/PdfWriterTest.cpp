@@ -5,14 +5,17 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
+#include "pdf/PdfMd5.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace {
@@ -67,22 +70,39 @@ std::string ObjectText(const std::string& pdf, int number) {
     return pdf.substr(body, pdf.find("\nendobj\n", body) - body);
 }
 
-// The 14 digits of the creation date, or "" when they are not there.
-std::string DateDigits(const std::string& pdf) {
+// The creation date after "D:" (14 digits and the zone), or "" when it is not there.
+std::string DateText(const std::string& pdf) {
     const std::size_t at = pdf.find("/CreationDate (D:");
     if (at == std::string::npos) return "";
-    const std::string digits = pdf.substr(at + 17, 15);
-    if (digits.size() != 15 || digits[14] != ')') return "";
-    for (int i = 0; i < 14; ++i)
-        if (digits[i] < '0' || digits[i] > '9') return "";
-    return digits.substr(0, 14);
+    const std::size_t end = pdf.find(')', at);
+    return end == std::string::npos ? "" : pdf.substr(at + 17, end - at - 17);
 }
 
-// Replaces the date digits so whole files can be compared.
-std::string MaskDate(std::string pdf) {
-    if (DateDigits(pdf).empty()) return pdf;
-    return pdf.replace(pdf.find("/CreationDate (D:") + 17, 14, "YYYYMMDDHHMMSS");
-}
+// Sets an environment variable for one scope.
+class TScopedEnv {
+public:
+    TScopedEnv(const char* name, const char* value) : Name(name) {
+        if (const char* old = std::getenv(name)) Old = old;
+        if (value)
+            ::setenv(name, value, 1);
+        else
+            ::unsetenv(name);
+    }
+    ~TScopedEnv() {
+        if (Old)
+            ::setenv(Name, Old->c_str(), 1);
+        else
+            ::unsetenv(Name);
+    }
+
+private:
+    const char* Name;
+    std::optional<std::string> Old;
+};
+
+// Documents written in these tests carry a fixed date, so whole files can be compared.
+constexpr char kEpoch[] = "1700000000";
+constexpr char kEpochDate[] = "20231114221320Z";
 
 struct TDoc {
     bool Aborting = false;
@@ -107,8 +127,9 @@ TEST(FitImageTest, Examples) {
 }
 
 TEST(PdfWriterTest, EmptyDocumentExactBytes) {
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
     TDoc d;
-    const std::string pdf = MaskDate(Write(d.Doc, d.Params));
+    const std::string pdf = Write(d.Doc, d.Params);
     EXPECT_EQ(d.Doc, nullptr);
 
     const std::string header = std::string("%PDF-1.4\n%\xC8\xD2\xF0\xFE\n");
@@ -116,7 +137,7 @@ TEST(PdfWriterTest, EmptyDocumentExactBytes) {
         "1 0 obj\n<< /Type /Catalog\n/Pages 3 0 R\n>>\nendobj\n",
         "2 0 obj\n<< /ProcSet [/PDF /ImageB ]\n/XObject << >>\n>>\nendobj\n",
         "3 0 obj\n<< /Type /Pages\n/Kids []\n/Count 0\n>>\nendobj\n",
-        "4 0 obj\n<< /CreationDate (D:YYYYMMDDHHMMSS)\n>>\nendobj\n",
+        "4 0 obj\n<< /CreationDate (D:" + std::string(kEpochDate) + ")\n>>\nendobj\n",
     };
     std::string expected = header;
     std::string xref = "xref\n0 5\n0000000000 65535 f \n";
@@ -127,23 +148,65 @@ TEST(PdfWriterTest, EmptyDocumentExactBytes) {
         expected += o;
     }
     const std::size_t startxref = expected.size();
-    expected += xref + "trailer\n<< /Size 5\n/Root 1 0 R\n/Info 4 0 R\n>>\nstartxref\n" +
+    expected += xref;
+    TMd5 md5;
+    md5.Update(expected.data(), expected.size());
+    const std::string id = "<" + HexDigits(md5.Finish()) + ">";
+    expected += "trailer\n<< /Size 5\n/Root 1 0 R\n/Info 4 0 R\n/ID [" + id + id + "]\n>>\nstartxref\n" +
                 std::to_string(startxref) + "\n%%EOF\n";
     EXPECT_EQ(pdf, expected);
     EXPECT_NE(pdf.find("\n0000000015 00000 n \n"), std::string::npos);
     EXPECT_EQ(pdf.find('\r'), std::string::npos);
 }
 
-TEST(PdfWriterTest, CreationDateIsLocalTimeDigits) {
+TEST(PdfWriterTest, CreationDateIsLocalTimeWithItsOffset) {
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", nullptr);
     TDoc d;
-    const std::string pdf = Write(d.Doc, d.Params);
-    const std::string digits = DateDigits(pdf);
-    ASSERT_EQ(digits.size(), 14u) << pdf;
+    const std::string date = DateText(Write(d.Doc, d.Params));
+    ASSERT_EQ(date.size(), 21u) << date; // 14 digits, then +HH'mm'
     const TLocalDateTime now = NowLocal();
-    EXPECT_EQ(std::stoi(digits.substr(0, 4)), now.Year);
-    EXPECT_GE(std::stoi(digits.substr(4, 2)), 1);
-    EXPECT_LE(std::stoi(digits.substr(4, 2)), 12);
-    EXPECT_LE(std::stoi(digits.substr(8, 2)), 23);
+    EXPECT_EQ(std::stoi(date.substr(0, 4)), now.Year);
+    EXPECT_GE(std::stoi(date.substr(4, 2)), 1);
+    EXPECT_LE(std::stoi(date.substr(4, 2)), 12);
+    EXPECT_LE(std::stoi(date.substr(8, 2)), 23);
+    EXPECT_EQ(date.substr(14), PdfDateText(DocumentTimeNow()).substr(16));
+}
+
+TEST(PdfWriterTest, DateTextForms) {
+    struct Case {
+        int Offset;
+        bool Utc;
+        const char* Text;
+    };
+    const Case cases[] = {
+        {60, false, "D:20240102030405+01'00'"},  {-210, false, "D:20240102030405-03'30'"},
+        {345, false, "D:20240102030405+05'45'"}, {0, false, "D:20240102030405+00'00'"},
+        {0, true, "D:20240102030405Z"},
+    };
+    for (const Case& c : cases) {
+        TDocumentTime t{2024, 1, 2, 3, 4, 5, c.Offset, c.Utc};
+        EXPECT_EQ(PdfDateText(t), c.Text);
+    }
+}
+
+// The identifier follows the content: equal documents share it, any change gives another.
+TEST(PdfWriterTest, IdentifierFollowsTheContent) {
+    auto write = [](const char* epoch, const char* title) {
+        TScopedEnv env("SOURCE_DATE_EPOCH", epoch);
+        TDoc d;
+        d.Params.PdfTitle = title;
+        auto b = Bilevel(9, 3, [](int x, int y) { return (x ^ y) & 1; });
+        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+        const std::string pdf = Write(d.Doc, d.Params);
+        const std::size_t at = pdf.find("/ID [<");
+        return std::make_pair(pdf, at == std::string::npos ? std::string() : pdf.substr(at + 6, 32));
+    };
+    const auto a = write(kEpoch, "A"), again = write(kEpoch, "A");
+    EXPECT_EQ(a.first, again.first);
+    ASSERT_EQ(a.second.size(), 32u);
+    EXPECT_NE(a.first.find("/ID [<" + a.second + "><" + a.second + ">]"), std::string::npos);
+    EXPECT_NE(write(kEpoch, "B").second, a.second);
+    EXPECT_NE(write("1700000001", "A").second, a.second);
 }
 
 TEST(PdfWriterTest, BilevelPageUncompressed10x2) {
@@ -165,7 +228,7 @@ TEST(PdfWriterTest, BilevelPageUncompressed10x2) {
               "/Parent 6 0 R\n>>");
     EXPECT_EQ(ObjectText(pdf, 6), "<< /Type /Pages\n/Kids [5 0 R ]\n/Count 1\n>>");
     EXPECT_EQ(ObjectText(pdf, 2), "<< /ProcSet [/PDF /ImageB ]\n/XObject << /lm1 3 0 R\n>>\n>>");
-    EXPECT_NE(pdf.find("trailer\n<< /Size 8\n/Root 1 0 R\n/Info 7 0 R\n>>\n"), std::string::npos);
+    EXPECT_NE(pdf.find("trailer\n<< /Size 8\n/Root 1 0 R\n/Info 7 0 R\n/ID [<"), std::string::npos);
     EXPECT_FALSE(d.Aborting);
 }
 
@@ -206,7 +269,7 @@ TEST(PdfWriterTest, ThirdPageObjectNumbers) {
               "<< /ProcSet [/PDF /ImageB ]\n/XObject << /lm1 3 0 R\n/lm2 6 0 R\n/lm3 9 0 R\n>>\n>>");
     EXPECT_EQ(ObjectText(pdf, 12), "<< /Type /Pages\n/Kids [5 0 R 8 0 R 11 0 R ]\n/Count 3\n>>");
     EXPECT_NE(pdf.find("xref\n0 14\n"), std::string::npos);
-    EXPECT_NE(pdf.find("<< /Size 14\n/Root 1 0 R\n/Info 13 0 R\n>>"), std::string::npos);
+    EXPECT_NE(pdf.find("<< /Size 14\n/Root 1 0 R\n/Info 13 0 R\n/ID [<"), std::string::npos);
 }
 
 TEST(PdfWriterTest, InformationEntriesInOrderAndEscaped) {
@@ -214,10 +277,11 @@ TEST(PdfWriterTest, InformationEntriesInOrderAndEscaped) {
     d.Params.PdfTitle = "A (b)";
     d.Params.PdfKeywords = "k";
     d.Params.PdfProducer = "P\\";
-    const std::string pdf = MaskDate(Write(d.Doc, d.Params));
-    EXPECT_EQ(
-        ObjectText(pdf, 4),
-        "<< /Title (A \\(b\\))\n/Keywords (k)\n/Producer (P\\\\)\n/CreationDate (D:YYYYMMDDHHMMSS)\n>>");
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
+    const std::string pdf = Write(d.Doc, d.Params);
+    EXPECT_EQ(ObjectText(pdf, 4),
+              "<< /Title (A \\(b\\))\n/Keywords (k)\n/Producer (P\\\\)\n/CreationDate (D:" +
+                  std::string(kEpochDate) + ")\n>>");
 }
 
 struct EncodingCase {
@@ -314,7 +378,8 @@ TEST(PdfWriterTest, FileBackedBitmapGivesTheSameDocument) {
             TDoc d;
             d.Params.PdfCompression = std::uint8_t(compression);
             AddImagePage(*d.Doc, i == 0 ? *heap : *file, d.Params, d.Progress);
-            pdfs[i] = MaskDate(Write(d.Doc, d.Params));
+            TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
+            pdfs[i] = Write(d.Doc, d.Params);
         }
         EXPECT_EQ(pdfs[0], pdfs[1]) << compression;
     }

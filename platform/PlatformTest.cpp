@@ -114,6 +114,62 @@ TEST(Colors, SystemColoursResolveThroughTheTable) {
     EXPECT_EQ(ColorToRGB(clSystemColor | 200), clBlack); // outside the table
 }
 
+TEST(DateTime, UtcFieldsOfEpochSeconds) {
+    struct Case {
+        std::int64_t Seconds;
+        TDocumentTime Fields;
+    };
+    const Case cases[] = {
+        {0, {1970, 1, 1, 0, 0, 0, 0, true}},
+        {951782400, {2000, 2, 29, 0, 0, 0, 0, true}},     // leap day of a year divisible by 400
+        {4107542399, {2100, 2, 28, 23, 59, 59, 0, true}}, // 2100 is not a leap year
+        {1700000000, {2023, 11, 14, 22, 13, 20, 0, true}},
+        {253402300799, {9999, 12, 31, 23, 59, 59, 0, true}}, // the last moment a PDF date can hold
+    };
+    for (const Case& c : cases) EXPECT_EQ(UtcDocumentTime(c.Seconds), c.Fields) << c.Seconds;
+}
+
+TEST(DateTime, SourceDateEpochIsADecimalCountOfSeconds) {
+    struct Case {
+        const char* Value; // null: unset
+        TSourceDateEpoch Result;
+        std::int64_t Seconds;
+    };
+    const Case cases[] = {
+        {nullptr, TSourceDateEpoch::Unset, 0},
+        {"0", TSourceDateEpoch::Valid, 0},
+        {"1700000000", TSourceDateEpoch::Valid, 1700000000},
+        {"253402300799", TSourceDateEpoch::Valid, 253402300799},
+        {"253402300800", TSourceDateEpoch::Malformed, 0}, // past 9999
+        {"99999999999999999999999", TSourceDateEpoch::Malformed, 0},
+        {"", TSourceDateEpoch::Malformed, 0},
+        {"-1", TSourceDateEpoch::Malformed, 0},
+        {" 1", TSourceDateEpoch::Malformed, 0},
+        {"1e9", TSourceDateEpoch::Malformed, 0},
+        {"yesterday", TSourceDateEpoch::Malformed, 0},
+    };
+    const char* saved = std::getenv("SOURCE_DATE_EPOCH");
+    const std::string old = saved ? saved : "";
+    for (const Case& c : cases) {
+        if (c.Value)
+            ::setenv("SOURCE_DATE_EPOCH", c.Value, 1);
+        else
+            ::unsetenv("SOURCE_DATE_EPOCH");
+        std::int64_t seconds = 0;
+        EXPECT_EQ(ReadSourceDateEpoch(seconds), c.Result) << (c.Value ? c.Value : "unset");
+        if (c.Result == TSourceDateEpoch::Valid) {
+            EXPECT_EQ(seconds, c.Seconds);
+            EXPECT_EQ(DocumentTimeNow(), UtcDocumentTime(c.Seconds));
+        } else {
+            EXPECT_FALSE(DocumentTimeNow().Utc); // the local clock instead
+        }
+    }
+    if (saved)
+        ::setenv("SOURCE_DATE_EPOCH", old.c_str(), 1);
+    else
+        ::unsetenv("SOURCE_DATE_EPOCH");
+}
+
 TEST(DateTime, EncodesTheStoredDateFormat) {
     EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30, 0, 0, 0), 0.0);
     EXPECT_DOUBLE_EQ(EncodeDateTime(2000, 1, 1, 0, 0, 0), 36526.0);
