@@ -1,138 +1,259 @@
 #include "app/cli/CliOptions.h"
 
-#include <algorithm>
 #include <array>
-#include <cctype>
+#include <getopt.h>
+
+#ifndef FOLIANTO_VERSION
+#error "FOLIANTO_VERSION is defined by the build"
+#endif
 
 namespace {
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
+constexpr std::array<std::string_view, 5> kCompressions = {"none", "rle", "g4", "g3", "dct"};
+constexpr std::array<std::string_view, 13> kPapers = {"A0", "A1",     "A2",    "A3",     "A4",    "A5", "A6",
+                                                      "B5", "Letter", "Legal", "Ledger", "11x17", "Fit"};
+constexpr std::array<std::string_view, 3> kSorts = {"none", "natural", "name"};
+constexpr std::array<TInputOrder, 3> kSortOrders = {TInputOrder::AsGiven, TInputOrder::Natural,
+                                                    TInputOrder::Name};
 
-constexpr std::array<const char*, 5> kCompressions = {"none", "rle", "g4", "g3", "dct"};
-constexpr std::array<const char*, 13> kPapers = {"a0", "a1",     "a2",    "a3",     "a4",    "a5", "a6",
-                                                 "b5", "letter", "legal", "ledger", "11x17", "fit"};
+// Values of the options that have no short form (above any character getopt returns).
+enum TLongOnly : int {
+    optTitle = 256,
+    optSubject,
+    optAuthor,
+    optKeywords,
+    optOpen,
+    optInfo,
+    optFromFile,
+    optSort,
+};
 
-int IndexOf(const auto& table, const std::string& value) {
-    const std::string v = Lower(value);
-    for (std::size_t i = 0; i < table.size(); ++i)
-        if (v == table[i]) return static_cast<int>(i);
-    return -1;
-}
-} // namespace
+const option kLongOptions[] = {
+    {"output", required_argument, nullptr, 'o'},
+    {"compression", required_argument, nullptr, 'c'},
+    {"paper", required_argument, nullptr, 'p'},
+    {"force", no_argument, nullptr, 'f'},
+    {"quiet", no_argument, nullptr, 'q'},
+    {"recursive", no_argument, nullptr, 'r'},
+    {"null", no_argument, nullptr, '0'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"title", required_argument, nullptr, optTitle},
+    {"subject", required_argument, nullptr, optSubject},
+    {"author", required_argument, nullptr, optAuthor},
+    {"keywords", required_argument, nullptr, optKeywords},
+    {"open", no_argument, nullptr, optOpen},
+    {"info", no_argument, nullptr, optInfo},
+    {"from-file", required_argument, nullptr, optFromFile},
+    {"sort", required_argument, nullptr, optSort},
+    {nullptr, 0, nullptr, 0},
+};
+// The leading ':' makes getopt return ':' for a missing value and print nothing itself.
+constexpr char kShortOptions[] = ":o:c:p:fqr0hV";
 
-std::string CliUsage() {
-    return "Usage: folianto-convert [options] -o OUTPUT.pdf FILE...\n"
-           "       folianto-convert --info FILE...\n"
-           "Turns image files into one PDF document: one page per image or frame.\n"
-           "\n"
-           "  -o, --output PATH        folder and name of the PDF (\".pdf\" is added when missing)\n"
-           "  --compression METHOD     none, rle, g4, g3 or dct (default dct)\n"
-           "  --paper FORMAT           A0 A1 A2 A3 A4 A5 A6 B5 Letter Legal Ledger 11x17 Fit (default Fit)\n"
-           "  --title TEXT, --subject TEXT, --author TEXT, --keywords TEXT\n"
-           "                           document information\n"
-           "  --force                  replace an existing output file\n"
-           "  --open                   open the output folder when done\n"
-           "  --info                   describe each FILE instead of converting\n"
-           "  --quiet                  no progress output\n"
-           "  --help, --version\n"
-           "\n"
-           "Exit status: 0 every input became its pages; 1 the PDF was written but some inputs were\n"
-           "skipped (or the run was stopped); 2 bad usage or a refused output; 3 the run failed.\n";
-}
-
-bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::string& error) {
-    bool onlyFiles = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (onlyFiles || a.empty() || a[0] != '-' || a == "-") {
-            o.Files.push_back(a);
-            continue;
-        }
-        std::string name = a, value;
-        bool hasValue = false;
-        if (a.rfind("--", 0) == 0) {
-            if (a == "--") {
-                onlyFiles = true;
-                continue;
-            }
-            if (const auto eq = a.find('='); eq != std::string::npos) {
-                name = a.substr(0, eq);
-                value = a.substr(eq + 1);
-                hasValue = true;
-            }
-        }
-        auto takeValue = [&](std::string& out) {
-            if (hasValue) {
-                out = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = "option " + name + " needs a value";
-                return false;
-            }
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (name == "-o" || name == "--output") {
-            if (!takeValue(o.Output)) return false;
-        } else if (name == "--compression") {
-            if (!takeValue(v)) return false;
-            o.CompressionIndex = IndexOf(kCompressions, v);
-            if (o.CompressionIndex < 0) {
-                error = "unknown compression \"" + v + "\" (none, rle, g4, g3 or dct)";
-                return false;
-            }
-        } else if (name == "--paper") {
-            if (!takeValue(v)) return false;
-            o.PaperIndex = IndexOf(kPapers, v);
-            if (o.PaperIndex < 0) {
-                error = "unknown paper \"" + v + "\" (A0-A6, B5, Letter, Legal, Ledger, 11x17 or Fit)";
-                return false;
-            }
-        } else if (name == "--title") {
-            if (!takeValue(o.Title)) return false;
-        } else if (name == "--subject") {
-            if (!takeValue(o.Subject)) return false;
-        } else if (name == "--author") {
-            if (!takeValue(o.Author)) return false;
-        } else if (name == "--keywords") {
-            if (!takeValue(o.Keywords)) return false;
-        } else if (!hasValue && name == "--force") {
-            o.Force = true;
-        } else if (!hasValue && name == "--quiet") {
-            o.Quiet = true;
-        } else if (!hasValue && name == "--open") {
-            o.Open = true;
-        } else if (!hasValue && name == "--info") {
-            o.Info = true;
-        } else if (!hasValue && (name == "--help" || name == "-h")) {
-            o.Help = true;
-        } else if (!hasValue && name == "--version") {
-            o.Version = true;
-        } else {
-            error = "unknown option " + a;
-            return false;
-        }
-    }
-    if (o.Help || o.Version) return true;
-    if (o.Files.empty()) {
-        error = "no input files";
-        return false;
-    }
-    if (!o.Info && o.Output.empty()) {
-        error = "no output file (-o OUTPUT.pdf)";
-        return false;
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
     }
     return true;
 }
 
-void SplitOutputPath(const std::string& output, std::string& folder, std::string& name) {
-    const auto slash = output.find_last_of('/');
-    folder = slash == std::string::npos ? "." : output.substr(0, slash + 1);
-    if (folder.empty()) folder = "/";
-    name = slash == std::string::npos ? output : output.substr(slash + 1);
-    if (name.size() >= 4 && Lower(name.substr(name.size() - 4)) == ".pdf") name.resize(name.size() - 4);
+int IndexOf(std::span<const std::string_view> names, std::string_view value) {
+    for (std::size_t i = 0; i < names.size(); ++i)
+        if (SameIgnoringCase(names[i], value)) return static_cast<int>(i);
+    return -1;
+}
+
+std::string Choices(std::span<const std::string_view> names) {
+    std::string s;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i) s += i + 1 == names.size() ? " or " : ", ";
+        s += names[i];
+    }
+    return s;
+}
+
+// The option as the user wrote it, for messages ("-c" or "--compression").
+std::string OptionName(int value, const std::string& written) {
+    if (written.rfind("--", 0) == 0) return written.substr(0, written.find('='));
+    for (const option& o : kLongOptions)
+        if (o.name && o.val == value)
+            return value < 256 ? "-" + std::string(1, char(value)) : "--" + std::string(o.name);
+    return written;
+}
+
+bool Choose(std::span<const std::string_view> names, const char* what, const char* value, int& index,
+            std::string& error) {
+    index = IndexOf(names, value);
+    if (index >= 0) return true;
+    error = std::string("unknown ") + what + " \"" + value + "\" (use " + Choices(names) + ")";
+    return false;
+}
+} // namespace
+
+std::span<const std::string_view> CliCompressionNames() {
+    return kCompressions;
+}
+std::span<const std::string_view> CliPaperNames() {
+    return kPapers;
+}
+std::span<const std::string_view> CliSortNames() {
+    return kSorts;
+}
+
+std::string CliVersion() {
+    return std::string("folianto-convert ") + FOLIANTO_VERSION + "\n";
+}
+
+std::string CliUsage() {
+    return "Usage: folianto-convert [OPTION]... -o OUTPUT.pdf FILE...\n"
+           "  or:  folianto-convert --info FILE...\n"
+           "Turn image files into one PDF document: one page per image, and one per frame of a\n"
+           ".tif, .tiff or .gif file, each scaled to fit its paper.\n"
+           "\n"
+           "Output:\n"
+           "  -o, --output=FILE         write the PDF to FILE (\"-\": standard output); \".pdf\" is\n"
+           "                              added to a name without it\n"
+           "  -f, --force               replace an existing FILE once the new one is complete\n"
+           "  -c, --compression=METHOD  none, rle, g4, g3 or dct (default dct)\n"
+           "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17\n"
+           "                              or Fit (default Fit: one point per pixel)\n"
+           "      --title=TEXT          document title\n"
+           "      --subject=TEXT        document subject\n"
+           "      --author=TEXT         document author\n"
+           "      --keywords=TEXT       document keywords\n"
+           "      --open                open the output folder when done\n"
+           "\n"
+           "Input:\n"
+           "      --from-file=LIST      also convert the paths in LIST, one per line, after the FILE\n"
+           "                              arguments (\"-\": standard input)\n"
+           "  -0, --null                paths in LIST end with a NUL byte, as find -print0 writes\n"
+           "  -r, --recursive           a folder adds the images in it and in its subfolders, in\n"
+           "                              natural order (1, 2, 10)\n"
+           "      --sort=ORDER          natural, name or none (default none: the order given)\n"
+           "\n"
+           "Other:\n"
+           "      --info                describe each FILE instead of converting\n"
+           "  -q, --quiet               no progress output\n"
+           "  -h, --help                show this help and exit\n"
+           "  -V, --version             show the version and exit\n"
+           "\n"
+           "Put -- before file names that start with \"-\".\n"
+           "\n"
+           "Exit status:\n"
+           "  0  every input became its pages\n"
+           "  1  the PDF was written, but some inputs were skipped or the run was stopped\n"
+           "  2  bad usage or a refused output; nothing was written\n"
+           "  3  the run failed; no partial file is left\n"
+           "\n"
+           "Environment:\n"
+           "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 UTC: the document's creation date, so that\n"
+           "                     two runs over the same inputs give the same bytes\n";
+}
+
+bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::string& error) {
+    // getopt_long permutes its argument vector and keeps global state: parse a private copy from a
+    // fresh start (optind 0 re-initialises GNU getopt).
+    std::vector<std::string> copies;
+    copies.reserve(args.size() + 1);
+    copies.emplace_back("folianto-convert");
+    copies.insert(copies.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : copies) argv.push_back(s.data());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(copies.size());
+    optind = 0;
+    opterr = 0;
+
+    for (;;) {
+        const int c = getopt_long(argc, argv.data(), kShortOptions, kLongOptions, nullptr);
+        if (c == -1) break;
+        // The element getopt has just read, for messages about a long option.
+        const std::string written =
+            optind >= 1 && optind <= argc ? argv[static_cast<std::size_t>(optind - 1)] : "";
+        int index = 0;
+        switch (c) {
+        case 'o':
+            o.Output = optarg;
+            break;
+        case 'c':
+            if (!Choose(kCompressions, "compression", optarg, o.CompressionIndex, error)) return false;
+            break;
+        case 'p':
+            if (!Choose(kPapers, "paper", optarg, o.PaperIndex, error)) return false;
+            break;
+        case optSort:
+            if (!Choose(kSorts, "sort order", optarg, index, error)) return false;
+            o.Order = kSortOrders[static_cast<std::size_t>(index)];
+            break;
+        case 'f':
+            o.Force = true;
+            break;
+        case 'q':
+            o.Quiet = true;
+            break;
+        case 'r':
+            o.Recursive = true;
+            break;
+        case '0':
+            o.NullSeparated = true;
+            break;
+        case 'h':
+            o.Help = true;
+            break;
+        case 'V':
+            o.Version = true;
+            break;
+        case optTitle:
+            o.Title = optarg;
+            break;
+        case optSubject:
+            o.Subject = optarg;
+            break;
+        case optAuthor:
+            o.Author = optarg;
+            break;
+        case optKeywords:
+            o.Keywords = optarg;
+            break;
+        case optOpen:
+            o.Open = true;
+            break;
+        case optInfo:
+            o.Info = true;
+            break;
+        case optFromFile:
+            o.ListFiles.emplace_back(optarg);
+            break;
+        case ':':
+            error = "option " + OptionName(optopt, written) + " needs a value";
+            return false;
+        default: // '?'
+            if (optopt != 0 && written.rfind("--", 0) == 0 && written.find('=') != std::string::npos)
+                error = "option " + OptionName(optopt, written) + " takes no value";
+            else if (optopt != 0 && written.rfind("--", 0) != 0)
+                error = "unknown option -" + std::string(1, char(optopt));
+            else
+                error = "unknown option " + written.substr(0, written.find('='));
+            return false;
+        }
+    }
+    for (int i = optind; i < argc; ++i) o.Files.emplace_back(argv[static_cast<std::size_t>(i)]);
+
+    if (o.Help || o.Version) return true;
+    if (o.Files.empty() && o.ListFiles.empty()) {
+        error = "no input files";
+        return false;
+    }
+    if (o.Info) return true;
+    if (o.Output.empty()) {
+        error = "no output file (-o OUTPUT.pdf, or -o - for standard output)";
+        return false;
+    }
+    if (o.Open && o.Output == CliStdout) {
+        error = "--open needs an output file, not standard output";
+        return false;
+    }
+    return true;
 }

@@ -1,13 +1,30 @@
 #pragma once
-// Command line of folianto-convert.
+// Command line of folianto-convert, parsed with getopt_long.
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
+// How the input list is ordered before the run.
+enum class TInputOrder {
+    AsGiven, // arguments, then list-file entries, as written; a folder's images in natural order
+    Natural, // digit runs by value: 1, 2, 10
+    Name     // plain byte order of the paths
+};
+
+inline constexpr int CliDctIndex = 4;    // compression index of DCT, the window's default too
+inline constexpr int CliFitPaper = 12;   // paper index of "Fit", the window's default too
+inline constexpr char CliStdout[] = "-"; // -o - writes the document to standard output
+
 struct TCliOptions {
-    std::string Output; // as given with -o
-    std::vector<std::string> Files;
-    int CompressionIndex = 4; // dct, as the window
-    int PaperIndex = 12;      // Fit, as the window
+    std::string Output;                 // as given with -o
+    std::vector<std::string> Files;     // FILE arguments, in the order given
+    std::vector<std::string> ListFiles; // --from-file LIST, in the order given; "-" is standard input
+    bool NullSeparated = false;         // --null: list entries end with NUL, not a line feed
+    bool Recursive = false;             // a folder adds the images found in it
+    TInputOrder Order = TInputOrder::AsGiven;
+    int CompressionIndex = CliDctIndex; // index into the compression names below
+    int PaperIndex = CliFitPaper;       // index into the paper names below
     std::string Title, Subject, Author, Keywords;
     bool Force = false;
     bool Quiet = false;
@@ -17,8 +34,14 @@ struct TCliOptions {
     bool Version = false;
 };
 
-// Parses argv; on a usage error returns false with the message in error.
+// The values --compression and --paper take, in the order of the window's lists (so an index is the
+// window's item index). Matching is case-insensitive.
+std::span<const std::string_view> CliCompressionNames();
+std::span<const std::string_view> CliPaperNames();
+std::span<const std::string_view> CliSortNames();
+
+// Parses the arguments after the program name; on a usage error returns false with a message that
+// names the option and what it accepts.
 bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& options, std::string& error);
-// Splits -o's path into the job's folder and name ("report.pdf" -> ".", "report").
-void SplitOutputPath(const std::string& output, std::string& folder, std::string& name);
 std::string CliUsage();
+std::string CliVersion();

@@ -2,60 +2,114 @@
 
 #include <gtest/gtest.h>
 
-TEST(CliOptions, ParsesChoicesAndDefaults) {
-    struct Case {
-        std::vector<std::string> args;
-        bool ok;
-        int compression, paper;
-    };
-    const Case cases[] = {
-        {{"-o", "x.pdf", "a.jpg"}, true, 4, 12},
-        {{"--compression", "g4", "--paper", "letter", "-o", "x", "a"}, true, 2, 8},
-        {{"--compression=NONE", "--paper=11x17", "--output=x", "a"}, true, 0, 11},
-        {{"--paper", "Ledger", "-o", "x", "a"}, true, 4, 10},
-        {{"--compression", "zip", "-o", "x", "a"}, false, 0, 0},
-        {{"--paper", "A7", "-o", "x", "a"}, false, 0, 0},
-        {{"-o", "x"}, false, 0, 0}, // no inputs
-        {{"a.jpg"}, false, 0, 0},   // no output
-        {{"--title"}, false, 0, 0}, // missing value
-        {{"--bogus", "-o", "x", "a"}, false, 0, 0},
-        {{"--force=yes", "-o", "x", "a"}, false, 0, 0},
-    };
-    for (const Case& c : cases) {
-        TCliOptions o;
-        std::string err;
-        EXPECT_EQ(ParseCliOptions(c.args, o, err), c.ok) << c.args[0] << " " << err;
-        if (c.ok) {
-            EXPECT_EQ(o.CompressionIndex, c.compression);
-            EXPECT_EQ(o.PaperIndex, c.paper);
-        } else {
-            EXPECT_FALSE(err.empty());
-        }
-    }
-}
+namespace {
+using Args = std::vector<std::string>;
 
-TEST(CliOptions, FilesAfterDoubleDashAndInfoMode) {
+struct ParseCase {
+    const char* Name;
+    Args Arguments;
+    // Expected on success
+    std::string Output;
+    Args Files;
+    int Compression = CliDctIndex, Paper = CliFitPaper;
+    bool Force = false, Quiet = false;
+};
+
+const ParseCase kParseCases[] = {
+    {"SeparateValue", {"-o", "x.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
+    {"AttachedShortValue", {"-ox.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
+    {"LongWithEquals", {"--output=x.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
+    {"LongWithSpace", {"--output", "x.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
+    {"OptionsAfterFiles", {"a.jpg", "b.gif", "-o", "x", "-q"}, "x", {"a.jpg", "b.gif"}, 4, 12, false, true},
+    {"ShortChoices", {"-c", "g4", "-p", "letter", "-o", "x", "a"}, "x", {"a"}, 2, 8},
+    {"LongChoicesAnyCase", {"--compression=NONE", "--paper=11x17", "-o", "x", "a"}, "x", {"a"}, 0, 11},
+    {"AbbreviatedLongOption", {"--comp=rle", "--pap", "Ledger", "-o", "x", "a"}, "x", {"a"}, 1, 10},
+    {"ClusteredFlags", {"-qf", "-o", "x", "a"}, "x", {"a"}, 4, 12, true, true},
+    {"DoubleDashEndsOptions", {"-o", "x", "--", "-odd.png", "-q"}, "x", {"-odd.png", "-q"}},
+    {"DashIsAFile", {"-o", "x", "-"}, "x", {"-"}},
+};
+
+class CliParse : public ::testing::TestWithParam<ParseCase> {};
+
+TEST_P(CliParse, ReadsEveryFormOfOption) {
+    const ParseCase& c = GetParam();
     TCliOptions o;
-    std::string err;
-    ASSERT_TRUE(ParseCliOptions({"-o", "out", "--", "-odd.png", "b.gif"}, o, err));
-    EXPECT_EQ(o.Files, (std::vector<std::string>{"-odd.png", "b.gif"}));
-    TCliOptions info;
-    ASSERT_TRUE(ParseCliOptions({"--info", "a.tif"}, info, err)); // --info needs no output
-    EXPECT_TRUE(info.Info);
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(c.Arguments, o, error)) << error;
+    EXPECT_EQ(o.Output, c.Output);
+    EXPECT_EQ(o.Files, c.Files);
+    EXPECT_EQ(o.CompressionIndex, c.Compression);
+    EXPECT_EQ(o.PaperIndex, c.Paper);
+    EXPECT_EQ(o.Force, c.Force);
+    EXPECT_EQ(o.Quiet, c.Quiet);
 }
 
-TEST(CliOptions, SplitsTheOutputPath) {
-    struct Case {
-        const char *output, *folder, *name;
-    };
-    const Case cases[] = {
-        {"report.pdf", ".", "report"}, {"out/report.PDF", "out/", "report"}, {"/tmp/a", "/tmp/", "a"},
-        {"/x.pdf", "/", "x"},          {"a.pdf.pdf", ".", "a.pdf"},          {"dir/", "dir/", ""},
-    };
-    for (const Case& c : cases) {
-        std::string folder, name;
-        SplitOutputPath(c.output, folder, name);
-        EXPECT_EQ(folder, c.folder) << c.output;
-        EXPECT_EQ(name, c.name) << c.output;
-    }
+INSTANTIATE_TEST_SUITE_P(Options, CliParse, ::testing::ValuesIn(kParseCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+struct RefusalCase {
+    const char* Name;
+    Args Arguments;
+    const char* Message;
+};
+
+const RefusalCase kRefusals[] = {
+    {"UnknownCompression",
+     {"--compression", "zip", "-o", "x", "a"},
+     "unknown compression \"zip\" (use none, rle, g4, g3 or dct)"},
+    {"UnknownPaper", {"-p", "A7", "-o", "x", "a"}, "unknown paper \"A7\""},
+    {"UnknownSort",
+     {"--sort=random", "-o", "x", "a"},
+     "unknown sort order \"random\" (use none, natural or name)"},
+    {"NoInputs", {"-o", "x"}, "no input files"},
+    {"NoOutput", {"a.jpg"}, "no output file"},
+    {"LongValueMissing", {"-o", "x", "a", "--title"}, "option --title needs a value"},
+    {"ShortValueMissing", {"a", "-o"}, "option -o needs a value"},
+    {"UnknownLongOption", {"--bogus", "-o", "x", "a"}, "unknown option --bogus"},
+    {"UnknownShortOption", {"-x", "-o", "x", "a"}, "unknown option -x"},
+    {"FlagWithValue", {"--force=yes", "-o", "x", "a"}, "option --force takes no value"},
+    {"OpenWithStandardOutput", {"--open", "-o", "-", "a"}, "--open needs an output file"},
+};
+
+class CliRefusal : public ::testing::TestWithParam<RefusalCase> {};
+
+TEST_P(CliRefusal, SaysWhatIsWrong) {
+    TCliOptions o;
+    std::string error;
+    EXPECT_FALSE(ParseCliOptions(GetParam().Arguments, o, error));
+    EXPECT_NE(error.find(GetParam().Message), std::string::npos) << error;
+    // getopt keeps global state: a refused line must not disturb the next parse.
+    TCliOptions next;
+    EXPECT_TRUE(ParseCliOptions({"-o", "y", "b"}, next, error)) << error;
+    EXPECT_EQ(next.Files, Args{"b"});
 }
+
+INSTANTIATE_TEST_SUITE_P(Options, CliRefusal, ::testing::ValuesIn(kRefusals),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(CliOptions, InputListOptionsAndModesWithoutOutput) {
+    TCliOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseCliOptions(
+        {"--from-file", "a.txt", "-0", "-r", "--sort", "natural", "--from-file=-", "--info"}, o, error))
+        << error;
+    EXPECT_EQ(o.ListFiles, (Args{"a.txt", "-"}));
+    EXPECT_TRUE(o.NullSeparated);
+    EXPECT_TRUE(o.Recursive);
+    EXPECT_EQ(o.Order, TInputOrder::Natural);
+    EXPECT_TRUE(o.Info); // --info needs no output, and a list file counts as input
+    TCliOptions help;
+    EXPECT_TRUE(ParseCliOptions({"--help"}, help, error));
+    EXPECT_TRUE(help.Help);
+    TCliOptions version;
+    EXPECT_TRUE(ParseCliOptions({"-V"}, version, error));
+    EXPECT_TRUE(version.Version);
+}
+
+// The help text is the manual page's source: every value the parser takes must be listed in it.
+TEST(CliOptions, HelpListsEveryAcceptedValue) {
+    const std::string help = CliUsage();
+    for (const auto& names : {CliCompressionNames(), CliPaperNames(), CliSortNames()})
+        for (std::string_view name : names) EXPECT_NE(help.find(name), std::string::npos) << name;
+}
+} // namespace

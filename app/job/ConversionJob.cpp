@@ -111,6 +111,7 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
         result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
         return 0;
     }
+    Call(cb.FramesCounted, path, frames);
     progressMax += 10 * frames;
     Call(cb.SetProgressMax, progressMax);
     for (int k = 0; k < frames; ++k) {

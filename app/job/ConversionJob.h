@@ -54,6 +54,8 @@ struct TConversionCallbacks {
     std::function<void(bool enabled)> SetInputsEnabled; // the window's list, panels and actions
     std::function<void(const std::string& path)> EntryStarted;
     std::function<void(int pagesDone)> PageAdded;
+    // A .tif, .tiff or .gif entry was opened and holds this many frames, each to become a page.
+    std::function<void(const std::string& path, int frames)> FramesCounted;
     // After the document is written: every source or frame that gave no page.
     std::function<void(const std::vector<TSkippedInput>& skipped)> ReportSkipped;
 };
