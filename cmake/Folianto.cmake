@@ -55,9 +55,9 @@ function(folianto_add_component name)
                           GTest::gtest GTest::gtest_main GTest::gmock)
     target_compile_definitions(${name}_tests PRIVATE
       FOLIANTO_TESTDATA_DIR="${CMAKE_CURRENT_SOURCE_DIR}/testdata")
+    # The corpus folder is looked up when the tests run (testsupport::CorpusDir), not fixed here.
     gtest_discover_tests(${name}_tests DISCOVERY_MODE PRE_TEST
-      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-      PROPERTIES ENVIRONMENT "FOLIANTO_CORPUS_DIR=${FOLIANTO_CORPUS_DIR}")
+      WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
   endif()
 
   if(FOLIANTO_FUZZ)

@@ -1,19 +1,31 @@
 #pragma once
 // Test helpers: the shared corpus, scratch folders, external reference tools and simple images.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-// The third-party corpus folder (FOLIANTO_CORPUS_DIR, else ../shared/corpus beside the repository).
+// The third-party corpus folder: FOLIANTO_CORPUS_DIR as the tests run, else the folder the build was
+// configured with (../shared/corpus beside the repository).
 std::string CorpusDir();
+// True when CorpusDir holds the corpus (its MANIFEST.tsv).
+bool CorpusAvailable();
+// Why corpus tests are skipped: where the corpus was expected and how to point the tests at it.
+std::string CorpusMissingMessage();
 // Rows of MANIFEST.tsv: path (relative to CorpusDir), format, note.
 struct CorpusEntry {
     std::string Path, Format, Note;
     bool IsBad() const; // the note starts with "bad" or the path is in a bad/corrupted/fuzz/crashtest folder
 };
+// Without a corpus: none, and a test that asks is marked skipped with CorpusMissingMessage.
 std::vector<CorpusEntry> CorpusFiles(const std::string& format);
+// For parameterised suites: CorpusFiles, or without a corpus one placeholder entry
+// ("<format>/no-corpus"), so the suite still holds a test, and that test skips
+// (FOLIANTO_REQUIRE_CORPUS) with the message.
+std::vector<CorpusEntry> CorpusCases(const std::string& format);
 
 // A fresh scratch folder under the system temp folder, removed when the object goes.
 class TempDir {
@@ -54,3 +66,8 @@ std::vector<std::uint8_t> ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 } // namespace testsupport
+
+// At the start of a test that reads the corpus: skips it, saying where the corpus was expected, when
+// the corpus is not there.
+#define FOLIANTO_REQUIRE_CORPUS()                                                                            \
+    if (!testsupport::CorpusAvailable()) GTEST_SKIP() << testsupport::CorpusMissingMessage()

@@ -510,6 +510,7 @@ std::string ReferenceFor(const testsupport::CorpusEntry& e, const TCorpusExpecta
 class BmpCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 
 TEST_P(BmpCorpus, MatchesReferenceOrFailsCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& e = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + e.Path;
     TLoad l;
@@ -546,7 +547,7 @@ TEST_P(BmpCorpus, MatchesReferenceOrFailsCleanly) {
 }
 
 std::vector<testsupport::CorpusEntry> BmpAndDibFiles() {
-    auto files = testsupport::CorpusFiles("bmp");
+    auto files = testsupport::CorpusCases("bmp");
     const auto dib = testsupport::CorpusFiles("dib");
     files.insert(files.end(), dib.begin(), dib.end());
     return files;

@@ -692,6 +692,7 @@ const std::map<std::string, std::string> kGoodFileExceptions = {
 };
 
 TEST(GifCorpus, GoodFilesMatchTheReferenceFirstFrame) {
+    FOLIANTO_REQUIRE_CORPUS();
     if (!testsupport::ToolAvailable("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
     int compared = 0;
     for (const auto& e : testsupport::CorpusFiles("gif")) {
@@ -763,6 +764,7 @@ const std::map<std::string, std::string> kBadFilesThatDecode = {
 };
 
 TEST(GifCorpus, BadFilesAbortOrDecodeCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     int seen = 0;
     for (const auto& e : testsupport::CorpusFiles("gif")) {
         if (!e.IsBad()) continue;

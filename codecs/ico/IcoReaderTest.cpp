@@ -496,6 +496,7 @@ const TIconExpectation kIconExpectations[] = {
 class IcoCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 
 TEST_P(IcoCorpus, MatchesPillowOrFailsCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& e = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + e.Path;
     const bool cursor = e.Format == "cur";
@@ -548,7 +549,7 @@ TEST_P(IcoCorpus, MatchesPillowOrFailsCleanly) {
 }
 
 std::vector<testsupport::CorpusEntry> IconAndCursorFiles() {
-    auto files = testsupport::CorpusFiles("ico");
+    auto files = testsupport::CorpusCases("ico");
     const auto cur = testsupport::CorpusFiles("cur");
     files.insert(files.end(), cur.begin(), cur.end());
     return files;

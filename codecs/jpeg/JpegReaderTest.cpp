@@ -755,6 +755,7 @@ TEST(ExifReader, IptcDatasetsFromPhotoshopResources) {
 
 // EXIF fields and IPTC datasets of every corpus file, checked against Pillow's reading of them.
 TEST(ExifReader, CorpusMetadataMatchesPillow) {
+    FOLIANTO_REQUIRE_CORPUS();
     if (!testsupport::ToolAvailable("/usr/bin/python3")) GTEST_SKIP() << "python3 missing";
     testsupport::TempDir dir;
     const std::string script = dir.File("meta.py");
@@ -834,6 +835,7 @@ bool Unsupported(const std::string& path) {
 
 class JpegCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 TEST_P(JpegCorpus, MatchesReferenceOrFailsCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& entry = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + entry.Path;
     const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
@@ -856,7 +858,7 @@ TEST_P(JpegCorpus, MatchesReferenceOrFailsCleanly) {
     const RgbImage ours = ToRgb(r.Bitmap);
     EXPECT_GE(testsupport::Psnr(ours, ref), 35.0);
 }
-INSTANTIATE_TEST_SUITE_P(Corpus, JpegCorpus, ::testing::ValuesIn(testsupport::CorpusFiles("jpeg")),
+INSTANTIATE_TEST_SUITE_P(Corpus, JpegCorpus, ::testing::ValuesIn(testsupport::CorpusCases("jpeg")),
                          [](const auto& info) {
                              std::string n = std::to_string(info.index) + "_" + info.param.Path;
                              for (char& c : n)

@@ -378,6 +378,7 @@ const TPcxExpectation kRefused[] = {
 class PcxCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 
 TEST_P(PcxCorpus, MatchesReferenceOrFailsCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& e = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + e.Path;
     TLoad l;
@@ -416,7 +417,7 @@ TEST_P(PcxCorpus, MatchesReferenceOrFailsCleanly) {
     EXPECT_EQ(testsupport::MaxDifference(got, ref), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, PcxCorpus, ::testing::ValuesIn(testsupport::CorpusFiles("pcx")),
+INSTANTIATE_TEST_SUITE_P(Corpus, PcxCorpus, ::testing::ValuesIn(testsupport::CorpusCases("pcx")),
                          [](const auto& info) {
                              std::string n = std::to_string(info.index) + "_" +
                                              std::filesystem::path(info.param.Path).stem().string();

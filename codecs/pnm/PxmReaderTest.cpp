@@ -246,6 +246,7 @@ sys.stdout.buffer.write(b'%d %d\n' % (im.width, im.height) + a.astype(np.uint8).
 
 class PxmCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 TEST_P(PxmCorpus, MatchesImageMagickOrFailsCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& entry = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + entry.Path;
     const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
@@ -274,7 +275,7 @@ TEST_P(PxmCorpus, MatchesImageMagickOrFailsCleanly) {
         }
     EXPECT_LE(worst, wideColour ? 1 : 0);
 }
-INSTANTIATE_TEST_SUITE_P(Corpus, PxmCorpus, ::testing::ValuesIn(testsupport::CorpusFiles("pnm")),
+INSTANTIATE_TEST_SUITE_P(Corpus, PxmCorpus, ::testing::ValuesIn(testsupport::CorpusCases("pnm")),
                          [](const auto& info) {
                              std::string n = std::to_string(info.index) + "_" + info.param.Path;
                              for (char& c : n)

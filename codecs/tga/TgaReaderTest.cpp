@@ -525,6 +525,7 @@ const std::map<std::string, std::string> kGoodFilesRefused = {
 };
 
 TEST(TgaCorpus, GoodFilesMatchTheReference) {
+    FOLIANTO_REQUIRE_CORPUS();
     if (!testsupport::ToolAvailable("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
     int compared = 0;
     for (const auto& e : testsupport::CorpusFiles("tga")) {
@@ -577,6 +578,7 @@ const std::map<std::string, std::string> kBadFilesThatDecode = {
 };
 
 TEST(TgaCorpus, BadFilesAbortOrDecodeCleanly) {
+    FOLIANTO_REQUIRE_CORPUS();
     int seen = 0;
     for (const auto& e : testsupport::CorpusFiles("tga")) {
         if (!e.IsBad()) continue;

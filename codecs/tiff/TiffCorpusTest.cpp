@@ -124,6 +124,7 @@ namespace {
 class TiffCorpusTest : public testing::TestWithParam<testsupport::CorpusEntry> {};
 
 TEST_P(TiffCorpusTest, Decodes) {
+    FOLIANTO_REQUIRE_CORPUS();
     const testsupport::CorpusEntry& entry = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + entry.Path;
     const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
@@ -215,7 +216,7 @@ std::string CorpusName(const testing::TestParamInfo<testsupport::CorpusEntry>& i
     return name;
 }
 
-INSTANTIATE_TEST_SUITE_P(Corpus, TiffCorpusTest, testing::ValuesIn(testsupport::CorpusFiles("tiff")),
+INSTANTIATE_TEST_SUITE_P(Corpus, TiffCorpusTest, testing::ValuesIn(testsupport::CorpusCases("tiff")),
                          CorpusName);
 
 } // namespace

@@ -103,6 +103,7 @@ TEST(IsWbmpStream, NeedsAValidHeaderAndTheRows) {
 
 class WbmpCorpus : public ::testing::TestWithParam<testsupport::CorpusEntry> {};
 TEST_P(WbmpCorpus, MatchesImageMagick) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& entry = GetParam();
     const std::string path = testsupport::CorpusDir() + "/" + entry.Path;
     TRead r;
@@ -120,7 +121,7 @@ TEST_P(WbmpCorpus, MatchesImageMagick) {
             mismatches += (White(r.Bitmap, x, y) ? 255 : 0) != ref.At(x, y)[0];
     EXPECT_EQ(mismatches, 0);
 }
-INSTANTIATE_TEST_SUITE_P(Corpus, WbmpCorpus, ::testing::ValuesIn(testsupport::CorpusFiles("wbmp")),
+INSTANTIATE_TEST_SUITE_P(Corpus, WbmpCorpus, ::testing::ValuesIn(testsupport::CorpusCases("wbmp")),
                          [](const auto& info) {
                              std::string n = std::to_string(info.index) + "_" + info.param.Path;
                              for (char& c : n)

@@ -114,6 +114,7 @@ TEST(Quantizer, GradientFidelity) {
 // The palette of a photograph is about as good as ImageMagick's undithered 256-colour reduction.
 TEST(Quantizer, PhotoQualityMatchesImageMagick) {
     if (!testsupport::ToolAvailable("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
+    FOLIANTO_REQUIRE_CORPUS();
     const std::string photo = testsupport::CorpusDir() + "/pnm/commons-imaging/oregon_small.ppm";
     testsupport::RgbImage original, reference;
     ASSERT_TRUE(testsupport::DecodeWithImageMagick(photo, original));

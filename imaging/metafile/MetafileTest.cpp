@@ -1270,6 +1270,7 @@ TEST(MetafileDrawTest, TilesJoinSeamlessly) {
 class MetafileCorpusTest : public testing::TestWithParam<testsupport::CorpusEntry> {};
 
 TEST_P(MetafileCorpusTest, LoadsAndRenders) {
+    FOLIANTO_REQUIRE_CORPUS();
     const auto& entry = GetParam();
     TMetafile m;
     const std::string path = testsupport::CorpusDir() + "/" + entry.Path;
@@ -1296,7 +1297,7 @@ TEST_P(MetafileCorpusTest, LoadsAndRenders) {
 }
 
 std::vector<testsupport::CorpusEntry> MetafileCorpus() {
-    auto files = testsupport::CorpusFiles("wmf");
+    auto files = testsupport::CorpusCases("wmf");
     const auto emf = testsupport::CorpusFiles("emf");
     files.insert(files.end(), emf.begin(), emf.end());
     return files;
@@ -1325,6 +1326,7 @@ TEST(MetafileRegressionTest, FuzzFindingsLoadAndDrawCleanly) {
 // The suite's reference renderings of its EMF drawing (a red disc with a black outline), at two
 // sizes. Antialiased edges differ from the reference's hard ones; the interiors must agree.
 TEST(MetafileReferenceTest, EmfDrawingMatchesReferenceRenderings) {
+    FOLIANTO_REQUIRE_CORPUS();
     const std::string dir = testsupport::CorpusDir() + "/emf/pillow/";
     if (!testsupport::ToolAvailable("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
     TMetafile m;
