@@ -217,7 +217,9 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     WriteLine(body, "0000000000 65535 f ");
     for (const auto& object : doc.ObjectList) WriteText(body, XrefEntry(object->FilePosition));
     // A new document's two identifiers are equal: the first names the document, the second this version.
-    const std::string id = "<" + HexDigits(body.Finish()) + ">";
+    std::string id(1, '<'); // appended piece by piece: GCC 12 at -O3 misreads "<" + a temporary
+    id += HexDigits(body.Finish());
+    id += '>';
     WriteLine(output, "trailer");
     WriteLine(output, "<< /Size " + size);
     WriteLine(output, "/Root 1 0 R");

@@ -79,7 +79,7 @@ std::string OptionName(int value, const std::string& written) {
     if (written.rfind("--", 0) == 0) return written.substr(0, written.find('='));
     for (const option& o : kLongOptions)
         if (o.name && o.val == value)
-            return value < 256 ? "-" + std::string(1, char(value)) : "--" + std::string(o.name);
+            return value < 256 ? std::string{'-', char(value)} : std::string("--") + o.name;
     return written;
 }
 

@@ -22,9 +22,10 @@ constexpr std::array<std::string_view, 19> kShortNames = {
     "EMF", "TGA",  "PNM",        "JPEG 2000", "JPEG 2000 code stream",
     "AVI", "WBMP", "PostScript", "PDF"};
 
-// Why the file cannot be read at all, or empty when it can be opened as a regular file.
+// Why the file cannot be read at all, or empty when it can be opened. Non-blocking, so that a pipe
+// without a writer cannot stall the report.
 std::string OpenProblem(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::strerror(errno);
     struct stat st {};
     const bool folder = ::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode);
@@ -86,7 +87,8 @@ bool DescribeFile(const std::string& path, std::FILE* out, std::FILE* err) {
             Describe(out, path, byName, io.Params());
             return true;
         }
-        Problem(out, err, path, "not a " + FormatShortName(byName) + " file this program can read");
+        Problem(out, err, path,
+                std::string("not a ") + FormatShortName(byName) + " file this program can read");
         return false;
     }
     const int byContent = DetectFileFormat(path, false);

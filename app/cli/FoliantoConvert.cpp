@@ -85,11 +85,6 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
     };
     cb.FramesCounted = [&](const std::string&, int frames) { progress.FramesCounted(frames); };
     cb.PageAdded = [&](int pages) { progress.PageAdded(pages); };
-    if (o.Open)
-        cb.OpenFolder = [&](const std::string& folder) {
-            if (std::string why; !OpenFolder(folder, why))
-                progress.Note("cannot open " + folder + ": " + why);
-        };
 
     CatchInterrupts(job, target.WorkPath(), target.TemporaryFolder());
     const TJobResult r = job.Execute(JobInputs(o, target, std::move(paths)), cb);
@@ -109,6 +104,10 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
         std::fprintf(stderr, "folianto-convert: %s\n", error.c_str());
         return exitFailed;
     }
+    // Only now, so that the folder shows the finished document under its name.
+    if (std::string why; o.Open && !OpenFolder(target.WorkFolder(), why))
+        std::fprintf(stderr, "folianto-convert: cannot open %s: %s\n", target.WorkFolder().c_str(),
+                     why.c_str());
     if (r.Outcome == TJobOutcome::Stopped) std::fprintf(stderr, "folianto-convert: stopped\n");
     if (!o.Quiet)
         std::fprintf(stderr, "%s: %d page%s\n", target.DisplayName().c_str(), r.PagesWritten,
