@@ -5,10 +5,12 @@ set(CPACK_PACKAGE_VENDOR Quorvant)
 set(CPACK_PACKAGE_CONTACT "Quorvant <packages@quorvant.example>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Turns a list of image files into one multi-page PDF document")
+# Debian wants the lines of the long description under 80 columns.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Folianto gathers raster images (TIFF, GIF, JPEG, PNG, BMP, PCX, Targa, PNM, JPEG 2000 and more)\n\
-in a numbered list and writes them as the pages of one PDF 1.4 document. It comes as a desktop\n\
-program and as the command-line converter folianto-convert.")
+    "Folianto gathers raster images (TIFF, GIF, JPEG, PNG, BMP, PCX, Targa, PNM,\n\
+JPEG 2000 and more) in a numbered list and writes them as the pages of one\n\
+PDF 1.4 document. It comes as a desktop program and as the command-line\n\
+converter folianto-convert.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
