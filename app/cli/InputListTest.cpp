@@ -38,6 +38,11 @@ TEST(NaturalOrder, CountsDigitRunsByValue) {
     EXPECT_EQ(names, (Paths{"1.png", "2.png", "10.png", "Page1.tif", "page9.tif", "page10.tif"}));
 }
 
+// The whole literal, NUL bytes included.
+template <std::size_t N> std::string WithNuls(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
 TEST(InputList, SplitsListsIntoPaths) {
     struct Case {
         const char* Name;
@@ -50,10 +55,10 @@ TEST(InputList, SplitsListsIntoPaths) {
         {"LastLineWithoutEnd", "a.png\nb.png", false, {"a.png", "b.png"}},
         {"EmptyLinesSkipped", "\na.png\n\n\nb.png\n", false, {"a.png", "b.png"}},
         {"NulEntriesKeepLineFeeds",
-         std::string("new\nline.png\0' q.png\0-x.png\0", 30),
+         WithNuls("new\nline.png\0' q.png\0-x.png\0"),
          true,
          {"new\nline.png", "' q.png", "-x.png"}},
-        {"NulLastEntryWithoutEnd", std::string("a\0b", 3), true, {"a", "b"}},
+        {"NulLastEntryWithoutEnd", WithNuls("a\0b"), true, {"a", "b"}},
         {"Empty", "", false, {}},
     };
     for (const Case& c : cases) EXPECT_EQ(SplitPathList(c.Data, c.Nul), c.Expected) << c.Name;
