@@ -145,7 +145,7 @@ std::string CliUsage() {
            "  0  every input became its pages\n"
            "  1  the PDF was written, but some inputs were skipped or the run was stopped\n"
            "  2  bad usage or a refused output; nothing was written\n"
-           "  3  the run failed; no partial file is left\n"
+           "  3  the run failed, or no page was converted; no file is left\n"
            "\n"
            "Environment:\n"
            "  SOURCE_DATE_EPOCH  seconds since 1970-01-01 UTC: the document's creation date, so that\n"
