@@ -214,6 +214,8 @@ int ImagesInNote(const std::string& note) {
 
 // Files the corpus describes as holding several images, or in which the reader counts several.
 std::vector<std::string> AnimatedCorpusGifs() {
+    // Without a corpus one placeholder keeps a test in the suite, which skips saying why.
+    if (!testsupport::CorpusAvailable()) return {"gif/no-corpus"};
     std::vector<std::string> out;
     for (const auto& e : testsupport::CorpusFiles("gif")) {
         bool animated = ImagesInNote(e.Note) > 1;
@@ -230,6 +232,7 @@ std::vector<std::string> AnimatedCorpusGifs() {
 class GifCompositionCorpusTest : public testing::TestWithParam<std::string> {};
 
 TEST_P(GifCompositionCorpusTest, FramesLandOnThePageAsAPlayerShowsThem) {
+    FOLIANTO_REQUIRE_CORPUS();
     const std::string path = testsupport::CorpusDir() + "/" + GetParam();
     testsupport::TempDir dir;
     const std::vector<testsupport::RgbImage> player = PlayerFrames(path, dir);
