@@ -7,6 +7,7 @@
 #include "app/cli/InputList.h"
 #include "app/cli/Interrupt.h"
 #include "app/cli/OutputTarget.h"
+#include "app/cli/RunReport.h"
 #include "app/job/ConversionJob.h"
 #include "app/job/ConversionTables.h"
 #include "imaging/io/IEView.h"
@@ -20,14 +21,6 @@
 #include <unistd.h>
 
 namespace {
-// Exit statuses, as the help text lists them.
-enum TExitStatus : int {
-    exitComplete = 0, // every input became its pages
-    exitPartial = 1,  // the PDF was written, but inputs were skipped or the run was stopped
-    exitUsage = 2,    // bad usage or a refused output; nothing written
-    exitFailed = 3,   // the run failed, or no page was converted; no file left
-};
-
 int Usage(const std::string& error) {
     std::fprintf(stderr, "folianto-convert: %s\nTry 'folianto-convert --help' for more information.\n",
                  error.c_str());
@@ -39,10 +32,6 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
          at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
     return text;
-}
-
-std::string FrameText(const TSkippedInput& s) {
-    return s.Frame >= 0 ? " (frame " + std::to_string(s.Frame + 1) + ")" : "";
 }
 
 TConversionInputs JobInputs(const TCliOptions& o, const TOutputTarget& target,
@@ -94,8 +83,9 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
     if (r.Outcome == TJobOutcome::NotStarted) return exitUsage;
     if (r.Outcome == TJobOutcome::Failed) return exitFailed;
     for (const TSkippedInput& s : r.Skipped)
-        std::fprintf(stderr, "folianto-convert: skipped %s%s: %s\n", s.Path.c_str(), FrameText(s).c_str(),
-                     s.Reason.c_str());
+        std::fprintf(stderr, "folianto-convert: %s\n", SkippedLine(s).c_str());
+    for (const TPageNote& n : r.Notes)
+        std::fprintf(stderr, "folianto-convert: %s\n", NoteLine(n).c_str());
     if (r.Outcome == TJobOutcome::NoPages) {
         std::fprintf(stderr, "folianto-convert: no page was converted, nothing written\n");
         return exitFailed;
@@ -112,7 +102,7 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
     if (!o.Quiet)
         std::fprintf(stderr, "%s: %d page%s\n", target.DisplayName().c_str(), r.PagesWritten,
                      r.PagesWritten == 1 ? "" : "s");
-    return (r.Skipped.empty() && r.Outcome == TJobOutcome::Completed) ? exitComplete : exitPartial;
+    return WrittenRunStatus(r);
 }
 } // namespace
 

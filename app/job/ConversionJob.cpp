@@ -32,10 +32,25 @@ std::string ReasonOf(const std::exception& e) {
     return e.what();
 }
 
-// Why a load that raised nothing still gave no usable page.
+// Why a load that raised nothing still gave no usable page: the reader's own words when it gave
+// some, else what the component knows.
 std::string FailedLoadReason(TPictoraIO& io) {
+    if (!io.LastLoad().Refusal.empty()) return io.LastLoad().Refusal;
     if (io.Params().FileFormat == 0) return "not a supported image file";
     return "the image data is damaged or of a kind this program cannot read";
+}
+
+// Rows as a user counts them, from 1.
+std::string MissingDataNote(const TIELoadOutcome& load) {
+    if (!load.MissingRowsKnown()) return "data ends early, part of the image is missing";
+    const std::string first = std::to_string(std::int64_t(load.FirstMissingRow) + 1);
+    const std::string last = std::to_string(std::int64_t(load.LastMissingRow) + 1);
+    if (first == last) return "data ends early, row " + first + " missing";
+    return "data ends early, rows " + first + "\u2013" + last + " missing";
+}
+
+std::string PointsText(int width, int height) {
+    return std::to_string(width) + " \u00d7 " + std::to_string(height);
 }
 } // namespace
 
@@ -68,15 +83,42 @@ void TConversionJob::ParamPaper(int paperIndex, int paperHeight, int paperWidth)
     }
 }
 
-bool TConversionJob::AddCurrentPage(const std::string& path, int frame, const TIOParamsVals& image,
+std::string TConversionJob::BoundPageSize(int& width, int& height) {
+    const int w = width, h = height;
+    const double longer = std::max(w, h), shorter = std::min(w, h);
+    if (shorter <= 0) return {}; // no page at all: the writer refuses it
+    double scale = 1.0;
+    if (longer > kLargestPageSide)
+        scale = kLargestPageSide / longer;
+    else if (shorter < kSmallestPageSide)
+        scale = kSmallestPageSide / shorter;
+    if (scale == 1.0) return {};
+    // The other limit may still cut a very long and thin page: that side gives way, not the limit.
+    const auto side = [scale](int v) {
+        return static_cast<int>(
+            std::clamp<long>(std::lround(v * scale), kSmallestPageSide, kLargestPageSide));
+    };
+    width = side(w);
+    height = side(h);
+    if (scale < 1.0)
+        return "page of " + PointsText(w, h) + " points scaled down to " + PointsText(width, height) +
+               ", the largest PDF viewers show";
+    return "page of " + PointsText(w, h) + " points scaled up to " + PointsText(width, height) +
+           ", the smallest PDF viewers show";
+}
+
+bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader,
                                     int compression, int paperIndex, TJobResult& result,
                                     const TConversionCallbacks& cb) {
     TPictoraIO& io = *View.IOComponent();
     // The page is described by the load that filled the bitmap: a frame loaded through the other
     // component must not go out with the resolution or JPEG markers of the last single image.
+    const TIOParamsVals& image = loader.Params();
+    const TIELoadOutcome& load = loader.LastLoad();
     if (&image != &io.Params()) io.Params().CopyImageDescription(image);
     const TPaperItem& paper = PaperItems[static_cast<std::size_t>(paperIndex)];
     ParamPaper(paperIndex, paper.Height, paper.Width);
+    const std::string resized = BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
     io.Params().PdfCompression = static_cast<std::uint8_t>(compression);
     const int pagesBefore = io.PdfPageCount();
     try {
@@ -97,6 +139,9 @@ bool TConversionJob::AddCurrentPage(const std::string& path, int frame, const TI
         result.Skipped.push_back({path, frame, "the page could not be encoded completely"});
     }
     ++result.PagesWritten;
+    if (load.DataEndsEarly)
+        result.Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});
+    if (!resized.empty()) result.Notes.push_back({path, frame, TNoteKind::PageResized, resized});
     Call(cb.PageAdded, result.PagesWritten);
     return true;
 }
@@ -127,7 +172,7 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
         if (FrameIO.Aborting)
             result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
         else
-            AddCurrentPage(path, k, FrameIO.Params(), compression, paperIndex, result, cb);
+            AddCurrentPage(path, k, FrameIO, compression, paperIndex, result, cb);
         View.ResetToBlank();
         position += 10;
         Call(cb.SetProgressPosition, position);
@@ -173,8 +218,10 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             if (RunFlag != 1) break;
             Call(cb.EntryStarted, path);
             const std::string ext = Upper(ExtensionOf(path));
-            const bool tiff = ext == ".TIFF" || ext == ".TIF";
-            const bool gif = ext == ".GIF";
+            // A web address goes to the generic loader, whatever its name ends with.
+            const bool web = IsWebAddress(path);
+            const bool tiff = !web && (ext == ".TIFF" || ext == ".TIF");
+            const bool gif = !web && ext == ".GIF";
             try {
                 if (!tiff && !gif) {
                     io.LoadFromFile(path);
@@ -182,7 +229,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                     if (io.Aborting)
                         result.Skipped.push_back({path, -1, FailedLoadReason(io)});
                     else
-                        AddCurrentPage(path, -1, io.Params(), compression, paperIndex, result, cb);
+                        AddCurrentPage(path, -1, io, compression, paperIndex, result, cb);
                 } else {
                     ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb);
                 }
@@ -221,6 +268,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         Call(cb.ShowMessage, result.Message);
     }
     Call(cb.SetInputsEnabled, true);
-    if (!result.Skipped.empty()) Call(cb.ReportSkipped, result.Skipped);
+    if (!result.Skipped.empty() || !result.Notes.empty())
+        Call(cb.ReportSkipped, result.Skipped, result.Notes);
     return result;
 }

@@ -10,6 +10,7 @@
 class TIEView;
 class TPictoraIO;
 struct TIOParamsVals;
+struct TIELoadOutcome;
 
 struct TConversionInputs {
     std::string OutputFolder;
@@ -27,6 +28,22 @@ struct TSkippedInput {
     std::string Reason;
 };
 
+// What a page that is in the document lacks, or how it was changed so that viewers show it.
+enum class TNoteKind {
+    DataMissing, // the file's data ended early: part of the picture is paper
+    PageResized  // the page was scaled into the sizes PDF viewers accept
+};
+struct TPageNote {
+    std::string Path;
+    int Frame = -1; // zero-based frame, or -1 for the whole file
+    TNoteKind Kind = TNoteKind::DataMissing;
+    std::string Text;
+};
+
+// The page sizes PDF viewers accept, in PDF units (points), on each side.
+inline constexpr int kLargestPageSide = 14400;
+inline constexpr int kSmallestPageSide = 3;
+
 enum class TJobOutcome {
     NotStarted, // a validation message was shown; nothing was written
     Completed,  // every entry was worked through
@@ -41,6 +58,7 @@ struct TJobResult {
     std::string OutputPath;
     int PagesWritten = 0; // pages the document holds
     std::vector<TSkippedInput> Skipped;
+    std::vector<TPageNote> Notes;
     std::string Message; // the validation message or the failure's text
 };
 
@@ -56,8 +74,10 @@ struct TConversionCallbacks {
     std::function<void(int pagesDone)> PageAdded;
     // A .tif, .tiff or .gif entry was opened and holds this many frames, each to become a page.
     std::function<void(const std::string& path, int frames)> FramesCounted;
-    // After the document is written: every source or frame that gave no page.
-    std::function<void(const std::vector<TSkippedInput>& skipped)> ReportSkipped;
+    // After the document is written: every source or frame that gave no page, and every page that
+    // lacks part of its picture or was resized. Called when either list is not empty.
+    std::function<void(const std::vector<TSkippedInput>& skipped, const std::vector<TPageNote>& notes)>
+        ReportSkipped;
 };
 
 class TConversionJob {
@@ -74,13 +94,19 @@ public:
     // Sets the page size for the bitmap about to become a page.
     void ParamPaper(int paperIndex, int paperHeight, int paperWidth);
 
+    // Scales a page size into kSmallestPageSide..kLargestPageSide on each side, keeping its
+    // proportions as far as those limits allow; a size within them stays exactly as it is. Returns the
+    // note text when the size changed, empty otherwise.
+    static std::string BoundPageSize(int& width, int& height);
+
     // The validation message for these inputs, or empty when the run may start.
     static std::string Validate(const TConversionInputs& inputs, std::string& folderPath,
                                 std::string& outputPath);
 
 private:
-    // image: the parameter record of the load that filled the current bitmap.
-    bool AddCurrentPage(const std::string& path, int frame, const TIOParamsVals& image, int compression,
+    // loader: the component whose load filled the current bitmap (its parameters describe the page,
+    // its outcome says what the page lacks).
+    bool AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
                         int paperIndex, TJobResult& result, const TConversionCallbacks& cb);
     int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
                       int& position, TJobResult& result, const TConversionCallbacks& cb);

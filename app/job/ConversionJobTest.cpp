@@ -22,6 +22,7 @@ struct Recorder {
     int beeps = 0;
     std::vector<std::string> opened;
     std::vector<TSkippedInput> skipped;
+    std::vector<TPageNote> notes;
     std::vector<bool> enabled;
     std::function<void()> onProcessMessages;
 
@@ -36,7 +37,10 @@ struct Recorder {
             if (onProcessMessages) onProcessMessages();
         };
         cb.SetInputsEnabled = [this](bool e) { enabled.push_back(e); };
-        cb.ReportSkipped = [this](const std::vector<TSkippedInput>& s) { skipped = s; };
+        cb.ReportSkipped = [this](const std::vector<TSkippedInput>& s, const std::vector<TPageNote>& n) {
+            skipped = s;
+            notes = n;
+        };
         return cb;
     }
 };

@@ -603,16 +603,21 @@ void TForm1::SetInputsEnabled(bool enabled) {
     ActDelete->setEnabled(enabled && FileList->ItemIndex() >= 0);
 }
 
-QString TForm1::SkippedReport(const std::vector<TSkippedInput>& skipped) const {
+QString TForm1::SkippedReport(const std::vector<TSkippedInput>& skipped,
+                              const std::vector<TPageNote>& notes) const {
     constexpr std::size_t shown = 20;
+    const auto line = [](const std::string& path, int frame, const std::string& what) {
+        QString l = QStringLiteral("\n") + Decoded(path);
+        if (frame >= 0) l += QStringLiteral(" (frame %1)").arg(frame + 1);
+        return l + QStringLiteral(": ") + QString::fromStdString(what);
+    };
     QString text = QStringLiteral("Some files did not become complete pages of the PDF file:\n");
-    for (std::size_t i = 0; i < skipped.size() && i < shown; ++i) {
-        const TSkippedInput& s = skipped[i];
-        text += QStringLiteral("\n") + Decoded(s.Path);
-        if (s.Frame >= 0) text += QStringLiteral(" (frame %1)").arg(s.Frame + 1);
-        text += QStringLiteral(": ") + QString::fromStdString(s.Reason);
-    }
-    if (skipped.size() > shown) text += QStringLiteral("\n\n... and %1 more.").arg(skipped.size() - shown);
+    std::size_t listed = 0;
+    for (const TSkippedInput& s : skipped)
+        if (listed++ < shown) text += line(s.Path, s.Frame, s.Reason);
+    for (const TPageNote& n : notes)
+        if (listed++ < shown) text += line(n.Path, n.Frame, n.Text);
+    if (listed > shown) text += QStringLiteral("\n\n... and %1 more.").arg(listed - shown);
     return text;
 }
 
@@ -630,8 +635,9 @@ void TForm1::ActConvertExecute() {
     };
     cb.ProcessMessages = FHooks.ProcessMessages;
     cb.SetInputsEnabled = [this](bool enabled) { SetInputsEnabled(enabled); };
-    cb.ReportSkipped = [this](const std::vector<TSkippedInput>& skipped) {
-        if (FHooks.ShowMessage) FHooks.ShowMessage(this, SkippedReport(skipped));
+    cb.ReportSkipped = [this](const std::vector<TSkippedInput>& skipped,
+                              const std::vector<TPageNote>& notes) {
+        if (FHooks.ShowMessage) FHooks.ShowMessage(this, SkippedReport(skipped, notes));
     };
     FJob->Execute(Inputs(), cb);
 }

@@ -142,7 +142,8 @@ private:
     void ClearPreview();
     void SetInputsEnabled(bool enabled);
     bool HandleExternalDrag(QEvent* event);
-    QString SkippedReport(const std::vector<TSkippedInput>& skipped) const;
+    QString SkippedReport(const std::vector<TSkippedInput>& skipped,
+                          const std::vector<TPageNote>& notes) const;
 
     TWindowHooks FHooks;
     std::unique_ptr<TPictoraIO> FPictoraIO1;

@@ -160,13 +160,14 @@ void TPictoraIO::LoadFromStream(TStream& stream) {
     default:
         break;
     }
+    BeginLoad();
     FParams.ResetImageInfo();
     FParams.LoadedFileName.clear();
     FParams.FileFormat = 0;
     const TIEFileFormatInfo* info = FindFormatById(id);
     // Built-in read functions are markers; only a registered format reads through its function.
     if (!info || !info->ReadFunction || info->FileType <= 18) {
-        Aborting = true;
+        FailLoad("not a supported image file");
         FinishWork();
         return;
     }
@@ -182,6 +183,7 @@ void TPictoraIO::LoadFromStream(TStream& stream) {
     } catch (...) {
         Aborting = true;
     }
+    FLastLoad = progress.Outcome;
     AdjustDpi();
     if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);
     NotifyBitmapChanged();

@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 
 int TPictoraIO::LoadTiffStream(TStream& stream) {
+    BeginLoad();
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     if (!PrepareBitmap()) {
@@ -24,7 +25,7 @@ int TPictoraIO::LoadTiffStream(TStream& stream) {
     const TReader reader = readers::Tiff(count);
     // Own stream headers are never written by this system, so a stream cannot carry one.
     if (StreamHeaders || !reader) {
-        Aborting = true;
+        FailLoad(StreamHeaders ? "streams with headers are not read" : "TIFF is not part of this build");
         FinishWork();
         return 0;
     }
@@ -33,6 +34,7 @@ int TPictoraIO::LoadTiffStream(TStream& stream) {
     reader(stream, *FBitmap, FParams, progress, mask, false);
     ApplyDefaultDpi();
     MaskToAlpha(mask);
+    KeepOutcome(progress);
     AdjustDpi();
     if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);
     FParams.LoadedFileName.clear();
@@ -54,6 +56,7 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
 }
 
 int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
+    BeginLoad();
     Aborting = false;
     if (!PrepareBitmap()) {
         FinishWork();
@@ -65,7 +68,7 @@ int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
     int count = 0;
     const TReader reader = readers::Gif(count);
     if (!reader) {
-        Aborting = true;
+        FailLoad("GIF is not part of this build");
         FinishWork();
         return 0;
     }
@@ -121,6 +124,8 @@ int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
         FGifComposition = std::move(c);
     }
     FParams.GifFrameIndex = target;
+    // The reader has marked what a cut frame lacks in its own mask, so no rows are cleared here.
+    FLastLoad = progress.Outcome;
     AdjustDpi();
     SetBackground(FParams.GifHasTransparency
                       ? RGBColor(FParams.GifTransparentColor.r, FParams.GifTransparentColor.g,

@@ -29,6 +29,7 @@ bool RenderInto(const TMetafile& mf, TIEBitmap& bitmap, TColor background) {
 } // namespace
 
 void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, int height) {
+    BeginLoad();
     Aborting = false;
     if (width == 0 || height == 0 || !PrepareBitmap()) {
         FinishWork();
@@ -44,7 +45,7 @@ void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, in
         throw;
     }
     if (!loaded) { // not a metafile this player understands: a clear failure, not a blank page
-        Aborting = true;
+        FailLoad("not a WMF or EMF picture");
         FinishWork();
         return;
     }
@@ -59,7 +60,7 @@ void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, in
         h = mw > 0 ? w * mh / mw : 0;
     }
     if (w <= 0 || h <= 0) {
-        Aborting = true;
+        FailLoad("the picture is too small to draw");
         FinishWork();
         return;
     }
@@ -75,7 +76,7 @@ void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, in
     FBitmap->Reallocate(static_cast<int>(w), static_cast<int>(h), ie24Rgb);
     if (!RenderInto(mf, *FBitmap, Background())) {
         // A malformed record ended playback: what was drawn stays, but the page is not the picture.
-        Aborting = true;
+        FailLoad("damaged drawing record");
     }
     FBitmap->DropAlphaPlane();
 

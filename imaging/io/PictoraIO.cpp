@@ -30,7 +30,14 @@ std::string Lower(std::string s) {
 bool OneOf(const std::string& ext, std::initializer_list<const char*> list) {
     return std::any_of(list.begin(), list.end(), [&](const char* e) { return ext == e; });
 }
+
+constexpr std::string_view kFormatNotBuilt = "this image type is not part of this build";
+constexpr std::string_view kNotAnImageType = "not a supported image file";
 } // namespace
+
+bool IsWebAddress(const std::string& path) {
+    return Lower(path.substr(0, 7)) == "http://";
+}
 
 TPictoraIO::TPictoraIO() : FOwnedBitmap(NewOwnBitmap()), FBitmap(FOwnedBitmap.get()), FParams(this) {}
 
@@ -127,6 +134,22 @@ void TPictoraIO::MaskToAlpha(std::unique_ptr<TIEMask>& mask) {
     }
 }
 
+void TPictoraIO::FailLoad(std::string_view reason) {
+    Aborting = true;
+    FLastLoad.Refusal = reason;
+}
+
+void TPictoraIO::KeepOutcome(const TIEProgressRecord& progress) {
+    FLastLoad = progress.Outcome;
+    if (Aborting || !FLastLoad.MissingRowsKnown()) return;
+    // Rows the data never reached are no part of the picture: transparent, they show the paper.
+    const int last = std::min(FLastLoad.LastMissingRow, FBitmap->Height() - 1);
+    if (FLastLoad.FirstMissingRow > last || FBitmap->Width() <= 0) return;
+    TIEBitmap* alpha = FBitmap->AlphaPlane();
+    alpha->FillRectangle(0, FLastLoad.FirstMissingRow, FBitmap->Width() - 1, last, 0);
+    alpha->FullyOpaque = false;
+}
+
 void TPictoraIO::AdjustDpi() {
     if (!AutoAdjustDPI) return;
     const int hd = FParams.HorizontalDpi, vd = FParams.VerticalDpi;
@@ -147,6 +170,7 @@ void TPictoraIO::RunReader(TStream& stream, int formatId, const TReader& reader)
     reader(stream, *FBitmap, FParams, progress, mask, false);
     ApplyDefaultDpi();
     MaskToAlpha(mask);
+    KeepOutcome(progress);
     AdjustDpi();
     FParams.FileFormat = formatId;
     if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);
@@ -154,12 +178,14 @@ void TPictoraIO::RunReader(TStream& stream, int formatId, const TReader& reader)
 }
 
 void TPictoraIO::LoadFileWith(const std::string& path, int formatId, const TReader& reader) {
+    BeginLoad();
     Aborting = true;
     if (!PrepareBitmap()) {
         FinishWork();
         return;
     }
-    if (!reader) { // the format is not in this build
+    if (!reader) {
+        FailLoad(kFormatNotBuilt);
         FinishWork();
         return;
     }
@@ -178,8 +204,14 @@ void TPictoraIO::LoadFileWith(const std::string& path, int formatId, const TRead
 }
 
 void TPictoraIO::LoadStreamWith(TStream& stream, int formatId, const TReader& reader) {
+    BeginLoad();
     Aborting = true;
-    if (!PrepareBitmap() || !reader) {
+    if (!PrepareBitmap()) {
+        FinishWork();
+        return;
+    }
+    if (!reader) {
+        FailLoad(kFormatNotBuilt);
         FinishWork();
         return;
     }
@@ -267,16 +299,17 @@ void TPictoraIO::LoadPngStream(TStream& s) {
 
 void TPictoraIO::LoadFromFile(const std::string& path) {
     if (!FBitmap) return;
+    BeginLoad();
     if (path.empty()) {
-        Aborting = true;
+        FailLoad("no file name");
         FinishWork();
         return;
     }
     const std::string ext = Lower(ExtractFileExt(path));
-    const std::string prefix = Lower(path.substr(0, 7));
-    if (prefix == "http://") {
-        // Downloads are not part of this build: a clear failure instead of a silent empty load.
-        Aborting = true;
+    if (IsWebAddress(path)) {
+        // The place where downloads will be loaded (through LoadFromStream) once the build has them;
+        // until then a clear failure instead of a silent empty load.
+        FailLoad("web addresses cannot be loaded by this build yet");
         FinishWork();
         return;
     }
@@ -320,7 +353,7 @@ void TPictoraIO::LoadRegisteredFormat(const std::string& path, const std::string
     // The built-in entries' read functions are markers: those formats are read by the entry points
     // above, so a marker reached here (.avi, .ps, an id without a dedicated entry) reads nothing.
     if (!info || !info->ReadFunction || info->FileType <= 18) {
-        Aborting = true;
+        FailLoad(kNotAnImageType);
         FinishWork();
         return;
     }
@@ -336,6 +369,7 @@ void TPictoraIO::LoadRegisteredFormat(const std::string& path, const std::string
     } catch (...) {
         Aborting = true;
     }
+    FLastLoad = progress.Outcome;
     if (!Aborting) {
         AdjustDpi();
         if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);

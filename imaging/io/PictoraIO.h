@@ -42,8 +42,11 @@ public:
     bool AutoAdjustDPI = false;
     bool FilteredAdjustDPI = false;
 
-    // Loading by extension; the outcome is in Aborting and the parameters.
+    // Loading by extension; the outcome is in Aborting, LastLoad and the parameters.
     void LoadFromFile(const std::string& path);
+    // How the last load ended beyond Aborting: why it gave no image, or which rows its data did not
+    // reach (those rows are transparent in the bitmap, so they land as paper on a page).
+    const TIELoadOutcome& LastLoad() const { return FLastLoad; }
     // Loading by content.
     void LoadFromStream(TStream& stream);
 
@@ -118,17 +121,26 @@ private:
     void AdjustDpi();
     void MaskToAlpha(std::unique_ptr<TIEMask>& mask);
     TIEProgressRecord MakeProgress();
+    // Starts a load's outcome afresh; a load that ends before its reader runs fails with reason.
+    void BeginLoad() { FLastLoad = {}; }
+    void FailLoad(std::string_view reason);
+    // Keeps the reader's outcome and makes the rows its data did not reach transparent.
+    void KeepOutcome(const TIEProgressRecord& progress);
 
     std::unique_ptr<TIEBitmap> FOwnedBitmap;
     TIEBitmap* FBitmap = nullptr;
     TIEView* FView = nullptr;
     int FViewRegistration = -1;
     TIOParamsVals FParams;
+    TIELoadOutcome FLastLoad;
     TColor FBackground = clBlack;
     std::unique_ptr<TFileStream> FPdfStream;
     std::unique_ptr<TIEPDFBuilder> FPdf;
     std::unique_ptr<TGifComposition> FGifComposition;
 };
+
+// True for the paths LoadFromFile takes as web addresses ("http://", any case).
+bool IsWebAddress(const std::string& path);
 
 // Installs the built-in LZW decoders as the process-wide defaults (idempotent).
 void InstallDefaultDecoders();
