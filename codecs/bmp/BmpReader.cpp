@@ -4,6 +4,7 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <limits>
+#include <string>
 #include <vector>
 
 using namespace dib;
@@ -136,11 +138,29 @@ bool Decodable(const TBmpLayout& l) {
     case 8:
         return l.Compression == kRgb || l.Compression == kRle8;
     case 16:
-    case 24:
     case 32:
-        return true;
+        return l.Compression == kRgb || l.Compression == kBitFields || l.Compression == kAlphaBitFields;
+    case 24:
+        // Embedded JPEG or PNG data (compressions 4 and 5) is no row of pixels.
+        return l.Compression == kRgb || l.Compression == kBitFields;
     default:
         return false;
+    }
+}
+
+// Why a layout cannot be decoded.
+std::string UnsupportedReason(const TBmpLayout& l) {
+    switch (l.Bits) {
+    case 1:
+    case 4:
+    case 8:
+    case 16:
+    case 24:
+    case 32:
+        return reasons::Unsupported("compression", l.Compression) + " for " + std::to_string(l.Bits) +
+               "-bit pixels";
+    default:
+        return reasons::Unsupported("bit depth", l.Bits);
     }
 }
 
@@ -159,6 +179,13 @@ public:
 
 private:
     int BitmapRow(std::int64_t fileRow) const { return int(L.TopDown ? fileRow : H - 1 - fileRow); }
+    // The data ended before file rows fileRow..H-1 were complete (bottom-up files miss their top rows).
+    void RowsMissingFrom(std::int64_t fileRow) {
+        if (L.TopDown)
+            Progress.DataEndsEarly(fileRow, H - 1);
+        else
+            Progress.DataEndsEarly(0, H - 1 - fileRow);
+    }
     bool Step(int rowsDone) {
         Progress.ProgressCounter = rowsDone;
         Progress.Report();
@@ -223,19 +250,20 @@ void TBmpDecoder::DecodeRows(bool invertOneBit) {
     for (int i = 0; i < H; ++i) {
         if (!Step(i)) return;
         const std::int64_t got = std::max<std::int64_t>(0, Stream.Read(stored.data(), stride));
-        if (got == 0) return; // the rest of the image is not in the file
-        ConvertRow(stored.data(), got, Bitmap.RowPointer(BitmapRow(i)), invertOneBit);
-        if (got < stride) return;
+        // The padding of the last row is no pixel: a file that stops after the pixels is whole.
+        const std::int64_t needed = i == H - 1 ? (std::int64_t(W) * L.Bits + 7) / 8 : stride;
+        if (got > 0) ConvertRow(stored.data(), got, Bitmap.RowPointer(BitmapRow(i)), invertOneBit);
+        if (got < needed) { // the rest of the image is not in the file; a partial row counts as missing
+            RowsMissingFrom(i);
+            return;
+        }
     }
 }
 
-// Stores one pixel of a run-length row: the 4-bit decoder drops pixels past the right edge, the
-// 8-bit one keeps overwriting the last pixel.
+// Stores one pixel of a run-length row. Pixels past the right edge are dropped: encoders pad runs
+// to an even count, so an odd width gets one more pixel than the row holds.
 void TBmpDecoder::Put(std::vector<std::uint8_t>& row, std::int64_t x, std::uint8_t index) const {
-    if (x >= W) {
-        if (L.Bits == 4) return;
-        x = W - 1;
-    }
+    if (x >= W) return;
     if (L.Native) {
         row[std::size_t(x)] = index;
     } else {
@@ -259,6 +287,7 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
         std::fill(row.begin(), row.end(), std::uint8_t(0));
         dirty = false;
     };
+    bool ended = false; // an end-of-bitmap code, the last row's end, a delta out of the image or a stop
     while (pos + 1 < n) {
         const std::uint8_t count = data[std::size_t(pos)], value = data[std::size_t(pos + 1)];
         pos += 2;
@@ -270,14 +299,17 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
         } else if (value == 0) { // end of line
             flush();
             x = 0;
-            if (++y >= H || !Step(int(y))) break;
+            ended = ++y >= H || !Step(int(y));
+            if (ended) break;
         } else if (value == 1) { // end of bitmap
+            ended = true;
             break;
         } else if (value == 2) { // delta
             if (pos + 1 >= n) break;
             const std::uint8_t dx = data[std::size_t(pos)], dy = data[std::size_t(pos + 1)];
             pos += 2;
-            if (x + dx > W || y + dy >= H) break;
+            ended = x + dx > W || y + dy >= H;
+            if (ended) break;
             if (dy != 0) flush();
             x += dx;
             y += dy;
@@ -293,7 +325,11 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
             pos += bytes + (bytes & 1);
         }
     }
+    // Data that runs out before the last row and without an end-of-bitmap code was cut short. A row
+    // whose end-of-line code is missing may be whole; the rows after it are not in the file.
+    const bool lastRowWhole = dirty && x >= W;
     flush();
+    if (!ended && y < H && !(lastRowWhole && y == H - 1)) RowsMissingFrom(lastRowWhole ? y + 1 : y);
 }
 
 void ApplyNativePalette(TIEBitmap& Bitmap, const TBmpLayout& l) {
@@ -327,7 +363,7 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     std::uint8_t fileHeader[14]{};
     ReadPadded(Stream, fileHeader, 14);
     if (Le16(fileHeader) != kBmpType) {
-        Progress.Abort();
+        Progress.Fail("not a BMP file");
         return;
     }
     const std::uint32_t fileSize = Le32(fileHeader + 2);
@@ -344,7 +380,7 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     if (headerSize == kCoreHeaderSize) {
         ReadCoreHeader(Stream, l, Params);
     } else if (!ReadInfoHeader(Stream, headerSize, l, Params)) {
-        Progress.Abort();
+        Progress.Fail("invalid image size");
         return;
     }
     if (l.Compression == kRgb || l.Compression == kBitFields) Params.BmpRunLength = false;
@@ -353,28 +389,34 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     if (pixelOffset != 0) Stream.SetPosition(l.Start + pixelOffset);
     if (DataSize >= 1) l.CompressedSize = DataSize - (Stream.Position() - l.Start);
 
-    const bool decodable = Decodable(l);
     SetSampleParams(Params, l.Bits);
-    if (HeaderOnly || l.Width == 0 || l.Height == 0) return;
+    if (HeaderOnly) return;
+    // Nothing is allocated for an image this reader cannot fill: no made-up page.
+    if (l.Width == 0 || l.Height == 0) {
+        Progress.Fail(reasons::kNoPixels);
+        return;
+    }
+    if (!Decodable(l)) {
+        Progress.Fail(UnsupportedReason(l));
+        return;
+    }
 
     l.Native = Params.NativePixelFormat && (l.Bits == 4 || l.Bits == 8);
     const TIEPixelFormat type = l.Bits == 1 ? ie1Bit : l.Native ? ie8Palette : ie24Rgb;
-    const std::int64_t bitmapBytes = BitmapBytes(l.Width, l.Height, type);
-    std::int64_t needed = bitmapBytes;
-    if (decodable)
-        needed = IsRunLength(l) ? l.Width * l.Height / 128 : MulSat(RowStrideOf(l.Width, l.Bits), l.Height);
+    // Run-length data codes at most 255 pixels in two bytes.
+    const std::int64_t leastData =
+        IsRunLength(l) ? MulSat(l.Width, l.Height) / 128 : MulSat(RowStrideOf(l.Width, l.Bits), l.Height);
     const std::int64_t available =
         IsRunLength(l) ? std::min(std::max<std::int64_t>(l.CompressedSize, 0), Stream.Remaining())
                        : Stream.Remaining();
-    if (!AllocationPlausible(bitmapBytes, needed, available)) {
-        Progress.Abort();
+    if (!StreamCanHold(BitmapBytes(l.Width, l.Height, type), leastData, available)) {
+        Progress.Fail(reasons::kLargerThanFile);
         return;
     }
 
     AllocateBlank(Bitmap, int(l.Width), int(l.Height), type);
     if (l.Native) ApplyNativePalette(Bitmap, l);
     Progress.PercentPerUnit = 100.0 / double(l.Height);
-    if (!decodable) return;
 
     if (l.Bits == 16 || l.Bits == 32) {
         const bool fields = l.Compression == kBitFields || l.Compression == kAlphaBitFields;
@@ -402,8 +444,7 @@ void ReadBmpStream(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bo
                    TIEProgressRecord& Progress, TIOParamsVals& Params) {
     try {
         ReadBmp(Stream, Bitmap, DataSize, HeaderOnly, Progress, Params);
-    } catch (const std::exception&) {
-        // Allocation refusals and stream failures: the rows decoded so far stay.
-        Progress.Abort();
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     }
 }

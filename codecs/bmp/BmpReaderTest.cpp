@@ -82,6 +82,7 @@ struct TLoad {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
     bool Aborting = false;
+    TIELoadOutcome Outcome;
     int LastPercent = -1;
     int AbortAtPercentCalls = -1; // the handler sets the flag on this call
     int Calls = 0;
@@ -95,6 +96,7 @@ struct TLoad {
             },
             nullptr, Aborting);
         ReadBmpStream(s, Bitmap, dataSize, headerOnly, progress, Params);
+        Outcome = progress.Outcome;
     }
     TIERgbTriple Pixel(int x, int y) {
         const auto img = dibtest::ToRgb(Bitmap);
@@ -185,18 +187,115 @@ TEST(BmpReader, HugeSizeTheStreamCannotBackAborts) {
     }
 }
 
-TEST(BmpReader, ZeroWidthFillsTheParametersOnly) {
+TEST(BmpReader, ZeroWidthFillsTheParametersButGivesNoImage) {
     TBmp bmp;
     bmp.Width = 0;
     bmp.Height = 5;
-    TLoad l;
-    l.Bitmap.Reallocate(3, 3, ie24Rgb);
-    l.Read(bmp.Build());
-    EXPECT_FALSE(l.Aborting);
-    EXPECT_EQ(l.Bitmap.Width(), 3);
-    EXPECT_EQ(l.Params.ImageWidth, 0);
-    EXPECT_EQ(l.Params.ImageHeight, 5);
+    for (const bool headerOnly : {true, false}) {
+        TLoad l;
+        l.Bitmap.Reallocate(3, 3, ie24Rgb);
+        l.Read(bmp.Build(), headerOnly);
+        EXPECT_EQ(l.Aborting, !headerOnly);
+        EXPECT_EQ(l.Outcome.Refusal, headerOnly ? "" : "image of width or height 0");
+        EXPECT_EQ(l.Bitmap.Width(), 3);
+        EXPECT_EQ(l.Params.ImageWidth, 0);
+        EXPECT_EQ(l.Params.ImageHeight, 5);
+    }
 }
+
+// ---- Files this reader cannot decode give no image and say why; the bitmap stays as it was.
+
+struct TRefusalCase {
+    const char* Name;
+    TBmp Bmp;
+    std::size_t CutTo; // 0: the whole file
+    const char* Reason;
+};
+
+class BmpRefusal : public ::testing::TestWithParam<TRefusalCase> {};
+
+TEST_P(BmpRefusal, LeavesTheBitmapAndSaysWhy) {
+    const auto& c = GetParam();
+    Bytes file = c.Bmp.Build();
+    if (c.CutTo) file.resize(c.CutTo);
+    TLoad l;
+    l.Bitmap.Reallocate(2, 2, ie1Bit);
+    l.Read(file);
+    EXPECT_TRUE(l.Aborting);
+    EXPECT_EQ(l.Outcome.Refusal, c.Reason);
+    EXPECT_EQ(l.Bitmap.Width(), 2);
+    EXPECT_EQ(l.Bitmap.PixelType(), ie1Bit);
+}
+
+TBmp Shaped(std::int32_t width, std::int32_t height, std::uint16_t bits, std::uint32_t compression,
+            Bytes pixels) {
+    TBmp b;
+    b.Width = width;
+    b.Height = height;
+    b.Bits = bits;
+    b.Compression = compression;
+    b.Pixels = std::move(pixels);
+    return b;
+}
+
+const TRefusalCase kRefusalCases[] = {
+    // bmpsuite's badbitcount.bmp: an all-black page until now.
+    {"BitCount30000", Shaped(1, 1, 30000, 0, Bytes(16, 0x55)), 0, "unsupported bit depth 30000"},
+    {"EmbeddedJpeg", Shaped(2, 1, 24, 4, Bytes(16, 0x55)), 0, "unsupported compression 4 for 24-bit pixels"},
+    {"Rle8WithFourBits", Shaped(1, 1, 4, 1, {0, 1}), 0, "unsupported compression 1 for 4-bit pixels"},
+    {"NegativeWidth", Shaped(-4, 1, 8, 0, {}), 0, "invalid image size"},
+    {"NotABitmap", Shaped(1, 1, 8, 0, {}), 1, "not a BMP file"},
+    // 18 bytes of pixels cannot fill 30000 x 30000: nothing of that size is allocated.
+    {"HugeSizeWithoutData", Shaped(30000, 30000, 24, 0, Bytes(18, 0)), 0,
+     "image larger than the file can hold"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpRefusal, ::testing::ValuesIn(kRefusalCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- A file cut short keeps the rows it holds and says which rows its data did not reach.
+
+struct TCutCase {
+    const char* Name;
+    bool TopDown;
+    std::size_t PixelBytes; // of the 4 rows of 8 bytes each (two 24-bit pixels and padding)
+    int FirstMissing, LastMissing;
+};
+
+class BmpCut : public ::testing::TestWithParam<TCutCase> {};
+
+TEST_P(BmpCut, ReportsTheMissingRows) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.Width = 2;
+    bmp.Height = c.TopDown ? -4 : 4;
+    bmp.Bits = 24;
+    for (int i = 0; i < 32; ++i) bmp.Pixels.push_back(std::uint8_t(0x80 + i));
+    Bytes file = bmp.Build();
+    file.resize(file.size() - 32 + c.PixelBytes);
+    TLoad l;
+    l.Read(file);
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Outcome.DataEndsEarly, c.FirstMissing >= 0);
+    EXPECT_EQ(l.Outcome.FirstMissingRow, c.FirstMissing);
+    EXPECT_EQ(l.Outcome.LastMissingRow, c.LastMissing);
+    // The first stored row is there whenever any row is.
+    if (c.PixelBytes >= 8) {
+        EXPECT_EQ(l.Pixel(0, c.TopDown ? 0 : 3), CreateRGB(0x82, 0x81, 0x80));
+    }
+}
+
+const TCutCase kCutCases[] = {
+    {"Whole", false, 32, -1, -1},
+    {"LastRowWithoutItsPadding", false, 30, -1, -1},
+    {"BottomUpAfterOneRow", false, 8, 0, 2},
+    {"BottomUpInTheThirdRow", false, 20, 0, 1},
+    {"BottomUpInTheLastPixel", false, 29, 0, 0},
+    {"TopDownAfterOneRow", true, 8, 1, 3},
+    {"TopDownInTheSecondRow", true, 9, 1, 3},
+    {"NoPixelsAtAll", false, 0, 0, 3},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpCut, ::testing::ValuesIn(kCutCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(BmpReader, NotABitmapAbortsAndChangesNothing) {
     Bytes file = TBmp{}.Build();
@@ -317,6 +416,7 @@ struct TRleCase {
     int Width, Height;
     Bytes Data;
     std::vector<int> Expected;
+    int FirstMissing = -1, LastMissing = -1; // rows the data did not reach
 };
 
 class BmpRunLength : public ::testing::TestWithParam<TRleCase> {};
@@ -340,6 +440,9 @@ TEST_P(BmpRunLength, DecodesCodes) {
         for (int x = 0; x < c.Width; ++x)
             got.push_back(img.At(x, y)[0] == 0 ? -1 : (img.At(x, y)[0] - 1) / 16);
     EXPECT_EQ(got, c.Expected);
+    EXPECT_EQ(l.Outcome.DataEndsEarly, c.FirstMissing >= 0);
+    EXPECT_EQ(l.Outcome.FirstMissingRow, c.FirstMissing);
+    EXPECT_EQ(l.Outcome.LastMissingRow, c.LastMissing);
 }
 
 const TRleCase kRleCases[] = {
@@ -349,10 +452,15 @@ const TRleCase kRleCases[] = {
     {"Rle8AbsoluteRunOfFourTakesSixBytes", 8, 5, 1, {0, 4, 1, 2, 3, 4, 1, 9, 0, 1}, {1, 2, 3, 4, 9}},
     {"Rle8DeltaSkipsPixels", 8, 4, 2, {0, 2, 2, 1, 1, 4, 0, 1}, {-1, -1, 4, -1, -1, -1, -1, -1}},
     {"Rle8DeltaPastTheLastRowStops", 8, 2, 1, {1, 3, 0, 2, 0, 5, 1, 4, 0, 1}, {3, -1}},
-    {"Rle8EndsWhenDataRunsOut", 8, 3, 2, {2, 3, 0, 0, 2, 4}, {4, 4, -1, 3, 3, -1}},
+    {"Rle8EndsWhenDataRunsOut", 8, 3, 2, {2, 3, 0, 0, 2, 4}, {4, 4, -1, 3, 3, -1}, 0, 0},
     {"Rle8EndsAfterTheLastRow", 8, 1, 2, {1, 1, 0, 0, 1, 2, 0, 0, 1, 3}, {2, 1}},
-    {"Rle8TruncatedAbsoluteRun", 8, 4, 1, {0, 10, 1, 2}, {1, 2, -1, -1}},
-    {"Rle8RunPastTheEdgeOverwritesTheLastPixel", 8, 4, 1, {4, 1, 2, 2, 0, 1}, {1, 1, 1, 2}},
+    {"Rle8LastRowWithoutItsEndCodes", 8, 2, 2, {2, 3, 0, 0, 2, 4}, {4, 4, 3, 3}},
+    {"Rle8CutAfterALineEnd", 8, 2, 3, {2, 3, 0, 0}, {-1, -1, -1, -1, 3, 3}, 0, 1},
+    {"Rle8TruncatedAbsoluteRun", 8, 4, 1, {0, 10, 1, 2}, {1, 2, -1, -1}, 0, 0},
+    {"Rle8RunPastTheEdgeIsDropped", 8, 4, 1, {4, 1, 2, 2, 0, 1}, {1, 1, 1, 1}},
+    // Common encoders pad runs to an even count: an odd width must not lose its last column.
+    {"Rle8OddWidthPaddedRun", 8, 3, 2, {2, 5, 2, 6, 0, 0, 4, 7, 0, 1}, {7, 7, 7, 5, 5, 6}},
+    {"Rle8OddWidthAbsoluteRun", 8, 3, 1, {0, 4, 1, 2, 3, 4, 0, 1}, {1, 2, 3}},
     {"Rle4EncodedRunAlternatesNibbles", 4, 5, 1, {5, 0x12, 0, 1}, {1, 2, 1, 2, 1}},
     {"Rle4AbsoluteRunOfThreeTakesFourBytes", 4, 5, 1, {0, 3, 0x12, 0x30, 1, 0x77, 0, 1}, {1, 2, 3, 7, -1}},
     {"Rle4AbsoluteRunOfFiveTakesSixBytes",
@@ -367,7 +475,7 @@ const TRleCase kRleCases[] = {
      1,
      {0, 8, 0x12, 0x34, 0x56, 0x78, 1, 0x90, 0, 1},
      {1, 2, 3, 4, 5, 6, 7, 8, 9}},
-    {"Rle4RunPastTheEdgeIsDropped", 4, 3, 2, {5, 0x12, 0, 0, 1, 0x30}, {3, -1, -1, 1, 2, 1}},
+    {"Rle4RunPastTheEdgeIsDropped", 4, 3, 2, {5, 0x12, 0, 0, 1, 0x30}, {3, -1, -1, 1, 2, 1}, 0, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Table, BmpRunLength, ::testing::ValuesIn(kRleCases),
                          [](const auto& info) { return std::string(info.param.Name); });

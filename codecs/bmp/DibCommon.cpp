@@ -20,11 +20,6 @@ int PelsPerMetreToDpi(std::int32_t PelsPerMetre) {
     return static_cast<int>(std::nearbyint(double(PelsPerMetre) / 100.0 * 2.54));
 }
 
-bool AllocationPlausible(std::int64_t BitmapBytes, std::int64_t NeededBytes, std::int64_t AvailableBytes) {
-    if (BitmapBytes < 0) return false;
-    return BitmapBytes <= kUncheckedBitmapBytes || NeededBytes <= AvailableBytes;
-}
-
 void AllocateBlank(TIEBitmap& Bitmap, int Width, int Height, TIEPixelFormat Type) {
     Bitmap.Reallocate(Width, Height, Type);
     Bitmap.FillAll(Type == ie1Bit ? 255.0 : 0.0);

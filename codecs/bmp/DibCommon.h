@@ -1,7 +1,8 @@
 #pragma once
 // Helpers shared by the bitmap, icon and cursor readers: little-endian fields, padded stream reads,
-// resolution conversion, the allocation guard and blank bitmaps.
+// resolution conversion and blank bitmaps.
 #include "imaging/bitmap/PixelTypes.h"
+#include "imaging/params/ReadBudget.h"
 
 #include <cstdint>
 
@@ -26,21 +27,6 @@ std::int64_t ReadPadded(TStream& Stream, void* Buffer, std::int64_t Count);
 
 // Pixels per metre to dots per inch (v / 100 * 2.54, nearest, halves to even).
 int PelsPerMetreToDpi(std::int32_t PelsPerMetre);
-
-// Images up to this many bytes may be allocated whatever the stream holds (a truncated file then decodes
-// partially); larger ones only when the stream holds the data their decoding needs at least.
-constexpr std::int64_t kUncheckedBitmapBytes = std::int64_t(64) << 20;
-bool AllocationPlausible(std::int64_t BitmapBytes, std::int64_t NeededBytes, std::int64_t AvailableBytes);
-
-// Products and sums of header sizes saturate instead of wrapping (widths and heights reach 2^31).
-inline std::int64_t MulSat(std::int64_t a, std::int64_t b) {
-    std::int64_t r;
-    return __builtin_mul_overflow(a, b, &r) ? INT64_MAX : r;
-}
-inline std::int64_t AddSat(std::int64_t a, std::int64_t b) {
-    std::int64_t r;
-    return __builtin_add_overflow(a, b, &r) ? INT64_MAX : r;
-}
 
 // Bytes of a width x height bitmap of the given type (saturated).
 inline std::int64_t BitmapBytes(std::int64_t Width, std::int64_t Height, TIEPixelFormat Type) {

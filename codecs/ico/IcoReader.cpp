@@ -7,6 +7,7 @@
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -84,10 +85,26 @@ struct TIconImage {
     TIERgbTriple Background{};
 };
 
+// Whether every alpha byte of the 32-bit colour rows that were read is 0. Such icons come from writers
+// that leave the fourth byte unused and say what is transparent in the AND bitmap alone.
+bool AlphaAllZero(const std::vector<std::uint8_t>& colour, std::int64_t colourGot) {
+    for (std::int64_t i = 3; i < colourGot; i += 4)
+        if (colour[std::size_t(i)] != 0) return false;
+    return true;
+}
+
+// Stored rows (bottom-up) of which all bytes are in the data; the last row needs no padding.
+std::int64_t CompleteRows(std::int64_t got, std::int64_t stride, std::int64_t lastRowBytes,
+                          std::int64_t rows) {
+    if (got >= (rows - 1) * stride + lastRowBytes) return rows;
+    return got / stride;
+}
+
 // Fills bitmap and mask from the colour rows and the AND rows (both bottom-up). Pixels the data does
 // not reach stay blank and opaque.
 void DecodeIconPixels(const TIconImage& img, const std::vector<std::uint8_t>& colour, std::int64_t colourGot,
-                      const std::vector<std::uint8_t>& andBits, TIEBitmap& Bitmap, TIEMask& Mask) {
+                      const std::vector<std::uint8_t>& andBits, bool ownAlpha, TIEBitmap& Bitmap,
+                      TIEMask& Mask) {
     const std::int64_t stride = RowStrideOf(img.W, img.Bits);
     const std::int64_t andStride = RowStrideOf(img.W, 1);
     const bool whiteBackground = img.Background == CreateRGB(255, 255, 255);
@@ -96,9 +113,9 @@ void DecodeIconPixels(const TIconImage& img, const std::vector<std::uint8_t>& co
         const std::uint8_t* in = colour.data() + std::size_t(i) * std::size_t(stride);
         const std::int64_t rowGot = std::clamp<std::int64_t>(colourGot - i * stride, 0, stride);
         const std::int64_t covered = std::min<std::int64_t>(img.W, rowGot * 8 / img.Bits);
-        // 32-bit images carry their own alpha and leave the AND bitmap unread.
+        // 32-bit images that carry their own alpha leave the AND bitmap unread.
         const std::uint8_t* andRow =
-            img.Bits == 32 ? nullptr : andBits.data() + std::size_t(i) * std::size_t(andStride);
+            ownAlpha ? nullptr : andBits.data() + std::size_t(i) * std::size_t(andStride);
         std::uint8_t* out = Bitmap.RowPointer(y);
         std::uint8_t* alpha = Mask.RowPointer(y);
         for (int x = 0; x < img.W; ++x) {
@@ -130,7 +147,7 @@ void DecodeIconPixels(const TIconImage& img, const std::vector<std::uint8_t>& co
                 break;
             case 32:
                 std::memcpy(px, in + 4 * std::size_t(x), 3);
-                alpha[x] = in[4 * std::size_t(x) + 3];
+                if (ownAlpha) alpha[x] = in[4 * std::size_t(x) + 3];
                 break;
             default:
                 break;
@@ -171,7 +188,12 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     }
     const int count = Le16(hdr + 4);
     const int index = cursor ? Params.CursorImageIndex : Params.IconImageIndex;
-    if (index < 0 || index >= count) return;
+    if (index < 0 || index >= count) {
+        // A header read leaves everything as it was; a load without an image must not give a page.
+        if (!HeaderOnly)
+            Progress.Fail(cursor ? "no image in the cursor directory" : "no image in the icon directory");
+        return;
+    }
 
     // Entries up to the chosen one, and the first 16 for the size and depth tables of icons.
     const int toRead = cursor ? index + 1 : std::max(index + 1, std::min(count, 16));
@@ -185,7 +207,7 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     }
     if (!cursor) FillDirectoryTables(entries, count, Params);
     if (!chosenComplete) {
-        Progress.Abort();
+        Progress.Fail("the directory ends early");
         return;
     }
     const TDirEntry& e = entries[std::size_t(index)];
@@ -220,7 +242,7 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     if (infoBits != 0) bits = infoBits;
     if (bits == 0) {
         if (e.ColorCount == 0) {
-            Progress.Abort();
+            Progress.Fail("image without a bit depth");
             return;
         }
         bits = HighestBit(e.ColorCount);
@@ -263,7 +285,11 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     Params.ImageHeight = std::int32_t(h);
     if (HeaderOnly) return;
     if (w <= 0 || h <= 0) {
-        Progress.Abort();
+        Progress.Fail(reasons::kNoPixels);
+        return;
+    }
+    if (!Decoded(bits)) {
+        Progress.Fail(reasons::Unsupported("bit depth", bits));
         return;
     }
 
@@ -271,11 +297,14 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     img.H = int(h);
     const TIEPixelFormat type = bits == 1 ? ie1Bit : ie24Rgb;
     const std::int64_t stride = RowStrideOf(w, bits);
-    const std::int64_t andBytes = bits == 32 ? 0 : MulSat(RowStrideOf(w, 1), h);
+    const std::int64_t andStride = RowStrideOf(w, 1);
+    const std::int64_t andBytes = MulSat(andStride, h);
+    const std::int64_t colourBytes = MulSat(stride, h);
     const std::int64_t allocBytes = AddSat(BitmapBytes(w, h, type), BitmapBytes(w, h, ie8Gray));
-    const std::int64_t needed = Decoded(bits) ? AddSat(MulSat(stride, h), andBytes) : allocBytes;
-    if (!AllocationPlausible(allocBytes, needed, Stream.Remaining())) {
-        Progress.Abort();
+    // The AND bitmap of a 32-bit image may be missing: its alpha bytes speak for it.
+    const std::int64_t leastData = bits == 32 ? colourBytes : AddSat(colourBytes, andBytes);
+    if (!StreamCanHold(AddSat(allocBytes, AddSat(colourBytes, andBytes)), leastData, Stream.Remaining())) {
+        Progress.Fail(reasons::kLargerThanFile);
         return;
     }
 
@@ -284,22 +313,27 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     Mask->Allocate(img.W, img.H, 8);
     Mask->Fill(255);
     Mask->FullyOpaque = false;
-    if (!Decoded(bits)) return;
 
-    std::vector<std::uint8_t> colour(static_cast<std::size_t>(stride * h));
-    const std::int64_t colourGot = ReadPadded(Stream, colour.data(), stride * h);
+    std::vector<std::uint8_t> colour(static_cast<std::size_t>(colourBytes));
+    const std::int64_t colourGot = ReadPadded(Stream, colour.data(), colourBytes);
     std::vector<std::uint8_t> andBits(static_cast<std::size_t>(andBytes));
-    ReadPadded(Stream, andBits.data(), andBytes);
-    DecodeIconPixels(img, colour, colourGot, andBits, Bitmap, *Mask);
+    const std::int64_t andGot = ReadPadded(Stream, andBits.data(), andBytes);
+    const bool ownAlpha = bits == 32 && !AlphaAllZero(colour, colourGot);
+    DecodeIconPixels(img, colour, colourGot, andBits, ownAlpha, Bitmap, *Mask);
+
+    // Stored rows run bottom-up: a short file lacks the top rows. Without its AND rows an image keeps
+    // its colours but not which of them are transparent; a 32-bit one is whole without them.
+    const std::int64_t complete = CompleteRows(colourGot, stride, (w * bits + 7) / 8, h);
+    if (complete < h) Progress.DataEndsEarly(0, h - 1 - complete);
+    if (bits != 32 && CompleteRows(andGot, andStride, (w + 7) / 8, h) < h) Progress.DataEndsEarly();
 }
 
 void ReadDirectory(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask,
                    TIEProgressRecord& Progress, bool HeaderOnly, TDirKind kind) {
     try {
         ReadDirectoryImage(Stream, Bitmap, Params, Mask, Progress, HeaderOnly, kind);
-    } catch (const std::exception&) {
-        // Allocation refusals and stream failures end the read; what was decoded stays.
-        Progress.Abort();
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     }
 }
 

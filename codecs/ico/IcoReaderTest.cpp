@@ -77,6 +77,7 @@ struct TLoad {
     TIEBitmap Bitmap;
     std::unique_ptr<TIEMask> Mask;
     bool Aborting = false;
+    TIELoadOutcome Outcome;
 
     void Read(const Bytes& file, bool cursor = false, bool headerOnly = false) {
         TReadOnlyMemoryStream s(file.data(), std::int64_t(file.size()));
@@ -86,6 +87,7 @@ struct TLoad {
         } else {
             ReadIcoStream(s, Bitmap, Params, Mask, progress, headerOnly);
         }
+        Outcome = progress.Outcome;
     }
     TIERgbTriple Pixel(int x, int y) {
         const auto img = dibtest::ToRgb(Bitmap);
@@ -299,15 +301,126 @@ TEST(CurReader, ThirtyTwoBitsDecodeLikeIcons) {
 
 TEST(IcoReader, IndexOutsideTheDirectoryChangesNothing) {
     for (const int index : {1, -1}) {
-        TLoad l;
-        l.Params.IconImageIndex = index;
-        l.Params.ImageWidth = 77;
-        l.Read(Directory({TwoByTwo(8)}));
-        EXPECT_FALSE(l.Aborting);
-        EXPECT_EQ(l.Params.ImageWidth, 77);
-        EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
-        EXPECT_FALSE(l.Mask);
+        for (const bool headerOnly : {true, false}) {
+            TLoad l;
+            l.Params.IconImageIndex = index;
+            l.Params.ImageWidth = 77;
+            l.Read(Directory({TwoByTwo(8)}), false, headerOnly);
+            // A load that finds no image must not leave the bitmap to stand in for one.
+            EXPECT_EQ(l.Aborting, !headerOnly);
+            EXPECT_EQ(l.Outcome.Refusal, headerOnly ? "" : "no image in the icon directory");
+            EXPECT_EQ(l.Params.ImageWidth, 77);
+            EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
+            EXPECT_FALSE(l.Mask);
+        }
     }
+}
+
+// ---- Images this reader cannot decode give no image and say why; nothing is allocated.
+
+// A 53-byte icon whose directory and cut info header claim a height of more than a million rows.
+Bytes ClaimsAMillionRows() {
+    TEntry e = TwoByTwo(8);
+    e.Width = 18;
+    e.Height = 0; // half the info header's height
+    e.InfoWidth = 18;
+    e.InfoHeight = 2097160;
+    Bytes file = Directory({e});
+    file.resize(53);
+    return file;
+}
+
+struct TRefusalCase {
+    const char* Name;
+    Bytes File;
+    bool Cursor;
+    const char* Reason;
+};
+
+class IcoRefusal : public ::testing::TestWithParam<TRefusalCase> {};
+
+TEST_P(IcoRefusal, SaysWhyAndAllocatesNothing) {
+    const auto& c = GetParam();
+    TLoad l;
+    l.Read(c.File, c.Cursor);
+    EXPECT_TRUE(l.Aborting);
+    EXPECT_EQ(l.Outcome.Refusal, c.Reason);
+    EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
+}
+
+TEntry WithBits(int bits) {
+    TEntry e = TwoByTwo(8);
+    e.InfoBits = e.BitsOrHotY = bits;
+    return e;
+}
+
+const TRefusalCase kRefusalCases[] = {
+    // A cursor file without cursor entries gave a 1 x 1 page.
+    {"CursorWithoutEntries", Directory({}, 2), true, "no image in the cursor directory"},
+    {"IconWithoutEntries", Directory({}, 1), false, "no image in the icon directory"},
+    {"ClaimsAMillionRows", ClaimsAMillionRows(), false, "image larger than the file can hold"},
+    {"SevenBits", Directory({WithBits(7)}), false, "unsupported bit depth 7"},
+    {"DirectoryEndsEarly", Bytes{0, 0, 1, 0, 1, 0, 16, 16, 0, 0}, false, "the directory ends early"},
+};
+INSTANTIATE_TEST_SUITE_P(Table, IcoRefusal, ::testing::ValuesIn(kRefusalCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- A cut image keeps its rows; stored bottom-up, it lacks its top rows.
+
+struct TIcoCutCase {
+    const char* Name;
+    std::size_t ColourBytes, AndBytes; // of 8 each
+    bool DataEndsEarly;
+    int FirstMissing, LastMissing;
+};
+
+class IcoCut : public ::testing::TestWithParam<TIcoCutCase> {};
+
+TEST_P(IcoCut, ReportsTheMissingRows) {
+    const auto& c = GetParam();
+    TEntry e = TwoByTwo(8);
+    e.Colour.resize(c.ColourBytes);
+    e.And.resize(c.AndBytes);
+    TLoad l;
+    l.Read(Directory({e}));
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Outcome.DataEndsEarly, c.DataEndsEarly);
+    EXPECT_EQ(l.Outcome.FirstMissingRow, c.FirstMissing);
+    EXPECT_EQ(l.Outcome.LastMissingRow, c.LastMissing);
+    if (c.ColourBytes >= 2) {
+        EXPECT_EQ(l.Pixel(0, 1), kGreenT); // the bottom row was read
+    }
+}
+
+const TIcoCutCase kIcoCutCases[] = {
+    {"Whole", 8, 8, false, -1, -1},          {"WithoutTheLastRowsPadding", 8, 5, false, -1, -1},
+    {"InTheTopRow", 5, 0, true, 0, 0},       {"AfterTheBottomRow", 4, 0, true, 0, 0},
+    {"TransparencyCut", 8, 3, true, -1, -1}, {"NoPixels", 0, 0, true, 0, 1},
+};
+INSTANTIATE_TEST_SUITE_P(Table, IcoCut, ::testing::ValuesIn(kIcoCutCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Writers that leave the fourth byte of 32-bit pixels unused mark transparency in the AND bitmap
+// alone; taking the zeros as alpha made such icons blank.
+TEST(IcoReader, ThirtyTwoBitsWithoutAlphaUseTheAndBitmap) {
+    TEntry e;
+    e.Width = 2;
+    e.Height = 1;
+    e.InfoHeight = 2;
+    e.InfoBits = 32;
+    e.Colour = {1, 2, 3, 0, 4, 5, 6, 0};
+    e.And = {0x40, 0, 0, 0}; // the second pixel is transparent
+    TLoad l;
+    l.Read(Directory({e}));
+    EXPECT_FALSE(l.Aborting);
+    EXPECT_EQ(l.Pixel(0, 0), CreateRGB(3, 2, 1));
+    EXPECT_EQ(l.Alpha(0, 0), 255);
+    EXPECT_EQ(l.Alpha(1, 0), 0);
+    e.And.clear(); // without an AND bitmap every pixel is opaque, and the image is whole
+    TLoad m;
+    m.Read(Directory({e}));
+    EXPECT_EQ(m.Alpha(1, 0), 255);
+    EXPECT_FALSE(m.Outcome.DataEndsEarly);
 }
 
 TEST(IcoReader, PicksTheIndexedEntry) {
@@ -395,6 +508,8 @@ TEST(IcoReader, TruncatedImageStaysBlackAndOpaque) {
     EXPECT_EQ(l.Pixel(0, 0), kRedT);
     EXPECT_EQ(l.Pixel(1, 0), kBlackT);
     EXPECT_EQ(l.Alpha(0, 0), 255);
+    EXPECT_EQ(l.Outcome.FirstMissingRow, 0); // the top row: its caller makes it paper
+    EXPECT_EQ(l.Outcome.LastMissingRow, 0);
 }
 
 TEST(IcoReader, ImpossibleSizesAbort) {

@@ -7,6 +7,7 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/Readers.h"
 #include "imaging/params/FormatTable.h"
+#include "imaging/params/ReadFailures.h"
 #include "pdf/PdfWriter.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -142,9 +143,13 @@ void TPictoraIO::FailLoad(std::string_view reason) {
 void TPictoraIO::KeepOutcome(const TIEProgressRecord& progress) {
     FLastLoad = progress.Outcome;
     if (Aborting || !FLastLoad.MissingRowsKnown()) return;
-    // Rows the data never reached are no part of the picture: transparent, they show the paper.
     const int last = std::min(FLastLoad.LastMissingRow, FBitmap->Height() - 1);
     if (FLastLoad.FirstMissingRow > last || FBitmap->Width() <= 0) return;
+    if (FLastLoad.FirstMissingRow == 0 && last == FBitmap->Height() - 1) {
+        FailLoad(reasons::kNoRowData); // a page of nothing but paper is not the picture
+        return;
+    }
+    // Rows the data never reached are no part of the picture: transparent, they show the paper.
     TIEBitmap* alpha = FBitmap->AlphaPlane();
     alpha->FillRectangle(0, FLastLoad.FirstMissingRow, FBitmap->Width() - 1, last, 0);
     alpha->FullyOpaque = false;
