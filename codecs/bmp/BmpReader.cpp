@@ -182,9 +182,9 @@ private:
     // The data ended before file rows fileRow..H-1 were complete (bottom-up files miss their top rows).
     void RowsMissingFrom(std::int64_t fileRow) {
         if (L.TopDown)
-            Progress.DataEndsEarly(fileRow, H - 1);
+            Progress.DataEndsEarly(fileRow, H - 1, H);
         else
-            Progress.DataEndsEarly(0, H - 1 - fileRow);
+            Progress.DataEndsEarly(0, H - 1 - fileRow, H);
     }
     bool Step(int rowsDone) {
         Progress.ProgressCounter = rowsDone;

@@ -324,7 +324,7 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     // Stored rows run bottom-up: a short file lacks the top rows. Without its AND rows an image keeps
     // its colours but not which of them are transparent; a 32-bit one is whole without them.
     const std::int64_t complete = CompleteRows(colourGot, stride, (w * bits + 7) / 8, h);
-    if (complete < h) Progress.DataEndsEarly(0, h - 1 - complete);
+    if (complete < h) Progress.DataEndsEarly(0, h - 1 - complete, h);
     if (bits != 32 && CompleteRows(andGot, andStride, (w + 7) / 8, h) < h) Progress.DataEndsEarly();
 }
 

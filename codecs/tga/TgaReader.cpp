@@ -4,6 +4,8 @@
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/DateTime.h"
 #include "platform/Stream.h"
 
@@ -307,19 +309,27 @@ void TTgaReader::ConvertRow(const TTgaHeader& h, const std::uint8_t* Units, std:
 void TTgaReader::DecodePixels(const TTgaHeader& h, TTgaInput& In, std::int64_t DataBytes) {
     const std::int64_t unitsPerRow = h.UnitsPerRow();
     const std::int64_t totalUnits = unitsPerRow * h.Height;
-    // Refuse what the stream cannot hold even as 128-unit run packets, before anything is allocated.
-    const std::int64_t maxUnits = (DataBytes / (1 + h.UnitBytes()) + 1) * 128;
-    if (h.Width == 0 || h.Height == 0 || totalUnits > maxUnits) {
-        FProgress.Abort();
+    if (h.Width == 0 || h.Height == 0) {
+        FProgress.Fail(reasons::kNoPixels);
+        return;
+    }
+    const TIEPixelFormat format = h.Depth == 1 ? ie1Bit : ie24Rgb;
+    const bool wantsMask = !FIgnoreAlpha && h.HasAlpha();
+    // A run packet codes up to 128 units in one header byte and one unit.
+    const std::int64_t leastData =
+        h.RunLength() ? totalUnits / 128 * (1 + h.UnitBytes()) : totalUnits * h.UnitBytes();
+    const std::int64_t allocation = RowStrideOf(h.Width, BitsPerPixelOf(format)) * h.Height +
+                                    (wantsMask ? std::int64_t(h.Width) * h.Height : 0);
+    if (!StreamCanHold(allocation, leastData, DataBytes)) {
+        FProgress.Fail(reasons::kLargerThanFile);
         return;
     }
     FProgress.PercentPerUnit = 100.0 / h.Height;
     FProgress.ProgressCounter = 0;
-    const TIEPixelFormat format = h.Depth == 1 ? ie1Bit : ie24Rgb;
     FBitmap.Reallocate(h.Width, h.Height, format);
 
     TIEMask* mask = nullptr;
-    if (!FIgnoreAlpha && h.HasAlpha()) {
+    if (wantsMask) {
         if (!FMask) FMask = std::make_unique<TIEMask>();
         mask = FMask.get();
         mask->Allocate(h.Width, h.Height, 8);
@@ -332,9 +342,16 @@ void TTgaReader::DecodePixels(const TTgaHeader& h, TTgaInput& In, std::int64_t D
     std::vector<TIERgbTriple> row(width);
     std::vector<std::uint8_t> alpha(width);
     TUnitDecoder decoder(In, h.UnitBytes(), h.RunLength(), totalUnits);
+    int firstShort = -1; // the first stored row the data did not fill
+    bool anyAlpha = false;
     for (int stored = 0; stored < h.Height; ++stored) {
         const std::size_t filled = decoder.Next(units.data(), std::size_t(unitsPerRow));
+        if (firstShort < 0 && filled < std::size_t(unitsPerRow)) firstShort = stored;
         ConvertRow(h, units.data(), filled, row.data(), alpha.data());
+        if (mask)
+            anyAlpha = anyAlpha ||
+                       std::any_of(alpha.begin(), alpha.begin() + std::ptrdiff_t(std::min(width, filled)),
+                                   [](std::uint8_t a) { return a != 0; });
         // Bit 4 mirrors the row; only bit 5 says the first stored row is the top one.
         if (h.RightToLeft()) {
             std::reverse(row.begin(), row.end());
@@ -354,6 +371,15 @@ void TTgaReader::DecodePixels(const TTgaHeader& h, TTgaInput& In, std::int64_t D
         ++FProgress.ProgressCounter;
         FProgress.Report(); // a handler's abort does not stop the rows: the image is completed
     }
+    // Writers that declare alpha bits and store zeros mean no alpha: taken as it stands, every pixel
+    // would be transparent and the page blank.
+    if (mask && !anyAlpha) FMask.reset();
+    if (firstShort >= 0) {
+        if (h.TopDown())
+            FProgress.DataEndsEarly(firstShort, h.Height - 1, h.Height);
+        else
+            FProgress.DataEndsEarly(0, h.Height - 1 - firstShort, h.Height);
+    }
 }
 
 void TTgaReader::Run() {
@@ -367,8 +393,16 @@ void TTgaReader::Run() {
     const TTgaHeader h(raw);
     FParams.TgaXPosition = h.XOrigin;
     FParams.TgaYPosition = h.YOrigin;
-    if (!complete || !AcceptedType(h.ImageType) || !AcceptedDepth(h.Depth)) {
-        FProgress.Abort();
+    if (!complete) {
+        FProgress.Fail("the header ends early");
+        return;
+    }
+    if (!AcceptedType(h.ImageType)) {
+        FProgress.Fail(reasons::Unsupported("image type", h.ImageType));
+        return;
+    }
+    if (!AcceptedDepth(h.Depth)) {
+        FProgress.Fail(reasons::Unsupported("bit depth", h.Depth));
         return;
     }
 
@@ -417,8 +451,8 @@ void ReadTgaStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
                    std::unique_ptr<TIEMask>& Mask, bool HeaderOnly, TIEProgressRecord& Progress) {
     try {
         TTgaReader(Stream, Bitmap, Params, IgnoreAlpha, Mask, HeaderOnly, Progress).Run();
-    } catch (const std::exception&) {
-        Progress.Abort();
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     }
 }
 

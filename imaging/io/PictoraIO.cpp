@@ -7,7 +7,6 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/Readers.h"
 #include "imaging/params/FormatTable.h"
-#include "imaging/params/ReadFailures.h"
 #include "pdf/PdfWriter.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
@@ -145,10 +144,6 @@ void TPictoraIO::KeepOutcome(const TIEProgressRecord& progress) {
     if (Aborting || !FLastLoad.MissingRowsKnown()) return;
     const int last = std::min(FLastLoad.LastMissingRow, FBitmap->Height() - 1);
     if (FLastLoad.FirstMissingRow > last || FBitmap->Width() <= 0) return;
-    if (FLastLoad.FirstMissingRow == 0 && last == FBitmap->Height() - 1) {
-        FailLoad(reasons::kNoRowData); // a page of nothing but paper is not the picture
-        return;
-    }
     // Rows the data never reached are no part of the picture: transparent, they show the paper.
     TIEBitmap* alpha = FBitmap->AlphaPlane();
     alpha->FillRectangle(0, FLastLoad.FirstMissingRow, FBitmap->Width() - 1, last, 0);

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "imaging/params/ReadFailures.h"
+
 class TObjectBase; // the sender's type is opaque to readers
 using TIEProgressEvent = std::function<void(void* sender, int percent)>;
 
@@ -49,9 +51,15 @@ struct TIEProgressRecord {
         Abort();
         if (Outcome.Refusal.empty()) Outcome.Refusal = reason;
     }
-    // The data ended before rows first..last (0-based, inclusive) were reached; the read goes on as
-    // a success. A later report widens the run of missing rows.
-    void DataEndsEarly(std::int64_t first, std::int64_t last) {
+    // The data ended before rows first..last (0-based, inclusive) of an image of height rows were
+    // reached; the read goes on as a success and the image keeps what was decoded. When no row was
+    // reached the read fails: a page of nothing but paper is not the picture. A later report widens
+    // the run of missing rows.
+    void DataEndsEarly(std::int64_t first, std::int64_t last, std::int64_t height) {
+        if (first <= 0 && last >= height - 1) {
+            Fail(reasons::kNoRowData);
+            return;
+        }
         Outcome.DataEndsEarly = true;
         if (first < 0 || last < first) return;
         const auto f = static_cast<std::int32_t>(std::min<std::int64_t>(first, INT32_MAX));
