@@ -3,21 +3,21 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <exception>
+#include <string>
 #include <vector>
 
 namespace {
 
 constexpr int kHeaderSize = 128;
 constexpr int kPalette256Size = 768;
-// Images up to this many bytes may be allocated whatever the data holds (a short file then decodes
-// partially); larger ones only when the data can produce their scan lines.
-constexpr std::int64_t kUncheckedBitmapBytes = std::int64_t(64) << 20;
 // One run-length pair produces at most 63 bytes.
 constexpr std::int64_t kMaxRunLength = 63;
 
@@ -190,12 +190,17 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     const std::int64_t start = Stream.Position();
     std::uint8_t raw[kHeaderSize]{};
     if (Stream.Read(raw, kHeaderSize) != kHeaderSize) {
-        Progress.Abort();
+        Progress.Fail("the header ends early");
         return;
     }
     const TPcxHeader h = ParseHeader(raw);
+    if (h.Manufacturer != 10) {
+        Progress.Fail("not a PCX file");
+        return;
+    }
     if (!h.IsSupported()) {
-        Progress.Abort();
+        Progress.Fail(h.Bits > 8 ? reasons::Unsupported("bit depth", h.Bits)
+                                 : reasons::Unsupported("encoding", h.Encoding));
         return;
     }
     const std::int64_t width = std::int64_t(h.XMax) - h.XMin + 1;
@@ -209,12 +214,12 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     if (havePal256) {
         std::uint8_t rgb[kPalette256Size];
         if (DataSize < kHeaderSize + kPalette256Size) {
-            Progress.Abort();
+            Progress.Fail("the 256-colour palette is missing");
             return;
         }
         Stream.SetPosition(start + DataSize - kPalette256Size);
         if (Stream.Read(rgb, kPalette256Size) != kPalette256Size) {
-            Progress.Abort();
+            Progress.Fail("the 256-colour palette is missing");
             return;
         }
         for (int i = 0; i < 256; ++i)
@@ -223,21 +228,28 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     }
     FillParams(h, width, height, havePal256, pal256, Params);
     if (HeaderOnly) return;
-    if (width <= 0 || height <= 0 || DataSize < kHeaderSize) {
-        Progress.Abort();
+    if (width <= 0 || height <= 0) {
+        Progress.Fail(reasons::kNoPixels);
+        return;
+    }
+    if (DataSize < kHeaderSize) {
+        Progress.Fail("the header ends early");
+        return;
+    }
+    const TPcxLayout layout = LayoutOf(h);
+    if (layout == TPcxLayout::None) { // nothing to convert: no made-up page
+        Progress.Fail("unsupported layout: " + std::to_string(h.Planes) + " planes of " +
+                      std::to_string(h.Bits) + " bits");
         return;
     }
 
-    const TPcxLayout layout = LayoutOf(h);
     const TIEPixelFormat type = layout == TPcxLayout::Mono ? ie1Bit : ie24Rgb;
     const std::int64_t bitmapBytes = RowStrideOf(width, BitsPerPixelOf(type)) * height;
     const std::int64_t decodedBytes = std::int64_t(h.BytesPerLine) * h.Planes * height;
-    const std::int64_t needed = layout == TPcxLayout::None ? bitmapBytes
-                                : h.Encoding == 1          ? decodedBytes / kMaxRunLength
-                                                           : decodedBytes;
     const std::int64_t dataLength = std::min(DataSize - kHeaderSize, Stream.Remaining());
-    if (bitmapBytes > kUncheckedBitmapBytes && needed > dataLength) {
-        Progress.Abort();
+    if (!StreamCanHold(bitmapBytes, h.Encoding == 1 ? decodedBytes / kMaxRunLength : decodedBytes,
+                       dataLength)) {
+        Progress.Fail(reasons::kLargerThanFile);
         return;
     }
     std::vector<std::uint8_t> data(static_cast<std::size_t>(dataLength));
@@ -246,7 +258,6 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     Bitmap.Reallocate(int(width), int(height), type);
     Bitmap.FillAll(type == ie1Bit ? 255.0 : 0.0);
     Progress.PercentPerUnit = 100.0 / double(height);
-    if (layout == TPcxLayout::None) return;
 
     const std::int64_t l = h.BytesPerLine;
     std::vector<std::uint8_t> lines(std::size_t(l) * std::size_t(h.Planes));
@@ -254,11 +265,15 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     for (int y = 0; y < int(height); ++y) {
         Progress.ProgressCounter = y;
         Progress.Report();
-        if (Progress.IsAborting() || decoder.Exhausted()) return; // rows not in the data stay blank
+        if (Progress.IsAborting()) return;
         std::int64_t got = l;
         for (int k = 0; k < h.Planes; ++k) got = std::min(got, decoder.Decode(lines.data() + k * l, l));
         const std::int64_t covered = std::min(width, got * 8 / h.Bits);
         ConvertRow(layout, h, pal256, lines, covered, Bitmap.RowPointer(y));
+        if (covered < width) { // rows not in the data stay blank
+            Progress.DataEndsEarly(y, height - 1, height);
+            return;
+        }
     }
 }
 
@@ -268,9 +283,8 @@ void ReadPcxStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
                    TIEProgressRecord& Progress, std::int64_t DataSize) {
     try {
         ReadPcx(Stream, Bitmap, Params, HeaderOnly, Progress, DataSize);
-    } catch (const std::exception&) {
-        // Allocation refusals and stream failures: the rows decoded so far stay.
-        Progress.Abort();
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     }
 }
 

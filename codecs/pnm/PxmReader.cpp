@@ -1,5 +1,7 @@
 #include "codecs/pnm/PxmReader.h"
 
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Exceptions.h"
 
 #include <algorithm>
@@ -16,10 +18,6 @@ constexpr std::int64_t kNotANumber = -1;
 // Numbers are read saturated: anything this large is no size and, as a sample, is above any maximum.
 constexpr std::int64_t kNumberCap = std::int64_t(1) << 40;
 constexpr int kDetectionTokens = 501;
-// Truncated files are read as far as they go, but a stated size whose data would need far more bytes
-// than the stream holds is refused, so a few bytes cannot demand a huge bitmap.
-constexpr std::int64_t kAlwaysAllowedBytes = std::int64_t(1) << 20;
-constexpr std::int64_t kTruncationFactor = 16;
 
 // Byte reads through a buffer; the logical position stays known, so raw data can follow the header.
 class TByteInput {
@@ -194,6 +192,11 @@ void AfterRow(TIEProgressRecord& Progress) {
     Progress.Report();
 }
 
+// The data ended in row y: that row and the ones after it are missing.
+void RowsMissingFrom(int y, int height, TIEProgressRecord& Progress) {
+    if (y < height) Progress.DataEndsEarly(y, height - 1, height);
+}
+
 void DecodeP1(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgressRecord& Progress) {
     const int width = static_cast<int>(h.Width), height = static_cast<int>(h.Height);
     int y = 0;
@@ -207,20 +210,18 @@ void DecodeP1(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgres
             if (c == '1') row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] & ~(0x80 >> (x & 7)));
             if (c == '0' || c == '1') ++x;
         }
-        if (x < width) {
-            ++y;
-            break;
-        }
+        if (x < width) break;
         if (y + 1 < height) AfterRow(Progress);
     }
-    FillRows(Bitmap, y, 0xFF);
+    FillRows(Bitmap, std::min(y + 1, height), 0xFF);
+    RowsMissingFrom(y, height, Progress);
 }
 
 void DecodeAscii(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgressRecord& Progress) {
     const int width = static_cast<int>(h.Width), height = static_cast<int>(h.Height);
     const int channels = h.Kind == 3 ? 3 : 1;
     bool end = false;
-    int y = 0;
+    int y = 0, shortRow = height;
     for (; y < height && !end; ++y) {
         std::uint8_t* row = Bitmap.RowPointer(y);
         std::memset(row, 0, static_cast<std::size_t>(Bitmap.RowStride()));
@@ -230,6 +231,7 @@ void DecodeAscii(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProg
                 std::int64_t v = 0;
                 if (!AsciiSample(in, v)) {
                     end = true;
+                    shortRow = y;
                     break;
                 }
                 rgb[c] = Scaled(v, h.Maximum);
@@ -243,18 +245,22 @@ void DecodeAscii(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProg
         AfterRow(Progress);
     }
     FillRows(Bitmap, y, 0);
+    RowsMissingFrom(shortRow, height, Progress);
 }
 
 void DecodeP4(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgressRecord& Progress) {
     const auto rowBytes = static_cast<std::size_t>((h.Width + 7) / 8);
-    for (int y = 0; y < static_cast<int>(h.Height); ++y) {
+    const int height = static_cast<int>(h.Height);
+    int shortRow = height;
+    for (int y = 0; y < height; ++y) {
         std::uint8_t* row = Bitmap.RowPointer(y);
         std::memset(row, 0, static_cast<std::size_t>(Bitmap.RowStride()));
-        in.Read(row, std::int64_t(rowBytes));
+        if (in.Read(row, std::int64_t(rowBytes)) < std::int64_t(rowBytes)) shortRow = std::min(shortRow, y);
         // The file's 1 is black; the bitmap's 1 is white. Bytes never read become white.
         for (std::size_t i = 0; i < rowBytes; ++i) row[i] = static_cast<std::uint8_t>(~row[i]);
         AfterRow(Progress);
     }
+    RowsMissingFrom(shortRow, height, Progress);
 }
 
 void DecodeRaw(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgressRecord& Progress) {
@@ -265,15 +271,19 @@ void DecodeRaw(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgre
     const bool scale = sampleBytes == 2 || (h.Kind == 5 && h.Maximum < 255);
     std::vector<std::uint8_t> buffer;
     if (h.Kind == 5 || sampleBytes == 2) buffer.resize(width * channels * sampleBytes);
-    for (int y = 0; y < static_cast<int>(h.Height); ++y) {
+    const int height = static_cast<int>(h.Height);
+    int shortRow = height;
+    for (int y = 0; y < height; ++y) {
         std::uint8_t* row = Bitmap.RowPointer(y);
         std::memset(row, 0, static_cast<std::size_t>(Bitmap.RowStride()));
         if (buffer.empty()) { // one-byte colour: straight into the row, then red and blue exchanged
-            in.Read(row, std::int64_t(width * 3));
+            if (in.Read(row, std::int64_t(width * 3)) < std::int64_t(width * 3))
+                shortRow = std::min(shortRow, y);
             for (std::size_t x = 0; x < width; ++x) std::swap(row[x * 3], row[x * 3 + 2]);
         } else {
             std::fill(buffer.begin(), buffer.end(), std::uint8_t(0));
-            in.Read(buffer.data(), std::int64_t(buffer.size()));
+            if (in.Read(buffer.data(), std::int64_t(buffer.size())) < std::int64_t(buffer.size()))
+                shortRow = std::min(shortRow, y);
             const std::uint8_t* s = buffer.data();
             for (std::size_t x = 0; x < width; ++x) {
                 std::uint8_t v[3];
@@ -289,6 +299,7 @@ void DecodeRaw(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgre
         }
         AfterRow(Progress);
     }
+    RowsMissingFrom(shortRow, height, Progress);
 }
 
 } // namespace
@@ -299,12 +310,16 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
     TByteInput in(Stream);
     TPxmHeader h;
     if (!ReadHeader(in, Params, h)) {
-        Progress.Abort();
+        Progress.Fail("the header ends early");
         return;
     }
     const bool bilevel = h.Kind == 1 || h.Kind == 4;
-    if (h.Width <= 0 || h.Height <= 0 || h.Width > INT32_MAX || h.Height > INT32_MAX) {
-        Progress.Abort();
+    if (h.Width == 0 || h.Height == 0) {
+        Progress.Fail(reasons::kNoPixels);
+        return;
+    }
+    if (h.Width < 0 || h.Height < 0 || h.Width > INT32_MAX || h.Height > INT32_MAX) {
+        Progress.Fail("invalid image size");
         return;
     }
 
@@ -316,26 +331,26 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
     Progress.PercentPerUnit = 100.0 / double(h.Height);
     Progress.ProgressCounter = 0;
     if (h.Kind == 0) {
-        Progress.Abort();
+        Progress.Fail("not a PBM, PGM or PPM file");
         return;
     }
     Params.BitsPerSample = bilevel ? 1 : 8;
     Params.SamplesPerPixel = h.Kind == 3 || h.Kind == 6 ? 3 : 1;
     // Scaling divides by the maximum; a raw pixmap with one-byte samples never applies it.
     if (h.Maximum < 1 && h.Kind != 6) {
-        Progress.Abort();
+        Progress.Fail("invalid maximum sample value");
         return;
     }
     if (HeaderOnly) return;
 
-    const std::int64_t needed = MinimumDataBytes(h);
-    const std::int64_t remaining = in.Remaining();
-    if (needed > kAlwaysAllowedBytes && needed / kTruncationFactor > remaining) {
-        Progress.Abort();
+    const TIEPixelFormat type = bilevel ? ie1Bit : ie24Rgb;
+    if (!StreamCanHold(MulSat(RowStrideOf(h.Width, BitsPerPixelOf(type)), h.Height), MinimumDataBytes(h),
+                       in.Remaining())) {
+        Progress.Fail(reasons::kLargerThanFile);
         return;
     }
     try {
-        Bitmap.Reallocate(static_cast<int>(h.Width), static_cast<int>(h.Height), bilevel ? ie1Bit : ie24Rgb);
+        Bitmap.Reallocate(static_cast<int>(h.Width), static_cast<int>(h.Height), type);
         switch (h.Kind) {
         case 1:
             DecodeP1(in, Bitmap, h, Progress);
@@ -351,8 +366,8 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
             DecodeRaw(in, Bitmap, h, Progress);
             break;
         }
-    } catch (const std::exception&) { // the bitmap refused the size, or the stream failed
-        Progress.Abort();
+    } catch (const std::exception& e) { // the bitmap refused the size, or the stream failed
+        FailFromException(Progress, e);
     }
 }
 

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -15,12 +16,14 @@ struct TRead {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
     int Reports = 0;
+    TIELoadOutcome Outcome;
 };
 
 void Read(TRead& r, const std::string& bytes, bool headerOnly = false) {
     TReadOnlyMemoryStream s(bytes.data(), std::int64_t(bytes.size()));
     TIEProgressRecord progress([&r](void*, int) { ++r.Reports; }, nullptr, r.Aborting);
     ReadPxmStream(s, r.Bitmap, r.Params, headerOnly, progress);
+    r.Outcome = progress.Outcome;
 }
 
 // Red, green, blue of a pixel, whatever the pixel type (bilevel: 0 or 255).
@@ -125,50 +128,69 @@ TEST(ReadPxmStream, RawBitmapBitsAreInverted) {
     EXPECT_EQ(RgbAt(r.Bitmap, 9, 1), Grey(0));
 }
 
-// A short data part is no error; the pixels it does not reach are black (bilevel: white).
-TEST(ReadPxmStream, ShortDataLeavesDefinedPixels) {
+// A short data part keeps the rows it holds and reports the others; the pixels it does not reach
+// are black (bilevel: white). A part that ends before the first row is complete gives no image.
+TEST(ReadPxmStream, ShortDataKeepsItsRowsAndReportsTheRest) {
     struct TCase {
         const char* Name;
-        std::string Data;
+        std::string Data;    // the first row and a part of the second
+        std::string InFirst; // the same file cut inside its first row
         std::array<int, 3> Read0, Missing;
     };
     const TCase cases[] = {
-        {"P1", "P1 4 3\n1", Grey(0), Grey(255)},
-        {"P2", "P2 4 3 255 9", Grey(9), Grey(0)},
-        {"P3", "P3 4 3 255 9 8 7", {9, 8, 7}, Grey(0)},
-        {"P4", "P4 4 3\n" + Bytes({0x80}), Grey(0), Grey(255)},
-        {"P5", "P5 4 3 255\n" + Bytes({9}), Grey(9), Grey(0)},
-        {"P6", "P6 4 3 255\n" + Bytes({9, 8, 7}), {9, 8, 7}, Grey(0)},
-        {"P6Wide", "P6 4 3 65535\n" + Bytes({0xFF, 0xFF, 0, 0, 0xFF, 0xFF}), {255, 0, 255}, Grey(0)},
+        {"P1", "P1 4 3\n1111 1", "P1 4 3\n111", Grey(0), Grey(255)},
+        {"P2", "P2 4 3 255 9 9 9 9 9", "P2 4 3 255 9 9", Grey(9), Grey(0)},
+        {"P3", "P3 2 3 255 9 8 7 9 8 7 9 8 7", "P3 2 3 255 9 8 7 9", {9, 8, 7}, Grey(0)},
+        {"P4", "P4 4 3\n" + Bytes({0xF0}), "P4 4 3\n", Grey(0), Grey(255)},
+        {"P5", "P5 4 3 255\n" + Bytes({9, 9, 9, 9, 9}), "P5 4 3 255\n" + Bytes({9}), Grey(9), Grey(0)},
+        {"P6",
+         "P6 2 3 255\n" + Bytes({9, 8, 7, 9, 8, 7, 9, 8, 7}),
+         "P6 2 3 255\n" + Bytes({9, 8, 7}),
+         {9, 8, 7},
+         Grey(0)},
+        {"P6Wide",
+         "P6 1 3 65535\n" + Bytes({0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 1}),
+         "P6 1 3 65535\n" + Bytes({0xFF}),
+         {255, 0, 255},
+         Grey(0)},
     };
     for (const TCase& c : cases) {
         TRead r;
         Read(r, c.Data);
         EXPECT_FALSE(r.Aborting) << c.Name;
+        EXPECT_TRUE(r.Outcome.DataEndsEarly) << c.Name;
+        EXPECT_EQ(r.Outcome.FirstMissingRow, 1) << c.Name;
+        EXPECT_EQ(r.Outcome.LastMissingRow, 2) << c.Name;
         EXPECT_EQ(RgbAt(r.Bitmap, 0, 0), c.Read0) << c.Name;
-        EXPECT_EQ(RgbAt(r.Bitmap, 3, 0), c.Missing) << c.Name;
-        EXPECT_EQ(RgbAt(r.Bitmap, 2, 2), c.Missing) << c.Name;
+        EXPECT_EQ(RgbAt(r.Bitmap, r.Bitmap.Width() - 1, 1), c.Missing) << c.Name;
+        EXPECT_EQ(RgbAt(r.Bitmap, 0, 2), c.Missing) << c.Name;
+
+        TRead none;
+        Read(none, c.InFirst);
+        EXPECT_TRUE(none.Aborting) << c.Name;
+        EXPECT_EQ(none.Outcome.Refusal, "data ends before the first row") << c.Name;
     }
 }
 
-TEST(ReadPxmStream, BadHeadersAbort) {
-    const std::pair<const char*, std::string> cases[] = {
-        {"Empty", ""},
-        {"MagicOnly", "P5\n"},
-        {"NoMaximum", "P5 3 2"},
-        {"UnknownMagic", "P7 3 2 255\n......"},
-        {"ZeroWidth", "P5 0 2 255\n"},
-        {"WidthNotANumber", "P5 3x 2 255\n"},
-        {"WidthTooLarge", "P5 2147483648 1 255\n"},
-        {"MaximumZero", "P5 1 1 0\n\x01"},
-        {"AsciiMaximumZero", "P2 1 1 0\n1"},
-        {"FarMoreThanTheStreamHolds", "P6 100000 100000 255\n abc"},
+TEST(ReadPxmStream, BadHeadersAbortAndSayWhy) {
+    const std::tuple<const char*, std::string, const char*> cases[] = {
+        {"Empty", "", "the header ends early"},
+        {"MagicOnly", "P5\n", "the header ends early"},
+        {"NoMaximum", "P5 3 2", "the header ends early"},
+        {"UnknownMagic", "P7 3 2 255\n......", "not a PBM, PGM or PPM file"},
+        {"ZeroWidth", "P5 0 2 255\n", "image of width or height 0"},
+        {"WidthNotANumber", "P5 3x 2 255\n", "invalid image size"},
+        {"WidthTooLarge", "P5 2147483648 1 255\n", "invalid image size"},
+        {"MaximumZero", "P5 1 1 0\n\x01", "invalid maximum sample value"},
+        {"AsciiMaximumZero", "P2 1 1 0\n1", "invalid maximum sample value"},
+        {"FarMoreThanTheStreamHolds", "P6 100000 100000 255\n abc", "image larger than the file can hold"},
     };
-    for (const auto& [name, data] : cases) {
+    for (const auto& [name, data, reason] : cases) {
         TRead r;
         r.Bitmap.Reallocate(2, 2, ie8Gray);
         Read(r, data);
         EXPECT_TRUE(r.Aborting) << name;
+        EXPECT_EQ(r.Outcome.Refusal, reason) << name;
         EXPECT_EQ(r.Bitmap.Width(), 2) << name; // nothing allocated
     }
     TRead maxZeroPixmap; // the pixmap path never divides by the maximum

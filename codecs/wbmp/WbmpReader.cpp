@@ -1,5 +1,8 @@
 #include "codecs/wbmp/WbmpReader.h"
 
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -9,8 +12,6 @@ namespace {
 
 // A 32-bit size needs at most five 7-bit groups.
 constexpr int kMaxIntegerBytes = 5;
-constexpr std::int64_t kAlwaysAllowedBytes = std::int64_t(1) << 20;
-constexpr std::int64_t kTruncationFactor = 16;
 
 struct TWbmpHeader {
     std::int64_t Width = 0, Height = 0;
@@ -42,7 +43,7 @@ void ReadWbmpStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, b
     TWbmpHeader h;
     try {
         if (!ReadHeader(Stream, h)) {
-            Progress.Abort();
+            Progress.Fail("not a WBMP image of type 0");
             return;
         }
         Params.ImageWidth = static_cast<std::int32_t>(h.Width);
@@ -56,21 +57,23 @@ void ReadWbmpStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, b
 
         const std::int64_t rowBytes = h.RowBytes();
         const std::int64_t needed = rowBytes * h.Height; // both below 2^31
-        if (needed > kAlwaysAllowedBytes && needed / kTruncationFactor > Stream.Remaining()) {
-            Progress.Abort();
+        if (!StreamCanHold(MulSat(RowStrideOf(h.Width, 1), h.Height), needed, Stream.Remaining())) {
+            Progress.Fail(reasons::kLargerThanFile);
             return;
         }
         Progress.PercentPerUnit = 100.0 / double(h.Height);
-        Bitmap.Reallocate(static_cast<int>(h.Width), static_cast<int>(h.Height), ie1Bit);
-        bool end = false;
-        for (int y = 0; y < static_cast<int>(h.Height); ++y) {
+        const int height = static_cast<int>(h.Height);
+        Bitmap.Reallocate(static_cast<int>(h.Width), height, ie1Bit);
+        int shortRow = height; // the first row the data did not fill
+        for (int y = 0; y < height; ++y) {
             std::uint8_t* row = Bitmap.RowPointer(y);
             std::memset(row, 0xFF, static_cast<std::size_t>(Bitmap.RowStride())); // unread bits stay white
-            if (!end) end = Stream.Read(row, rowBytes) < rowBytes;
+            if (shortRow == height && Stream.Read(row, rowBytes) < rowBytes) shortRow = y;
             Progress.ReportPercent(static_cast<int>(std::trunc(y * Progress.PercentPerUnit)));
         }
-    } catch (const std::exception&) { // the bitmap refused the size, or the stream failed
-        Progress.Abort();
+        if (shortRow < height) Progress.DataEndsEarly(shortRow, height - 1, height);
+    } catch (const std::exception& e) { // the bitmap refused the size, or the stream failed
+        FailFromException(Progress, e);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -13,12 +14,14 @@ struct TRead {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
     std::vector<int> Percents;
+    TIELoadOutcome Outcome;
 };
 
 void Read(TRead& r, const std::vector<std::uint8_t>& bytes, bool headerOnly = false) {
     TReadOnlyMemoryStream s(bytes.data(), std::int64_t(bytes.size()));
     TIEProgressRecord progress([&r](void*, int p) { r.Percents.push_back(p); }, nullptr, r.Aborting);
     ReadWbmpStream(s, r.Bitmap, r.Params, headerOnly, progress);
+    r.Outcome = progress.Outcome;
 }
 
 bool White(TIEBitmap& b, int x, int y) {
@@ -57,19 +60,24 @@ TEST(ReadWbmpStream, SizesOf128AndMoreAreMultiByteIntegers) {
 }
 
 TEST(ReadWbmpStream, BadHeadersAbortAndShortDataStaysWhite) {
-    const std::pair<const char*, std::vector<std::uint8_t>> bad[] = {
-        {"TypeOne", {1, 0, 8, 1, 0}},
-        {"ExtensionHeaders", {0, 0x80, 8, 1, 0}},
-        {"ZeroWidth", {0, 0, 0, 1}},
-        {"ZeroHeight", {0, 0, 8, 0}},
-        {"CutInsideTheSize", {0, 0, 0x81}},
-        {"SizeBeyond32Bits", {0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 1}},
-        {"FarMoreThanTheStreamHolds", {0, 0, 0x87, 0xFF, 0x7F, 0x87, 0xFF, 0x7F, 0}},
+    constexpr const char* kNotWbmp = "not a WBMP image of type 0";
+    const std::tuple<const char*, std::vector<std::uint8_t>, const char*> bad[] = {
+        {"TypeOne", {1, 0, 8, 1, 0}, kNotWbmp},
+        {"ExtensionHeaders", {0, 0x80, 8, 1, 0}, kNotWbmp},
+        {"ZeroWidth", {0, 0, 0, 1}, kNotWbmp},
+        {"ZeroHeight", {0, 0, 8, 0}, kNotWbmp},
+        {"CutInsideTheSize", {0, 0, 0x81}, kNotWbmp},
+        {"SizeBeyond32Bits", {0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 1}, kNotWbmp},
+        {"FarMoreThanTheStreamHolds",
+         {0, 0, 0x87, 0xFF, 0x7F, 0x87, 0xFF, 0x7F, 0},
+         "image larger than the file can hold"},
+        {"CutInsideTheFirstRow", {0, 0, 16, 3, 0x00}, "data ends before the first row"},
     };
-    for (const auto& [name, bytes] : bad) {
+    for (const auto& [name, bytes, reason] : bad) {
         TRead r;
         Read(r, bytes);
         EXPECT_TRUE(r.Aborting) << name;
+        EXPECT_EQ(r.Outcome.Refusal, reason) << name;
     }
     TRead r;
     Read(r, {0, 0, 16, 3, 0x00, 0x0F});
@@ -77,6 +85,8 @@ TEST(ReadWbmpStream, BadHeadersAbortAndShortDataStaysWhite) {
     EXPECT_FALSE(White(r.Bitmap, 0, 0));
     EXPECT_TRUE(White(r.Bitmap, 15, 0));
     EXPECT_TRUE(White(r.Bitmap, 0, 2));
+    EXPECT_EQ(r.Outcome.FirstMissingRow, 1);
+    EXPECT_EQ(r.Outcome.LastMissingRow, 2);
 
     TRead header;
     header.Bitmap.Reallocate(2, 2, ie8Gray);
