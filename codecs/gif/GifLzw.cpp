@@ -56,8 +56,9 @@ class TPixelSink {
 public:
     TPixelSink(std::uint8_t* Data, int Width, int Height, bool Interlaced)
         : FData(Data), FWidth(Width), FHeight(Height), FInterlaced(Interlaced),
-          FLeft(std::int64_t(Width) * Height) {}
+          FTotal(std::int64_t(Width) * Height), FLeft(FTotal) {}
     bool Full() const { return FLeft <= 0; }
+    std::int64_t Placed() const { return FTotal - FLeft; }
     void Put(std::uint8_t Index) {
         if (FLeft <= 0) return;
         FData[std::size_t(FRow) * std::size_t(FWidth) + std::size_t(FCol)] = Index;
@@ -82,6 +83,7 @@ private:
     std::uint8_t* FData;
     int FWidth, FHeight;
     bool FInterlaced;
+    std::int64_t FTotal;
     std::int64_t FLeft;
     int FRow = 0, FCol = 0, FPass = 0;
 };
@@ -181,15 +183,16 @@ bool DecodeCodes(const std::vector<std::uint8_t>& Bytes, int MinCodeSize, TPixel
 
 } // namespace
 
-void GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced) {
+std::int64_t GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced) {
     const std::int64_t start = Stream.Position();
     std::uint8_t minCodeSize = 0;
     if (Stream.Read(&minCodeSize, 1) != 1 || minCodeSize < 2 || minCodeSize > 9) {
         Stream.SetPosition(start);
-        return;
+        return 0;
     }
     const std::vector<std::uint8_t> bytes = ReadSubBlocks(Stream);
-    if (bytes.empty()) return;
+    if (bytes.empty()) return 0;
     TPixelSink sink(Data, Width > 0 ? Width : 0, Height > 0 ? Height : 0, Interlaced);
     if (!DecodeCodes(bytes, minCodeSize, sink)) Stream.SetPosition(start);
+    return sink.Placed();
 }

@@ -4,6 +4,8 @@
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -72,10 +74,23 @@ std::int64_t ImageDataBytes(TStream& Stream) {
     return total;
 }
 
-// Most pixels LZW data of this many bytes can yield: a 12-bit code stands for at most 4,096 pixels,
-// and narrower codes for proportionally fewer.
-std::int64_t MaxLzwPixels(std::int64_t DataBytes) {
-    return DataBytes * 8 * 4096 / 12 + 4096;
+// Most pixels one byte of LZW data can yield: a 12-bit code stands for at most 4,096 pixels, and
+// narrower codes for proportionally fewer.
+constexpr std::int64_t kMaxLzwPixelsPerByte = 4096 * 8 / 12;
+
+// Rows of an image in the order its data fills them: top to bottom, or the four interlace passes.
+std::vector<int> RowOrder(int Height, bool Interlaced) {
+    std::vector<int> order;
+    order.reserve(std::size_t(Height));
+    if (!Interlaced) {
+        for (int y = 0; y < Height; ++y) order.push_back(y);
+        return order;
+    }
+    static constexpr int kStart[4] = {0, 4, 2, 1};
+    static constexpr int kStep[4] = {8, 8, 4, 2};
+    for (int pass = 0; pass < 4; ++pass)
+        for (int y = kStart[pass]; y < Height; y += kStep[pass]) order.push_back(y);
+    return order;
 }
 
 class TGifReader {
@@ -102,16 +117,21 @@ private:
     bool FHeaderOnly;
     TIEProgressRecord& FProgress;
     TIOParamsVals& FParams;
+    void BoundScreen();
+    void MarkMissing(TIEMask& Mask, int Width, int Height, bool Interlaced, std::int64_t Placed);
+
     TGifColorTable FGlobal;
     std::uint8_t FBackgroundIndex = 0;
     TGraphicControl FControl;
+    // How far the images reach on the screen: the union of their rectangles.
+    std::int64_t FImagesRight = 0, FImagesBottom = 0;
 };
 
 void TGifReader::Run() {
     std::uint8_t header[13] = {};
     FStream.Read(header, sizeof header);
     if (std::memcmp(header, "GIF", 3) != 0) {
-        FProgress.Abort();
+        FProgress.Fail("not a GIF file");
         return;
     }
     FParams.GifVersion.assign(reinterpret_cast<const char*>(header), 6);
@@ -127,7 +147,7 @@ void TGifReader::Run() {
         ReadColorTable(FStream, header[10] & 7, FGlobal);
         FParams.GifBackgroundColor = FGlobal.Entries[FBackgroundIndex];
     }
-    if (FStream.Position() >= FStream.Size()) FProgress.Abort();
+    if (FStream.Position() >= FStream.Size()) FProgress.Fail("no image in the file");
 
     while (!FProgress.IsAborting()) {
         std::uint8_t introducer = 0;
@@ -140,6 +160,27 @@ void TGifReader::Run() {
         }
         // Any other byte is stray data between blocks: skipped.
     }
+    if (!FHeaderOnly && ImagesSeen == 0) FProgress.Fail("no image in the file");
+    if (!FProgress.IsAborting()) BoundScreen();
+}
+
+// A frame is composed on a canvas of the logical screen. A few bytes may claim a screen of gigabytes:
+// a screen that the file's data could not plausibly fill is cut to where its images reach, and a
+// file whose images themselves lie that far out gives no image.
+void TGifReader::BoundScreen() {
+    const auto canvasBytes = [](std::int64_t w, std::int64_t h) { return MulSat(MulSat(w, h), 4); };
+    const auto leastData = [](std::int64_t w, std::int64_t h) { return MulSat(w, h) / kMaxLzwPixelsPerByte; };
+    const std::int64_t size = FStream.Size();
+    std::int64_t w = FParams.GifScreenWidth, h = FParams.GifScreenHeight;
+    if (StreamCanHold(canvasBytes(w, h), leastData(w, h), size)) return;
+    w = std::min(w, FImagesRight);
+    h = std::min(h, FImagesBottom);
+    if (!FHeaderOnly && !StreamCanHold(canvasBytes(w, h), leastData(w, h), size)) {
+        FProgress.Fail(reasons::kLargerThanFile);
+        return;
+    }
+    FParams.GifScreenWidth = std::int32_t(w);
+    FParams.GifScreenHeight = std::int32_t(h);
 }
 
 void TGifReader::ReadExtension() {
@@ -176,6 +217,8 @@ void TGifReader::ReadExtension() {
 void TGifReader::ReadImage() {
     std::uint8_t descriptor[9] = {};
     FStream.Read(descriptor, sizeof descriptor);
+    FImagesRight = std::max<std::int64_t>(FImagesRight, Le16(descriptor) + Le16(descriptor + 4));
+    FImagesBottom = std::max<std::int64_t>(FImagesBottom, Le16(descriptor + 2) + Le16(descriptor + 6));
     TGifColorTable local;
     if (descriptor[8] & 0x80) ReadColorTable(FStream, descriptor[8] & 7, local);
     if (ImagesSeen != FParams.GifFrameIndex) {
@@ -210,20 +253,34 @@ void TGifReader::DecodeChosenFrame(const std::uint8_t* Descriptor, const TGifCol
     FParams.GifTransparentColor = table.Entries[FControl.TransparentIndex];
 
     std::vector<std::uint8_t> indexes;
+    std::int64_t placed = 0;
+    const std::int64_t pixels = std::int64_t(width) * height;
     if (!FHeaderOnly) {
-        const std::int64_t pixels = std::int64_t(width) * height;
         // A frame without pixels, or one larger than its data could ever fill, is not allocated.
-        if (pixels == 0 || pixels > MaxLzwPixels(ImageDataBytes(FStream))) {
-            FProgress.Abort();
+        if (pixels == 0) {
+            FProgress.Fail(reasons::kNoPixels);
+            return;
+        }
+        if (!StreamCanHold(MulSat(pixels, 5), pixels / kMaxLzwPixelsPerByte, ImageDataBytes(FStream))) {
+            FProgress.Fail(reasons::kLargerThanFile);
             return;
         }
         // Pixels the data does not reach show the background index.
         indexes.assign(std::size_t(pixels), FBackgroundIndex);
         const std::int64_t before = FStream.Position();
         const TGifLzwDecoder decoder = FParams.GifLzwDecoder ? FParams.GifLzwDecoder : DefaultGifLzwDecoder;
-        if (decoder) decoder(FStream, height, width, indexes.data(), interlaced);
-        if (!decoder || FStream.Position() == before) {
-            FProgress.Abort();
+        if (!decoder) {
+            FProgress.Fail("GIF decoding is not part of this build");
+            return;
+        }
+        placed = decoder(FStream, height, width, indexes.data(), interlaced);
+        if (FStream.Position() == before) {
+            FProgress.Fail("damaged LZW data");
+            return;
+        }
+        // No complete row from a frame's data: no image (interlaced data fills row 0 first as well).
+        if (placed < width) {
+            FProgress.Fail(reasons::kNoRowData);
             return;
         }
         FProgress.ReportPercent(70);
@@ -235,6 +292,26 @@ void TGifReader::DecodeChosenFrame(const std::uint8_t* Descriptor, const TGifCol
     FParams.SetPalette(table.Entries.data(), FParams.PaletteCount);
     if (FHeaderOnly) return;
     FillBitmap(indexes, table, width, height);
+    if (placed < pixels) {
+        // The data ended inside the frame: what it did not reach is no part of the picture.
+        if (FMask) MarkMissing(*FMask, width, height, interlaced, placed);
+        if (interlaced)
+            FProgress.DataEndsEarly();
+        else
+            FProgress.DataEndsEarly(placed / width, height - 1, height);
+    }
+}
+
+// Pixels from the placed-th on, in the order the data fills them, become transparent.
+void TGifReader::MarkMissing(TIEMask& Mask, int Width, int Height, bool Interlaced, std::int64_t Placed) {
+    const std::vector<int> order = RowOrder(Height, Interlaced);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::int64_t rowStart = std::int64_t(k) * Width;
+        if (rowStart + Width <= Placed) continue;
+        const int from = int(std::max<std::int64_t>(0, Placed - rowStart));
+        std::memset(Mask.RowPointer(order[k]) + from, 0, std::size_t(Width - from));
+    }
+    Mask.FullyOpaque = false;
 }
 
 void TGifReader::FillBitmap(const std::vector<std::uint8_t>& Indexes, const TGifColorTable& Table, int Width,
@@ -295,8 +372,8 @@ void ReadGifStream(TStream& Stream, TIEBitmap& Bitmap, int& FrameCount, bool Ign
     TGifReader reader(Stream, Bitmap, IgnoreAlpha, Mask, HeaderOnly, Progress, Params);
     try {
         reader.Run();
-    } catch (const std::exception&) {
-        Progress.Abort();
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     }
     FrameCount = reader.ImagesSeen;
     Params.GifFrameCount = reader.ImagesSeen;

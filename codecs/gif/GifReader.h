@@ -16,21 +16,24 @@ struct TIEProgressRecord;
 // Reads frame Params.GifFrameIndex from Stream (positioned at the signature) into Bitmap.
 // FrameCount receives the number of image descriptors met before the trailer, the end of the stream
 // or an abort (also stored in Params.GifFrameCount). Unless IgnoreAlpha, Mask is created when empty,
-// sized to the frame at 8 bits and opaque except the transparent index; the caller owns it.
-// HeaderOnly fills the frame's fields without decoding pixels. LZW decoding goes through
-// Params.GifLzwDecoder, else DefaultGifLzwDecoder; with neither the read aborts. Bad data sets
-// Progress.Aborting; the bitmap is only reallocated once the frame's pixels are decoded.
+// sized to the frame at 8 bits and opaque except the transparent index and the pixels a cut frame's
+// data does not reach (which Progress reports). HeaderOnly fills the frame's fields without decoding
+// pixels. LZW decoding goes through Params.GifLzwDecoder, else DefaultGifLzwDecoder; with neither
+// the read aborts. Bad data fails the read with its reason; the bitmap is only reallocated once the
+// frame's pixels are decoded. Params.GifScreenWidth and GifScreenHeight give the logical screen; a
+// screen far larger than the file's data could fill is cut to the union of its images' rectangles,
+// so that composing the frames takes what the file holds, not what it claims.
 void ReadGifStream(TStream& Stream, TIEBitmap& Bitmap, int& FrameCount, bool IgnoreAlpha,
                    std::unique_ptr<TIEMask>& Mask, bool HeaderOnly, TIEProgressRecord& Progress,
                    TIOParamsVals& Params);
 
 // The built-in LZW decoder (TGifLzwDecoder protocol). Reads the minimum code size byte and the data
 // sub-blocks of one image and writes up to Width x Height palette indexes into Data, row by row from
-// the top or in the four interlace passes. Pixels the data does not reach keep what Data held. On
-// success the stream is left after the block terminator; on failure (a minimum code size outside 2 to
-// 9, a code beyond the string table, an end code straight after clear codes with data left) it is put
-// back where the call started.
-void GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced);
+// the top or in the four interlace passes; returns how many it wrote. Pixels the data does not reach
+// keep what Data held. On success the stream is left after the block terminator; on failure (a
+// minimum code size outside 2 to 9, a code beyond the string table, an end code straight after clear
+// codes with data left) it is put back where the call started.
+std::int64_t GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced);
 
 // Number of image descriptors in a GIF stream, walking its blocks without decoding; 0 when the stream
 // does not start with "GIF". The stream position is left where the walk ended.

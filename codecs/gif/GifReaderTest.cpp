@@ -193,6 +193,7 @@ struct TGifRead {
     std::unique_ptr<TIEMask> Mask;
     bool Aborting = false;
     int FrameCount = -1;
+    TIELoadOutcome Outcome;
 
     explicit TGifRead(int FrameIndex = 0, bool Native = false) {
         Params.GifLzwDecoder = GifLzwDecode;
@@ -203,6 +204,7 @@ struct TGifRead {
         TReadOnlyMemoryStream s(File.data(), std::int64_t(File.size()));
         TIEProgressRecord progress(Aborting);
         ReadGifStream(s, Bitmap, FrameCount, IgnoreAlpha, Mask, HeaderOnly, progress, Params);
+        Outcome = progress.Outcome;
         return *this;
     }
     // Palette indexes of an ie8Palette result.
@@ -540,6 +542,7 @@ struct TFailureCase {
     const char* Name;
     Bytes File;
     int FrameCount;
+    const char* Reason;
 };
 
 class GifReaderFailure : public ::testing::TestWithParam<TFailureCase> {};
@@ -550,6 +553,7 @@ TEST_P(GifReaderFailure, AbortsAndKeepsTheBitmap) {
     r.Bitmap.Reallocate(3, 3, ie24Rgb);
     r.Run(c.File);
     EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, c.Reason);
     EXPECT_EQ(r.FrameCount, c.FrameCount);
     EXPECT_EQ(r.Bitmap.Width(), 3);
 }
@@ -557,29 +561,120 @@ TEST_P(GifReaderFailure, AbortsAndKeepsTheBitmap) {
 INSTANTIATE_TEST_SUITE_P(
     Reader, GifReaderFailure,
     ::testing::Values(
-        TFailureCase{"NoSignature", Bytes{'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, 0},
-        TFailureCase{"EndsAfterHeader", TGifBuilder(1, 1, kBlackWhite).Open(), 0},
+        TFailureCase{"NoSignature", Bytes{'G', 'I', 'X', '8', '9', 'a', 1, 0, 1, 0, 0, 0, 0, ';'}, 0,
+                     "not a GIF file"},
+        TFailureCase{"EndsAfterHeader", TGifBuilder(1, 1, kBlackWhite).Open(), 0, "no image in the file"},
+        TFailureCase{"NoImageBeforeTheTrailer", TGifBuilder(1, 1, kBlackWhite).Trailer(), 0,
+                     "no image in the file"},
         TFailureCase{
             "MinimumCodeSizeOne",
-            TGifBuilder(1, 1, kBlackWhite).Descriptor(0, 0, 1, 1, false).Raw({1, 1, 0x06, 0, ';'}).Open(), 1},
+            TGifBuilder(1, 1, kBlackWhite).Descriptor(0, 0, 1, 1, false).Raw({1, 1, 0x06, 0, ';'}).Open(), 1,
+            "damaged LZW data"},
         TFailureCase{"CodeBeyondTable",
                      TGifBuilder(1, 1, kBlackWhite)
                          .Descriptor(0, 0, 4, 1, false)
                          .Raw(ImageData(2, RawCodes({{4, 3}, {1, 3}, {7, 3}})))
                          .Trailer(),
-                     1},
+                     1, "damaged LZW data"},
         // 65535 x 65535 pixels cannot come out of a few bytes of LZW data: refused before allocation.
         TFailureCase{"FrameLargerThanItsData",
                      TGifBuilder(1, 1, kBlackWhite)
                          .Descriptor(0, 0, 65535, 65535, false)
                          .Raw(ImageData(2, RawCodes({{4, 3}, {1, 3}})))
                          .Trailer(),
-                     1},
+                     1, "image larger than the file can hold"},
         TFailureCase{
             "ZeroWidthFrame",
             TGifBuilder(1, 1, kBlackWhite).Descriptor(0, 0, 0, 4, false).Raw(ImageData(2, {0x4C})).Trailer(),
-            1}),
+            1, "image of width or height 0"}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- A frame whose data is cut keeps what it holds; the rest is transparent and reported.
+
+// A 2 x 3 frame coded one literal per pixel (indexes 0 1 2 3 0 1), one data byte per sub-block, so
+// that cutting the file after n sub-blocks leaves exactly n bytes of codes: 1 byte codes one pixel,
+// 2 bytes four, 3 bytes all six.
+Bytes CutFrame(bool Interlaced, std::size_t DataBytes) {
+    const Bytes codes = RawCodes({{4, 3}, {0, 3}, {1, 3}, {2, 3}, {3, 4}, {0, 4}, {1, 4}, {5, 4}});
+    Bytes file =
+        TGifBuilder(2, 3, kFour).Descriptor(0, 0, 2, 3, Interlaced).Raw(ImageData(2, codes, 1)).Open();
+    const std::size_t header = 13 + 12 + 10 + 1; // signature and screen, table, descriptor, code size
+    file.resize(header + 2 * DataBytes);
+    return file;
+}
+
+struct TCutCase {
+    const char* Name;
+    bool Interlaced;
+    std::size_t DataBytes;
+    std::vector<int> Alpha; // per pixel, top row first; empty: refused
+    int FirstMissing, LastMissing;
+};
+
+class GifCut : public ::testing::TestWithParam<TCutCase> {};
+
+TEST_P(GifCut, KeepsWhatTheDataHolds) {
+    const TCutCase& c = GetParam();
+    TGifRead r;
+    r.Run(CutFrame(c.Interlaced, c.DataBytes));
+    if (c.Alpha.empty()) {
+        EXPECT_TRUE(r.Aborting);
+        EXPECT_EQ(r.Outcome.Refusal, "data ends before the first row");
+        return;
+    }
+    ASSERT_FALSE(r.Aborting);
+    std::vector<int> alpha;
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 2; ++x) alpha.push_back(r.Mask->GetPixel(x, y));
+    EXPECT_EQ(alpha, c.Alpha);
+    EXPECT_EQ(r.Outcome.DataEndsEarly, c.FirstMissing >= 0 || (c.Interlaced && c.DataBytes < 3));
+    EXPECT_EQ(r.Outcome.FirstMissingRow, c.FirstMissing);
+    EXPECT_EQ(r.Outcome.LastMissingRow, c.LastMissing);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reader, GifCut,
+    ::testing::Values(TCutCase{"InsideTheFirstRow", false, 1, {}, -1, -1},
+                      TCutCase{"AfterTwoRows", false, 2, {255, 255, 255, 255, 0, 0}, 2, 2},
+                      TCutCase{"AfterTheLastPixel", false, 3, {255, 255, 255, 255, 255, 255}, -1, -1},
+                      // Interlaced rows come in the order 0, 2, 1: the middle row is what is missing.
+                      TCutCase{"InterlacedAfterTwoRows", true, 2, {255, 255, 0, 0, 255, 255}, -1, -1}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- The logical screen: what composing the frames will take.
+
+TEST(GifReader, AHugeScreenIsCutToWhereItsImagesReach) {
+    // A few dozen bytes claiming a 65535 x 65535 screen: composing on it took gigabytes.
+    const Bytes file =
+        TGifBuilder(65535, 65535, kBlackWhite).Image(2, 3, {0, 1, 1, 0, 0, 1}, 2, false, {}, 1, 0).Trailer();
+    for (const bool headerOnly : {false, true}) {
+        TGifRead r;
+        r.Run(file, headerOnly);
+        EXPECT_FALSE(r.Aborting);
+        EXPECT_EQ(r.Params.GifScreenWidth, 3);
+        EXPECT_EQ(r.Params.GifScreenHeight, 3);
+    }
+}
+
+TEST(GifReader, ImagesFarOutOnAHugeScreenAreRefused) {
+    TGifRead r;
+    r.Run(TGifBuilder(65535, 65535, kBlackWhite)
+              .Image(2, 2, {0, 1, 1, 0}, 2, false, {}, 60000, 60000)
+              .Trailer());
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "image larger than the file can hold");
+}
+
+TEST(GifReader, AScreenItsDataCouldFillStaysAsItIs) {
+    // 2000 x 2000 with a 100 x 100 sticker in its corner: a real file, not a claim.
+    TGifRead r;
+    r.Run(TGifBuilder(2000, 2000, kBlackWhite)
+              .Image(100, 100, Bytes(10000, 1), 2, false, {}, 1900, 1900)
+              .Trailer());
+    EXPECT_FALSE(r.Aborting);
+    EXPECT_EQ(r.Params.GifScreenWidth, 2000);
+    EXPECT_EQ(r.Params.GifScreenHeight, 2000);
+}
 
 TEST(GifReader, WithoutDecoderTheReadAborts) {
     TGifRead r;
@@ -589,6 +684,7 @@ TEST(GifReader, WithoutDecoderTheReadAborts) {
     r.Run(TGifBuilder(1, 1, kBlackWhite).Image(1, 1, Bytes{1}).Trailer());
     DefaultGifLzwDecoder = saved;
     EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "GIF decoding is not part of this build");
 }
 
 TEST(GifReader, HeaderOnlyFillsFieldsAndCountsWithoutDecoding) {
@@ -728,8 +824,7 @@ TEST(GifCorpus, GoodFilesMatchTheReferenceFirstFrame) {
 }
 
 // Hostile files that are read without an abort, and why; every other bad file must set Aborting.
-constexpr const char* kTruncated = "data ends early: the frame keeps the background index";
-constexpr const char* kNoImage = "no image descriptor: nothing to decode, no error";
+constexpr const char* kTruncated = "data ends early: the pixels it does not reach are transparent";
 constexpr const char* kExtraData = "data past the last pixel is not decoded";
 constexpr const char* kOutsideTable = "indexes outside the colour table show black";
 constexpr const char* kTolerated = "well-formed enough to decode";
@@ -737,30 +832,33 @@ const std::map<std::string, std::string> kBadFilesThatDecode = {
     {"gif/commons-imaging/bad/clusterfuzz-5914278319226880.gif", kTruncated},
     {"gif/libgd-conformance/invalid/bad_magic.gif", "only the three letters GIF are checked"},
     {"gif/libgd-conformance/invalid/no_trailer.gif", "the end of the stream counts as the trailer"},
-    {"gif/libgd-conformance/invalid/truncated_lzw.gif", kTruncated},
-    {"gif/libgd/bug00005_0.gif", kNoImage},
     {"gif/libgd/bug000498.gif", kTolerated},
     {"gif/libgd/bug00060.gif", kTolerated},
     {"gif/libgd/bug00066.gif", kTolerated},
-    {"gif/libgd/php_bug_75571.gif", kTruncated},
-    {"gif/libgd/unitialized_memory_read.gif", kTruncated},
+    {"gif/libgd/unitialized_memory_read.gif", "its data fills the frame"},
     {"gif/pillow/decompression_bomb_extents.gif", kExtraData},
     {"gif/pillow/no_palette.gif", kOutsideTable},
     {"gif/pygif-suite/extra-data.gif", kExtraData},
     {"gif/pygif-suite/extra-pixels.gif", kExtraData},
     {"gif/pygif-suite/invalid-colors.gif", kOutsideTable},
-    {"gif/pygif-suite/max-size.gif", kNoImage},
-    {"gif/pygif-suite/missing-pixels.gif", kTruncated},
-    {"gif/pygif-suite/zero-height.gif", kNoImage},
-    {"gif/pygif-suite/zero-size.gif", kNoImage},
-    {"gif/pygif-suite/zero-width.gif", kNoImage},
+    {"gif/pygif-suite/missing-pixels.gif", "the frame is whole; it does not cover the screen"},
     {"gif/wuffs/artificial/empty-palette.gif", kOutsideTable},
     {"gif/wuffs/artificial/frame-out-of-bounds.gif", kTolerated},
-    {"gif/wuffs/artificial/no-frames.gif", kNoImage},
-    {"gif/wuffs/artificial/pixel-data-none.gif", kTruncated},
-    {"gif/wuffs/artificial/pixel-data-not-enough.gif", kTruncated},
     {"gif/wuffs/artificial/pixel-data-too-much-bad-lzw.gif", kExtraData},
     {"gif/wuffs/hippopotamus.interlaced.truncated.gif", kTruncated},
+};
+// Bad files whose refusal says something more precise than any other.
+const std::map<std::string, std::string> kBadFilesRefused = {
+    {"gif/libgd-conformance/invalid/truncated_lzw.gif", "data ends before the first row"},
+    {"gif/libgd/bug00005_0.gif", "no image in the file"},
+    {"gif/libgd/php_bug_75571.gif", "data ends before the first row"},
+    {"gif/pygif-suite/max-size.gif", "no image in the file"},
+    {"gif/pygif-suite/zero-height.gif", "no image in the file"},
+    {"gif/pygif-suite/zero-size.gif", "no image in the file"},
+    {"gif/pygif-suite/zero-width.gif", "no image in the file"},
+    {"gif/wuffs/artificial/no-frames.gif", "no image in the file"},
+    {"gif/wuffs/artificial/pixel-data-none.gif", "data ends before the first row"},
+    {"gif/wuffs/artificial/pixel-data-not-enough.gif", "data ends before the first row"},
 };
 
 TEST(GifCorpus, BadFilesAbortOrDecodeCleanly) {
@@ -780,6 +878,10 @@ TEST(GifCorpus, BadFilesAbortOrDecodeCleanly) {
         if (!r.Aborting && r.FrameCount > 0) {
             EXPECT_EQ(r.Bitmap.Width(), r.Params.ImageWidth);
             EXPECT_EQ(r.Bitmap.Height(), r.Params.ImageHeight);
+            EXPECT_EQ(r.Outcome.DataEndsEarly, known->second == std::string(kTruncated));
+        }
+        if (const auto refused = kBadFilesRefused.find(e.Path); refused != kBadFilesRefused.end()) {
+            EXPECT_EQ(r.Outcome.Refusal, refused->second);
         }
         for (int frame = 1; frame < 3; ++frame) TGifRead(frame).Run(file); // later frames end cleanly too
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));

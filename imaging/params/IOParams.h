@@ -19,9 +19,11 @@ class TIEBitmap;
 using TTiffLzwDecoder = std::uint8_t* (*)(const std::uint8_t* data, std::int64_t dataSize, int rowLength,
                                           void** state);
 // GIF LZW decoder: reads the minimum code size and the data sub-blocks of one image and writes
-// width x height palette indexes into data (row by row from the top). On success the stream is left
-// after the block terminator; on failure it is put back where the call started.
-using TGifLzwDecoder = void (*)(TStream& stream, int height, int width, std::uint8_t* data, bool interlaced);
+// width x height palette indexes into data (row by row from the top). Returns how many indexes the
+// data gave. On success the stream is left after the block terminator; on failure it is put back
+// where the call started.
+using TGifLzwDecoder = std::int64_t (*)(TStream& stream, int height, int width, std::uint8_t* data,
+                                        bool interlaced);
 // Encoders belong to the writers, which this system does not carry; the fields stay for the record.
 using TLzwEncoder = void (*)();
 
