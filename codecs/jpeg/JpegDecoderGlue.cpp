@@ -19,6 +19,10 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
     if (s.Stream) got = s.Stream->Read(s.Buffer.data(), static_cast<std::int64_t>(s.Buffer.size()));
     if (got <= 0) {
         if (s.StartOfFile && s.Aborting) *s.Aborting = true;
+        if (!s.Ended) {
+            s.Ended = true;
+            s.EndRow = cinfo->output_scanline;
+        }
         s.Buffer[0] = 0xFF;
         s.Buffer[1] = JPEG_EOI;
         got = 2;
@@ -75,6 +79,8 @@ TJpegDecompressor::~TJpegDecompressor() {
 void TJpegDecompressor::PointAt(TStream& stream) {
     FSource.Stream = &stream;
     FSource.StartOfFile = true;
+    FSource.Ended = false;
+    FSource.EndRow = 0;
     FSource.Pub.next_input_byte = nullptr;
     FSource.Pub.bytes_in_buffer = 0;
 }

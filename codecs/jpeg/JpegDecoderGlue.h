@@ -22,6 +22,10 @@ struct TJpegStreamSource {
     std::vector<JOCTET> Buffer;
     bool StartOfFile = true; // no buffer fill yet since the source was pointed at Stream
     bool* Aborting = nullptr;
+    // The stream ran out before the decoder was done; EndRow is the output rows delivered by then
+    // (the rows after it were padded by the decoder, not read from the file).
+    bool Ended = false;
+    JDIMENSION EndRow = 0;
 };
 
 class TJpegDecompressor {
@@ -34,6 +38,7 @@ public:
 
     jpeg_decompress_struct& Info() { return FInfo; }
     TIEJpegErrorManager& Errors() { return FErrors; }
+    const TJpegStreamSource& Source() const { return FSource; }
     // Reads from stream's current position from now on; whatever is buffered is dropped.
     void PointAt(TStream& stream);
     // After this a fatal error no longer marks the caller's read as aborted.

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include <jerror.h>
+
 namespace {
 TIEJpegErrorManager& ManagerOf(j_common_ptr cinfo) {
     // Pub is the first member, so the library's pointer is the record's address.
@@ -75,4 +77,22 @@ std::string JpegMessageText(const jpeg_error_mgr& err, int code) {
         out += text[i];
     }
     return out;
+}
+
+std::string_view JpegRefusalFor(int code) {
+    switch (code) {
+    case JERR_BAD_PRECISION:
+        return "unsupported sample precision";
+    case JERR_SOF_UNSUPPORTED:
+        return "unsupported JPEG process";
+    case JERR_NO_IMAGE:
+        return "no image in the file";
+    case JERR_OUT_OF_MEMORY:
+        return "not enough memory for the image";
+    case JERR_IMAGE_TOO_BIG:
+    case JERR_WIDTH_OVERFLOW:
+        return "invalid image size";
+    default:
+        return {};
+    }
 }

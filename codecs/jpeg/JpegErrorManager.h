@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <string_view>
 
 #include <jpeglib.h>
 
@@ -26,6 +28,8 @@ jpeg_error_mgr* InitJpegErrorManager(TIEJpegErrorManager& manager, bool* abortin
 // The library's standard text for a message code, every parameter shown as "?";
 // "Corrupted" for a code outside the table.
 std::string JpegMessageText(const jpeg_error_mgr& err, int code);
+// A reader's reason for a fatal message code that says more than "damaged"; empty for the others.
+std::string_view JpegRefusalFor(int code);
 
 // The DCT method a parameter code asks for (0 accurate integer, 1 fast integer, 2 floating point);
 // other codes keep the library's default. Shared by the reader and the encoder.

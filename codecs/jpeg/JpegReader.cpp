@@ -1,6 +1,8 @@
 #include "codecs/jpeg/JpegReader.h"
 
 #include "codecs/jpeg/JpegDecoderGlue.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,10 +14,11 @@ namespace {
 
 constexpr int kJpegStartWindow = 100;
 // The decoder's whole-image buffers and the bitmap grow with the stated size, not with the data, and
-// libjpeg pads a truncated stream to any stated size. A stated size is refused when its samples exceed
-// both a floor that every ordinary image passes and what the remaining bytes could plausibly code.
-constexpr std::int64_t kSampleFloor = std::int64_t(1) << 24;
+// libjpeg pads a truncated stream to any stated size. At its densest a JPEG codes about 1,024 samples
+// per byte (a DC difference of 0 and an end of block in a bit or two per 8 x 8 block).
 constexpr std::int64_t kSamplesPerByte = 1024;
+// A coefficient buffer for the whole image holds 2 bytes for each of a component's samples.
+constexpr std::int64_t kCoefficientBytes = 2;
 
 // What the read decided from the header, used by the row loop.
 enum class TRowKind { Straight, FourComponents, Other };
@@ -97,10 +100,12 @@ unsigned ScaleDenominator(const TIOParamsVals& Params, const jpeg_decompress_str
     }
 }
 
-bool FitsStream(const jpeg_decompress_struct& info, std::int64_t streamBytes) {
-    const std::int64_t samples =
-        std::int64_t(info.image_width) * std::int64_t(info.image_height) * std::max(info.num_components, 1);
-    return samples <= kSampleFloor || samples / kSamplesPerByte <= streamBytes;
+bool FitsStream(jpeg_decompress_struct& info, std::int64_t streamBytes) {
+    const std::int64_t pixels = std::int64_t(info.image_width) * std::int64_t(info.image_height);
+    const std::int64_t samples = pixels * std::max(info.num_components, 1);
+    // Data in several scans is gathered for the whole image before the first row comes out.
+    const std::int64_t buffers = jpeg_has_multiple_scans(&info) ? samples * kCoefficientBytes : 0;
+    return StreamCanHold(pixels * 3 + buffers, samples / kSamplesPerByte, streamBytes);
 }
 
 // Adobe applications (the files with an Adobe marker) store inverted inks, so each stored value is
@@ -134,6 +139,19 @@ public:
     TJpegRead(TJpegDecompressor& dec, TIOParamsVals& params, TIEProgressRecord& progress, bool& aborting)
         : Dec(dec), Info(dec.Info()), Params(params), Progress(progress), Aborting(aborting) {}
 
+    // Fails the read with the most precise reason there is: a stream that ran out (whatever the
+    // library made of the end marker put in its place), the library's own, else the caller's.
+    void Refuse(std::string_view fallback) {
+        Aborting = true;
+        const std::string_view known = JpegRefusalFor(Dec.Errors().MessageCode);
+        if (Dec.Source().Ended)
+            Progress.Fail(reasons::kNoRowData);
+        else if (!known.empty())
+            Progress.Fail(known);
+        else
+            Progress.Fail(fallback);
+    }
+
     // Steps up to the header; false when the read stops here.
     bool ReadHeader(bool RawComponents) {
         try {
@@ -141,7 +159,7 @@ public:
             jpeg_save_markers(&Info, JPEG_COM, 0xFFFF);
             jpeg_read_header(&Info, TRUE);
         } catch (const std::exception&) {
-            Aborting = true;
+            Refuse("damaged JPEG header");
         }
         if (Aborting) return false;
         FillFromHeader(Info, Params, RawComponents);
@@ -157,12 +175,13 @@ public:
     bool Start(std::int64_t streamBytes) {
         if (!FitsStream(Info, streamBytes)) {
             Aborting = true;
+            Progress.Fail(reasons::kLargerThanFile);
             return false;
         }
         try {
             jpeg_start_decompress(&Info);
         } catch (const std::exception&) {
-            Aborting = true;
+            Refuse("damaged JPEG data");
         }
         if (Aborting) return false;
         Params.ImageWidth = static_cast<std::int32_t>(Info.output_width);
@@ -200,13 +219,23 @@ public:
                 if (Aborting) break;
             }
         } catch (const std::exception&) {
-            Aborting = true;
+            Refuse("damaged JPEG data");
         }
         if (r < height) {
-            Aborting = true;
+            if (!Aborting) Refuse("damaged JPEG data");
             // Rows the decoder never delivered read black rather than whatever the storage held.
             for (JDIMENSION y = r; y < height; ++y)
                 std::memset(Bitmap.RowPointer(static_cast<int>(y)), 0, std::size_t(Bitmap.RowStride()));
+            return;
+        }
+        // libjpeg pads a cut stream and delivers every row: the rows after the end are not the file's.
+        // Data in several scans is spread over the whole image, so no run of rows can be named.
+        const TJpegStreamSource& source = Dec.Source();
+        if (source.Ended && source.EndRow < height) {
+            if (jpeg_has_multiple_scans(&Info))
+                Progress.DataEndsEarly();
+            else
+                Progress.DataEndsEarly(source.EndRow, height - 1, height);
         }
     }
 
@@ -276,6 +305,7 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
     const std::int32_t start = FindJpegStart(Stream);
     if (start < 0) {
         aborting = true;
+        Progress.Fail("not a JPEG file");
         return;
     }
     Stream.SetPosition(start);
@@ -314,8 +344,9 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
         if (!read.Start(streamBytes) || HeaderOnly) return;
         try {
             read.DecodeRows(Bitmap);
-        } catch (const std::exception&) { // the bitmap refused the size
+        } catch (const std::exception& e) { // the bitmap refused the size
             aborting = true;
+            FailFromException(Progress, e);
         }
     }();
 

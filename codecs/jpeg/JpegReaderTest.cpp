@@ -142,6 +142,7 @@ struct TRead {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
     std::vector<int> Percents;
+    TIELoadOutcome Outcome;
 };
 
 void Read(TRead& r, const std::vector<std::uint8_t>& bytes, bool headerOnly = false, bool raw = false,
@@ -150,6 +151,7 @@ void Read(TRead& r, const std::vector<std::uint8_t>& bytes, bool headerOnly = fa
     TReadOnlyMemoryStream t(tables ? tables->data() : nullptr, tables ? std::int64_t(tables->size()) : 0);
     TIEProgressRecord progress([&r](void*, int p) { r.Percents.push_back(p); }, nullptr, r.Aborting);
     ReadJpegStream(s, tables ? &t : nullptr, r.Bitmap, r.Params, progress, headerOnly, raw);
+    r.Outcome = progress.Outcome;
 }
 
 RgbImage ToRgb(TIEBitmap& b) {
@@ -216,11 +218,16 @@ TEST(ReadJpegStream, NinetyNineJunkBytesLoadAndOneHundredAbortAtOnce) {
 }
 
 TEST(ReadJpegStream, EmptyAndHeaderlessStreamsAbort) {
-    for (const std::vector<std::uint8_t>& bytes :
-         {std::vector<std::uint8_t>{}, std::vector<std::uint8_t>{0xFF, 0xD8, 0xFF}}) {
+    const std::pair<std::vector<std::uint8_t>, const char*> cases[] = {
+        {{}, "not a JPEG file"},
+        {{0xFF, 0xD8, 0xFF}, "data ends before the first row"},
+        {{0xFF, 0xD8, 0xFF, 0xD9}, "no image in the file"},
+    };
+    for (const auto& [bytes, reason] : cases) {
         TRead r;
         Read(r, bytes);
         EXPECT_TRUE(r.Aborting);
+        EXPECT_EQ(r.Outcome.Refusal, reason);
     }
 }
 
@@ -531,6 +538,71 @@ TEST(ReadJpegStream, TruncatedDataDeliversEveryRowWithAWarning) {
     EXPECT_EQ(r.Percents.back(), 100);
 }
 
+// ---- A cut file keeps the rows its data reached and names the rows the decoder only padded.
+
+struct TCutCase {
+    const char* Name;
+    bool Progressive;
+    int Percent; // of the file kept
+};
+
+class JpegCut : public ::testing::TestWithParam<TCutCase> {};
+
+TEST_P(JpegCut, NamesTheRowsItPadded) {
+    const TCutCase& c = GetParam();
+    TEncode e;
+    e.Width = 48;
+    e.Height = 96;
+    e.Progressive = c.Progressive;
+    const std::vector<std::uint8_t> whole = Encode(e);
+    TRead full;
+    Read(full, whole);
+    ASSERT_FALSE(full.Aborting);
+    EXPECT_FALSE(full.Outcome.DataEndsEarly);
+
+    std::vector<std::uint8_t> bytes = whole;
+    bytes.resize(bytes.size() * std::size_t(c.Percent) / 100);
+    TRead r;
+    Read(r, bytes);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    EXPECT_TRUE(r.Outcome.DataEndsEarly);
+    if (c.Progressive) { // every scan covers the whole image: no run of rows is missing
+        EXPECT_FALSE(r.Outcome.MissingRowsKnown());
+        return;
+    }
+    ASSERT_TRUE(r.Outcome.MissingRowsKnown());
+    EXPECT_EQ(r.Outcome.LastMissingRow, 95);
+    // The rows before the gap come from the file: the same as in the whole file's decode.
+    const int first = r.Outcome.FirstMissingRow;
+    EXPECT_GT(first, 96 * (c.Percent - 25) / 100);
+    EXPECT_LT(first, 96 * c.Percent / 100);
+    const RgbImage a = ToRgb(r.Bitmap), b = ToRgb(full.Bitmap);
+    EXPECT_EQ(std::memcmp(a.Pixels.data(), b.Pixels.data(), std::size_t(first) * 48 * 3), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reader, JpegCut,
+                         ::testing::Values(TCutCase{"Baseline40", false, 40},
+                                           TCutCase{"Baseline70", false, 70},
+                                           TCutCase{"Baseline95", false, 95},
+                                           TCutCase{"Progressive70", true, 70}),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(ReadJpegStream, CutBeforeTheFirstRowGivesNoImage) {
+    TEncode e;
+    e.Width = 48;
+    e.Height = 96;
+    std::vector<std::uint8_t> bytes = Encode(e);
+    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) // just after the start of scan header
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xDA) {
+            bytes.resize(i + 2 + (std::size_t(bytes[i + 2]) << 8 | bytes[i + 3]) + 8);
+            break;
+        }
+    TRead r;
+    Read(r, bytes);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "data ends before the first row");
+}
+
 TEST(ReadJpegStream, ProgressReachesOneHundredAndAnAbortStopsTheRows) {
     TEncode e;
     e.Height = 40;
@@ -600,6 +672,7 @@ TEST(ReadJpegStream, StatedSizeFarBeyondTheDataIsRefused) {
     TRead r;
     Read(r, bytes);
     EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "image larger than the file can hold");
     EXPECT_EQ(r.Params.UnscaledWidth, 60000);
 }
 
