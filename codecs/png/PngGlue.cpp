@@ -6,6 +6,10 @@
 #include <cstring>
 
 #include <png.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 // Zero bytes handed to libpng past the stream's end before the read is given up. libpng meets a
@@ -225,4 +229,65 @@ bool TPngDecoder::ReadRow(std::uint8_t* Row) {
 bool TPngDecoder::ReadEnd() {
     auto f = [](png_structp png, png_infop info) { png_read_end(png, info); };
     return Call(f);
+}
+
+namespace {
+std::uint32_t BigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
+}
+
+// The contents of the IDAT chunks that follow the signature at Start, up to the stream's end.
+std::vector<std::uint8_t> ImageData(TStream& Stream, std::int64_t Start) {
+    constexpr std::uint32_t kIdat = 0x49444154, kIend = 0x49454E44;
+    std::vector<std::uint8_t> data;
+    Stream.SetPosition(Start + 8);
+    for (;;) {
+        std::uint8_t head[8];
+        if (Stream.Read(head, 8) != 8) break;
+        const std::uint32_t length = BigEndian32(head), type = BigEndian32(head + 4);
+        if (type == kIend) break;
+        const std::int64_t present =
+            std::min<std::int64_t>(length, std::max<std::int64_t>(0, Stream.Remaining()));
+        if (type == kIdat) {
+            const std::size_t old = data.size();
+            data.resize(old + std::size_t(present));
+            const std::int64_t got = std::max<std::int64_t>(0, Stream.Read(data.data() + old, present));
+            data.resize(old + std::size_t(got));
+            if (got < length) break;
+        } else if (present < length) {
+            break;
+        } else {
+            Stream.Seek(length, TSeekOrigin::soCurrent);
+        }
+        Stream.Seek(4, TSeekOrigin::soCurrent); // the checksum
+    }
+    return data;
+}
+} // namespace
+
+std::int64_t InflatedImageBytes(TStream& Stream, std::int64_t Start, std::int64_t Limit) {
+    const std::int64_t position = Stream.Position();
+    std::vector<std::uint8_t> data;
+    try {
+        data = ImageData(Stream, Start);
+    } catch (...) {
+        Stream.SetPosition(position);
+        throw;
+    }
+    Stream.SetPosition(position);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return 0;
+    std::vector<std::uint8_t> out(65536);
+    std::int64_t total = 0;
+    z.next_in = data.data();
+    z.avail_in = static_cast<uInt>(std::min<std::size_t>(data.size(), UINT32_MAX));
+    while (total < Limit) {
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        const int r = inflate(&z, Z_SYNC_FLUSH);
+        total += std::int64_t(out.size() - z.avail_out);
+        if (r != Z_OK || z.avail_out != 0) break; // the end, an error, or the input used up
+    }
+    inflateEnd(&z);
+    return std::min(total, Limit);
 }

@@ -3,13 +3,18 @@
 // are the only code that includes png.h or reaches libpng's setjmp/longjmp error path.
 //
 // Every operation that enters libpng returns false when the library reported an error; the error
-// handler has then set the Aborting flag. A C++ exception raised by the stream while libpng was
+// handler has then set the flag given at construction. A C++ exception raised by the stream while libpng was
 // reading is carried across the library and raised again from the operation that called it.
 #include <cstddef>
 #include <cstdint>
 #include <exception>
 
 class TStream;
+
+// Bytes the image data (the IDAT chunks' contents) of the PNG stream at Start inflates to, as far as
+// the stream holds it: what a cut file really gives, without the zeros libpng is handed past the end.
+// Counting stops at Limit. The stream position is restored.
+std::int64_t InflatedImageBytes(TStream& Stream, std::int64_t Start, std::int64_t Limit);
 
 struct TPngHeader {
     std::uint32_t Width = 0;
@@ -69,6 +74,8 @@ public:
     // the pass are written and the others are kept.
     bool ReadRow(std::uint8_t* Row);
     bool ReadEnd();
+    // The stream ran out while libpng read: what it was given after that were zeros.
+    bool StreamEnded() const { return FZerosSupplied > 0; }
 
 private:
     friend struct TPngCallbacks;

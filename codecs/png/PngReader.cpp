@@ -5,11 +5,15 @@
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -28,8 +32,73 @@ enum class TPngRoute {
 // Deflate cannot expand one input byte to more than 1032 output bytes, so an image whose raw rows
 // exceed this many times the bytes left in the stream cannot be complete; refusing it keeps a
 // few-byte file from claiming a bitmap of gigabytes.
-constexpr std::int64_t kMaxInflateRatio = 1040;
-constexpr std::int64_t kInflateSlack = 1 << 20;
+constexpr std::int64_t kMaxInflateRatio = 1032;
+
+// Where the data of an image ends: the first pass and image row it does not complete; -1, -1 when it
+// completes them all.
+struct TDataEnd {
+    int Pass = -1, Row = -1;
+    bool Whole() const { return Pass < 0; }
+    bool Before(const TDataEnd& o) const {
+        return !Whole() && (o.Whole() || Pass < o.Pass || (Pass == o.Pass && Row < o.Row));
+    }
+};
+
+// The passes of an image's filtered data in file order (one for a plain image): for each, the first
+// image row, the step between its rows, its number of rows and the bytes of each (a filter byte and
+// packed pixels). Each calls Visit until it returns false.
+template <typename F> void ForEachPass(const TPngHeader& h, F Visit) {
+    static constexpr int kX0[7] = {0, 4, 0, 2, 0, 1, 0}, kY0[7] = {0, 0, 4, 0, 2, 0, 1};
+    static constexpr int kDx[7] = {8, 8, 4, 4, 2, 2, 1}, kDy[7] = {8, 8, 8, 4, 4, 2, 2};
+    int channels = 1;
+    if (h.ColorType == pctRgb) channels = 3;
+    if (h.ColorType == pctGrayAlpha) channels = 2;
+    if (h.ColorType == pctRgbAlpha) channels = 4;
+    const std::int64_t bits = std::int64_t(channels) * h.BitDepth;
+    const int passes = h.Interlace ? 7 : 1;
+    for (int p = 0; p < passes; ++p) {
+        const std::int64_t x0 = h.Interlace ? kX0[p] : 0, y0 = h.Interlace ? kY0[p] : 0;
+        const std::int64_t dx = h.Interlace ? kDx[p] : 1, dy = h.Interlace ? kDy[p] : 1;
+        const std::int64_t w = h.Width > x0 ? (h.Width - x0 + dx - 1) / dx : 0;
+        const std::int64_t rows = h.Height > y0 ? (h.Height - y0 + dy - 1) / dy : 0;
+        if (w == 0 || rows == 0) continue;
+        if (!Visit(p, y0, dy, rows, 1 + (w * bits + 7) / 8)) return;
+    }
+}
+
+// Bytes of the whole filtered image.
+std::int64_t FilteredBytes(const TPngHeader& h) {
+    std::int64_t total = 0;
+    ForEachPass(h, [&](int, std::int64_t, std::int64_t, std::int64_t rows, std::int64_t rowBytes) {
+        total = AddSat(total, MulSat(rows, rowBytes));
+        return true;
+    });
+    return total;
+}
+
+// The pass and row that Inflated bytes of filtered image data reach.
+TDataEnd DataEndOf(const TPngHeader& h, std::int64_t Inflated) {
+    TDataEnd end;
+    std::int64_t left = Inflated;
+    ForEachPass(h, [&](int p, std::int64_t y0, std::int64_t dy, std::int64_t rows, std::int64_t rowBytes) {
+        if (left >= rowBytes * rows) {
+            left -= rowBytes * rows;
+            return true;
+        }
+        end = {p, int(y0 + left / rowBytes * dy)};
+        return false;
+    });
+    return end;
+}
+
+// The Adam7 pass (0 to 6) that carries pixel (x, y) of an interlaced image.
+int Adam7Pass(int x, int y) {
+    static constexpr std::uint8_t kPass[8][8] = {{0, 5, 3, 5, 1, 5, 3, 5}, {6, 6, 6, 6, 6, 6, 6, 6},
+                                                 {4, 5, 4, 5, 4, 5, 4, 5}, {6, 6, 6, 6, 6, 6, 6, 6},
+                                                 {2, 5, 3, 5, 2, 5, 3, 5}, {6, 6, 6, 6, 6, 6, 6, 6},
+                                                 {4, 5, 4, 5, 4, 5, 4, 5}, {6, 6, 6, 6, 6, 6, 6, 6}};
+    return kPass[y & 7][x & 7];
+}
 
 bool IsBlack(const TPngPaletteEntry& e) {
     return e.Red == 0 && e.Green == 0 && e.Blue == 0;
@@ -226,14 +295,30 @@ struct TRowLoop {
         return ok;
     }
 
-    void Run() {
+    // The first row that may not be the file's: the one being decoded when the stream ran out (the
+    // library was given zeros from then on) or when the decoder failed. -1: none.
+    int MissingPass = -1, MissingRow = -1;
+    // The row at which the decoder failed; -1: none.
+    int FailedPass = -1, FailedRow = -1;
+
+    // False when the decoder failed; true when every row came, or the caller stopped the read.
+    bool Run() {
         const std::int64_t total = std::int64_t(Height) * Passes;
         Progress.PercentPerUnit = 100.0 / static_cast<double>(total);
         Progress.ProgressCounter = 0;
         std::int64_t counter = 0;
         for (int pass = 0; pass < Passes; ++pass) {
             for (int y = 0; y < Height; ++y) {
-                if (!DecodeRow(y)) return; // the error handler has set Aborting
+                const bool ok = DecodeRow(y);
+                if ((!ok || Png.StreamEnded()) && MissingPass < 0) {
+                    MissingPass = pass;
+                    MissingRow = y;
+                }
+                if (!ok) {
+                    FailedPass = pass;
+                    FailedRow = y;
+                    return false;
+                }
                 ++counter;
                 Progress.ProgressCounter = static_cast<std::int32_t>(
                     std::min<std::int64_t>(counter, std::numeric_limits<std::int32_t>::max()));
@@ -241,8 +326,22 @@ struct TRowLoop {
                     static_cast<int>(std::trunc(static_cast<double>(counter) * Progress.PercentPerUnit)));
                 if (Progress.IsAborting()) break;
             }
-            if (Progress.IsAborting()) return;
+            if (Progress.IsAborting()) return true;
         }
+        return true;
+    }
+
+    // In an interlaced image the pixels of pass MissingPass from row MissingRow on, and those of every
+    // later pass, are transparent.
+    void MarkMissingPixels() const {
+        for (int y = 0; y < Height; ++y) {
+            std::uint8_t* alpha = Mask->RowPointer(y);
+            for (int x = 0; x < Width; ++x) {
+                const int pass = Adam7Pass(x, y);
+                if (pass > MissingPass || (pass == MissingPass && y >= MissingRow)) alpha[x] = 0;
+            }
+        }
+        Mask->FullyOpaque = false;
     }
 };
 
@@ -261,29 +360,61 @@ bool IsPngStream(TStream& Stream) {
     return got >= 4 && sig[0] == 0x89 && sig[1] == 0x50 && sig[2] == 0x4E && sig[3] == 0x47;
 }
 
+namespace {
+constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+
+bool HasSignature(TStream& Stream) {
+    const std::int64_t start = Stream.Position();
+    std::uint8_t sig[8] = {};
+    const std::int64_t got = Stream.Read(sig, 8);
+    Stream.SetPosition(start);
+    return got == 8 && std::memcmp(sig, kSignature, 8) == 0;
+}
+
+// Why the decoder stopped before the rows.
+std::string_view HeaderFailure(const TPngDecoder& png) {
+    return png.StreamEnded() ? reasons::kNoRowData : "damaged PNG header";
+}
+} // namespace
+
 void ReadPngStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool ApplyBackground,
                    std::unique_ptr<TIEMask>& Mask, bool HeaderOnly, TIEProgressRecord& Progress) {
-    const std::int64_t available = std::max<std::int64_t>(0, Stream.Size() - Stream.Position());
-    TPngDecoder png(Stream, Progress.Aborting);
+    const std::int64_t start = Stream.Position();
+    const std::int64_t available = std::max<std::int64_t>(0, Stream.Size() - start);
+    if (!HasSignature(Stream)) {
+        Progress.Fail("not a PNG file");
+        return;
+    }
+    // The library's errors land here; the read decides what they mean (a cut file keeps its rows).
+    bool failed = false;
+    TPngDecoder png(Stream, &failed);
     if (!png.Create()) {
-        Progress.Abort();
+        Progress.Fail(reasons::kOutOfMemory);
         return;
     }
     TPngHeader h;
-    if (!png.ReadInfo() || !png.Header(h)) return;
+    if (!png.ReadInfo() || !png.Header(h)) {
+        Progress.Fail(HeaderFailure(png));
+        return;
+    }
 
     TPngPaletteEntry palette[256];
     const int paletteCount = png.Palette(palette);
     const TPngRoute route = ChooseRoute(h, Params.NativePixelFormat, palette, paletteCount);
 
     if (ApplyBackground) {
-        if (!SetBackground(png, h, route, Params)) return;
+        if (!SetBackground(png, h, route, Params)) {
+            Progress.Fail(HeaderFailure(png));
+            return;
+        }
     } else if (!Mask) {
         Mask = std::make_unique<TIEMask>();
     }
-    if (!SetTransformations(png, h, route)) return;
-    const int passes = png.SetInterlaceHandling();
-    if (passes <= 0 || !png.UpdateInfo()) return;
+    const int passes = SetTransformations(png, h, route) ? png.SetInterlaceHandling() : 0;
+    if (passes <= 0 || !png.UpdateInfo()) {
+        Progress.Fail(HeaderFailure(png));
+        return;
+    }
 
     // The palette is taken after the update: in background mode the decoder composites it.
     TPngPaletteEntry used[256];
@@ -294,9 +425,11 @@ void ReadPngStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
     const int width = static_cast<int>(h.Width);
     const int height = static_cast<int>(h.Height);
     const int channels = png.Channels();
-    const std::int64_t rawBytes = (static_cast<std::int64_t>(png.RowBytes()) + 1) * height;
-    if (rawBytes > available * kMaxInflateRatio + kInflateSlack) {
-        Progress.Abort();
+    const std::int64_t rawBytes = MulSat(static_cast<std::int64_t>(png.RowBytes()) + 1, height);
+    const std::int64_t bitmapBytes = MulSat(RowStrideOf(width, BitsPerPixelOf(PixelFormatOf(route))), height);
+    const std::int64_t maskBytes = ApplyBackground ? 0 : MulSat(width, height);
+    if (!StreamCanHold(AddSat(bitmapBytes, maskBytes), rawBytes / kMaxInflateRatio, available)) {
+        Progress.Fail(reasons::kLargerThanFile);
         return;
     }
 
@@ -308,7 +441,8 @@ void ReadPngStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
     }
     ClearRows(Bitmap, height); // rows a short file never reaches stay black
     if (!OutputFits(png, route, Bitmap, h.Width)) {
-        Progress.Abort();
+        Progress.Fail(reasons::Unsupported("colour type", h.ColorType) + " at " + std::to_string(h.BitDepth) +
+                      " bits");
         return;
     }
 
@@ -328,7 +462,31 @@ void ReadPngStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         loop.Work.assign(std::size_t(width) * 4, 0);
         if (mask) mask->FullyOpaque = false;
     }
-    loop.Run();
+    const bool decoded = loop.Run();
     loop.Work.clear();
-    if (!Progress.IsAborting()) png.ReadEnd();
+    if (loop.MissingPass < 0) {
+        // What follows the image data no longer matters: a file cut after it is whole.
+        if (!Progress.IsAborting()) png.ReadEnd();
+        return;
+    }
+    if (!decoded && !png.StreamEnded()) {
+        Progress.Fail("damaged PNG data");
+        return;
+    }
+    // The stream ended inside the image data. libpng reads ahead and was handed zeros past the end,
+    // so what the file itself gives is counted apart: the rows (or passes) it completes stay.
+    TDataEnd end = DataEndOf(h, InflatedImageBytes(Stream, start, FilteredBytes(h)));
+    const TDataEnd stopped{loop.FailedPass, loop.FailedRow};
+    if (!decoded && stopped.Before(end)) end = stopped;
+    if (end.Whole()) return;
+    loop.MissingPass = end.Pass;
+    loop.MissingRow = end.Row;
+    if (passes == 1) {
+        Progress.DataEndsEarly(end.Row, height - 1, height);
+    } else if (end.Pass == 0 && end.Row == 0) {
+        Progress.Fail(reasons::kNoRowData);
+    } else {
+        if (mask) loop.MarkMissingPixels();
+        Progress.DataEndsEarly();
+    }
 }

@@ -107,6 +107,7 @@ struct Loaded {
     int Calls = 0;
     int LastPercent = -1;
     int Counter = 0;
+    TIELoadOutcome Outcome;
 };
 
 struct ReadOptions {
@@ -131,6 +132,7 @@ void Load(const std::vector<std::uint8_t>& bytes, Loaded& r, const ReadOptions& 
         nullptr, r.Aborting);
     ReadPngStream(stream, r.Bitmap, r.Params, o.ApplyBackground, r.Mask, o.HeaderOnly, progress);
     r.Counter = progress.ProgressCounter;
+    r.Outcome = progress.Outcome;
 }
 
 Rgb PixelOf(TIEBitmap& b, int x, int y) {
@@ -206,6 +208,7 @@ TEST(PngReader, DamagedSignatureRestFailsInDecoder) {
     Loaded r;
     Load(bytes, r);
     EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "not a PNG file");
 }
 
 // ---- One-bit images ----
@@ -587,22 +590,80 @@ TEST(PngReader, BackgroundModeCompositesPaletteTransparency) {
 
 // ---- Bad data ----
 
-TEST(PngReader, TruncatedDataKeepsHeaderAndLeavesRestBlack) {
-    PngSpec s = RampImage(PNG_COLOR_TYPE_RGB, false);
+// Noise barely compresses, so a cut at a fraction of the file is near the same fraction of the rows.
+PngSpec NoiseImage(bool interlace) {
+    PngSpec s = RampImage(PNG_COLOR_TYPE_RGB, interlace);
     s.Width = 64;
     s.Height = 64;
     s.Rows.assign(RowBytesOf(s) * 64, 0);
-    for (std::size_t i = 0; i < s.Rows.size(); ++i)
-        s.Rows[i] = std::uint8_t((i * 2654435761u) >> 13); // noisy
-    std::vector<std::uint8_t> bytes = EncodePng(s);
-    bytes.resize(bytes.size() / 2);
+    for (std::size_t i = 0; i < s.Rows.size(); ++i) s.Rows[i] = std::uint8_t((i * 2654435761u) >> 13);
+    return s;
+}
+
+struct TCutCase {
+    const char* Name;
+    bool Interlace;
+    int Percent; // of the file kept
+};
+class PngCut : public testing::TestWithParam<TCutCase> {};
+
+// libpng reads ahead and is handed zeros past the end: the rows kept must be the file's own.
+TEST_P(PngCut, KeepsTheRowsTheFileHolds) {
+    const TCutCase& c = GetParam();
+    const std::vector<std::uint8_t> whole = EncodePng(NoiseImage(c.Interlace));
+    Loaded full;
+    Load(whole, full);
+    ASSERT_FALSE(full.Aborting);
+    std::vector<std::uint8_t> bytes = whole;
+    bytes.resize(bytes.size() * std::size_t(c.Percent) / 100);
+    Loaded r;
+    Load(bytes, r);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    EXPECT_EQ(r.Params.ImageWidth, 64);
+    EXPECT_TRUE(r.Outcome.DataEndsEarly);
+    int kept = 0;
+    if (c.Interlace) { // the passes are spread over the image: the mask says what is missing
+        EXPECT_FALSE(r.Outcome.MissingRowsKnown());
+        for (int y = 0; y < 64; ++y)
+            for (int x = 0; x < 64; ++x) {
+                if (r.Mask->RowPointer(y)[x] == 0) continue;
+                ++kept;
+                ASSERT_EQ(PixelOf(r.Bitmap, x, y), PixelOf(full.Bitmap, x, y)) << x << "," << y;
+            }
+        EXPECT_GT(kept, 0);
+        EXPECT_LT(kept, 64 * 64);
+        return;
+    }
+    ASSERT_TRUE(r.Outcome.MissingRowsKnown());
+    EXPECT_EQ(r.Outcome.LastMissingRow, 63);
+    kept = r.Outcome.FirstMissingRow;
+    EXPECT_GT(kept, 0);
+    for (int y = 0; y < kept; ++y)
+        for (int x = 0; x < 64; ++x) ASSERT_EQ(PixelOf(r.Bitmap, x, y), PixelOf(full.Bitmap, x, y));
+}
+
+const TCutCase kCuts[] = {{"Quarter", false, 25},       {"Half", false, 50},
+                          {"ThreeQuarters", false, 75}, {"InterlacedQuarter", true, 25},
+                          {"InterlacedHalf", true, 50}, {"InterlacedThreeQuarters", true, 75}};
+INSTANTIATE_TEST_SUITE_P(Png, PngCut, testing::ValuesIn(kCuts),
+                         [](const auto& i) { return std::string(i.param.Name); });
+
+TEST(PngReader, CutBeforeItsImageDataGivesNoImage) {
+    std::vector<std::uint8_t> bytes = EncodePng(NoiseImage(false));
+    bytes.resize(60); // the header chunk and a little of the data chunk's own header
     Loaded r;
     Load(bytes, r);
     EXPECT_TRUE(r.Aborting);
-    EXPECT_EQ(r.Params.ImageWidth, 64);
-    ASSERT_EQ(r.Bitmap.Width(), 64);
-    EXPECT_EQ(PixelOf(r.Bitmap, 0, 0), (Rgb{s.Rows[0], s.Rows[1], s.Rows[2]}));
-    EXPECT_EQ(PixelOf(r.Bitmap, 63, 63), (Rgb{0, 0, 0}));
+    EXPECT_EQ(r.Outcome.Refusal, "data ends before the first row");
+}
+
+TEST(PngReader, CutAfterItsImageDataIsWhole) {
+    std::vector<std::uint8_t> bytes = EncodePng(NoiseImage(false));
+    bytes.resize(bytes.size() - 12); // without the end chunk
+    Loaded r;
+    Load(bytes, r);
+    EXPECT_FALSE(r.Aborting);
+    EXPECT_FALSE(r.Outcome.DataEndsEarly);
 }
 
 TEST(PngReader, SizeTheDataCannotHoldIsRefused) {
@@ -621,6 +682,7 @@ TEST(PngReader, SizeTheDataCannotHoldIsRefused) {
     Loaded r;
     Load(bytes, r);
     EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "image larger than the file can hold");
     EXPECT_EQ(r.Params.ImageWidth, 1000000);
     EXPECT_EQ(r.Bitmap.PixelType(), ieNone);
 }
