@@ -656,6 +656,16 @@ TEST(GifReader, AHugeScreenIsCutToWhereItsImagesReach) {
     }
 }
 
+// huge-screen.gif, 61 bytes: a 65533 x 65533 screen over two images reaching 6 x 5. Composing on
+// the screen it claims took 23 seconds and 8 GB.
+TEST(GifReader, TheSixtyOneByteScreenIsCutToItsImages) {
+    TGifRead r;
+    r.Run(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/huge-screen.gif"));
+    EXPECT_EQ(r.FrameCount, 2);
+    EXPECT_EQ(r.Params.GifScreenWidth, 6);
+    EXPECT_EQ(r.Params.GifScreenHeight, 5);
+}
+
 TEST(GifReader, ImagesFarOutOnAHugeScreenAreRefused) {
     TGifRead r;
     r.Run(TGifBuilder(65535, 65535, kBlackWhite)

@@ -318,16 +318,10 @@ TEST(IcoReader, IndexOutsideTheDirectoryChangesNothing) {
 
 // ---- Images this reader cannot decode give no image and say why; nothing is allocated.
 
-// A 53-byte icon whose directory and cut info header claim a height of more than a million rows.
+// A 53-byte icon whose directory and cut info header claim 18 x 1,048,580 pixels: it gave a page of
+// that many points. Also a seed of the fuzz target.
 Bytes ClaimsAMillionRows() {
-    TEntry e = TwoByTwo(8);
-    e.Width = 18;
-    e.Height = 0; // half the info header's height
-    e.InfoWidth = 18;
-    e.InfoHeight = 2097160;
-    Bytes file = Directory({e});
-    file.resize(53);
-    return file;
+    return testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/million-rows.ico");
 }
 
 struct TRefusalCase {

@@ -1,10 +1,14 @@
 #include "codecs/jpeg2000/J2kImage.h"
 
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
-#include "platform/SystemInfo.h"
 
 #include <algorithm>
 #include <limits>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include <openjpeg.h>
 
@@ -21,6 +25,7 @@ struct TStreamSource {
     TStream& Stream;
     std::int64_t Start = 0;
     std::int64_t Length = 0;
+    bool Ended = false; // the library asked for bytes past the end
 };
 
 OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user) {
@@ -29,6 +34,7 @@ OPJ_SIZE_T ReadSource(void* buffer, OPJ_SIZE_T count, void* user) {
         const std::int64_t left = src->Length - (src->Stream.Position() - src->Start);
         const std::int64_t want =
             std::min<std::int64_t>(left, static_cast<std::int64_t>(std::min<OPJ_SIZE_T>(count, 1u << 30)));
+        if (left <= 0 && count > 0) src->Ended = true;
         const std::int64_t got = want > 0 ? src->Stream.Read(buffer, want) : 0;
         return got > 0 ? static_cast<OPJ_SIZE_T>(got) : static_cast<OPJ_SIZE_T>(-1);
     } catch (...) { // no C++ exception may cross the library's C frames
@@ -141,13 +147,101 @@ std::uint64_t CeilDiv(std::uint64_t a, std::uint64_t b) {
     return (a + b - 1) / b;
 }
 
-std::uint64_t DecodeBudget() {
-    if (J2kMaxDecodedBytes) return J2kMaxDecodedBytes;
-    const std::uint64_t available = AvailablePhysicalMemory();
-    return available ? available / 2 : std::uint64_t(2) << 30;
+// The code stream: a JP2 file's contiguous code stream box, or the whole stream. False when a JP2
+// file has none.
+bool FindCodeStream(TStream& s, std::int64_t start, std::int64_t length, bool jp2, std::int64_t& csStart,
+                    std::int64_t& csLength) {
+    constexpr std::uint32_t kJp2c = 0x6A703263;
+    if (!jp2) {
+        csStart = start;
+        csLength = length;
+        return true;
+    }
+    const std::int64_t end = start + length;
+    s.SetPosition(start);
+    for (int i = 0; i < 256; ++i) {
+        std::uint32_t type = 0;
+        std::int64_t content = 0, boxEnd = 0;
+        if (!ReadBoxHeader(s, end, type, content, boxEnd)) return false;
+        if (type == kJp2c) {
+            csStart = content;
+            csLength = boxEnd - content;
+            return true;
+        }
+        s.SetPosition(boxEnd);
+    }
+    return false;
 }
 
-// Checks the header's geometry and that the decoded samples (plus a 24-bit bitmap) fit the budget.
+std::uint16_t BigEndian16(const std::uint8_t* p) {
+    return std::uint16_t((p[0] << 8) | p[1]);
+}
+
+// What the image and tile size marker (SIZ) of a code stream declares, read before the library sees
+// the stream: OpenJPEG sets up every tile and component while it reads the main header.
+struct TSizHeader {
+    std::uint64_t X1 = 0, Y1 = 0, X0 = 0, Y0 = 0, TileW = 0, TileH = 0, TileX0 = 0, TileY0 = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> Steps; // per component: dx, dy
+
+    std::uint64_t Tiles() const { return CeilDiv(X1 - TileX0, TileW) * CeilDiv(Y1 - TileY0, TileH); }
+    std::uint64_t Samples() const {
+        std::uint64_t n = 0;
+        for (const auto& [dx, dy] : Steps)
+            n += (CeilDiv(X1, dx) - CeilDiv(X0, dx)) * (CeilDiv(Y1, dy) - CeilDiv(Y0, dy));
+        return n;
+    }
+};
+
+bool ReadSiz(TStream& s, std::int64_t csStart, std::int64_t csLength, TSizHeader& h) {
+    s.SetPosition(csStart);
+    std::uint8_t b[42];
+    if (csLength < 42 || s.Read(b, 42) != 42) return false;
+    if (BigEndian16(b) != 0xFF4F || BigEndian16(b + 2) != 0xFF51) return false;
+    h.X1 = BigEndian32(b + 8);
+    h.Y1 = BigEndian32(b + 12);
+    h.X0 = BigEndian32(b + 16);
+    h.Y0 = BigEndian32(b + 20);
+    h.TileW = BigEndian32(b + 24);
+    h.TileH = BigEndian32(b + 28);
+    h.TileX0 = BigEndian32(b + 32);
+    h.TileY0 = BigEndian32(b + 36);
+    const int comps = BigEndian16(b + 40);
+    if (h.X1 <= h.X0 || h.Y1 <= h.Y0 || h.TileW == 0 || h.TileH == 0 || h.TileX0 > h.X0 || h.TileY0 > h.Y0 ||
+        h.TileX0 + h.TileW <= h.X0 || h.TileY0 + h.TileH <= h.Y0 || comps == 0 || comps > 16384)
+        return false;
+    for (int k = 0; k < comps; ++k) {
+        std::uint8_t c[3];
+        if (s.Read(c, 3) != 3 || c[1] == 0 || c[2] == 0) return false;
+        h.Steps.emplace_back(c[1], c[2]);
+    }
+    return true;
+}
+
+// Checks what the main header declares against what the code stream can hold, before the library
+// allocates for it: each tile needs a tile-part (a start of tile and a start of data marker, and a
+// byte of packets per component) and the samples can be coded no denser than kSamplesPerByte.
+std::string CheckDeclaredSize(TStream& s, std::int64_t start, std::int64_t length, bool jp2) {
+    std::int64_t csStart = 0, csLength = 0;
+    TSizHeader h;
+    if (!FindCodeStream(s, start, length, jp2, csStart, csLength)) return "no code stream in the file";
+    if (!ReadSiz(s, csStart, csLength, h)) return "damaged code stream header";
+    constexpr std::uint64_t kTilePartBytes = 14, kTileComponentBytes = 2048, kSamplesPerByte = 1024;
+    const std::uint64_t tiles = h.Tiles(), comps = h.Steps.size();
+    const std::uint64_t cap = std::uint64_t(1) << 40;
+    if (tiles > cap / (comps * kTileComponentBytes)) return std::string(reasons::kLargerThanFile);
+    const std::uint64_t samples = h.Samples();
+    if (samples > cap || (h.X1 - h.X0) * (h.Y1 - h.Y0) > cap) return std::string(reasons::kLargerThanFile);
+    const std::uint64_t tileBytes = tiles * comps * kTileComponentBytes;
+    if (!StreamCanHold(std::int64_t(tileBytes), std::int64_t(tiles * (kTilePartBytes + comps)), csLength))
+        return std::string(reasons::kLargerThanFile);
+    const std::uint64_t imageBytes = samples * sizeof(OPJ_INT32) + (h.X1 - h.X0) * (h.Y1 - h.Y0) * 3;
+    if (!StreamCanHold(std::int64_t(imageBytes), std::int64_t(samples / kSamplesPerByte), csLength))
+        return std::string(reasons::kLargerThanFile);
+    return {};
+}
+
+// Checks the header's geometry as the library reads it, and that the decoded samples (plus a 24-bit
+// bitmap) fit an explicit cap when one is set.
 bool HeaderIsAcceptable(const opj_image_t& img, int paletteChannels) {
     if (img.x1 <= img.x0 || img.y1 <= img.y0 || img.numcomps == 0 || !img.comps) return false;
     const std::uint64_t w = img.x1 - img.x0, h = img.y1 - img.y0;
@@ -169,7 +263,7 @@ bool HeaderIsAcceptable(const opj_image_t& img, int paletteChannels) {
     }
     samples += std::uint64_t(paletteChannels) * largest;
     const std::uint64_t bytes = samples * sizeof(OPJ_INT32) + w * h * 3;
-    return bytes <= DecodeBudget();
+    return J2kMaxDecodedBytes == 0 || bytes <= J2kMaxDecodedBytes;
 }
 
 } // namespace
@@ -211,11 +305,19 @@ bool TJ2kImage::DecodeFrom(TStream& Stream, std::int64_t start, std::int64_t len
     opj_image_t* image = nullptr;
     const bool header = opj_read_header(stream.P, codec.P, &image);
     FImage = image;
-    if (!header || !FImage || !HeaderIsAcceptable(*FImage, paletteChannels)) {
+    if (!header || !FImage) {
+        FRefusal = source.Ended ? std::string(reasons::kNoRowData) : "damaged code stream header";
+        Release();
+        return false;
+    }
+    if (!HeaderIsAcceptable(*FImage, paletteChannels)) {
+        FRefusal = reasons::kLargerThanFile;
         Release();
         return false;
     }
     if (!opj_decode(codec.P, stream.P, FImage)) {
+        // The library's strict mode decodes no part of a code stream that ends early.
+        FRefusal = source.Ended ? "the code stream ends early" : "damaged JPEG 2000 data";
         Release();
         return false;
     }
@@ -225,6 +327,7 @@ bool TJ2kImage::DecodeFrom(TStream& Stream, std::int64_t start, std::int64_t len
 
 bool TJ2kImage::Decode(TStream& Stream) {
     Release();
+    FRefusal.clear();
     const std::int64_t start = Stream.Position();
     const std::int64_t length = std::max<std::int64_t>(0, Stream.Size() - start);
     std::uint8_t head[12] = {};
@@ -232,7 +335,13 @@ bool TJ2kImage::Decode(TStream& Stream) {
     Stream.SetPosition(start);
     const bool jp2 = got >= 12 && std::equal(head, head + 12, kJp2Signature);
     const bool j2k = got >= 4 && std::equal(head, head + 4, kJ2kStart);
-    if (!jp2 && !j2k) return false;
+    if (!jp2 && !j2k) {
+        FRefusal = "not a JPEG 2000 file";
+        return false;
+    }
+    FRefusal = CheckDeclaredSize(Stream, start, length, jp2);
+    Stream.SetPosition(start);
+    if (!FRefusal.empty()) return false;
     const int paletteChannels = jp2 ? PaletteChannels(Stream, start, length) : 0;
     Stream.SetPosition(start);
 
@@ -243,6 +352,7 @@ bool TJ2kImage::Decode(TStream& Stream) {
     // What the library delivers is checked again: palette expansion and channel definitions
     // replace components after the header was read.
     if (FImage->numcomps == 0 || !FImage->comps || FImage->x1 <= FImage->x0 || FImage->y1 <= FImage->y0) {
+        FRefusal = "damaged JPEG 2000 data";
         Release();
         return false;
     }
@@ -251,6 +361,7 @@ bool TJ2kImage::Decode(TStream& Stream) {
         if (!c.data || c.w == 0 || c.h == 0 || c.dx == 0 || c.dy == 0 || c.prec == 0 || c.prec > 31 ||
             c.w > std::uint32_t(std::numeric_limits<std::int32_t>::max()) ||
             c.h > std::uint32_t(std::numeric_limits<std::int32_t>::max())) {
+            FRefusal = "damaged JPEG 2000 data";
             Release();
             return false;
         }

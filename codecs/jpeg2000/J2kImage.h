@@ -2,6 +2,7 @@
 // A decoded JPEG 2000 image: the small set of facilities the JPEG 2000 reader needs, over the
 // OpenJPEG library. Only this file's .cpp includes the library's header.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 class TStream;
@@ -9,8 +10,8 @@ struct opj_image;
 
 enum TJ2kColorModel : int { j2kOtherModel = 0, j2kGray = 1, j2kRgb = 2, j2kYCbCr = 3 };
 
-// Upper bound for the bytes of decoded samples one image may take; 0 means half the available
-// physical memory (2 GiB when that is unknown). Fuzzers lower it.
+// An upper bound for the bytes of decoded samples one image may take besides what its code stream
+// can plausibly hold; 0 (the default) sets none. Fuzzers lower it.
 extern std::uint64_t J2kMaxDecodedBytes;
 
 class TJ2kImage {
@@ -22,9 +23,11 @@ public:
 
     // Decodes a JP2 file (signature box) or a bare code stream (SOC then SIZ) from the stream's
     // position, telling the two apart by their first bytes. False for anything else, for data the
-    // library cannot decode and for images whose samples could not be held; the library's messages
-    // are dropped.
+    // library cannot decode and for images larger than the code stream could plausibly hold, which
+    // are refused from the main header before the library allocates anything for them; Refusal says
+    // why. The library's messages are dropped.
     bool Decode(TStream& Stream);
+    const std::string& Refusal() const { return FRefusal; }
 
     int Width() const;
     int Height() const;
@@ -57,6 +60,7 @@ private:
     bool DecodeFrom(TStream& Stream, std::int64_t Start, std::int64_t Length, bool Jp2, int PaletteChannels);
 
     opj_image* FImage = nullptr;
+    std::string FRefusal;
     // Per component, for the pixel loop: the sample matrix and its row length.
     std::vector<const std::int32_t*> FData;
     std::vector<std::size_t> FStride;

@@ -4,6 +4,7 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -144,12 +145,12 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
                    TIEProgressRecord& Progress) {
     try {
         if (!IsJp2Stream(Stream) && !IsJ2kStream(Stream)) {
-            Progress.Abort();
+            Progress.Fail("not a JPEG 2000 file");
             return;
         }
         TJ2kImage image;
         if (!image.Decode(Stream)) {
-            Progress.Abort();
+            Progress.Fail(image.Refusal());
             return;
         }
         const int width = image.Width();
@@ -175,13 +176,13 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
             indexes = {pick(0, 0), pick(1, 0), pick(2, 0)};
             break;
         default:
-            Progress.Abort();
+            Progress.Fail("unsupported colour space");
             return;
         }
         // An RGB image with fewer than three components has nothing behind the fixed indexes.
         for (int k : indexes) {
             if (k >= image.ComponentCount()) {
-                Progress.Abort();
+                Progress.Fail("too few colour components");
                 return;
             }
         }
@@ -211,8 +212,10 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         for (int y = 0; y < height; ++y) std::memset(Bitmap.RowPointer(y), 0, stride);
         Progress.PercentPerUnit = 100.0 / height;
         Convert(image, mode, used, oneBit, Bitmap, Progress);
+    } catch (const std::exception& e) {
+        FailFromException(Progress, e);
     } catch (...) {
-        // Allocation failures and stream errors end the read like bad data: nothing leaves it.
+        // Nothing leaves this reader.
         Progress.Abort();
     }
 }

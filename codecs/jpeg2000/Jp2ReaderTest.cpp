@@ -138,6 +138,7 @@ struct Loaded {
     TIOParamsVals Params;
     bool Aborting = false;
     std::vector<int> Percents;
+    TIELoadOutcome Outcome;
 };
 
 void Load(const std::vector<std::uint8_t>& bytes, Loaded& r, bool headerOnly = false, int abortAtCall = 0) {
@@ -150,6 +151,7 @@ void Load(const std::vector<std::uint8_t>& bytes, Loaded& r, bool headerOnly = f
         },
         nullptr, r.Aborting);
     ReadJp2Stream(stream, r.Bitmap, r.Params, headerOnly, progress);
+    r.Outcome = progress.Outcome;
 }
 
 Rgb PixelOf(TIEBitmap& b, int x, int y) {
@@ -473,6 +475,57 @@ TEST(Jp2Reader, ImageBeyondTheSampleBudgetIsRefused) {
     EXPECT_FALSE(accepted.Aborting);
 }
 
+// ---- Main headers that claim more than the code stream can hold: refused before the library
+// allocates for them, whatever memory the machine has free.
+
+// Rewrites the image and tile sizes of the code stream's size marker.
+void PatchSize(std::vector<std::uint8_t>& bytes, std::uint32_t size, std::uint32_t tile) {
+    for (std::size_t i = 0; i + 40 <= bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0x51) {
+            for (const std::size_t at : {i + 6, i + 10, i + 22, i + 26}) {
+                const std::uint32_t v = at < i + 22 ? size : tile;
+                for (int b = 0; b < 4; ++b) bytes[at + std::size_t(b)] = std::uint8_t(v >> (24 - 8 * b));
+            }
+            return;
+        }
+    ADD_FAILURE() << "no size marker";
+}
+
+struct TClaimCase {
+    const char* Name;
+    std::uint32_t Size, Tile;
+    const char* File; // the same shape as a fuzz seed
+};
+class J2kClaim : public testing::TestWithParam<TClaimCase> {};
+
+TEST_P(J2kClaim, IsRefusedFromTheHeader) {
+    const TClaimCase& c = GetParam();
+    ASSERT_EQ(J2kMaxDecodedBytes, 0u); // no ceiling besides the code stream's own size
+    Loaded seed;
+    Load(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/" + c.File), seed);
+    EXPECT_TRUE(seed.Aborting);
+    EXPECT_EQ(seed.Outcome.Refusal, "image larger than the file can hold");
+    for (const bool jp2 : {true, false}) {
+        J2kLayout s;
+        s.Width = s.Height = 64;
+        s.ColorSpace = OPJ_CLRSPC_GRAY;
+        s.Jp2 = jp2;
+        s.Components = {Comp([](int, int) { return 200; })};
+        std::vector<std::uint8_t> bytes = EncodeJ2k(s);
+        PatchSize(bytes, c.Size, c.Tile);
+        Loaded r;
+        Load(bytes, r);
+        EXPECT_TRUE(r.Aborting) << jp2;
+        EXPECT_EQ(r.Outcome.Refusal, "image larger than the file can hold") << jp2;
+        EXPECT_EQ(r.Bitmap.PixelType(), ieNone);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(J2k, J2kClaim,
+                         testing::Values(TClaimCase{"HugeImage", 20000, 20000, "huge-image.j2k"},
+                                         TClaimCase{"ManyTinyTiles", 4000, 16, "many-tiles.j2k"}),
+                         [](const auto& i) { return std::string(i.param.Name); });
+
 TEST(Jp2Reader, TruncatedDataAbortsAndLeavesTheBitmap) {
     J2kLayout s;
     s.Width = 40;
@@ -488,6 +541,7 @@ TEST(Jp2Reader, TruncatedDataAbortsAndLeavesTheBitmap) {
             r.Bitmap.Reallocate(3, 3, ie8Gray);
             Load(std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + std::ptrdiff_t(cut)), r);
             EXPECT_TRUE(r.Aborting) << cut;
+            EXPECT_FALSE(r.Outcome.Refusal.empty()) << cut;
             EXPECT_EQ(r.Bitmap.Width(), 3) << cut;
         }
     }
