@@ -311,7 +311,7 @@ int TCcittDecoder::ReadRun(TColour colour) {
     return total;
 }
 
-void TCcittDecoder::DecodeOneD(TRow& row) {
+int TCcittDecoder::DecodeOneD(TRow& row) {
     int a = 0;
     TColour colour = White;
     bool first = true;
@@ -322,7 +322,7 @@ void TCcittDecoder::DecodeOneD(TRow& row) {
                 continue;
             }
             if (colour == Black) row.Black(a, Width);
-            return; // left for the next row
+            return Width; // left for the next row
         }
         const int run = ReadRun(colour);
         if (run == kInvalid) {
@@ -332,7 +332,7 @@ void TCcittDecoder::DecodeOneD(TRow& row) {
         first = false;
         if (run == kExtension) {
             Skip(12);
-            if (!Uncompressed(row, a, colour)) return;
+            if (!Uncompressed(row, a, colour)) return a;
             continue;
         }
         if (colour == Black) row.Black(a, a + run);
@@ -340,16 +340,17 @@ void TCcittDecoder::DecodeOneD(TRow& row) {
         Current.push_back(a);
         colour = colour == White ? Black : White;
     }
+    return a;
 }
 
-void TCcittDecoder::DecodeTwoD(TRow& row) {
+int TCcittDecoder::DecodeTwoD(TRow& row) {
     int a0 = -1; // the imaginary white element before the row
     TColour colour = White;
     std::size_t p = 0;
     while (a0 < Width && !AtEnd()) {
         if (NextIsEol()) {
             if (colour == Black) row.Black(a0, Width);
-            return; // left for the next row
+            return Width; // left for the next row
         }
         while (Reference[p] <= a0) ++p;
         std::size_t i = p;
@@ -372,7 +373,7 @@ void TCcittDecoder::DecodeTwoD(TRow& row) {
             const TColour other = colour == White ? Black : White;
             const int r1 = ReadRun(colour);
             const int r2 = r1 < 0 ? r1 : ReadRun(other);
-            if (r1 < 0 || r2 < 0) return; // corrupt: the row ends here
+            if (r1 < 0 || r2 < 0) return Width; // corrupt: the row ends here
             const int a1 = std::min(start + r1, Width);
             const int a2 = std::min(a1 + r2, Width);
             row.Black(colour == Black ? start : a1, colour == Black ? a1 : a2);
@@ -383,7 +384,7 @@ void TCcittDecoder::DecodeTwoD(TRow& row) {
         }
         case mExtension: {
             int a = start;
-            if (!Uncompressed(row, a, colour)) return;
+            if (!Uncompressed(row, a, colour)) return a;
             a0 = a;
             break;
         }
@@ -398,6 +399,7 @@ void TCcittDecoder::DecodeTwoD(TRow& row) {
         }
         }
     }
+    return std::max(a0, 0);
 }
 
 // Uncompressed mode: k 0 bits and a 1 (k = 0 to 4) are k white pixels and one black pixel, five 0 bits and
@@ -466,10 +468,8 @@ bool TCcittDecoder::DecodeRow(std::uint8_t* out) {
     }
     Current.clear();
     UsedUncompressed = false;
-    if (oneD)
-        DecodeOneD(row);
-    else
-        DecodeTwoD(row);
+    const int reached = oneD ? DecodeOneD(row) : DecodeTwoD(row);
+    Cut = reached < Width && AtEnd();
     if (UsedUncompressed) {
         ChangesFromPixels(out);
     } else {

@@ -22,6 +22,8 @@ public:
     // Decodes the next row into row ((width + 7) / 8 bytes). Returns false when the data was used up
     // before the row began (the row is then all white).
     bool DecodeRow(std::uint8_t* row);
+    // The last row decoded ran into the end of the data before its last column.
+    bool LastRowCut() const { return Cut; }
 
 private:
     enum TColour { White = 0, Black = 1 };
@@ -32,8 +34,9 @@ private:
     bool AtEnd() const { return Pos >= Bits; }
     bool NextIsEol();
     int ReadRun(TColour colour);
-    void DecodeOneD(TRow& row);
-    void DecodeTwoD(TRow& row);
+    // Each returns the column the row reached (the width for a whole row, also one an EOL ends).
+    int DecodeOneD(TRow& row);
+    int DecodeTwoD(TRow& row);
     bool Uncompressed(TRow& row, int& a, TColour& colour);
     void ChangesFromPixels(const std::uint8_t* row);
 
@@ -44,6 +47,7 @@ private:
     TCcittMode Mode;
     std::vector<int> Reference; // changing elements of the previous row, then sentinels
     std::vector<int> Current;   // changing elements of the row being decoded
+    bool Cut = false;
     bool UsedUncompressed = false;
 };
 

@@ -2,6 +2,7 @@
 // byte, the last byte, the length), so the table needs no allocation beyond its 4,096 entries.
 #include "codecs/tiff/TiffReader.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -31,8 +32,9 @@ public:
         Reset();
     }
 
-    // The next row, or null once the data has proved corrupt.
-    std::uint8_t* NextRow();
+    // The next row, or null once the data has proved corrupt; decoded receives how many of its bytes
+    // came from the data.
+    std::uint8_t* NextRow(int& decoded);
 
 private:
     void Reset() {
@@ -94,7 +96,7 @@ void TLzwState::Add(int prefix, std::uint8_t last) {
         Width = 12;
 }
 
-std::uint8_t* TLzwState::NextRow() {
+std::uint8_t* TLzwState::NextRow(int& decoded) {
     if (Failed) return nullptr;
     if (Delivered) {
         const std::size_t rest = Filled - std::size_t(RowLength);
@@ -148,6 +150,7 @@ std::uint8_t* TLzwState::NextRow() {
         }
         Previous = code;
     }
+    decoded = int(std::min(Filled, std::size_t(RowLength)));
     if (Filled < std::size_t(RowLength)) {
         std::memset(Out.data() + Filled, 0, std::size_t(RowLength) - Filled);
         Filled = std::size_t(RowLength);
@@ -157,7 +160,8 @@ std::uint8_t* TLzwState::NextRow() {
 
 } // namespace
 
-std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int rowLength, void** state) {
+std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int rowLength, void** state,
+                            int* decoded) {
     if (!state) return nullptr;
     auto* s = static_cast<TLzwState*>(*state);
     if (!data) {
@@ -170,5 +174,8 @@ std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int
         s = new TLzwState(data, dataSize, rowLength);
         *state = s;
     }
-    return s->NextRow();
+    int got = 0;
+    std::uint8_t* row = s->NextRow(got);
+    if (decoded) *decoded = got;
+    return row;
 }

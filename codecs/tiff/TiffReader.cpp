@@ -2,11 +2,14 @@
 // through a row source (decompression), unpacking, differencing and conversion into the bitmap.
 #include "codecs/tiff/TiffReader.h"
 
+#include "codecs/jpeg/JpegErrorManager.h"
 #include "codecs/tiff/TiffConvert.h"
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
 #include "codecs/tiff/TiffSources.h"
+#include "imaging/params/ReadBudget.h"
+#include "imaging/params/ReadFailures.h"
 
 #include <algorithm>
 #include <array>
@@ -19,7 +22,7 @@ namespace {
 
 using namespace tiff;
 
-// Any file may ask for this much bitmap; beyond it the stored data must be able to fill what it asks for.
+// Old-form JPEG data may ask for this much bitmap whatever it holds.
 constexpr std::int64_t kFreeAllowance = std::int64_t(64) << 20;
 // Widths and heights (also enlarged by a tile) stay within the bitmap's int32 geometry.
 constexpr std::int64_t kMaxDimension = (std::int64_t(1) << 30) - 1;
@@ -36,6 +39,7 @@ struct TImageInfo {
     std::uint32_t T4Options = 0;
     std::uint32_t Predictor = 1;
     std::uint32_t ExtraSamples = 0;
+    int ExtraCount = 0; // samples per pixel beyond the colour ones
     std::uint32_t SampleFormat = 1;
     int Orientation = 1;
     std::uint32_t JpegProc = 0;
@@ -80,6 +84,22 @@ bool IsCcitt(std::uint32_t c) {
     return c == cmpHuffman || c == cmpFax3 || c == cmpFax4;
 }
 
+// Why the data of a compression could not be decoded.
+std::string DamagedReason(std::uint32_t c) {
+    switch (c) {
+    case cmpLzw:
+        return "damaged LZW data";
+    case cmpAdobeDeflate:
+    case cmpDeflate:
+        return "damaged Deflate data";
+    case cmpJpeg:
+    case cmpOldJpeg:
+        return "damaged JPEG data";
+    default:
+        return "damaged image data";
+    }
+}
+
 TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     TImageInfo info;
     info.Width = dir.Single(tagImageWidth, 0);
@@ -96,6 +116,7 @@ TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     info.T4Options = dir.Single(tagT4Options, 0);
     info.Predictor = dir.Single(tagPredictor, 1);
     info.ExtraSamples = dir.First(tagExtraSamples, 0);
+    info.ExtraCount = int(std::min<std::size_t>(dir.Values(tagExtraSamples, 16).size(), 16));
     info.SampleFormat = dir.First(tagSampleFormat, 1);
     info.Orientation = int(std::min<std::uint32_t>(dir.Single(tagOrientation, 1), 0xFFFF));
     info.JpegProc = dir.Single(tagJpegProc, 0);
@@ -225,7 +246,17 @@ public:
     void Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask);
 
 private:
-    bool Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask);
+    // Empty when the image can be decoded; else why not.
+    std::string Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask);
+    // Why this reader cannot turn the data into pixels; empty when it can.
+    std::string UndecodableReason() const;
+    // Rows from..to of a strip or tile that the data did not reach (parts beyond the image ignored).
+    void RowsMissing(std::int64_t from, std::int64_t to) {
+        to = std::min(to, Info.Height - 1);
+        if (from > to) return;
+        MissingFirst = MissingFirst < 0 ? from : std::min(MissingFirst, from);
+        MissingLast = std::max(MissingLast, to);
+    }
     bool ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out);
     void DecodeStrips();
     void DecodeTiles();
@@ -245,22 +276,26 @@ private:
     TIEMask* Mask = nullptr;
     TRowFormat Format;
     std::int64_t ReadBudget = 0;
-    int PlaneCount = 1;   // planes coded apart (planar configuration 2)
-    std::uint8_t Pad = 0; // raw byte that stands for missing data
+    int PlaneCount = 1;                               // planes coded apart (planar configuration 2)
+    std::uint8_t Pad = 0;                             // raw byte that stands for missing data
+    bool LastBlockShort = false;                      // the last block read is not all in the file
+    std::int64_t MissingFirst = -1, MissingLast = -1; // rows the data did not reach
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
     out.clear();
+    LastBlockShort = true;
     if (index >= Info.Offsets.size()) return true;
     const std::int64_t offset = Info.Offsets[index];
     const std::int64_t available = Src.AvailableAt(offset);
     if (offset == 0 || available <= 0) return true; // offset 0 is the header: a block that was never written
     const std::int64_t stated = index < Info.ByteCounts.size() ? Info.ByteCounts[index] : 0;
+    LastBlockShort = stated > available;
     std::int64_t n = stated > 0 ? std::min(stated, available) : available;
     if (cap > 0) n = std::min(n, cap);
     ReadBudget -= n;
     if (ReadBudget < 0) {
-        Progress.Abort();
+        Progress.Fail("overlapping data blocks");
         return false;
     }
     out.resize(std::size_t(n));
@@ -358,19 +393,24 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(width, BitsPerPixelOf(Format.Target))) + 4);
     std::vector<std::uint8_t> alpha(Mask ? std::size_t(width) : 0);
 
+    // A row is whole when its colour planes are: separate extra samples are often left out.
+    const std::size_t colourPlanes =
+        planes.size() > 1 ? std::size_t(std::max(1, int(planes.size()) - Info.ExtraCount)) : planes.size();
     for (int r = 0; r < rows; ++r) {
-        bool any = false;
+        bool any = false, whole = true;
         for (std::size_t p = 0; p < planes.size(); ++p) {
             const TRowStatus status = sources[p]->Next(raw[p].data());
             if (status == TRowStatus::Failed) {
-                Progress.Abort();
+                Progress.Fail(DamagedReason(Info.Compression));
                 return;
             }
-            if (status == TRowStatus::Row)
+            if (p < colourPlanes) whole = whole && status == TRowStatus::Row;
+            if (status == TRowStatus::Row || status == TRowStatus::Partial)
                 any = true;
             else
                 std::memset(raw[p].data(), Pad, std::size_t(rowLength));
         }
+        if (!whole) RowsMissing(y + r, y + r); // what a cut row holds stays, but the row is not the file's
         if (any) {
             std::uint8_t* rowSamplesPtr = raw[0].data();
             if (PlaneCount == 1) {
@@ -411,21 +451,36 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
                               int maxWidth, int maxHeight, bool single) {
     TIEBitmap block;
     block.SetLocation(ieHeap);
-    bool ok;
-    if (single) {
-        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params,
-                             Progress, block);
-    } else {
-        TIEProgressRecord quiet(*Progress.Aborting);
-        ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight, Params,
-                             quiet, block);
+    // The block's own record: a block whose data the file cut short is missing rows, not damage.
+    bool blockFailed = false;
+    TIEProgressRecord blockProgress(single ? Progress.OnProgress : TIEProgressEvent(), Progress.Sender,
+                                    blockFailed);
+    const bool ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight,
+                                    Params, blockProgress, block) &&
+                    !blockFailed;
+    if (!single) {
         ++Progress.ProgressCounter;
         if (Progress.OnProgress)
             Progress.ReportPercent(int(std::trunc(Progress.ProgressCounter * Progress.PercentPerStrip)));
     }
-    if (ok && !Progress.IsAborting() && block.PixelType() == ie24Rgb)
+    if (Progress.IsAborting()) return; // stopped by the caller
+    if (!ok) {
+        if (LastBlockShort || data.empty())
+            RowsMissing(y, std::int64_t(y) + rows - 1);
+        else
+            Progress.Fail(blockProgress.Outcome.Refusal.empty() ? DamagedReason(cmpJpeg)
+                                                                : blockProgress.Outcome.Refusal);
+        return;
+    }
+    if (block.PixelType() == ie24Rgb)
         block.CopyRectangle(Bitmap, 0, 0, std::min(block.Width(), width), std::min(block.Height(), rows), x,
                             y);
+    const TIELoadOutcome& o = blockProgress.Outcome;
+    if (o.MissingRowsKnown())
+        RowsMissing(std::int64_t(y) + o.FirstMissingRow,
+                    std::int64_t(y) + std::min(o.LastMissingRow, rows - 1));
+    else if (o.DataEndsEarly)
+        RowsMissing(y, std::int64_t(y) + rows - 1); // spread over the block: none of it can be trusted
 }
 
 void TTiffDecoder::DecodeStrips() {
@@ -486,14 +541,16 @@ void TTiffDecoder::DecodeTiles() {
     }
 }
 
-// Checks sizes, chooses the pixel format, creates the mask and allocates the bitmap. False: Aborting is set.
-bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
+// Checks sizes, chooses the pixel format, creates the mask and allocates the bitmap. Returns why the
+// image cannot be read, or empty.
+std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     const std::int64_t w = Info.Width, h = Info.Height;
     const std::int64_t spp = Info.SamplesPerPixel, bits = Info.BitsPerSample;
-    if (w <= 0 || h <= 0 || w > kMaxDimension || h > kMaxDimension || bits <= 0) return false;
+    if (w <= 0 || h <= 0 || w > kMaxDimension || h > kMaxDimension) return "invalid image size";
+    if (bits <= 0) return reasons::Unsupported("bit depth", bits);
     if (Info.Tiled && (Info.TileWidth <= 0 || Info.TileLength <= 0 || Info.TileWidth > kMaxDimension ||
                        Info.TileLength > kMaxDimension))
-        return false;
+        return "invalid tile size";
 
     const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
     // Floating-point samples would come out as noise read as integers.
@@ -532,15 +589,15 @@ bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     const std::int64_t storedRows =
         Info.Tiled ? ((h + Info.TileLength - 1) / Info.TileLength) * Info.TileLength : h;
     const std::int64_t blocksAcross = Info.Tiled ? (w + Info.TileWidth - 1) / Info.TileWidth : 1;
-    if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return false;
-    const double stored = double(rowBytes) * double(storedRows) * double(blocksAcross);
+    if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return "invalid image size";
+    const std::int64_t stored = MulSat(MulSat(rowBytes, storedRows), blocksAcross);
     const bool wantsMask = !ignoreAlpha && ((spp == 4 && Info.ExtraSamples == 2) || (spp == 2 && bits == 8) ||
                                             (spp == 4 && Info.Photometric == phRgb));
-    const double bitmapBytes = double(RowStrideOf(allocW, BitsPerPixelOf(Format.Target))) * double(allocH) +
-                               (wantsMask ? double(w * h) : 0);
-    if (bitmapBytes > double(kFreeAllowance) &&
-        stored > double(MaxExpansion(Info.Compression)) * double(Src.Size))
-        return false;
+    const std::int64_t bitmapBytes =
+        AddSat(MulSat(RowStrideOf(allocW, BitsPerPixelOf(Format.Target)), allocH), wantsMask ? w * h : 0);
+    if (!StreamCanHold(bitmapBytes, stored / MaxExpansion(Info.Compression), Src.Size))
+        return std::string(reasons::kLargerThanFile);
+    if (const std::string why = UndecodableReason(); !why.empty()) return why;
 
     if (wantsMask) {
         if (!mask) mask = std::make_unique<TIEMask>();
@@ -548,17 +605,35 @@ bool TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         mask->Fill(255);
         Mask = mask.get();
     }
-    if (Info.Compression == cmpOldJpeg && Info.JpegProc < 2) return true; // the JPEG reader allocates
+    if (Info.Compression == cmpOldJpeg && Info.JpegProc < 2) return {}; // the JPEG reader allocates
     Bitmap.Reallocate(int(allocW), int(allocH), Format.Target);
     Format.Target = Bitmap.PixelType(); // a platform bitmap keeps 16 bit grey as 8 bit
     Bitmap.FillAll(Format.Target == ie1Bit ? 1.0 : 0.0);
-    return true;
+    return {};
+}
+
+std::string TTiffDecoder::UndecodableReason() const {
+    const std::uint32_t c = Info.Compression;
+    if (c == cmpOldJpeg && Info.JpegProc < 2) return {};
+    if (c == cmpOldJpeg) return "unsupported JPEG process";
+    if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
+    if (c == cmpJpeg) return PlaneCount > 1 ? "unsupported: JPEG data in separate planes" : "";
+    if (c == cmpLzw && !Lzw) return "LZW decoding is not part of this build";
+    if (Info.SampleFormat == 3) return "unsupported: floating-point samples";
+    if (Format.Kind == TConversion::Unsupported || (IsCcitt(c) && Format.Kind != TConversion::Bilevel)) {
+        const int n = Info.SamplesPerPixel;
+        return "unsupported: " + std::to_string(n) + (n == 1 ? " sample" : " samples") + " of " +
+               std::to_string(Info.BitsPerSample) + " bits, photometric " + std::to_string(Info.Photometric);
+    }
+    if (Info.Offsets.empty()) return "no image data";
+    return {};
 }
 
 void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     TAccessGuard access(Bitmap);
-    if (!Prepare(ignoreAlpha, mask)) {
-        Progress.Abort();
+    // Nothing is allocated for an image this reader cannot fill: no made-up page.
+    if (const std::string why = Prepare(ignoreAlpha, mask); !why.empty()) {
+        Progress.Fail(why);
         return;
     }
     const std::uint32_t c = Info.Compression;
@@ -568,32 +643,26 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         std::vector<std::uint8_t> data(std::size_t(std::max<std::int64_t>(
             0, Info.JpegLength > 0 ? std::min<std::int64_t>(Info.JpegLength, available) : available)));
         if (data.empty() || !Src.ReadAt(offset, data.data(), std::int64_t(data.size()))) {
-            Progress.Abort();
+            Progress.Fail(reasons::kNoRowData);
             return;
         }
         const double limit = std::max(double(kFreeAllowance), double(MaxExpansion(c)) * double(data.size()));
         DecodeOldJpeg(data, Params, Progress, std::int64_t(std::min(limit, 9.0e18)), Bitmap);
     } else {
-        // Anything this reader cannot turn into pixels leaves the bitmap in its fill colour, marked failed.
-        const bool rows = IsRowCompression(c) && Format.Kind != TConversion::Unsupported &&
-                          (!IsCcitt(c) || Format.Kind == TConversion::Bilevel) && (c != cmpLzw || Lzw);
-        if (!rows && c != cmpJpeg) {
-            Progress.Abort();
-            return;
-        }
-        if (c == cmpJpeg && PlaneCount > 1) {
-            Progress.Abort();
-            return;
-        }
         // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
         // JPEG blocks write parts of rows.
         if (!Info.Tiled && c != cmpJpeg) Bitmap.Access = AccessWrite;
-        if (Info.Offsets.empty())
-            Progress.Abort(); // no image data at all
-        else if (Info.Tiled)
+        if (Info.Tiled)
             DecodeTiles();
         else
             DecodeStrips();
+        // Blocks the file does not hold, or holds in part: their rows are missing, the others stay.
+        if (MissingFirst >= 0 && !Progress.IsAborting()) {
+            if (Params.TiffApplyOrientation && Info.Orientation >= 2 && Info.Orientation <= 8)
+                Progress.DataEndsEarly(); // turned, the rows are no longer rows
+            else
+                Progress.DataEndsEarly(MissingFirst, MissingLast, Info.Height);
+        }
         Bitmap.Access = access.Saved();
         if (Info.Tiled) {
             Bitmap.SetWidth(int(Info.Width));
@@ -623,10 +692,11 @@ void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDec
     TTiffSource src(stream, relativeOffsets ? stream.Position() : 0);
     TTiffChain chain = WalkChain(src, params ? params->TiffFrameIndex : -1);
     if (chain.BadHeader) {
-        progress.Abort();
+        progress.Fail("not a TIFF file");
         return;
     }
     frameCount = chain.Count;
+    if (params && bitmap && !headerOnly && chain.Count == 0) progress.Fail("no image in the file");
     if (!params || !bitmap || !chain.Found) return;
     const TTiffDirectory& dir = chain.Wanted;
 
@@ -638,19 +708,19 @@ void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDec
 
     const std::vector<std::uint32_t> bps = dir.Values(tagBitsPerSample, 65536);
     if (std::adjacent_find(bps.begin(), bps.end(), std::not_equal_to<>()) != bps.end()) {
-        progress.Abort();
+        progress.Fail("unsupported: samples of different bit depths");
         return;
     }
     TImageInfo info = ReadInfo(
         dir, int(std::min<std::uint32_t>(bps.empty() ? dir.Single(tagBitsPerSample, 1) : bps[0], 0xFFFF)));
     FillParams(dir, info, chain.Count, *params);
     if ((info.Width == 0 || info.Height == 0) && !forceDecode) {
-        progress.Abort();
+        progress.Fail(reasons::kNoPixels);
         return;
     }
     const TTiffLzwDecoder lzw = params->TiffLzwDecoder ? params->TiffLzwDecoder : DefaultTiffLzwDecoder;
     if (info.Compression == cmpLzw && !lzw) {
-        progress.Abort();
+        progress.Fail("LZW decoding is not part of this build");
         return;
     }
     if (headerOnly) return;
@@ -666,9 +736,11 @@ void ReadTiffStream(TIEBitmap& Bitmap, TStream& Stream, int& FrameCount, bool Fo
     try {
         ReadCore(&Bitmap, Stream, FrameCount, ForceDecode, IgnoreAlpha, RelativeOffsets, &Mask, HeaderOnly,
                  Progress, &Params);
-    } catch (const std::exception&) {
-        // Allocation refusals, stream failures and JPEG table errors: the read ends as failed.
-        Progress.Abort();
+    } catch (const EIEJpegException&) {
+        Progress.Fail("damaged JPEG tables");
+    } catch (const std::exception& e) {
+        // Allocation refusals and stream failures: the read ends as failed.
+        FailFromException(Progress, e);
     }
 }
 

@@ -37,4 +37,5 @@ bool IsTiffStream(TStream& Stream);
 // 9 to 12 bits, most significant bit first, also the old bit order of early writers (least significant
 // bit first, recognised by its first two bytes). Never reads outside data[0, dataSize). Rows the data
 // does not reach are delivered as zeros.
-std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int rowLength, void** state);
+std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int rowLength, void** state,
+                            int* decoded = nullptr);

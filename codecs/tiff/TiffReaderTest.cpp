@@ -121,10 +121,16 @@ TEST(TiffReaderTest, HeaderProblems) {
     EXPECT_TRUE(r->Aborted);
     EXPECT_EQ(r->FrameCount, 0);
 
+    EXPECT_EQ(r->Outcome.Refusal, "not a TIFF file");
+
+    // No directory: nothing to count, and no image for a load (a header read finds none either).
     const std::vector<std::uint8_t> noDirectory = {'I', 'I', 42, 0, 0, 0, 0, 0, 0, 0};
     r = ReadBytes(noDirectory);
-    EXPECT_FALSE(r->Aborted);
+    EXPECT_TRUE(r->Aborted);
+    EXPECT_EQ(r->Outcome.Refusal, "no image in the file");
     EXPECT_EQ(r->FrameCount, 0);
+    r = ReadBytes(noDirectory, {.HeaderOnly = true});
+    EXPECT_FALSE(r->Aborted);
 
     // The 64-bit directory format is refused rather than misread.
     const std::vector<std::uint8_t> big = {'I', 'I', 43, 0, 8, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0};
@@ -287,8 +293,9 @@ TEST(TiffReaderTest, PackBitsRuns) {
         {"MinusOneTwentyEightSkipped", {0x80, 0x02, 10, 20, 30, 0xFE, 40}, 6, 1, {10, 20, 30, 40, 40, 40}},
         // A run that crosses the row end carries into the next row.
         {"RunCrossesRows", {0xFB, 77, 0x00, 5}, 3, 2, {77, 77, 77, 77, 77, 77}},
-        // Data that ends early: the rest of the row is black, further rows keep the fill.
-        {"Truncated", {0x01, 9, 8, 0x00}, 3, 2, {9, 8, 0, 0, 0, 0}},
+        // Data that ends early: the rest of the row is black, further rows keep the fill, and the cut row
+        // and those after it are reported missing.
+        {"Truncated", {0x02, 9, 8, 7, 0x01, 6}, 3, 3, {9, 8, 7, 6, 0, 0, 0, 0, 0}},
     };
     for (const TCase& c : cases) {
         B b;
@@ -296,6 +303,7 @@ TEST(TiffReaderTest, PackBitsRuns) {
                  std::uint32_t(c.Height), {c.Data});
         auto r = ReadBytes(b.Build());
         ASSERT_FALSE(r->Aborted) << c.Name;
+        EXPECT_EQ(r->Outcome.FirstMissingRow, std::string(c.Name) == "Truncated" ? 1 : -1) << c.Name;
         const auto img = ToRgb(r->Bitmap);
         for (int i = 0; i < c.Width * c.Height; ++i)
             EXPECT_EQ(img.At(i % c.Width, i / c.Width)[0], c.Values[std::size_t(i)]) << c.Name << " " << i;
@@ -581,12 +589,13 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
         const char* Name;
         std::uint32_t Compression;
         int Bits, Samples, Photometric;
+        const char* Reason;
     };
     const TCase cases[] = {
-        {"UnknownCompression", 34712, 8, 3, 2},
-        {"YCbCrWithoutJpeg", 1, 8, 3, 6},
-        {"TwelveBitGrey", 1, 12, 1, 1},
-        {"CcittOnGrey", 4, 8, 1, 1},
+        {"UnknownCompression", 34712, 8, 3, 2, "unsupported compression 34712"},
+        {"YCbCrWithoutJpeg", 1, 8, 3, 6, "unsupported: 3 samples of 8 bits, photometric 6"},
+        {"TwelveBitGrey", 1, 12, 1, 1, "unsupported: 1 sample of 12 bits, photometric 1"},
+        {"CcittOnGrey", 4, 8, 1, 1, "unsupported: 1 sample of 8 bits, photometric 1"},
     };
     for (const TCase& c : cases) {
         B b;
@@ -594,9 +603,9 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
                  c.Compression, 2, {std::vector<std::uint8_t>(64, 0x55)});
         auto r = ReadBytes(b.Build());
         EXPECT_TRUE(r->Aborted) << c.Name;
-        // The bitmap has the image's size and a defined fill.
-        ASSERT_EQ(r->Bitmap.Width(), 3) << c.Name;
-        EXPECT_EQ(ToRgb(r->Bitmap).At(2, 1)[0], 0) << c.Name;
+        EXPECT_EQ(r->Outcome.Refusal, c.Reason);
+        // Nothing is allocated: no blank page stands in for the image.
+        EXPECT_EQ(r->Bitmap.Width(), 0) << c.Name;
     }
 
     // Floating-point samples are refused rather than read as integers.
@@ -604,8 +613,63 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
     auto& d = f.AddDirectory();
     B::Image(d, 1, 1, 16, 1, 1, 1, 1, {{0, 0x3C}});
     B::Short(d, 339, 3);
-    EXPECT_TRUE(ReadBytes(f.Build())->Aborted);
+    EXPECT_EQ(ReadBytes(f.Build())->Outcome.Refusal, "unsupported: floating-point samples");
 }
+
+// ---- A file cut short keeps the rows its strips hold; the others are reported missing.
+
+struct TCutCase {
+    const char* Name;
+    const char* Options; // ImageMagick's, for a 40 x 60 image
+    bool Bilevel;
+};
+class TiffCut : public ::testing::TestWithParam<TCutCase> {};
+
+TEST_P(TiffCut, KeepsTheRowsItsStripsHold) {
+    if (!HaveTools()) GTEST_SKIP() << "tiffcp or convert missing";
+    const TCutCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string tif = dir.File("c.tif");
+    ASSERT_TRUE(Shell(std::string("/usr/bin/convert -size 40x60 gradient:red-blue -swirl 90 ") +
+                      (c.Bilevel ? "-monochrome " : "") + c.Options + " " + tif));
+    // Written directory first, as scanners do: a cut leaves the directory whole.
+    std::size_t dataStart = 0; // after the directory and its values
+    const std::vector<std::uint8_t> whole = DirectoryFirst(testsupport::ReadFileBytes(tif), &dataStart);
+    auto full = ReadBytes(whole);
+    ASSERT_FALSE(full->Aborted) << full->Outcome.Refusal;
+    ASSERT_FALSE(full->Outcome.DataEndsEarly);
+    const testsupport::RgbImage reference = ToRgb(full->Bitmap);
+    for (const int percent : {35, 70, 95}) {
+        SCOPED_TRACE(percent);
+        const std::size_t keep = dataStart + (whole.size() - dataStart) * std::size_t(percent) / 100;
+        auto r = ReadBytes(std::vector<std::uint8_t>(whole.begin(), whole.begin() + std::ptrdiff_t(keep)));
+        ASSERT_FALSE(r->Aborted) << r->Outcome.Refusal;
+        ASSERT_TRUE(r->Outcome.MissingRowsKnown());
+        EXPECT_EQ(r->Outcome.LastMissingRow, 59);
+        const int kept = r->Outcome.FirstMissingRow;
+        EXPECT_GT(kept, 0);
+        const testsupport::RgbImage got = ToRgb(r->Bitmap);
+        EXPECT_EQ(std::memcmp(got.Pixels.data(), reference.Pixels.data(), std::size_t(kept) * 40 * 3), 0);
+    }
+    // Cut right after the directory: no row at all, no image.
+    auto none =
+        ReadBytes(std::vector<std::uint8_t>(whole.begin(), whole.begin() + std::ptrdiff_t(dataStart)));
+    EXPECT_TRUE(none->Aborted);
+    EXPECT_EQ(none->Outcome.Refusal, "data ends before the first row");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strips, TiffCut,
+    ::testing::Values(TCutCase{"Uncompressed", "-compress none -define tiff:rows-per-strip=8", false},
+                      TCutCase{"UncompressedOneStrip", "-compress none -define tiff:rows-per-strip=60",
+                               false},
+                      TCutCase{"Lzw", "-compress lzw -define tiff:rows-per-strip=8", false},
+                      TCutCase{"LzwOneStrip", "-compress lzw -define tiff:rows-per-strip=60", false},
+                      TCutCase{"PackBits", "-compress rle -define tiff:rows-per-strip=8", false},
+                      TCutCase{"Deflate", "-compress zip -define tiff:rows-per-strip=60", false},
+                      TCutCase{"Jpeg", "-compress jpeg -define tiff:rows-per-strip=16", false},
+                      TCutCase{"Group4", "-compress group4", true}),
+    [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(TiffReaderTest, SizesTheFileCannotHoldAreRefused) {
     // 60000 x 60000 RGB from a file of about 200 bytes: refused before anything is allocated.
@@ -644,12 +708,12 @@ TEST(TiffReaderTest, LzwNeedsADecoder) {
     static int calls = 0, releases = 0;
     calls = releases = 0;
     const TTiffLzwDecoder counting = [](const std::uint8_t* data, std::int64_t size, int rowLength,
-                                        void** state) {
+                                        void** state, int* decoded) {
         if (!data)
             ++releases;
         else
             ++calls;
-        return TiffLzwDecode(data, size, rowLength, state);
+        return TiffLzwDecode(data, size, rowLength, state, decoded);
     };
     B two;
     B::Image(two.AddDirectory(), 2, 2, 8, 1, 1, 5, 2, {{0x80, 0x00}});

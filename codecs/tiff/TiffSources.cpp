@@ -22,7 +22,7 @@ public:
         std::memcpy(row, Data.data() + Pos, n);
         std::memset(row + n, Options.Pad, length - n);
         Pos += n;
-        return TRowStatus::Row;
+        return n < length ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:
@@ -66,7 +66,7 @@ public:
             }
         }
         std::memset(row + x, Options.Pad, length - x);
-        return TRowStatus::Row;
+        return x < length ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:
@@ -83,15 +83,17 @@ class TLzwSource : public TRowSource {
 public:
     TLzwSource(const TSourceOptions& o, std::span<const std::uint8_t> d) : Options(o), Data(d) {}
     ~TLzwSource() override {
-        if (State) Options.Lzw(nullptr, 0, 0, &State);
+        if (State) Options.Lzw(nullptr, 0, 0, &State, nullptr);
     }
     TRowStatus Next(std::uint8_t* row) override {
         if (Data.empty()) return TRowStatus::Missing;
+        int fromData = Options.RowLength;
         const std::uint8_t* decoded =
-            Options.Lzw(Data.data(), std::int64_t(Data.size()), Options.RowLength, &State);
+            Options.Lzw(Data.data(), std::int64_t(Data.size()), Options.RowLength, &State, &fromData);
         if (!decoded) return TRowStatus::Failed;
+        if (fromData == 0) return TRowStatus::Missing; // the data ended before this row
         std::memcpy(row, decoded, std::size_t(Options.RowLength));
-        return TRowStatus::Row;
+        return fromData < Options.RowLength ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:
@@ -126,7 +128,7 @@ public:
         const std::size_t produced = std::size_t(Options.RowLength) - Stream.avail_out;
         if (produced == 0) return TRowStatus::Missing;
         std::memset(row + produced, Options.Pad, Stream.avail_out);
-        return TRowStatus::Row;
+        return Stream.avail_out > 0 ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:
@@ -146,7 +148,7 @@ public:
         const std::size_t bytes = (std::size_t(Options.Width) + 7) / 8;
         if (!Decoder.DecodeRow(row)) return TRowStatus::Missing;
         for (std::size_t i = 0; i < bytes; ++i) row[i] = std::uint8_t(~row[i]);
-        return TRowStatus::Row;
+        return Decoder.LastRowCut() ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:

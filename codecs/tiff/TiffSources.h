@@ -10,7 +10,8 @@
 namespace tiff {
 
 enum class TRowStatus {
-    Row,     // a row was delivered (bytes the data did not reach hold the source's pad byte or 0)
+    Row,     // a whole row was delivered
+    Partial, // the data ended inside this row: its start was delivered, the rest holds the pad byte or 0
     Missing, // the data ended before this row: nothing delivered
     Failed   // the data is corrupt: the block ends
 };

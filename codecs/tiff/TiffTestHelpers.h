@@ -173,6 +173,7 @@ struct TReadResult {
     TIEBitmap Bitmap;
     std::unique_ptr<TIEMask> Mask;
     TIOParamsVals Params;
+    TIELoadOutcome Outcome;
 };
 
 struct TReadOptions {
@@ -196,6 +197,7 @@ inline std::unique_ptr<TReadResult> ReadBytes(const std::vector<std::uint8_t>& b
     TIEProgressRecord progress(r->Aborted);
     ReadTiffStream(r->Bitmap, stream, r->FrameCount, false, o.IgnoreAlpha, true, r->Mask, o.HeaderOnly,
                    progress, r->Params);
+    r->Outcome = progress.Outcome;
     return r;
 }
 
@@ -218,6 +220,84 @@ inline testsupport::RgbImage ToRgb(TIEBitmap& b) {
             p[2] = t.b;
         }
     return img;
+}
+
+// The same single-directory little-endian file laid out as scanners write it: the directory and its
+// values right after the header, the data blocks after them (from dataStart on). Cutting such a file
+// keeps the directory.
+inline std::vector<std::uint8_t> DirectoryFirst(const std::vector<std::uint8_t>& in,
+                                                std::size_t* dataStart = nullptr) {
+    const auto u16 = [&](std::size_t o) { return std::uint32_t(in[o] | (in[o + 1] << 8)); };
+    const auto u32 = [&](std::size_t o) { return u16(o) | (u16(o + 2) << 16); };
+    const auto typeSize = [](std::uint32_t t) -> std::uint32_t {
+        static const std::uint32_t sizes[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
+        return t < 13 ? sizes[t] : 1;
+    };
+    struct TEntry {
+        std::uint32_t Tag, Type, Count;
+        std::vector<std::uint8_t> Value;
+    };
+    const std::size_t ifd = u32(4);
+    const std::uint32_t n = u16(ifd);
+    std::vector<TEntry> entries;
+    std::vector<std::uint32_t> offsets, counts;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::size_t e = ifd + 2 + 12 * i;
+        TEntry t{u16(e), u16(e + 2), u32(e + 4), {}};
+        const std::size_t size = std::size_t(t.Count) * typeSize(t.Type);
+        const std::size_t at = size <= 4 ? e + 8 : u32(e + 8);
+        t.Value.assign(in.begin() + std::ptrdiff_t(at), in.begin() + std::ptrdiff_t(at + size));
+        for (std::uint32_t k = 0;
+             k < t.Count && (t.Tag == 273 || t.Tag == 279 || t.Tag == 324 || t.Tag == 325); ++k) {
+            const std::uint32_t v = t.Type == 3 ? u16(at + 2 * k) : u32(at + 4 * k);
+            (t.Tag == 273 || t.Tag == 324 ? offsets : counts).push_back(v);
+        }
+        if (t.Tag == 273 || t.Tag == 324) { // rewritten below as longs
+            t.Type = 4;
+            t.Value.assign(std::size_t(4) * t.Count, 0);
+        }
+        entries.push_back(std::move(t));
+    }
+    std::vector<std::uint8_t> out(8 + 2 + 12 * entries.size() + 4, 0);
+    out[0] = out[1] = 'I';
+    out[2] = 42;
+    out[4] = 8;
+    const auto put32 = [](std::vector<std::uint8_t>& b, std::size_t o, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[o + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    std::vector<std::size_t> valueAt(entries.size(), 0);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        if (entries[i].Value.size() <= 4) continue;
+        if (out.size() & 1) out.push_back(0);
+        valueAt[i] = out.size();
+        out.insert(out.end(), entries[i].Value.begin(), entries[i].Value.end());
+    }
+    std::vector<std::uint32_t> moved;
+    if (dataStart) *dataStart = out.size();
+    for (std::size_t k = 0; k < offsets.size(); ++k) {
+        moved.push_back(std::uint32_t(out.size()));
+        out.insert(out.end(), in.begin() + std::ptrdiff_t(offsets[k]),
+                   in.begin() + std::ptrdiff_t(offsets[k] + counts[k]));
+    }
+    out[8] = std::uint8_t(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        TEntry& t = entries[i];
+        if (t.Tag == 273 || t.Tag == 324) {
+            const std::size_t at = t.Value.size() <= 4 ? 8 + 2 + 12 * i + 8 : valueAt[i];
+            for (std::size_t k = 0; k < moved.size(); ++k) put32(out, at + 4 * k, moved[k]);
+        }
+        const std::size_t e = 8 + 2 + 12 * i;
+        out[e] = std::uint8_t(t.Tag), out[e + 1] = std::uint8_t(t.Tag >> 8);
+        out[e + 2] = std::uint8_t(t.Type), out[e + 3] = 0;
+        put32(out, e + 4, t.Count);
+        if (t.Value.size() <= 4) {
+            if (t.Tag != 273 && t.Tag != 324)
+                for (std::size_t k = 0; k < t.Value.size(); ++k) out[e + 8 + k] = t.Value[k];
+        } else {
+            put32(out, e + 8, std::uint32_t(valueAt[i]));
+        }
+    }
+    return out;
 }
 
 // Runs a shell command and fails the calling test when it does not succeed.

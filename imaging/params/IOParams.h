@@ -15,9 +15,10 @@ class TIEBitmap;
 
 // TIFF LZW decoder, calling protocol: with *state empty, create the state for the strip at data and
 // return its first row; with data and *state set, return the next row; with data null, release the
-// state and return null. Returns null on failure. dataSize bounds every read of the strip.
+// state and return null. Returns null on failure. dataSize bounds every read of the strip. When
+// decoded is given it receives how many bytes of the row came from the data (the rest are zeros).
 using TTiffLzwDecoder = std::uint8_t* (*)(const std::uint8_t* data, std::int64_t dataSize, int rowLength,
-                                          void** state);
+                                          void** state, int* decoded);
 // GIF LZW decoder: reads the minimum code size and the data sub-blocks of one image and writes
 // width x height palette indexes into data (row by row from the top). Returns how many indexes the
 // data gave. On success the stream is left after the block terminator; on failure it is put back
