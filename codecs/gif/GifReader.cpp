@@ -302,15 +302,13 @@ void TGifReader::DecodeChosenFrame(const std::uint8_t* Descriptor, const TGifCol
     }
 }
 
-// Pixels from the placed-th on, in the order the data fills them, become transparent.
+// The rows the data did not complete, in the order it fills them, become transparent: a cut row is
+// reported missing, so none of it stays on the page.
 void TGifReader::MarkMissing(TIEMask& Mask, int Width, int Height, bool Interlaced, std::int64_t Placed) {
     const std::vector<int> order = RowOrder(Height, Interlaced);
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const std::int64_t rowStart = std::int64_t(k) * Width;
-        if (rowStart + Width <= Placed) continue;
-        const int from = int(std::max<std::int64_t>(0, Placed - rowStart));
-        std::memset(Mask.RowPointer(order[k]) + from, 0, std::size_t(Width - from));
-    }
+    for (std::size_t k = 0; k < order.size(); ++k)
+        if ((std::int64_t(k) + 1) * Width > Placed)
+            std::memset(Mask.RowPointer(order[k]), 0, std::size_t(Width));
     Mask.FullyOpaque = false;
 }
 

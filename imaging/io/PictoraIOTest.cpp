@@ -276,3 +276,85 @@ TEST_F(PictoraIOTest, HugeGifScreenIsCutToItsImages) {
     }
 }
 } // namespace
+
+// ---- A file cut short: the page keeps the rows the data holds, the rows it lacks are paper.
+
+namespace {
+struct TCutCase {
+    const char* Name;
+    const char* Options; // ImageMagick's, after the image
+    const char* File;
+    int Percent; // of the file kept
+};
+class PictoraIOCut : public PictoraIOTest, public ::testing::WithParamInterface<TCutCase> {};
+} // namespace
+
+TEST_P(PictoraIOCut, MissingRowsAreTransparentAndTheRestStays) {
+    const TCutCase& c = GetParam();
+    const std::string whole = Make(std::string("-size 40x60 gradient:red-blue -swirl 120 ") + c.Options,
+                                   std::string("w-") + c.File);
+    const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(whole);
+    io.LoadFromFile(whole);
+    ASSERT_FALSE(io.Aborting) << io.LastLoad().Refusal;
+    EXPECT_FALSE(io.LastLoad().DataEndsEarly);
+    std::vector<TIERgbTriple> full;
+    for (int y = 0; y < 60; ++y)
+        for (int x = 0; x < 40; ++x) full.push_back(Pixel(x, y));
+
+    const std::string cut = dir.File(c.File);
+    testsupport::WriteFileBytes(
+        cut, std::vector<std::uint8_t>(bytes.begin(),
+                                       bytes.begin() + std::ptrdiff_t(bytes.size() * c.Percent / 100)));
+    io.LoadFromFile(cut);
+    ASSERT_FALSE(io.Aborting) << io.LastLoad().Refusal;
+    const TIELoadOutcome& o = io.LastLoad();
+    ASSERT_TRUE(o.DataEndsEarly);
+    ASSERT_TRUE(o.MissingRowsKnown());
+    // Cut files lose their last stored rows: the bottom of a top-down image, the top of a bottom-up one.
+    EXPECT_TRUE(o.FirstMissingRow == 0 || o.LastMissingRow == 59)
+        << o.FirstMissingRow << "-" << o.LastMissingRow;
+    TIEBitmap& b = *view.IEBitmap();
+    ASSERT_TRUE(b.HasAlphaPlane());
+    for (int y = 0; y < 60; ++y) {
+        const bool missing = y >= o.FirstMissingRow && y <= o.LastMissingRow;
+        for (int x = 0; x < 40; x += 13) {
+            ASSERT_EQ(b.AlphaAt(x, y), missing ? 0 : 255) << x << "," << y;
+            if (!missing) {
+                ASSERT_EQ(Pixel(x, y), full[std::size_t(y) * 40 + std::size_t(x)]) << x << "," << y;
+            }
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, PictoraIOCut,
+    ::testing::Values(TCutCase{"Jpeg", "-quality 95", "c.jpg", 60}, TCutCase{"Gif", "", "c.gif", 60},
+                      TCutCase{"Png", "", "c.png", 60}, TCutCase{"Bmp", "-type TrueColor", "c.bmp", 60},
+                      TCutCase{"BmpRle8", "-colors 16 -compress RLE", "c.bmp", 50},
+                      TCutCase{"Tga", "", "c.tga", 60}, TCutCase{"TgaRle", "-compress RLE", "c.tga", 50},
+                      TCutCase{"Pbm", "-monochrome", "c.pbm", 60}, TCutCase{"Pgm", "", "c.pgm", 60},
+                      TCutCase{"Ppm", "", "c.ppm", 60}, TCutCase{"Pcx", "-type TrueColor", "c.pcx", 60},
+                      TCutCase{"Wbmp", "-monochrome", "c.wbmp", 60}, TCutCase{"Ico", "", "c.ico", 60}),
+    [](const auto& info) { return std::string(info.param.Name); });
+
+// A 32-bit bitmap keeps no alpha in its fourth byte (writers leave it 0): the page shows the colours.
+TEST_F(PictoraIOTest, ThirtyTwoBitBitmapWithZeroFourthBytesIsOpaque) {
+    std::vector<std::uint8_t> bmp = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,  40,
+                                     0,   0,   0,  2, 0, 0, 0, 2, 0, 0, 0,  1, 0, 32, 0};
+    bmp.resize(54, 0);
+    for (int i = 0; i < 4; ++i) bmp.insert(bmp.end(), {0, 0, 255, 0}); // red, fourth byte 0
+    testsupport::WriteFileBytes(dir.File("red.bmp"), bmp);
+    io.LoadFromFile(dir.File("red.bmp"));
+    ASSERT_FALSE(io.Aborting);
+    EXPECT_EQ(Pixel(1, 1), CreateRGB(255, 0, 0));
+    EXPECT_EQ(view.IEBitmap()->AlphaAt(1, 1), 255);
+}
+
+TEST_F(PictoraIOTest, WebAddressesAreRefusedWithTheirReason) {
+    io.LoadFromFile("HTTP://example.com/photo.jpg");
+    EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(io.LastLoad().Refusal, "web addresses cannot be loaded by this build yet");
+    io.LoadFromFile(Make("-size 4x4 xc:red", "ok.png"));
+    EXPECT_FALSE(io.Aborting);
+    EXPECT_TRUE(io.LastLoad().Refusal.empty()); // every load starts afresh
+}
