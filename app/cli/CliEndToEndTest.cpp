@@ -492,3 +492,40 @@ TEST_F(CliEndToEnd, ProgressLinesAndTheFaxNote) {
         EXPECT_EQ(err.find("of 6 pages"), std::string::npos) << err;
     }
 }
+
+// A cut photo keeps its page, its missing rows are white paper, the run says so and exits 1; a file
+// that cannot be decoded is skipped with its reason.
+TEST_F(CliEndToEnd, CutFilesAreNotedAndTheirMissingRowsArePaper) {
+    if (!testsupport::ToolAvailable("pdftocairo")) GTEST_SKIP() << "pdftocairo missing";
+    ASSERT_EQ(
+        RunCommand("/usr/bin/convert -size 200x300 xc:black -quality 95 " + ShellQuote(dir.File("dark.jpg"))),
+        0);
+    const std::vector<std::uint8_t> dark = testsupport::ReadFileBytes(dir.File("dark.jpg"));
+    testsupport::WriteFileBytes(
+        dir.File("cut.jpg"),
+        std::vector<std::uint8_t>(dark.begin(), dark.begin() + std::ptrdiff_t(dark.size() * 6 / 10)));
+    std::vector<std::uint8_t> bad = {
+        'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0,    40,
+        0,   0,   0, 1, 0, 0, 0, 1, 0, 0, 0,  1, 0, 0x30, 0x75}; // 30000 bits per pixel
+    bad.resize(64, 0);
+    testsupport::WriteFileBytes(dir.File("bad.bmp"), bad);
+    int status = 0;
+    const std::string out =
+        Convert("--compression none -o " + ShellQuote(dir.File("cut.pdf")) + " " +
+                    ShellQuote(dir.File("cut.jpg")) + " " + ShellQuote(dir.File("bad.bmp")),
+                status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("cut.jpg: data ends early, rows "), std::string::npos) << out;
+    EXPECT_NE(out.find("\u2013300 missing"), std::string::npos) << out;
+    EXPECT_NE(out.find("skipped " + dir.File("bad.bmp") + ": unsupported bit depth 30000"), std::string::npos)
+        << out;
+    EXPECT_EQ(PageCount(dir.File("cut.pdf")), 1);
+    ASSERT_EQ(RunCommand("pdftocairo -r 72 -png -singlefile " + ShellQuote(dir.File("cut.pdf")) + " " +
+                         ShellQuote(dir.File("page"))),
+              0);
+    testsupport::RgbImage page;
+    ASSERT_TRUE(testsupport::DecodeWithImageMagick(dir.File("page.png"), page));
+    ASSERT_EQ(page.Height, 300);
+    EXPECT_LT(page.At(100, 5)[0], 40);    // the rows the file holds: black
+    EXPECT_GT(page.At(100, 295)[0], 250); // the rows it lacks: the white paper
+}

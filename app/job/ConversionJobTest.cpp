@@ -420,3 +420,59 @@ TEST_F(ConversionJobTest, EachPageOfAMixedListIsItsOwnFile) {
         EXPECT_EQ(page, mixed.size()) << "order " << o;
     }
 }
+
+// Pages within what PDF viewers show keep their size exactly; others are scaled, on both sides of
+// each limit, keeping their proportions as far as the other limit allows.
+TEST(ConversionJobPageSize, StaysWithinWhatViewersShow) {
+    struct Case {
+        int W, H, WantW, WantH;
+        const char* Note; // empty: unchanged
+    };
+    const Case cases[] = {
+        {14400, 100, 14400, 100, ""},
+        {14401, 100, 14400, 100,
+         "page of 14401 \u00d7 100 points scaled down to 14400 \u00d7 100, the largest PDF viewers show"},
+        {20000, 10000, 14400, 7200,
+         "page of 20000 \u00d7 10000 points scaled down to 14400 \u00d7 7200, the largest PDF viewers show"},
+        {3, 5, 3, 5, ""},
+        {2, 5, 3, 8, "page of 2 \u00d7 5 points scaled up to 3 \u00d7 8, the smallest PDF viewers show"},
+        {1, 1, 3, 3, "page of 1 \u00d7 1 points scaled up to 3 \u00d7 3, the smallest PDF viewers show"},
+        // The 53-byte icon's page: too long and too thin at once; the thin side gives way.
+        {18, 1048580, 3, 14400,
+         "page of 18 \u00d7 1048580 points scaled down to 3 \u00d7 14400, the largest PDF viewers show"},
+        {1, 10000, 3, 14400,
+         "page of 1 \u00d7 10000 points scaled up to 3 \u00d7 14400, the smallest PDF viewers show"},
+    };
+    for (const Case& c : cases) {
+        int w = c.W, h = c.H;
+        EXPECT_EQ(TConversionJob::BoundPageSize(w, h), c.Note) << c.W << "x" << c.H;
+        EXPECT_EQ(w, c.WantW) << c.W << "x" << c.H;
+        EXPECT_EQ(h, c.WantH) << c.W << "x" << c.H;
+    }
+}
+
+TEST_F(ConversionJobTest, CutFilesKeepTheirPageWithANoteAndRefusalsSayWhy) {
+    MakeImage("-size 40x100 gradient:red-blue -swirl 90 -quality 95", "photo.jpg");
+    const std::vector<std::uint8_t> photo = testsupport::ReadFileBytes(dir.File("photo.jpg"));
+    testsupport::WriteFileBytes(
+        dir.File("cut.jpg"),
+        std::vector<std::uint8_t>(photo.begin(), photo.begin() + std::ptrdiff_t(photo.size() / 2)));
+    MakeImage("-size 2x1 xc:blue", "tiny.png");
+    testsupport::WriteFileBytes(dir.File("empty.cur"), {0, 0, 2, 0, 0, 0});
+    TConversionInputs in = Inputs({"cut.jpg", "tiny.png", "empty.cur"});
+    in.SourcePaths.push_back("http://example.com/scan.gif"); // a web address is no frame file
+    TJobResult r = job.Execute(in, rec.Callbacks());
+    EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
+    EXPECT_EQ(r.PagesWritten, 2);
+    ASSERT_EQ(rec.skipped.size(), 2u);
+    EXPECT_EQ(rec.skipped[0].Reason, "no image in the cursor directory");
+    EXPECT_EQ(rec.skipped[1].Reason, "web addresses cannot be loaded by this build yet");
+    ASSERT_EQ(rec.notes.size(), 2u);
+    EXPECT_EQ(rec.notes[0].Path, dir.File("cut.jpg"));
+    EXPECT_EQ(rec.notes[0].Kind, TNoteKind::DataMissing);
+    EXPECT_EQ(rec.notes[0].Text.rfind("data ends early, rows ", 0), 0u) << rec.notes[0].Text;
+    EXPECT_NE(rec.notes[0].Text.find("\u2013100 missing"), std::string::npos) << rec.notes[0].Text;
+    EXPECT_EQ(rec.notes[1].Path, dir.File("tiny.png"));
+    EXPECT_EQ(rec.notes[1].Kind, TNoteKind::PageResized);
+    EXPECT_EQ(PageCount(r.OutputPath), 2);
+}

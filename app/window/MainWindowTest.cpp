@@ -507,15 +507,23 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedInOneMessageAfterTheRun) {
     if (!testsupport::ToolAvailable("qpdf")) GTEST_SKIP() << "qpdf missing";
     MakeImage("-size 20x20 xc:green", "good.png");
     testsupport::WriteFileBytes(dir.File("broken.png"), {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g'});
-    Drop({File("good.png"), File("gone.png"), File("broken.png")});
+    MakeImage("-size 20x40 xc:blue -compress none", "cut.ppm");
+    const std::vector<std::uint8_t> ppm = testsupport::ReadFileBytes(File("cut.ppm").toStdString());
+    testsupport::WriteFileBytes(
+        File("cut.ppm").toStdString(),
+        std::vector<std::uint8_t>(ppm.begin(), ppm.end() - std::ptrdiff_t(ppm.size() / 2)));
+    Drop({File("good.png"), File("gone.png"), File("broken.png"), File("cut.ppm")});
     form.ShellPathEdit1->SetPath(dir.Path());
     form.OutputFile->setText(QStringLiteral("report"));
     form.ActConvertExecute();
     ASSERT_EQ(desk.Messages.size(), 1);
     EXPECT_TRUE(desk.Messages[0].contains(File("gone.png")));
-    EXPECT_TRUE(desk.Messages[0].contains(File("broken.png")));
+    EXPECT_TRUE(desk.Messages[0].contains(File("broken.png") + ": not a PNG file"));
     EXPECT_FALSE(desk.Messages[0].contains(File("good.png")));
-    EXPECT_EQ(PageCount(dir.File("report.pdf")), 1);
+    // A cut file keeps its page and is listed with the skipped ones.
+    EXPECT_TRUE(desk.Messages[0].contains(File("cut.ppm") + ": data ends early, rows "))
+        << desk.Messages[0].toStdString();
+    EXPECT_EQ(PageCount(dir.File("report.pdf")), 2);
 }
 
 TEST_F(MainWindowTest, ARunWithoutAPageReportsTheFilesAndLeavesNoDocument) {
