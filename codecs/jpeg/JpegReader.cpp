@@ -316,6 +316,7 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
         dec.emplace(&aborting);
     } catch (const std::exception&) {
         aborting = true;
+        Progress.Fail(reasons::kOutOfMemory);
         return;
     }
     TJpegRead read(*dec, Params, Progress, aborting);
@@ -330,10 +331,12 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
                 jpeg_read_header(&dec->Info(), FALSE);
             } catch (const EIEJpegException&) {
                 aborting = true;
+                Progress.Fail("damaged JPEG tables");
                 tablesFailure = std::current_exception();
                 return;
-            } catch (const std::exception&) {
+            } catch (const std::exception& e) {
                 aborting = true;
+                FailFromException(Progress, e);
                 return;
             }
             if (aborting) return;

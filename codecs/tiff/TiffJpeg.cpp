@@ -1,6 +1,7 @@
 #include "codecs/tiff/TiffJpeg.h"
 
 #include "codecs/jpeg/JpegReader.h"
+#include "imaging/params/ReadFailures.h"
 #include "platform/Stream.h"
 
 #include <utility>
@@ -36,14 +37,19 @@ bool DecodeJpegBlock(std::span<const std::uint8_t> data, std::span<const std::ui
         *progress.Aborting = false;
         stream.SetPosition(0);
         tablesStream.SetPosition(0);
+        quiet = TIEProgressRecord(*progress.Aborting);
         ReadJpegStream(stream, tablesPtr, block, scratch, quiet, true, false);
-        if (!progress.IsAborting() && scratch.JpegColorSpace != 0) progress.Abort();
+        if (!progress.IsAborting() && scratch.JpegColorSpace != 0)
+            progress.Fail("unsupported JPEG colour space");
         rgbCoded = false;
     }
-    if (progress.IsAborting()) return false;
+    if (progress.IsAborting()) {
+        progress.Fail(quiet.Outcome.Refusal.empty() ? "damaged JPEG data" : quiet.Outcome.Refusal);
+        return false;
+    }
     if (scratch.ImageWidth <= 0 || scratch.ImageHeight <= 0 || scratch.ImageWidth > maxWidth + 16 ||
         scratch.ImageHeight > maxHeight + 16) {
-        progress.Abort();
+        progress.Fail("JPEG data larger than its strip or tile");
         return false;
     }
     stream.SetPosition(0);
@@ -66,9 +72,12 @@ void DecodeOldJpeg(std::span<const std::uint8_t> data, const TIOParamsVals& para
     PrepareScratch(params, scratch);
     TIEProgressRecord quiet(*progress.Aborting);
     ReadJpegStream(stream, nullptr, bitmap, scratch, quiet, true, false);
-    if (progress.IsAborting()) return;
+    if (progress.IsAborting()) {
+        progress.Fail(quiet.Outcome.Refusal.empty() ? "damaged JPEG data" : quiet.Outcome.Refusal);
+        return;
+    }
     if (std::int64_t(scratch.ImageWidth) * scratch.ImageHeight * 3 > maxBytes) {
-        progress.Abort();
+        progress.Fail(reasons::kLargerThanFile);
         return;
     }
     stream.SetPosition(0);

@@ -186,6 +186,7 @@ TEST_F(PictoraIOTest, MetafileSizeRules) {
     testsupport::WriteFileBytes(dir.File("bad.wmf"), {1, 2, 3, 4});
     io.LoadMetafile(dir.File("bad.wmf"), -1, true, -1);
     EXPECT_TRUE(io.Aborting);
+    EXPECT_EQ(io.LastLoad().Refusal, "not a WMF or EMF picture");
 }
 
 TEST_F(PictoraIOTest, DctPagesAgreeWithTheirColourSpaceAfterGreyAndCmykSources) {
