@@ -84,8 +84,7 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
     if (r.Outcome == TJobOutcome::Failed) return exitFailed;
     for (const TSkippedInput& s : r.Skipped)
         std::fprintf(stderr, "folianto-convert: %s\n", SkippedLine(s).c_str());
-    for (const TPageNote& n : r.Notes)
-        std::fprintf(stderr, "folianto-convert: %s\n", NoteLine(n).c_str());
+    for (const TPageNote& n : r.Notes) std::fprintf(stderr, "folianto-convert: %s\n", NoteLine(n).c_str());
     if (r.Outcome == TJobOutcome::NoPages) {
         std::fprintf(stderr, "folianto-convert: no page was converted, nothing written\n");
         return exitFailed;

@@ -17,9 +17,8 @@ std::string NoteLine(const TPageNote& note) {
 }
 
 TExitStatus WrittenRunStatus(const TJobResult& result) {
-    const bool incomplete = std::any_of(result.Notes.begin(), result.Notes.end(), [](const TPageNote& n) {
-        return n.Kind == TNoteKind::DataMissing;
-    });
+    const bool incomplete = std::any_of(result.Notes.begin(), result.Notes.end(),
+                                        [](const TPageNote& n) { return n.Kind == TNoteKind::DataMissing; });
     const bool whole = result.Outcome == TJobOutcome::Completed && result.Skipped.empty() && !incomplete;
     return whole ? exitComplete : exitPartial;
 }

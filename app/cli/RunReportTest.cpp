@@ -16,7 +16,10 @@ const StatusCase kStatusCases[] = {
     {"whole", TJobOutcome::Completed, false, {}, exitComplete},
     {"resized", TJobOutcome::Completed, false, {TNoteKind::PageResized}, exitComplete},
     {"cut", TJobOutcome::Completed, false, {TNoteKind::DataMissing}, exitPartial},
-    {"cutAndResized", TJobOutcome::Completed, false, {TNoteKind::PageResized, TNoteKind::DataMissing},
+    {"cutAndResized",
+     TJobOutcome::Completed,
+     false,
+     {TNoteKind::PageResized, TNoteKind::DataMissing},
      exitPartial},
     {"skipped", TJobOutcome::Completed, true, {}, exitPartial},
     {"stopped", TJobOutcome::Stopped, false, {}, exitPartial},
@@ -35,14 +38,19 @@ TEST_P(WrittenRunStatusTest, CompleteOnlyWhenEveryPictureIsWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Runs, WrittenRunStatusTest, testing::ValuesIn(kStatusCases),
-                         [](const testing::TestParamInfo<StatusCase>& i) { return std::string(i.param.Name); });
+                         [](const testing::TestParamInfo<StatusCase>& i) {
+                             return std::string(i.param.Name);
+                         });
 
 TEST(RunReport, LinesNameTheFileAndTheFrameCountedFromOne) {
     EXPECT_EQ(SkippedLine({"bad.bmp", -1, "unsupported bit depth 30000"}),
               "skipped bad.bmp: unsupported bit depth 30000");
-    EXPECT_EQ(SkippedLine({"anim.gif", 1, "truncated LZW data"}), "skipped anim.gif (frame 2): truncated LZW data");
-    EXPECT_EQ(NoteLine({"photo.jpg", -1, TNoteKind::DataMissing, "data ends early, rows 812\u20133000 missing"}),
-              "photo.jpg: data ends early, rows 812\u20133000 missing");
-    EXPECT_EQ(NoteLine({"scan.tif", 0, TNoteKind::PageResized, "page scaled"}), "scan.tif (frame 1): page scaled");
+    EXPECT_EQ(SkippedLine({"anim.gif", 1, "truncated LZW data"}),
+              "skipped anim.gif (frame 2): truncated LZW data");
+    EXPECT_EQ(
+        NoteLine({"photo.jpg", -1, TNoteKind::DataMissing, "data ends early, rows 812\u20133000 missing"}),
+        "photo.jpg: data ends early, rows 812\u20133000 missing");
+    EXPECT_EQ(NoteLine({"scan.tif", 0, TNoteKind::PageResized, "page scaled"}),
+              "scan.tif (frame 1): page scaled");
 }
 } // namespace

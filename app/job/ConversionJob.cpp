@@ -107,9 +107,8 @@ std::string TConversionJob::BoundPageSize(int& width, int& height) {
            ", the smallest PDF viewers show";
 }
 
-bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader,
-                                    int compression, int paperIndex, TJobResult& result,
-                                    const TConversionCallbacks& cb) {
+bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
+                                    int paperIndex, TJobResult& result, const TConversionCallbacks& cb) {
     TPictoraIO& io = *View.IOComponent();
     // The page is described by the load that filled the bitmap: a frame loaded through the other
     // component must not go out with the resolution or JPEG markers of the last single image.
