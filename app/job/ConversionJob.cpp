@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <climits>
 
 namespace {
 std::string Upper(std::string s) {
@@ -147,7 +148,7 @@ bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictora
 
 int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex,
                                   int& progressMax, int& position, TJobResult& result,
-                                  const TConversionCallbacks& cb) {
+                                  const TConversionCallbacks& cb, TPageProgress progress) {
     TIOParamsVals& fp = FrameIO.Params();
     // The first call serves to learn the frame count; it reads the frame the index last held.
     const int frames = gif ? FrameIO.LoadGifFile(path) : FrameIO.LoadTiffFile(path);
@@ -160,6 +161,9 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
     Call(cb.SetProgressMax, progressMax);
     for (int k = 0; k < frames; ++k) {
         if (RunFlag != 1) break;
+        progress.Page = k + 1;
+        progress.Pages = frames;
+        Call(cb.PageStarted, progress);
         if (gif)
             fp.GifFrameIndex = k;
         else
@@ -202,6 +206,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         int progressMax = static_cast<int>(std::min<std::size_t>(n, 200000000) * 10);
         Call(cb.SetProgressMax, progressMax);
         Call(cb.SetProgressPosition, 0);
+        const int entries = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
 
         io.OpenPdfFile(result.OutputPath);
         TIOParamsVals& p = io.Params();
@@ -216,6 +221,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             const std::string& path = in.SourcePaths[i];
             if (RunFlag != 1) break;
             Call(cb.EntryStarted, path);
+            const TPageProgress progress{path, static_cast<int>(i + 1), entries, 1, 1};
             const std::string ext = Upper(ExtensionOf(path));
             // A web address goes to the generic loader, whatever its name ends with.
             const bool web = IsWebAddress(path);
@@ -223,6 +229,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             const bool gif = !web && ext == ".GIF";
             try {
                 if (!tiff && !gif) {
+                    Call(cb.PageStarted, progress);
                     io.LoadFromFile(path);
                     // A file that cannot be read must not become a page of the previous image.
                     if (io.Aborting)
@@ -230,7 +237,8 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                     else
                         AddCurrentPage(path, -1, io, compression, paperIndex, result, cb);
                 } else {
-                    ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb);
+                    ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb,
+                                  progress);
                 }
             } catch (const EWriteError&) {
                 throw;

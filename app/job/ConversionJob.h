@@ -62,6 +62,14 @@ struct TJobResult {
     std::string Message; // the validation message or the failure's text
 };
 
+// The page about to be made: entry (1-based) of entries in the list, and page (1-based) of the pages
+// that entry gives (1 of 1 for a single image).
+struct TPageProgress {
+    std::string Path;
+    int Entry = 0, Entries = 0;
+    int Page = 0, Pages = 0;
+};
+
 struct TConversionCallbacks {
     std::function<void(const std::string& text)> ShowMessage; // information box with OK
     std::function<void(int max)> SetProgressMax;
@@ -71,6 +79,7 @@ struct TConversionCallbacks {
     std::function<void()> ProcessMessages;
     std::function<void(bool enabled)> SetInputsEnabled; // the window's list, panels and actions
     std::function<void(const std::string& path)> EntryStarted;
+    std::function<void(const TPageProgress& page)> PageStarted;
     std::function<void(int pagesDone)> PageAdded;
     // A .tif, .tiff or .gif entry was opened and holds this many frames, each to become a page.
     std::function<void(const std::string& path, int frames)> FramesCounted;
@@ -109,7 +118,8 @@ private:
     bool AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
                         int paperIndex, TJobResult& result, const TConversionCallbacks& cb);
     int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
-                      int& position, TJobResult& result, const TConversionCallbacks& cb);
+                      int& position, TJobResult& result, const TConversionCallbacks& cb,
+                      TPageProgress progress);
 
     TIEView& View;
     TPictoraIO& FrameIO;

@@ -24,6 +24,7 @@ struct Recorder {
     std::vector<TSkippedInput> skipped;
     std::vector<TPageNote> notes;
     std::vector<bool> enabled;
+    std::vector<std::string> pages; // "entry/entries page/pages name" of every page started
     std::function<void()> onProcessMessages;
 
     TConversionCallbacks Callbacks() {
@@ -40,6 +41,11 @@ struct Recorder {
         cb.ReportSkipped = [this](const std::vector<TSkippedInput>& s, const std::vector<TPageNote>& n) {
             skipped = s;
             notes = n;
+        };
+        cb.PageStarted = [this](const TPageProgress& p) {
+            pages.push_back(std::to_string(p.Entry) + "/" + std::to_string(p.Entries) + " " +
+                            std::to_string(p.Page) + "/" + std::to_string(p.Pages) + " " +
+                            p.Path.substr(p.Path.rfind('/') + 1));
         };
         return cb;
     }
@@ -154,6 +160,8 @@ TEST_F(ConversionJobTest, FramesProgressAndTheFinalSteps) {
     EXPECT_EQ(rec.enabled, (std::vector<bool>{false, true}));
     EXPECT_EQ(job.RunFlag, 0);
     EXPECT_EQ(frameIO.Params().TiffFrameIndex, 2);
+    EXPECT_EQ(rec.pages, (std::vector<std::string>{"1/3 1/1 b.jpg", "2/3 1/3 three.tif", "2/3 2/3 three.tif",
+                                                   "2/3 3/3 three.tif", "3/3 1/1 three.fax"}));
 }
 
 TEST_F(ConversionJobTest, TiffFrameIndexCarriesOverToTheCountingLoad) {
