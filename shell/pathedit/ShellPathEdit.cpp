@@ -78,6 +78,17 @@ private:
     std::function<void()> FOnShow;
 };
 
+// The folder a path names, or its nearest parent that exists; empty for a relative or empty path.
+std::string NearestExistingFolder(std::string path) {
+    if (path.empty() || path.front() != '/') return {};
+    while (path.size() > 1 && !DirectoryExists(path)) {
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        const std::size_t slash = path.rfind('/');
+        path.resize(slash == 0 ? 1 : slash);
+    }
+    return path;
+}
+
 QWidget* OwnerWidget(QObject* owner) {
     for (QObject* o = owner; o; o = o->parent()) {
         if (auto* widget = qobject_cast<QWidget*>(o)) return widget->window();
@@ -269,7 +280,9 @@ QStringList TShellPathEdit::NameFilters(const std::string& fileFilter) {
 void TShellPathEdit::Browse() {
     if (FolderMode) {
         TShellBrowseForFolder browser(parent());
-        browser.SetOptions({bfFileSystemOnly});
+        // Where the field points, with a button for a new folder and a field to type a path into.
+        browser.SetOptions({bfNewDialogStyle, bfEditBox});
+        browser.Path = NearestExistingFolder(Path());
         browser.DialogExec = DialogExec;
         if (browser.Execute()) SetPath(browser.Path);
         return;

@@ -125,8 +125,9 @@ public:
     std::string Version() const;
     void SetVersion(const std::string&) {} // read-only: assignments are ignored
 
-    // What the button runs: the folder browser (rooted at the namespace root, no title, nothing
-    // preselected, [bfFileSystemOnly]) or the file dialog; a chosen path replaces the text.
+    // What the button runs: the folder browser (rooted at the namespace root, no title, opening at the
+    // folder the text names or its nearest existing parent, with a new-folder button and a field to
+    // type a path: [bfNewDialogStyle, bfEditBox]) or the file dialog; a chosen path replaces the text.
     void Browse();
 
     QLineEdit* Edit() const { return FEdit; }

@@ -260,32 +260,50 @@ TEST(PathEdit, PropertiesAndLook) {
     EXPECT_TRUE(edit.Button()->isEnabled() && edit.Edit()->isEnabled());
 }
 
-TEST(PathEdit, FolderBrowseOpensAtTheRootWhateverTheEditHolds) {
+TEST(PathEdit, FolderBrowseOpensAtTheFieldsFolder) {
     TempDir dir;
+    fs::create_directories(dir.File("sub"));
     TShellPathEdit edit;
     edit.FolderMode = true;
-    edit.SetPath(dir.Path());
+    struct Case {
+        std::string Text, OpensAt;
+    };
+    const Case cases[] = {
+        {dir.Path(), dir.Path()},
+        {dir.Path() + "/", dir.Path()},
+        {dir.File("sub"), dir.File("sub")},
+        {dir.File("missing/deeper/"), dir.Path()}, // the nearest folder that exists
+        {"", "/"},
+        {"relative/path", "/"},
+    };
+    for (const Case& c : cases) {
+        edit.SetPath(c.Text);
+        std::string opened;
+        edit.DialogExec = [&](QFileDialog& d) {
+            opened = DirOf(d);
+            return int(QDialog::Rejected);
+        };
+        edit.Button()->click();
+        EXPECT_EQ(opened, c.OpensAt) << c.Text;
+        EXPECT_EQ(edit.Path(), c.Text); // a cancelled browse changes nothing
+    }
+
     QString title;
+    edit.SetPath(dir.Path());
     edit.DialogExec = [&](QFileDialog& d) {
         title = d.windowTitle();
-        EXPECT_EQ(DirOf(d), "/");
-        EXPECT_TRUE(d.testOption(QFileDialog::ReadOnly)); // classic style: no new folders
-        return int(QDialog::Rejected);
-    };
-    edit.Button()->click();
-    EXPECT_EQ(edit.Path(), dir.Path()); // a cancelled browse changes nothing
-    QFileDialog plain;
-    plain.setFileMode(QFileDialog::Directory);
-    EXPECT_EQ(title, plain.windowTitle()); // no title of our own
-
-    edit.DialogExec = [&](QFileDialog& d) {
-        d.setDirectory(QString::fromStdString(dir.Path()));
+        EXPECT_FALSE(d.testOption(QFileDialog::ReadOnly)); // a new folder can be made
+        auto* typed = d.findChild<QLineEdit*>("fileNameEdit");
+        EXPECT_TRUE(typed && typed->isVisibleTo(&d));
+        if (typed) typed->setText(QString::fromStdString(dir.File("sub"))); // a path typed in
         Accept(d);
         return d.result();
     };
-    edit.SetPath("");
     edit.Browse();
-    EXPECT_EQ(edit.Path(), dir.Path());
+    EXPECT_EQ(edit.Path(), dir.File("sub"));
+    QFileDialog plain;
+    plain.setFileMode(QFileDialog::Directory);
+    EXPECT_EQ(title, plain.windowTitle()); // no title of our own
 }
 
 TEST(PathEdit, FileBrowseUsesTitleAndFilter) {
