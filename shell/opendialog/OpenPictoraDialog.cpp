@@ -45,6 +45,22 @@ int CurrentFilterIndex(const QFileDialog& window) {
     return int(window.nameFilters().indexOf(window.selectedNameFilter())) + 1;
 }
 
+// The name column narrower than this would cut most file names.
+constexpr int kMinimumNameColumn = 160;
+
+// Every column but the name as wide as its contents; the name takes what they leave, so the whole row
+// (the date last) is in view when the list is wide enough for it.
+void FitDetailColumns(QTreeView& details) {
+    QHeaderView* header = details.header();
+    int others = 0;
+    for (int column = 1; column < header->count(); ++column) {
+        if (header->isSectionHidden(column)) continue;
+        details.resizeColumnToContents(column);
+        others += header->sectionSize(column);
+    }
+    header->resizeSection(0, std::max(kMinimumNameColumn, details.viewport()->width() - others));
+}
+
 } // namespace
 
 // ---- TIECommonDialog
@@ -266,8 +282,8 @@ QDialog* TOpenPictoraDialog::BuildWindow() {
         Guard([this, window] { TypeChanged(CurrentFilterIndex(*window)); });
     });
     connect(window, &QDialog::finished, this, [this](int result) { FinishWindow(result, false); });
-    // The detail columns start too narrow for sizes and types beside the panel: fit them to their
-    // contents once the first folder is read.
+    // The detail columns start too narrow for sizes and types and the name too wide for the date to
+    // stay in view beside the panel: fit them once the first folder is read.
     auto* model = window->findChild<QFileSystemModel*>();
     auto* details = window->findChild<QTreeView*>("treeView");
     if (model && details) {
@@ -276,10 +292,7 @@ QDialog* TOpenPictoraDialog::BuildWindow() {
             if (*fitted) return;
             *fitted = true;
             // The rows arrive after this signal; measure them once they are laid out.
-            QTimer::singleShot(0, details, [details] {
-                for (int column = 1; column < details->header()->count(); ++column)
-                    details->resizeColumnToContents(column);
-            });
+            QTimer::singleShot(0, details, [details] { FitDetailColumns(*details); });
         });
     }
 

@@ -13,12 +13,15 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -506,12 +509,29 @@ TEST_F(DialogTest, LargeJpegPreviewsReduced) {
     EXPECT_EQ(Text(d->PicLabel2()), "16777216 Colors (24 bit)");
     EXPECT_NE(Text(d->InfoLabel2()).find("   Mem: 35156 Kb"), std::string::npos);
 
-    // The preview window holds the preview image at its size.
+    // The preview window shows the image itself, not the reduced preview, in a window as large as the
+    // screen's free area allows (with room for the frame).
     std::unique_ptr<QDialog> form = d->CreatePreviewForm();
     ASSERT_NE(form, nullptr);
     EXPECT_EQ(form->objectName(), "PreviewForm");
     EXPECT_EQ(form->windowTitle().toStdString(), "Preview: " + path);
-    EXPECT_EQ(form->size(), QSize(500, 375));
+    auto* picture = form->findChild<QLabel*>("PreviewPicture");
+    ASSERT_NE(picture, nullptr);
+    EXPECT_EQ(picture->size(), QSize(4000, 3000));
+    const QRect area = form->screen()->availableGeometry();
+    EXPECT_LT(form->width(), area.width());
+    EXPECT_LT(form->height(), area.height());
+    EXPECT_GE(form->width(), area.width() - 40);
+    EXPECT_GE(form->height(), area.height() - 60);
+    EXPECT_TRUE(area.contains(form->geometry()));
+
+    // An image that fits gets a window of its own size, though the panel showed it reduced.
+    const std::string photo = Make("photo.jpg", "-size 640x400 gradient:navy-gold");
+    d->UpdatePreview(photo);
+    EXPECT_LT(d->PreviewImage().IEBitmap()->Width(), 640);
+    form = d->CreatePreviewForm();
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->size(), QSize(640, 400));
 }
 
 TEST_F(DialogTest, FilesThatCannotBePreviewedLeaveThePanelBlank) {
@@ -637,6 +657,34 @@ TEST_F(DialogTest, MultiFrameFiles) {
     d->UpdatePreview(tif);
     EXPECT_EQ(d->PictoraMView()->FrameCount(), 2);
     EXPECT_EQ(d->PreviewFrameCount(), 2);
+}
+
+TEST_F(DialogTest, DetailColumnsAreReadableAtFirstSight) {
+    if (!HaveConvert()) GTEST_SKIP() << "no /usr/bin/convert";
+    Make("a-photo-with-a-rather-long-name-from-a-camera.jpg", "-size 8x8 xc:red");
+    Make("b.png", "-size 8x8 xc:blue");
+    auto d = WindowDialog();
+    QFileDialog* w = OpenOn(*d, Dir.Path());
+    ASSERT_NE(w, nullptr);
+    w->setViewMode(QFileDialog::Detail);
+    auto* details = w->findChild<QTreeView*>("treeView");
+    ASSERT_NE(details, nullptr);
+    QHeaderView* header = details->header();
+    ASSERT_GE(header->count(), 4);
+    // Fitted once the folder is read: every column but the name as wide as its contents, and the
+    // row, date included, within the list's width.
+    const auto fitted = [&] {
+        int total = 0;
+        for (int c = 0; c < header->count(); ++c)
+            total += header->isSectionHidden(c) ? 0 : header->sectionSize(c);
+        const QModelIndex date = details->model()->index(0, 3, details->rootIndex());
+        const int dateWidth = details->fontMetrics().horizontalAdvance(date.data().toString());
+        return date.isValid() && total <= details->viewport()->width() && header->sectionSize(3) > dateWidth;
+    };
+    EXPECT_TRUE(WaitFor(fitted)) << header->sectionSize(0) << " " << header->sectionSize(3) << " in "
+                                 << details->viewport()->width();
+    EXPECT_GE(header->sectionSize(0), 160);
+    CloseWindow(*d, false);
 }
 
 TEST_F(DialogTest, SelectionInTheWindowPreviews) {

@@ -42,6 +42,9 @@ constexpr int kLabelTops[3] = {180, 203, 226};
 // Thumbnails loaded for a multi-frame file; the frame count shown is still the file's own.
 constexpr int kMaxThumbnailFrames = 64;
 
+// What a window manager's frame takes around the preview window (title bar, borders).
+constexpr QMargins kPreviewFrameAllowance(4, 30, 4, 4);
+
 const int kZoomSteps[] = {0, 25, 50, 75, 100, 125, 150, 175, 200, 300, 400};
 
 std::string Lower(std::string s) {
@@ -499,7 +502,15 @@ std::unique_ptr<QDialog> TOpenPictoraDialog::CreatePreviewForm() {
         p.TiffFrameIndex = 0;
         FFrameImage->ResetToBlank();
     } else if (!FPictoraView->IsBlank()) {
-        image = FPictoraView->CopyImage();
+        // The panel decodes large JPEG files reduced to its own size; the preview window shows the
+        // image itself, read again at full size.
+        if (!FPreviewPath.empty()) {
+            FFrameIO->LoadFromFile(FPreviewPath);
+            if (!FFrameIO->Aborting)
+                image = DisplayImage(*FFrameImage->IEBitmap(), qRgb(255, 255, 255)).copy();
+            FFrameImage->ResetToBlank();
+        }
+        if (image.isNull()) image = FPictoraView->CopyImage();
     }
     if (image.isNull()) return nullptr;
 
@@ -527,11 +538,14 @@ std::unique_ptr<QDialog> TOpenPictoraDialog::CreatePreviewForm() {
     area->setWidget(picture);
     layout->addWidget(area);
 
+    // The window with its frame stays within the screen's free area.
     QScreen* screen = parent && parent->screen() ? parent->screen() : QGuiApplication::primaryScreen();
-    const QRect s = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-    const TIntSize client = PreviewClientSize({image.width(), image.height()}, {s.width(), s.height()});
+    const QRect s = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize room = s.marginsRemoved(kPreviewFrameAllowance).size();
+    const TIntSize client = PreviewClientSize({image.width(), image.height()}, {room.width(), room.height()});
     form->resize(client.Width, client.Height);
-    form->move(s.left() + (s.width() - client.Width) / 2, s.top() + (s.height() - client.Height) / 2);
+    const QSize frame = QSize(client.Width, client.Height).grownBy(kPreviewFrameAllowance);
+    form->move(s.left() + (s.width() - frame.width()) / 2, s.top() + (s.height() - frame.height()) / 2);
     return form;
 }
 

@@ -1,10 +1,13 @@
 // Shows the image open dialog on a folder, previews one file and saves a picture of the dialog.
-//   open_dialog_demo [--narrow] [--frames] <folder> <file to preview> <output.png>
+//   open_dialog_demo [--narrow] [--frames] [--details] [--magnifier] <folder> <file to preview> <output.png>
 // --narrow: the main window's setting (image and its two buttons only); --frames: thumbnails of
-// multi-frame files. Exits 0 once the picture is written, 1 on a usage error or a timeout.
+// multi-frame files; --details: the list with its detail columns; --magnifier: the picture is of the
+// preview window the magnifier button opens. Exits 0 once the picture is written, 1 on a usage error
+// or a timeout.
 #include "shell/opendialog/OpenPictoraDialog.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
@@ -13,24 +16,31 @@
 #include <QListView>
 #include <QPixmap>
 #include <QTimer>
+#include <QToolButton>
 
 #include <cstdio>
 #include <string>
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    bool narrow = false, frames = false;
+    bool narrow = false, frames = false, details = false, magnifier = false;
     QStringList rest;
     for (const QString& a : app.arguments().mid(1)) {
         if (a == "--narrow")
             narrow = true;
         else if (a == "--frames")
             frames = true;
+        else if (a == "--details")
+            details = true;
+        else if (a == "--magnifier")
+            magnifier = true;
         else
             rest << a;
     }
     if (rest.size() != 3) {
-        std::fprintf(stderr, "usage: open_dialog_demo [--narrow] [--frames] <folder> <file> <output.png>\n");
+        std::fprintf(stderr,
+                     "usage: open_dialog_demo [--narrow] [--frames] [--details] [--magnifier] <folder> "
+                     "<file> <output.png>\n");
         return 1;
     }
     const QString folder = QDir(rest[0]).absolutePath();
@@ -50,6 +60,7 @@ int main(int argc, char** argv) {
     dialog.Open([](bool) {});
     auto* window = qobject_cast<QFileDialog*>(dialog.DialogWindow());
     if (!window) return 1;
+    if (details) window->setViewMode(QFileDialog::Detail);
 
     int status = 1;
     QElapsedTimer clock;
@@ -76,6 +87,24 @@ int main(int argc, char** argv) {
             return;
         }
         if (dialog.PreviewFrameCount() == 0 && clock.elapsed() < 5000) return;
+        if (magnifier) {
+            poll.stop();
+            // The preview window runs modally: it is pictured from inside its own event loop.
+            QTimer::singleShot(800, [&] {
+                for (QWidget* w : QApplication::topLevelWidgets()) {
+                    if (w->objectName() != "PreviewForm" || !w->isVisible()) continue;
+                    w->grab().save(output, "PNG");
+                    std::printf("open_dialog_demo: preview window of %s is %d x %d, picture in %s\n",
+                                qPrintable(file), w->width(), w->height(), qPrintable(output));
+                    status = 0;
+                    static_cast<QDialog*>(w)->reject();
+                }
+            });
+            dialog.PreviewButton()->click();
+            window->reject();
+            app.exit(status);
+            return;
+        }
         window->grab().save(output, "PNG");
         std::printf("open_dialog_demo: %s previewed (%s), picture in %s\n", qPrintable(file),
                     qPrintable(dialog.PicLabel1()->text()), qPrintable(output));
