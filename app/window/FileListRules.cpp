@@ -1,5 +1,7 @@
 #include "app/window/FileListRules.h"
 
+#include <QHash>
+
 #include <array>
 
 namespace {
@@ -52,7 +54,56 @@ bool IsAcceptedDropFile(const QString& path) {
     return !ext.isEmpty() && QLatin1String(AcceptedDropExtensions).contains(ext);
 }
 
-std::string OpenDialogFilter() {
+TDropRefusal DropRefusal(const QString& path, bool isFolder) {
+    // A folder is never an image, whatever its name ends in.
+    if (isFolder) return TDropRefusal::Folder;
+    return IsAcceptedDropFile(path) ? TDropRefusal::None : TDropRefusal::UnsupportedType;
+}
+
+QString NotAddedMessage(const std::vector<std::pair<QString, TDropRefusal>>& refused) {
+    constexpr std::size_t named = 3;
+    const auto reason = [](TDropRefusal r, bool alone) {
+        switch (r) {
+        case TDropRefusal::Folder:
+            return alone ? QStringLiteral(" is a folder; drop the image files in it instead.")
+                         : QStringLiteral(" (a folder)");
+        case TDropRefusal::UnsupportedType:
+            return alone ? QStringLiteral(" is not an image file of a supported type.")
+                         : QStringLiteral(" (not a supported image type)");
+        case TDropRefusal::None:
+            break;
+        }
+        return QString();
+    };
+    std::vector<std::pair<QString, TDropRefusal>> shown;
+    for (const auto& r : refused)
+        if (r.second != TDropRefusal::None) shown.push_back(r);
+    if (shown.empty()) return {};
+    // A dropped folder may come with a trailing "/"; its own name is what the user knows.
+    const auto name = [](QString path) {
+        while (path.size() > 1 && path.endsWith(QLatin1Char('/'))) path.chop(1);
+        return FileNameOf(path).isEmpty() ? path : FileNameOf(path);
+    };
+    QString text = QStringLiteral("Not added: ");
+    if (shown.size() == 1) return text + name(shown[0].first) + reason(shown[0].second, true);
+    for (std::size_t i = 0; i < shown.size() && i < named; ++i) {
+        if (i > 0) text += QStringLiteral(", ");
+        text += name(shown[i].first) + reason(shown[i].second, false);
+    }
+    if (shown.size() > named) text += QStringLiteral(" and %1 more").arg(shown.size() - named);
+    return text + QLatin1Char('.');
+}
+
+std::vector<bool> RepeatedNames(const QStringList& paths) {
+    QHash<QString, int> counts;
+    for (const QString& p : paths) ++counts[FileNameOf(p)];
+    std::vector<bool> repeated;
+    repeated.reserve(paths.size());
+    for (const QString& p : paths) repeated.push_back(counts.value(FileNameOf(p)) > 1);
+    return repeated;
+}
+
+std::string OpenDialogFilter(bool allFiles) {
     std::string filter;
     for (const TFilterEntry& e : FilterEntries) {
         if (!filter.empty()) filter += '|';
@@ -60,5 +111,6 @@ std::string OpenDialogFilter() {
         filter += '|';
         filter += e.Patterns;
     }
+    if (allFiles) filter += "|All files (*)|*";
     return filter;
 }

@@ -2,8 +2,11 @@
 // The file list's texts and tests, kept apart from the widgets: the numbered display entry, the
 // accepted extensions of dropped files and the open dialog's filter.
 #include <QString>
+#include <QStringList>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // Searched as one text: a dropped file is taken when its extension occurs anywhere in it, so a
 // part of a listed extension (".ti", ".jp") passes too.
@@ -19,5 +22,16 @@ QString DisplayEntry(int position, const QString& path);
 // not fold into a listed extension); empty when the path has no ".".
 QString DropExtension(const QString& path);
 bool IsAcceptedDropFile(const QString& path);
-// The open dialog's filter: description and patterns, all separated by "|" (UTF-8).
-std::string OpenDialogFilter();
+
+// Why a dropped path is not added to the list.
+enum class TDropRefusal { None, Folder, UnsupportedType };
+TDropRefusal DropRefusal(const QString& path, bool isFolder);
+// One line for the status bar naming what a drop left out, or empty when nothing was.
+QString NotAddedMessage(const std::vector<std::pair<QString, TDropRefusal>>& refused);
+
+// For each path: whether another listed path has the same file name (its entry then needs the full
+// path to be told apart).
+std::vector<bool> RepeatedNames(const QStringList& paths);
+// The open dialog's filter: description and patterns, all separated by "|" (UTF-8). With allFiles, an
+// entry for every file follows the image types.
+std::string OpenDialogFilter(bool allFiles = false);

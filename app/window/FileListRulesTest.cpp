@@ -71,6 +71,23 @@ TEST(FileListRulesTest, DialogFilterKeepsItsFifteenEntriesInOrder) {
         EXPECT_TRUE(IsAcceptedDropFile(QStringLiteral("/x/a") + pattern.mid(1))) << pattern.toStdString();
 }
 
+TEST(FileListRulesTest, FoldersAndOtherTypesAreRefusedWithTheirReason) {
+    EXPECT_EQ(DropRefusal(QStringLiteral("/a/b.png"), false), TDropRefusal::None);
+    EXPECT_EQ(DropRefusal(QStringLiteral("/a/b.png"), true), TDropRefusal::Folder);
+    EXPECT_EQ(DropRefusal(QStringLiteral("/a/notes.txt"), false), TDropRefusal::UnsupportedType);
+    EXPECT_EQ(DropRefusal(QStringLiteral("/a/archive"), false), TDropRefusal::UnsupportedType);
+    EXPECT_TRUE(NotAddedMessage({}).isEmpty());
+    EXPECT_TRUE(NotAddedMessage({{QStringLiteral("/a/b.png"), TDropRefusal::None}}).isEmpty());
+    EXPECT_EQ(NotAddedMessage({{QStringLiteral("/"), TDropRefusal::Folder}}),
+              QStringLiteral("Not added: / is a folder; drop the image files in it instead."));
+}
+
+TEST(FileListRulesTest, RepeatedNamesAreFoundAcrossFolders) {
+    const QStringList paths{"/a/x.png", "/b/x.png", "/a/y.png", "/c/X.png", "/a/x.png"};
+    EXPECT_EQ(RepeatedNames(paths), (std::vector<bool>{true, true, false, false, true}));
+    EXPECT_TRUE(RepeatedNames({}).empty());
+}
+
 TEST(DefaultFoldersTest, OnlyAWritableNonSystemFolderIsPortable) {
     testsupport::TempDir dir;
     EXPECT_TRUE(IsPortableFolder(QString::fromStdString(dir.Path())));

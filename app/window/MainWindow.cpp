@@ -5,9 +5,10 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
+#include "app/window/PrivateSettings.h"
+#include "app/window/WindowText.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/Colors.h"
-#include "platform/FileSystem.h"
 #include "shell/browser/ShellBrowser.h"
 #include "shell/opendialog/OpenPictoraDialog.h"
 #include "shell/pathedit/ShellPathEdit.h"
@@ -18,7 +19,6 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDropEvent>
-#include <QFile>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -30,40 +30,30 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
-#include <QSignalBlocker>
-#include <QToolTip>
+#include <QStatusBar>
+#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
-std::string Encoded(const QString& path) {
-    return QFile::encodeName(path).toStdString();
-}
-QString Decoded(const std::string& path) {
-    return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-int SelectedRow(const QListWidget* list) {
-    const QList<QListWidgetItem*> selected = list->selectedItems();
-    return selected.isEmpty() ? -1 : list->row(selected.front());
-}
-
-void SelectRow(QListWidget* list, int index) {
-    const QSignalBlocker block(list);
-    if (index < 0 || index >= list->count()) {
-        list->clearSelection();
-        list->setCurrentRow(-1, QItemSelectionModel::Clear);
-    } else {
-        list->setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
-    }
-}
-
-void MoveRow(QListWidget* list, int from, int to) {
-    const QSignalBlocker block(list);
-    QListWidgetItem* item = list->takeItem(from);
-    list->insertItem(to, item);
-}
+// The window's standard size, which is also its smallest where the screen has room for it.
+constexpr QSize StandardSize(678, 571);
+// What a window manager's frame takes around the window (title bar, borders) until the real frame is
+// known.
+constexpr QMargins FrameAllowance(4, 30, 4, 4);
+// The list and the preview share the left column's height in this proportion: a 230-pixel list at the
+// standard size, and both grow with the window.
+constexpr int ListStretch = 4, PreviewStretch = 5;
+// Rows the list keeps visible however small the window gets.
+constexpr int ListMinimumRows = 4;
+// Margins and spacing of the right column's boxes, in pixels: tight enough that the whole window fits
+// a 1920 x 1080 screen at 200 % scaling.
+constexpr QMargins BoxMargins(6, 3, 6, 5);
+constexpr int BoxSpacing = 3;
 
 QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -74,6 +64,18 @@ QLabel* Caption(const QString& text, QWidget* buddy, QWidget* parent) {
 TColor ToColor(const QColor& c) {
     return RGBColor(static_cast<std::uint8_t>(c.red()), static_cast<std::uint8_t>(c.green()),
                     static_cast<std::uint8_t>(c.blue()));
+}
+
+// The button-face background some controls have instead of the base colour.
+void ButtonFaceBackground(QWidget* w) {
+    QPalette p = w->palette();
+    p.setColor(QPalette::Base, p.color(QPalette::Button));
+    w->setPalette(p);
+}
+
+void Compact(QLayout* layout) {
+    layout->setContentsMargins(BoxMargins);
+    layout->setSpacing(BoxSpacing);
 }
 } // namespace
 
@@ -90,8 +92,18 @@ TWindowHooks DesktopHooks() {
     };
     h.Beep = [] { QApplication::beep(); };
     h.OpenFolder = [](const QString& folder) { QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
+    h.OpenFile = [](const QString& file) { QDesktopServices::openUrl(QUrl::fromLocalFile(file)); };
+    h.ShowRunReport = [](QWidget* parent, const QString& text, bool offerOpen) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Folianto"), text, QMessageBox::Ok, parent);
+        QPushButton* open =
+            offerOpen ? box.addButton(QStringLiteral("&Open the PDF"), QMessageBox::AcceptRole) : nullptr;
+        box.setDefaultButton(QMessageBox::Ok);
+        box.setEscapeButton(QMessageBox::Ok);
+        box.exec();
+        return open && box.clickedButton() == open;
+    };
     h.ProcessMessages = [] { QCoreApplication::processEvents(); };
-    h.ShowContextMenu = [](TShellBrowser& browser, const QPoint& at) { browser.ShowContextMenu(at); };
+    h.ShowContextMenu = [](TShellBrowser& browser, const QPoint& at) { return browser.ShowContextMenu(at); };
     return h;
 }
 
@@ -99,6 +111,8 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Folianto"));
     setWindowIcon(QIcon(QStringLiteral(":/folianto/folianto.png")));
+    // Before any dialog exists, so none of them writes Qt's shared settings file.
+    KeepQtSettingsPrivate();
     // The imaging layer paints blank bitmaps in the theme's button colour.
     SetSystemColor(COLOR_BTNFACE, ToColor(palette().color(QPalette::Button)));
 
@@ -113,7 +127,7 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     OpenPictoraDialog1 = new TOpenPictoraDialog(this);
     OpenPictoraDialog1->setObjectName(QStringLiteral("OpenPictoraDialog1"));
     OpenPictoraDialog1->AutoSetFilter = false;
-    OpenPictoraDialog1->Filter = OpenDialogFilter();
+    OpenPictoraDialog1->Filter = OpenDialogFilter(true);
     OpenPictoraDialog1->Options = TOpenOptions{ofHideReadOnly, ofAllowMultiSelect, ofEnableSizing};
 
     ShellBrowser1 = new TShellBrowser(this);
@@ -124,13 +138,7 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
 
     FAboutBox = std::make_unique<TAboutBox>();
 
-    resize(678, 571);
-    setMinimumSize(678, 571);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(0, 0), size());
-        frame.moveCenter(screen->availableGeometry().center());
-        move(frame.topLeft());
-    }
+    FitToScreen();
     FormCreate();
 }
 
@@ -182,19 +190,21 @@ void TForm1::CreateControls() {
     auto* central = new QWidget(this);
     setCentralWidget(central);
 
-    // Left column: the list above the preview.
+    // Left column: the list above the preview, sharing the height.
     FileList = new TFileListBox(central);
     FileList->setObjectName(QStringLiteral("FileList"));
+    FileList->setAccessibleName(QStringLiteral("Files to convert"));
     FileList->setMinimumWidth(314);
-    FileList->setFixedHeight(230);
-    {
-        QPalette p = FileList->palette();
-        p.setColor(QPalette::Base, p.color(QPalette::Button));
-        FileList->setPalette(p);
-    }
-    FileList->OnDragOver = [this](QObject* source) { return FileListDragOver(source); };
-    FileList->OnDragDrop = [this](const QPoint& pos) { FileListDragDrop(pos); };
+    FileList->setMinimumHeight(ListMinimumRows * FileList->fontMetrics().height() +
+                               2 * FileList->frameWidth());
+    ButtonFaceBackground(FileList);
+    FileList->OnEntriesDropped = [this](int gap) { MoveSelectedEntries(gap); };
+    FileList->OnFilesDropped = [this](const QStringList& paths, int gap) { FilesDroppedAt(paths, gap); };
     FileList->OnMouseUp = [this](Qt::MouseButton b, const QPoint& pos) { FileListMouseUp(b, pos); };
+    FileList->OnDeleteKey = [this] { ActDeleteExecute(); };
+    FileList->OnMoveKey = [this](int step) { MoveSelectedEntriesBy(step); };
+    FileList->OnMenuKey = [this](const QPoint& pos) { ShowEntryMenu(FileList->ItemIndex(), pos); };
+    FileList->OnInfoTipKey = [this] { ShowInfoTip(); };
     connect(FileList, &QListWidget::itemSelectionChanged, this, &TForm1::FileListClick);
 
     ListBox1 = new QListWidget(central);
@@ -217,14 +227,28 @@ void TForm1::CreateControls() {
     }
     Image1->installEventFilter(this);
     auto* previewLayout = new QVBoxLayout(GroupBox4);
+    Compact(previewLayout);
     previewLayout->addWidget(Image1);
 
     auto* left = new QVBoxLayout;
-    left->addWidget(FileList);
-    left->addWidget(GroupBox4, 1);
+    left->setSpacing(4);
+    left->addWidget(FileList, ListStretch);
+    left->addWidget(GroupBox4, PreviewStretch);
 
-    // Right column.
-    Panel1 = new QFrame(central);
+    auto* columns = new QHBoxLayout(central);
+    columns->setContentsMargins(6, 4, 6, 4);
+    columns->addLayout(left, 1);
+    columns->addWidget(CreateRightColumn(central));
+
+    setTabOrder(OutputFile, ShellPathEdit1->Edit());
+    statusBar()->setObjectName(QStringLiteral("StatusBar"));
+}
+
+QWidget* TForm1::CreateRightColumn(QWidget* parent) {
+    auto* column = new QWidget(parent);
+    column->setFixedWidth(337);
+
+    Panel1 = new QFrame(column);
     Panel1->setObjectName(QStringLiteral("Panel1"));
     Panel1->setFrameShape(QFrame::Panel);
     Panel1->setFrameShadow(QFrame::Raised);
@@ -234,38 +258,55 @@ void TForm1::CreateControls() {
     ShellPathEdit1 = new TShellPathEdit(Panel1);
     ShellPathEdit1->setObjectName(QStringLiteral("ShellPathEdit1"));
     ShellPathEdit1->FolderMode = true;
+    ShellPathEdit1->Edit()->setAccessibleName(QStringLiteral("Output folder"));
+    ShellPathEdit1->Button()->setAccessibleName(QStringLiteral("Choose output folder"));
+    ShellPathEdit1->Button()->setToolTip(QStringLiteral("Choose output folder"));
     ProgressBar1 = new QProgressBar(Panel1);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+    StopButton = new QPushButton(QStringLiteral("&Stop"), Panel1);
+    StopButton->setObjectName(QStringLiteral("StopButton"));
+    StopButton->setToolTip(QStringLiteral("Stop the conversion; the pages done so far are written"));
+    StopButton->setEnabled(false);
+    connect(StopButton, &QPushButton::clicked, this, &TForm1::StopRun);
+    auto* status = new QHBoxLayout;
+    status->setSpacing(4);
+    status->addWidget(ProgressBar1, 1);
+    status->addWidget(StopButton);
     auto* panelLayout = new QVBoxLayout(Panel1);
-    panelLayout->setSpacing(2);
+    panelLayout->setContentsMargins(6, 4, 6, 5);
+    panelLayout->setSpacing(1);
     panelLayout->addWidget(Caption(QStringLiteral("Output file name:"), OutputFile, Panel1));
     panelLayout->addWidget(OutputFile);
-    panelLayout->addWidget(Caption(QStringLiteral("Output folder:"), ShellPathEdit1, Panel1));
+    panelLayout->addWidget(Caption(QStringLiteral("Output folder:"), ShellPathEdit1->Edit(), Panel1));
     panelLayout->addWidget(ShellPathEdit1);
     panelLayout->addWidget(Caption(QStringLiteral("Convert status:"), ProgressBar1, Panel1));
-    panelLayout->addWidget(ProgressBar1);
+    panelLayout->addLayout(status);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Compression"), central);
+    GroupBox1 = new QGroupBox(QStringLiteral("Compression"), column);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     CompresBox = new QComboBox(GroupBox1);
     CompresBox->setObjectName(QStringLiteral("CompresBox"));
     for (const TCompressionItem& item : CompressionItems)
         CompresBox->addItem(QString::fromUtf8(item.Text.data(), qsizetype(item.Text.size())));
-    (new QVBoxLayout(GroupBox1))->addWidget(CompresBox);
+    auto* compression = new QVBoxLayout(GroupBox1);
+    Compact(compression);
+    compression->addWidget(CompresBox);
 
-    GroupBox2 = new QGroupBox(QStringLiteral("Format of the paper:"), central);
+    GroupBox2 = new QGroupBox(QStringLiteral("Format of the paper:"), column);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     FormatBox = new QComboBox(GroupBox2);
     FormatBox->setObjectName(QStringLiteral("FormatBox"));
     for (const TPaperItem& item : PaperItems)
         FormatBox->addItem(QString::fromUtf8(item.Text.data(), qsizetype(item.Text.size())));
     FormatBox->setMaxVisibleItems(13);
-    (new QVBoxLayout(GroupBox2))->addWidget(FormatBox);
+    auto* paper = new QVBoxLayout(GroupBox2);
+    Compact(paper);
+    paper->addWidget(FormatBox);
 
-    GroupBox3 = new QGroupBox(QStringLiteral("Properties:"), central);
+    GroupBox3 = new QGroupBox(QStringLiteral("Properties:"), column);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
     auto edit = [this](const char* name) {
         auto* e = new QLineEdit(GroupBox3);
@@ -280,9 +321,7 @@ void TForm1::CreateControls() {
     for (QLineEdit* fixed : {CreatorEd, ProducerEd}) {
         fixed->setReadOnly(true);
         fixed->setEnabled(false);
-        QPalette p = fixed->palette();
-        p.setColor(QPalette::Base, p.color(QPalette::Button));
-        fixed->setPalette(p);
+        ButtonFaceBackground(fixed);
     }
     CreatorEd->setText(QString::fromUtf8(CreatorText.data(), qsizetype(CreatorText.size())));
     ProducerEd->setText(QString::fromUtf8(ProducerText.data(), qsizetype(ProducerText.size())));
@@ -290,7 +329,10 @@ void TForm1::CreateControls() {
     Keywords->setObjectName(QStringLiteral("Keywords"));
     Keywords->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Keywords->setTabChangesFocus(true);
+    // Two lines at least; the memo takes the column's spare height.
+    Keywords->setMinimumHeight(2 * Keywords->fontMetrics().lineSpacing() + 2 * Keywords->frameWidth() + 4);
     auto* properties = new QFormLayout(GroupBox3);
+    Compact(properties);
     properties->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     properties->addRow(Caption(QStringLiteral("Title:"), TitleEd, GroupBox3), TitleEd);
     properties->addRow(Caption(QStringLiteral("Subject:"), SubjectEd, GroupBox3), SubjectEd);
@@ -299,22 +341,14 @@ void TForm1::CreateControls() {
     properties->addRow(Caption(QStringLiteral("Producer:"), ProducerEd, GroupBox3), ProducerEd);
     properties->addRow(Caption(QStringLiteral("Keywords:"), Keywords, GroupBox3), Keywords);
 
-    auto* right = new QVBoxLayout;
+    auto* right = new QVBoxLayout(column);
+    right->setContentsMargins(0, 0, 0, 0);
+    right->setSpacing(4);
     right->addWidget(Panel1);
     right->addWidget(GroupBox1);
     right->addWidget(GroupBox2);
     right->addWidget(GroupBox3, 1);
-    auto* rightColumn = new QWidget(central);
-    rightColumn->setLayout(right);
-    right->setContentsMargins(0, 0, 0, 0);
-    rightColumn->setFixedWidth(337);
-
-    auto* columns = new QHBoxLayout(central);
-    columns->setContentsMargins(6, 4, 6, 6);
-    columns->addLayout(left, 1);
-    columns->addWidget(rightColumn);
-
-    setTabOrder(OutputFile, ShellPathEdit1->Edit());
+    return column;
 }
 
 void TForm1::FormCreate() {
@@ -342,7 +376,40 @@ void TForm1::showEvent(QShowEvent* event) {
     if (!FShown) {
         FShown = true;
         FormShow();
+        // The window manager's frame is known once the window is on the screen.
+        QTimer::singleShot(0, this, &TForm1::FitToScreen);
     }
+}
+
+void TForm1::FitToScreen() {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s) return;
+    const QRect area = s->availableGeometry();
+    const QRect frame = frameGeometry(), inner = geometry();
+    QMargins margins(inner.left() - frame.left(), inner.top() - frame.top(), frame.right() - inner.right(),
+                     frame.bottom() - inner.bottom());
+    if (margins.isNull()) margins = FrameAllowance;
+    const QSize room = area.marginsRemoved(margins).size();
+    // Never below what the controls need: a clipped control is worse than a window that overhangs.
+    const QSize minimum = StandardSize.boundedTo(room).expandedTo(minimumSizeHint());
+    setMinimumSize(minimum);
+    // A size the user chose is kept as far as it fits; otherwise the standard size is the aim again
+    // (the first fit had to guess the frame).
+    const bool userSized = FPlaced && size() != FFittedSize;
+    const QSize wanted = (userSized ? size() : StandardSize).boundedTo(room).expandedTo(minimum);
+    // Always on the first fit: a window never resized by hand is sized to its hint when shown.
+    if (!FPlaced || wanted != size()) resize(wanted);
+    QRect outer(QPoint(0, 0), wanted.grownBy(margins));
+    if (FPlaced)
+        outer.moveTopLeft(frame.topLeft());
+    else
+        outer.moveCenter(area.center());
+    // The title bar stays reachable: the frame is pulled inside the free area, top-left first.
+    outer.moveLeft(std::max(area.left(), std::min(outer.left(), area.right() + 1 - outer.width())));
+    outer.moveTop(std::max(area.top(), std::min(outer.top(), area.bottom() + 1 - outer.height())));
+    if (outer.topLeft() != frame.topLeft() || !FPlaced) move(outer.topLeft());
+    FPlaced = true;
+    FFittedSize = wanted;
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
@@ -364,6 +431,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::DragMove:
     case QEvent::DragLeave:
     case QEvent::Drop:
+        // The enabled list places dropped files at the pointer itself.
+        if (watched == FileList->viewport() && FileList->isEnabled()) break;
         if (watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == this)
             return HandleExternalDrag(event);
         break;
@@ -392,169 +461,6 @@ bool TForm1::HandleExternalDrag(QEvent* event) {
     return true;
 }
 
-void TForm1::AppendPath(const QString& path) {
-    const QSignalBlocker block(FileList);
-    ListBox1->addItem(path);
-    FileList->addItem(DisplayEntry(ListBox1->count(), path));
-}
-
-void TForm1::FilesDropped(const QStringList& paths) {
-    for (const QString& path : paths) {
-        if (!IsAcceptedDropFile(path)) continue;
-        AppendPath(path);
-        // A run fixed its entries when it started: files dropped meanwhile wait for the next one.
-        if (ListBox1->count() > 0 && !RunActive()) {
-            ActConvert->setEnabled(true);
-            ActClear->setEnabled(true);
-        }
-    }
-}
-
-void TForm1::ActAddFilesExecute() {
-    if (!ActAddFiles->isEnabled()) return;
-    OpenPictoraDialog1->SetInitialDir(Encoded(DefaultDialogFolder()));
-    QStringList chosen;
-    if (!FHooks.ExecuteOpenDialog || !FHooks.ExecuteOpenDialog(*OpenPictoraDialog1, chosen)) return;
-    const int count = ListBox1->count();
-    {
-        const QSignalBlocker block(FileList);
-        for (int i = 0; i < chosen.size(); ++i) {
-            ListBox1->addItem(chosen[i]);
-            FileList->addItem(DisplayEntry(count + i + 1, chosen[i]));
-        }
-    }
-    if (ListBox1->count() > 0) {
-        ActConvert->setEnabled(true);
-        ActClear->setEnabled(true);
-    }
-}
-
-bool TForm1::FileListDragOver(QObject* source) const {
-    return source == FileList;
-}
-
-void TForm1::FileListDragDrop(const QPoint& pos) {
-    const int pathIndex = SelectedRow(ListBox1);
-    const QString saved = pathIndex >= 0 ? ListBox1->item(pathIndex)->text() : QString();
-    const int from = FileList->ItemIndex();
-    if (from < 0 || from >= ListBox1->count()) return;
-    SelectRow(ListBox1, from);
-    const int to = FileList->ItemAtPos(pos);
-    if (to >= 0 && to < ListBox1->count()) {
-        MoveRow(FileList, from, to);
-        MoveRow(ListBox1, from, to);
-    }
-    int select = -1;
-    if (!saved.isEmpty()) {
-        for (int i = 0; i < ListBox1->count(); ++i) {
-            if (ListBox1->item(i)->text() == saved) {
-                select = i;
-                break;
-            }
-        }
-    }
-    SelectRow(ListBox1, select);
-    FileList->SetItemIndex(select);
-    Renumber();
-}
-
-void TForm1::Renumber() {
-    const QSignalBlocker block(FileList);
-    const int n = std::min(FileList->count(), ListBox1->count());
-    for (int i = 0; i < n; ++i) FileList->item(i)->setText(DisplayEntry(i + 1, ListBox1->item(i)->text()));
-}
-
-void TForm1::ClearPreview() {
-    Image1->clear();
-    Image1->setToolTip(QString());
-    FImage1ShowHint = false;
-    QToolTip::hideText();
-}
-
-void TForm1::ActDeleteExecute() {
-    if (!ActDelete->isEnabled()) return;
-    const int i = FileList->ItemIndex();
-    if (i < 0) return;
-    SelectRow(ListBox1, i);
-    if (i >= ListBox1->count() || ListBox1->item(i)->text().isEmpty()) return;
-    {
-        const QSignalBlocker block(FileList);
-        delete FileList->takeItem(i);
-        delete ListBox1->takeItem(i);
-    }
-    FileList->SetItemIndex(-1);
-    SelectRow(ListBox1, -1);
-    ClearPreview();
-    Renumber();
-    const bool any = ListBox1->count() > 0;
-    ActConvert->setEnabled(any);
-    ActClear->setEnabled(any);
-    ActDelete->setEnabled(false);
-}
-
-void TForm1::ActClearExecute() {
-    if (!ActClear->isEnabled()) return;
-    {
-        const QSignalBlocker block(FileList);
-        FileList->clear();
-        ListBox1->clear();
-    }
-    PictoraView1.FillBackground();
-    FPictoraIO1->Params().ClearTexts();
-    PictoraView1.IOComponent()->Params().ClearTexts();
-    ClearPreview();
-    ActConvert->setEnabled(false);
-    ActClear->setEnabled(false);
-    ActDelete->setEnabled(false);
-}
-
-void TForm1::FileListClick() {
-    const int i = FileList->ItemIndex();
-    if (i < 0) {
-        Image1->clear();
-        ActDelete->setEnabled(false);
-        FImage1ShowHint = false;
-        // The path list follows, so the shell menu cannot open for an entry no longer selected.
-        SelectRow(ListBox1, -1);
-        return;
-    }
-    FImage1ShowHint = true;
-    ActDelete->setEnabled(!RunActive());
-    SelectRow(ListBox1, i);
-    if (i >= ListBox1->count()) return;
-    const QString path = ListBox1->item(i)->text();
-    if (!FileExists(Encoded(path))) {
-        // The hint of the file shown before must not stay on an entry whose file is gone.
-        Image1->clear();
-        Image1->setToolTip(QString());
-        return;
-    }
-    try {
-        ShellBrowser1->SetObjectName(Encoded(path));
-        Image1->setToolTip(QString::fromStdString(ShellBrowser1->ObjectInfoTip()));
-        Image1->setVisible(ShellBrowser1->AssignThumbnail(Image1));
-    } catch (const std::exception& e) {
-        Image1->clear();
-        Image1->setToolTip(QString());
-        if (FHooks.ShowMessage) FHooks.ShowMessage(this, QString::fromUtf8(e.what()));
-    }
-}
-
-void TForm1::FileListMouseUp(Qt::MouseButton button, const QPoint& pos) {
-    if (button != Qt::RightButton) return;
-    const int i = SelectedRow(ListBox1);
-    if (i < 0) return;
-    const QString path = ListBox1->item(i)->text();
-    if (!FileExists(Encoded(path))) return;
-    try {
-        ShellBrowser1->SetObjectName(Encoded(path));
-        if (FHooks.ShowContextMenu)
-            FHooks.ShowContextMenu(*ShellBrowser1, FileList->viewport()->mapToGlobal(pos));
-    } catch (const std::exception& e) {
-        if (FHooks.ShowMessage) FHooks.ShowMessage(this, QString::fromUtf8(e.what()));
-    }
-}
-
 void TForm1::ActExitExecute() {
     FJob->RunFlag = 0;
     close();
@@ -571,73 +477,4 @@ void TForm1::ActClearPropertiesExecute() {
     AuthorEd->clear();
     Keywords->clear();
     OutputFile->clear();
-}
-
-TConversionInputs TForm1::Inputs() const {
-    TConversionInputs in;
-    in.OutputFolder = ShellPathEdit1->Path();
-    in.OutputName = Encoded(OutputFile->text());
-    for (int i = 0; i < ListBox1->count(); ++i) in.SourcePaths.push_back(Encoded(ListBox1->item(i)->text()));
-    in.CompressionIndex = CompresBox->currentIndex();
-    in.PaperIndex = FormatBox->currentIndex();
-    in.Title = TitleEd->text().toStdString();
-    in.Subject = SubjectEd->text().toStdString();
-    in.Author = AuthorEd->text().toStdString();
-    in.Creator = CreatorEd->text().toStdString();
-    in.Producer = ProducerEd->text().toStdString();
-    in.Keywords = Keywords->toPlainText().toStdString();
-    return in;
-}
-
-void TForm1::SetInputsEnabled(bool enabled) {
-    FileList->setEnabled(enabled);
-    Panel1->setEnabled(enabled);
-    GroupBox1->setEnabled(enabled);
-    GroupBox2->setEnabled(enabled);
-    GroupBox3->setEnabled(enabled);
-    const bool any = ListBox1->count() > 0;
-    ActAddFiles->setEnabled(enabled);
-    ActConvert->setEnabled(enabled && any);
-    ActClear->setEnabled(enabled && any);
-    ActClearProperties->setEnabled(enabled);
-    ActDelete->setEnabled(enabled && FileList->ItemIndex() >= 0);
-}
-
-QString TForm1::SkippedReport(const std::vector<TSkippedInput>& skipped,
-                              const std::vector<TPageNote>& notes) const {
-    constexpr std::size_t shown = 20;
-    const auto line = [](const std::string& path, int frame, const std::string& what) {
-        QString l = QStringLiteral("\n") + Decoded(path);
-        if (frame >= 0) l += QStringLiteral(" (frame %1)").arg(frame + 1);
-        return l + QStringLiteral(": ") + QString::fromStdString(what);
-    };
-    QString text = QStringLiteral("Some files did not become complete pages of the PDF file:\n");
-    std::size_t listed = 0;
-    for (const TSkippedInput& s : skipped)
-        if (listed++ < shown) text += line(s.Path, s.Frame, s.Reason);
-    for (const TPageNote& n : notes)
-        if (listed++ < shown) text += line(n.Path, n.Frame, n.Text);
-    if (listed > shown) text += QStringLiteral("\n\n... and %1 more.").arg(listed - shown);
-    return text;
-}
-
-void TForm1::ActConvertExecute() {
-    if (!ActConvert->isEnabled()) return;
-    TConversionCallbacks cb;
-    cb.ShowMessage = [this](const std::string& text) {
-        if (FHooks.ShowMessage) FHooks.ShowMessage(this, Decoded(text));
-    };
-    cb.SetProgressMax = [this](int max) { ProgressBar1->setMaximum(std::max(max, 1)); };
-    cb.SetProgressPosition = [this](int position) { ProgressBar1->setValue(position); };
-    cb.Beep = FHooks.Beep;
-    cb.OpenFolder = [this](const std::string& folder) {
-        if (FHooks.OpenFolder) FHooks.OpenFolder(Decoded(folder));
-    };
-    cb.ProcessMessages = FHooks.ProcessMessages;
-    cb.SetInputsEnabled = [this](bool enabled) { SetInputsEnabled(enabled); };
-    cb.ReportSkipped = [this](const std::vector<TSkippedInput>& skipped,
-                              const std::vector<TPageNote>& notes) {
-        if (FHooks.ShowMessage) FHooks.ShowMessage(this, SkippedReport(skipped, notes));
-    };
-    FJob->Execute(Inputs(), cb);
 }

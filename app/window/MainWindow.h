@@ -6,18 +6,26 @@
 // Everything that would block or reach outside the program (dialogs, message boxes, the beep, the
 // file manager, the shell menu, the event loop step) goes through TWindowHooks, so tests can answer
 // instead of a user.
+//
+// The window reacts to a run through plain member functions (SetProgressMax, PageStarted,
+// RunFinished, ...) that take values only, so they can be driven by queued signals as well as by the
+// job's callbacks; StopRun only clears the job's atomic run flag.
 #include "app/job/ConversionJob.h"
+#include "app/window/ListMoves.h"
 #include "imaging/io/IEView.h"
 
 #include <QMainWindow>
+#include <QSize>
 #include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 class QAction;
 class QComboBox;
+class QPushButton;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -40,10 +48,16 @@ struct TWindowHooks {
     std::function<void(QWidget* parent, const QString& text)> ShowMessage;
     std::function<void()> Beep;
     std::function<void(const QString& folder)> OpenFolder;
+    // Opens a file with the desktop's application for it.
+    std::function<void(const QString& file)> OpenFile;
+    // The end-of-run report; offerOpen adds a button that opens the written PDF. True when the user
+    // chose that button.
+    std::function<bool(QWidget* parent, const QString& text, bool offerOpen)> ShowRunReport;
     // Lets pending events run once (the job calls it after every entry and frame page).
     std::function<void()> ProcessMessages;
-    // Shows the shell's menu for the browser's object at a screen point and runs the chosen command.
-    std::function<void(TShellBrowser& browser, const QPoint& screenPoint)> ShowContextMenu;
+    // Shows the shell's menu for the browser's object at a screen point, runs the chosen command and
+    // returns its verb (empty when nothing was done).
+    std::function<std::string(TShellBrowser& browser, const QPoint& screenPoint)> ShowContextMenu;
 };
 // The hooks that talk to the real desktop.
 TWindowHooks DesktopHooks();
@@ -68,17 +82,41 @@ public:
     void ActClearExecute();
     void ActClearPropertiesExecute();
     void ActAboutExecute();
-    // Files dropped from the desktop, in the order the drop listed them.
+    // Files dropped from the desktop (or named on the command line), in the order the drop listed them,
+    // appended to the list. Folders and files of other types are left out and the status bar says so.
     void FilesDropped(const QStringList& paths);
-    // Only drags that start in the display list itself may end there.
-    bool FileListDragOver(QObject* source) const;
-    // Moves the selected entry to the entry under pos (list viewport coordinates).
+    // The same, inserted at a gap of the list (NoGap: appended).
+    void FilesDroppedAt(const QStringList& paths, int gap);
+    // Moves the selected entries to where a drop at pos lands (list viewport coordinates).
     void FileListDragDrop(const QPoint& pos);
+    // Moves the selected entries to a gap (NoGap moves nothing), or one step up (-1) or down (+1).
+    void MoveSelectedEntries(int gap);
+    void MoveSelectedEntriesBy(int step);
     void FileListClick();
-    // pos: list viewport coordinates.
+    // pos: list viewport coordinates. The right button opens the shell menu of the entry under pos
+    // (which its press selected).
     void FileListMouseUp(Qt::MouseButton button, const QPoint& pos);
-    // Entry i := "<i + 1>.  <file name of path i>" for every entry.
+    // The shell menu of entry row, at pos (list viewport coordinates). An entry whose file the menu
+    // moved to the trash leaves the list.
+    void ShowEntryMenu(int row, const QPoint& pos);
+    // Shows the selected entry's info tip beside it (the keyboard's way to the preview's hover hint).
+    void ShowInfoTip();
+    // Entry i := "<i + 1>.  <file name of path i>" for every entry; entries whose file names repeat
+    // show their full path on hover.
     void Renumber();
+
+    // The Stop button: clears the run flag as closing the window does; the program stays open and the
+    // pages done so far are written.
+    void StopRun();
+    // What a run reports (see the class comment).
+    void SetProgressMax(int max);
+    void SetProgressPosition(int position);
+    void PageStarted(const TPageProgress& page);
+    void RunFinished(const TJobResult& result);
+
+    // Keeps the window, frame included, on its screen's free area: the standard size where it fits,
+    // smaller (down to what the controls need) on a small or highly scaled screen.
+    void FitToScreen();
 
     // The run's inputs as the window's controls hold them.
     TConversionInputs Inputs() const;
@@ -94,6 +132,7 @@ public:
     QLineEdit* OutputFile = nullptr;
     TShellPathEdit* ShellPathEdit1 = nullptr;
     QProgressBar* ProgressBar1 = nullptr;
+    QPushButton* StopButton = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QComboBox* CompresBox = nullptr;
     QGroupBox* GroupBox2 = nullptr;
@@ -136,14 +175,15 @@ protected:
 
 private:
     void CreateControls();
+    QWidget* CreateRightColumn(QWidget* parent);
     void CreateActions();
     void FormCreate();
-    void AppendPath(const QString& path);
+    QStringList Paths() const;
+    void ApplyMove(const TRowMove& move);
+    void RemoveEntries(std::vector<int> rows);
     void ClearPreview();
     void SetInputsEnabled(bool enabled);
     bool HandleExternalDrag(QEvent* event);
-    QString SkippedReport(const std::vector<TSkippedInput>& skipped,
-                          const std::vector<TPageNote>& notes) const;
 
     TWindowHooks FHooks;
     std::unique_ptr<TPictoraIO> FPictoraIO1;
@@ -151,4 +191,8 @@ private:
     std::unique_ptr<TAboutBox> FAboutBox;
     bool FImage1ShowHint = false;
     bool FShown = false;
+    bool FPlaced = false;
+    QSize FFittedSize; // the size FitToScreen last set
+    // Where the open dialog starts: the folder of the files last chosen in it, for this session only.
+    QString FLastDialogFolder;
 };

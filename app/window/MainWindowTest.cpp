@@ -14,6 +14,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,15 +24,21 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
+#include <QSettings>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
+#include <QToolTip>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 
 // Readable failure output for Qt texts.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -58,6 +66,12 @@ struct Desk {
     int Beeps = 0;
     QStringList Opened;
     QStringList MenuObjects;
+    // What the shell menu does for the chosen command, and the verb it returns.
+    std::function<std::string(const QString& path)> MenuCommand;
+    QStringList Reports;
+    bool ReportOffersOpen = false;
+    bool ReportOpens = false;
+    QStringList OpenedFiles;
     std::function<void()> OnProcessMessages;
 
     TWindowHooks Hooks() {
@@ -74,12 +88,20 @@ struct Desk {
         h.ShowMessage = [this](QWidget*, const QString& text) { Messages << text; };
         h.Beep = [this] { ++Beeps; };
         h.OpenFolder = [this](const QString& folder) { Opened << folder; };
+        h.OpenFile = [this](const QString& file) { OpenedFiles << file; };
+        h.ShowRunReport = [this](QWidget*, const QString& text, bool offerOpen) {
+            Reports << text;
+            ReportOffersOpen = offerOpen;
+            return ReportOpens;
+        };
         h.ProcessMessages = [this] {
             QCoreApplication::processEvents();
             if (OnProcessMessages) OnProcessMessages();
         };
         h.ShowContextMenu = [this](TShellBrowser& b, const QPoint&) {
-            MenuObjects << QString::fromStdString(b.ObjectPath());
+            const QString path = QString::fromStdString(b.ObjectPath());
+            MenuObjects << path;
+            return MenuCommand ? MenuCommand(path) : std::string();
         };
         return h;
     }
@@ -116,18 +138,35 @@ protected:
     void MakeImage(const std::string& args, const std::string& name) {
         ASSERT_EQ(RunCommand("/usr/bin/convert " + args + " " + ShellQuote(dir.File(name))), 0);
     }
-    // A desktop drop of these paths onto a control of the window.
-    void Drop(const QStringList& paths, QWidget* target = nullptr) {
+    // A desktop drop of these paths onto a control of the window; on the list, below its entries
+    // unless a point is given.
+    void Drop(const QStringList& paths, QWidget* target = nullptr, std::optional<QPoint> at = {}) {
         QMimeData data;
         QList<QUrl> urls;
         for (const QString& p : paths) urls << QUrl::fromLocalFile(p);
         data.setUrls(urls);
         QWidget* to = target ? target : form.FileList->viewport();
+        const QPoint pos = at ? *at : target ? QPoint(5, 5) : BelowTheEntries();
         // As on the desktop: the drop reaches only a target that accepted the drag's entry.
-        QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDragEnterEvent enter(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(to, &enter);
-        QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QDropEvent drop(pos, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(to, &drop);
+    }
+    QPoint BelowTheEntries() const { return QPoint(5, form.FileList->viewport()->height() - 3); }
+    // Drag events as a drag of the selected entries sends them (the data only this list recognises).
+    bool DragEntriesOver(const QPoint& pos, QEvent::Type type = QEvent::DragMove) {
+        std::unique_ptr<QMimeData> data(form.FileList->CreateEntryDragData());
+        QDragMoveEvent move(pos, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier, type);
+        QApplication::sendEvent(form.FileList->viewport(), &move);
+        return move.isAccepted();
+    }
+    void DropEntriesAt(const QPoint& pos) {
+        std::unique_ptr<QMimeData> data(form.FileList->CreateEntryDragData());
+        DragEntriesOver(pos, QEvent::DragEnter);
+        DragEntriesOver(pos);
+        QDropEvent drop(pos, Qt::MoveAction, data.get(), Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(form.FileList->viewport(), &drop);
     }
     void Select(int row) { form.FileList->setCurrentRow(row); }
     QPoint RowCenter(int row) const {
@@ -193,7 +232,30 @@ TEST_F(MainWindowTest, DialogAddsNumberAfterTheListedOnes) {
     EXPECT_TRUE(desk.DialogOptions.Contains(ofHideReadOnly));
     EXPECT_FALSE(desk.DialogAutoFilter);
     EXPECT_EQ(desk.DialogFilter.rfind("Вся графика|*.tif;", 0), 0u);
-    EXPECT_EQ(QDir(QString::fromStdString(desk.DialogInitialDir)), QDir(DefaultDialogFolder()));
+    // Every file can be chosen too, after the image types.
+    EXPECT_TRUE(QString::fromStdString(desk.DialogFilter)
+                    .endsWith("|JPEG2000 Code Stream (J2K;JPC;J2C)|"
+                              "*.j2k;*.jpc;*.j2c|All files (*)|*"));
+}
+
+TEST_F(MainWindowTest, DialogStartsInTheFolderLastChosenFromThisSession) {
+    std::filesystem::create_directories(dir.File("sub"));
+    const struct {
+        bool Accepts;
+        QStringList Files;
+        QString StartsIn;
+    } runs[] = {
+        {true, {File("sub/one.png"), File("two.png")}, DefaultDialogFolder()},
+        {false, {}, QString::fromStdString(dir.File("sub"))}, // a cancel changes nothing
+        {true, {File("three.png")}, QString::fromStdString(dir.File("sub"))},
+        {true, {}, QString::fromStdString(dir.Path())},
+    };
+    for (const auto& run : runs) {
+        desk.DialogAccepts = run.Accepts;
+        desk.DialogFiles = run.Files;
+        form.ActAddFiles->trigger();
+        EXPECT_EQ(QDir(QString::fromStdString(desk.DialogInitialDir)), QDir(run.StartsIn)) << desk.DialogRuns;
+    }
 }
 
 TEST_F(MainWindowTest, CancelledDialogAddsNothing) {
@@ -305,26 +367,256 @@ TEST_F(MainWindowTest, SelectionShowsPreviewAndHintOnlyForExistingFiles) {
     EXPECT_EQ(form.ListBox1->currentRow(), 1);
 }
 
-TEST_F(MainWindowTest, RightClickOpensTheShellMenuForTheSelectedEntryOnly) {
+TEST_F(MainWindowTest, RightClickOpensTheMenuOfTheEntryUnderThePointer) {
     MakeImage("-size 8x8 xc:red", "a.png");
     MakeImage("-size 8x8 xc:blue", "b.png");
-    Drop({File("a.png"), File("b.png"), File("missing.png")});
-    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(0));
-    EXPECT_TRUE(desk.MenuObjects.isEmpty()); // nothing selected
+    MakeImage("-size 8x8 xc:lime", "c.png");
+    Drop({File("a.png"), File("b.png"), File("c.png"), File("missing.png")});
+    const auto rightClick = [&](int row) {
+        QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(row));
+    };
 
     Select(0);
-    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(1));
-    EXPECT_EQ(desk.MenuObjects, QStringList{File("a.png")});
-    EXPECT_EQ(form.FileList->ItemIndex(), 0); // a right click does not select
+    rightClick(2); // the entry clicked, never the one selected before
+    EXPECT_EQ(desk.MenuObjects, QStringList{File("c.png")});
+    EXPECT_EQ(form.FileList->SelectedRows(), std::vector<int>{2});
+    EXPECT_EQ(form.ListBox1->currentRow(), 2);
 
-    Select(2); // its file does not exist
-    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(2));
-    EXPECT_EQ(desk.MenuObjects.size(), 1);
+    // Inside a selection of several, the selection stays and the clicked entry becomes current.
+    form.FileList->SelectRows({0, 1}, 0);
+    rightClick(1);
+    EXPECT_EQ(desk.MenuObjects.last(), File("b.png"));
+    EXPECT_EQ(form.FileList->SelectedRows(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(form.FileList->currentRow(), 1);
 
+    rightClick(3); // its file does not exist: no menu
+    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, BelowTheEntries());
+    // Pressed on one entry, released on another: no menu for either.
+    QTest::mousePress(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(0));
+    QTest::mouseRelease(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(1));
+    EXPECT_EQ(desk.MenuObjects.size(), 2);
+}
+
+TEST_F(MainWindowTest, AFileMovedToTheTrashLeavesTheList) {
+    MakeImage("-size 8x8 xc:red", "a.png");
+    MakeImage("-size 8x8 xc:blue", "b.png");
+    Drop({File("a.png"), File("b.png"), File("a.png")});
+    struct Case {
+        const char* Name;
+        bool Removes;
+        QStringList Left;
+    };
+    const Case cases[] = {
+        {"delete refused, file stays", false, {"1.  a.png", "2.  b.png", "3.  a.png"}},
+        {"moved to the trash", true, {"1.  b.png"}}, // every entry of that file
+    };
+    for (const Case& c : cases) {
+        desk.MenuCommand = [&](const QString& path) {
+            if (c.Removes) std::filesystem::remove(path.toStdString());
+            return std::string(shellverbs::Delete);
+        };
+        Select(0);
+        QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(2));
+        EXPECT_EQ(Items(form.FileList), c.Left) << c.Name;
+        EXPECT_EQ(form.ListBox1->count(), c.Left.size()) << c.Name;
+    }
+    EXPECT_EQ(form.FileList->ItemIndex(), -1);
+    EXPECT_FALSE(form.ActDelete->isEnabled());
+    EXPECT_TRUE(form.ActConvert->isEnabled());
+}
+
+TEST_F(MainWindowTest, DraggedEntriesLandAtTheInsertionLine) {
+    struct Case {
+        const char* Name;
+        std::vector<int> Selected;
+        int Row; // entry under the pointer; -1: below the last entry
+        bool UpperHalf;
+        int Indicator; // the gap the line marks; NoGap: none
+        QStringList Order;
+        std::vector<int> SelectedAfter;
+    };
+    const Case cases[] = {
+        {"first onto lower half of third", {0}, 2, false, 3, {"b", "c", "a", "d"}, {2}},
+        {"first onto upper half of third", {0}, 2, true, 2, {"b", "a", "c", "d"}, {1}},
+        {"last to the top", {3}, 0, true, 0, {"d", "a", "b", "c"}, {0}},
+        {"onto itself", {1}, 1, true, 1, {"a", "b", "c", "d"}, {1}},
+        {"two apart, together after the last", {0, 2}, 3, false, 4, {"b", "d", "a", "c"}, {2, 3}},
+        {"below the last entry: nothing moves", {1}, -1, false, NoGap, {"a", "b", "c", "d"}, {1}},
+    };
+    for (const Case& c : cases) {
+        form.ListBox1->clear();
+        form.FileList->clear();
+        Drop({File("a.png"), File("b.png"), File("c.png"), File("d.png")});
+        form.FileList->SelectRows(c.Selected, c.Selected.front());
+        QPoint at = BelowTheEntries();
+        if (c.Row >= 0) {
+            const QRect r = form.FileList->visualItemRect(form.FileList->item(c.Row));
+            at = QPoint(r.center().x(), c.UpperHalf ? r.top() + 1 : r.bottom() - 1);
+        }
+        EXPECT_TRUE(DragEntriesOver(at, QEvent::DragEnter)) << c.Name;
+        EXPECT_TRUE(DragEntriesOver(at)) << c.Name;
+        EXPECT_EQ(form.FileList->DropIndicatorGap(), c.Indicator) << c.Name;
+        DropEntriesAt(at);
+        EXPECT_EQ(form.FileList->DropIndicatorGap(), NoGap) << c.Name; // the line goes with the drop
+        QStringList order;
+        for (int i = 0; i < form.ListBox1->count(); ++i)
+            order << QFileInfo(form.ListBox1->item(i)->text()).baseName();
+        EXPECT_EQ(order, c.Order) << c.Name;
+        EXPECT_EQ(form.FileList->SelectedRows(), c.SelectedAfter) << c.Name;
+        EXPECT_EQ(form.FileList->item(0)->text().left(4), QStringLiteral("1.  ")) << c.Name;
+    }
+}
+
+TEST_F(MainWindowTest, OnlyTheListsOwnEntryDragsAreTaken) {
+    Drop({File("a.png"), File("b.png")});
+    Select(0);
+    QMimeData foreign; // an entry drag of another list (or another copy of the program)
+    foreign.setData("application/x-folianto-list-entry", "1-2");
+    QDragEnterEvent enter(RowCenter(1), Qt::MoveAction, &foreign, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.FileList->viewport(), &enter);
+    EXPECT_FALSE(enter.isAccepted());
+    EXPECT_EQ(form.FileList->DropIndicatorGap(), NoGap);
+    EXPECT_TRUE(DragEntriesOver(RowCenter(1), QEvent::DragEnter)); // its own marker is taken
+}
+
+TEST_F(MainWindowTest, DesktopFilesLandAtThePointer) {
+    Drop({File("a.png"), File("b.png")});
     Select(1);
-    form.FileList->clearSelection(); // deselected: nothing to open a menu for
-    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(1));
-    EXPECT_EQ(desk.MenuObjects.size(), 1);
+    const QRect second = form.FileList->visualItemRect(form.FileList->item(1));
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(File("new.png"))});
+    QDragEnterEvent over(QPoint(5, second.top() + 1), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.FileList->viewport(), &over);
+    EXPECT_TRUE(over.isAccepted());
+    EXPECT_EQ(form.FileList->DropIndicatorGap(), 1);
+    QDragMoveEvent below(BelowTheEntries(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.FileList->viewport(), &below);
+    EXPECT_EQ(form.FileList->DropIndicatorGap(), 2); // files dropped there join the end
+
+    Drop({File("new.png"), File("notes.txt"), File("other.gif")}, nullptr, QPoint(5, second.top() + 1));
+    EXPECT_EQ(Items(form.FileList), (QStringList{"1.  a.png", "2.  new.png", "3.  other.gif", "4.  b.png"}));
+    EXPECT_EQ(form.FileList->ItemIndex(), 3); // the selected entry moved down with its file
+    EXPECT_EQ(form.ListBox1->currentRow(), 3);
+    Drop({File("last.png")}); // below the entries: at the end
+    EXPECT_EQ(form.FileList->item(4)->text(), QStringLiteral("5.  last.png"));
+}
+
+TEST_F(MainWindowTest, DroppedFoldersAndOtherFilesAreNamedInTheStatusBar) {
+    std::filesystem::create_directories(dir.File("Scans"));
+    std::filesystem::create_directories(dir.File("album.png")); // a folder, whatever its name says
+    struct Case {
+        QStringList Paths;
+        QString Message;
+    };
+    const Case cases[] = {
+        {{File("notes.txt")}, "Not added: notes.txt is not an image file of a supported type."},
+        {{File("Scans") + "/"}, "Not added: Scans is a folder; drop the image files in it instead."},
+        {{File("a.png"), File("album.png"), File("archive")},
+         "Not added: album.png (a folder), archive (not a supported image type)."},
+        {{File("1.txt"), File("2.txt"), File("3.txt"), File("4.txt"), File("5.txt")},
+         "Not added: 1.txt (not a supported image type), 2.txt (not a supported image type), 3.txt (not a "
+         "supported image type) and 2 more."},
+    };
+    for (const Case& c : cases) {
+        form.statusBar()->clearMessage();
+        Drop(c.Paths);
+        EXPECT_EQ(form.statusBar()->currentMessage(), c.Message);
+    }
+    EXPECT_EQ(Items(form.FileList), QStringList{"1.  a.png"});
+}
+
+TEST_F(MainWindowTest, EntriesWithTheSameNameShowTheirFullPath) {
+    Drop(
+        {QStringLiteral("/one/scan.png"), QStringLiteral("/two/scan.png"), QStringLiteral("/one/cover.png")});
+    EXPECT_EQ(form.FileList->item(0)->toolTip(), QStringLiteral("/one/scan.png"));
+    EXPECT_EQ(form.FileList->item(1)->toolTip(), QStringLiteral("/two/scan.png"));
+    EXPECT_TRUE(form.FileList->item(2)->toolTip().isEmpty());
+    Select(1);
+    form.ActDelete->trigger(); // the name no longer repeats
+    EXPECT_TRUE(form.FileList->item(0)->toolTip().isEmpty());
+}
+
+TEST_F(MainWindowTest, DragNearAnEdgeScrollsTheList) {
+    QStringList many;
+    for (int i = 0; i < 60; ++i) many << File("page" + std::to_string(i) + ".png");
+    Drop(many);
+    Select(0);
+    QScrollBar* bar = form.FileList->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    const int bottom = form.FileList->viewport()->height() - 2;
+    DragEntriesOver(QPoint(5, bottom), QEvent::DragEnter);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->value() >= 3, 3000);
+    // The line follows the entries passing under the pointer.
+    EXPECT_EQ(form.FileList->DropIndicatorGap(), form.FileList->DropGapAt(QPoint(5, bottom)));
+    DragEntriesOver(QPoint(5, 1));
+    const int scrolled = bar->value();
+    QTRY_VERIFY_WITH_TIMEOUT(bar->value() < scrolled, 3000);
+    DragEntriesOver(QPoint(5, form.FileList->viewport()->height() / 2)); // away from the edges: it stops
+    const int resting = bar->value();
+    QTest::qWait(300);
+    EXPECT_EQ(bar->value(), resting);
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(form.FileList->viewport(), &leave);
+    EXPECT_EQ(form.FileList->DropIndicatorGap(), NoGap);
+}
+
+TEST_F(MainWindowTest, KeyboardDeletesAndMovesTheSelectedEntries) {
+    Drop({File("a.png"), File("b.png"), File("c.png"), File("d.png"), File("e.png")});
+    form.FileList->setFocus();
+    const auto order = [&] {
+        QString text;
+        for (int i = 0; i < form.ListBox1->count(); ++i)
+            text += QFileInfo(form.ListBox1->item(i)->text()).baseName();
+        return text;
+    };
+    struct Step {
+        std::vector<int> Select; // empty: keep
+        Qt::Key Key;
+        Qt::KeyboardModifiers Mods;
+        QString Order;
+        std::vector<int> Selected;
+    };
+    const Step steps[] = {
+        {{1, 3}, Qt::Key_Up, Qt::ControlModifier, "badce", {0, 2}},
+        {{}, Qt::Key_Up, Qt::ControlModifier, "bdace", {0, 1}}, // the top one stays, the other joins it
+        {{}, Qt::Key_Down, Qt::ControlModifier, "abdce", {1, 2}},
+        {{4}, Qt::Key_Down, Qt::ControlModifier, "abdce", {4}}, // already last
+        {{0, 4}, Qt::Key_Delete, Qt::NoModifier, "bdc", {}},
+    };
+    for (const Step& s : steps) {
+        if (!s.Select.empty()) {
+            form.FileList->SelectRows(s.Select, s.Select.front());
+            form.FileListClick();
+        }
+        QTest::keyClick(form.FileList, s.Key, s.Mods);
+        EXPECT_EQ(order(), s.Order);
+        EXPECT_EQ(form.FileList->SelectedRows(), s.Selected) << s.Order.toStdString();
+    }
+    EXPECT_EQ(Items(form.FileList), (QStringList{"1.  b.png", "2.  d.png", "3.  c.png"}));
+    // Ctrl and Shift extend the selection, as in any list.
+    QTest::mouseClick(form.FileList->viewport(), Qt::LeftButton, {}, RowCenter(0));
+    QTest::mouseClick(form.FileList->viewport(), Qt::LeftButton, Qt::ShiftModifier, RowCenter(2));
+    EXPECT_EQ(form.FileList->SelectedRows(), (std::vector<int>{0, 1, 2}));
+}
+
+TEST_F(MainWindowTest, MenuKeysAndTheInfoTipWorkFromTheKeyboard) {
+    MakeImage("-size 30x20 xc:red", "a.png");
+    MakeImage("-size 30x20 xc:blue", "b.png");
+    Drop({File("a.png"), File("b.png")});
+    Activate();
+    form.FileList->setFocus();
+    Select(1);
+    QTest::keyClick(form.FileList, Qt::Key_Menu);
+    QTest::keyClick(form.FileList, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_EQ(desk.MenuObjects, (QStringList{File("b.png"), File("b.png")}));
+
+    QTest::keyClick(form.FileList, Qt::Key_F1, Qt::ControlModifier);
+    EXPECT_TRUE(QToolTip::isVisible());
+    EXPECT_EQ(QToolTip::text(), form.Image1->toolTip());
+    EXPECT_TRUE(QToolTip::text().contains(QStringLiteral("30 x 20"))) << QToolTip::text().toStdString();
+    EXPECT_EQ(form.Image1->accessibleDescription(), form.Image1->toolTip());
+    QToolTip::hideText();
+    EXPECT_FALSE(form.AboutBox()->isVisible()); // Ctrl+F1 is not F1
 }
 
 // --- the window ------------------------------------------------------------------------------------
@@ -453,18 +745,36 @@ TEST_F(MainWindowTest, ConvertWritesThePdfThroughTheJob) {
     form.CompresBox->setCurrentIndex(1);
 
     bool disabledDuringRun = false;
+    QStringList status;
     desk.OnProcessMessages = [&] {
-        disabledDuringRun = !form.FileList->isEnabled() && !form.Panel1->isEnabled() &&
-                            !form.GroupBox3->isEnabled() && !form.ActConvert->isEnabled() &&
-                            !form.ActAddFiles->isEnabled() && !form.ActClearProperties->isEnabled() &&
-                            form.ActExit->isEnabled() && form.ActAbout->isEnabled() && form.Tag() == 1;
+        disabledDuringRun = !form.FileList->isEnabled() && !form.OutputFile->isEnabled() &&
+                            !form.ShellPathEdit1->Edit()->isEnabled() && !form.GroupBox3->isEnabled() &&
+                            !form.ActConvert->isEnabled() && !form.ActAddFiles->isEnabled() &&
+                            !form.ActClearProperties->isEnabled() && form.ActExit->isEnabled() &&
+                            form.ActAbout->isEnabled() && form.Tag() == 1;
+        // The progress stays live: drawn enabled, with the file and page in the status bar.
+        disabledDuringRun =
+            disabledDuringRun && form.ProgressBar1->isEnabled() && form.StopButton->isEnabled();
+        status << form.statusBar()->currentMessage();
     };
     Activate();
     QTest::keyClick(&form, Qt::Key_F5);
 
     EXPECT_TRUE(disabledDuringRun);
+    EXPECT_EQ(status,
+              (QStringList{"Converting a.png (file 1 of 2)", "Converting b.tif (file 2 of 2): page 1 of 3",
+                           "Converting b.tif (file 2 of 2): page 2 of 3",
+                           "Converting b.tif (file 2 of 2): page 3 of 3",
+                           "Converting b.tif (file 2 of 2): page 3 of 3"}));
     EXPECT_TRUE(desk.Messages.isEmpty()) << desk.Messages.join('\n').toStdString();
     EXPECT_EQ(PageCount(dir.File("out.pdf")), 4);
+    ASSERT_EQ(desk.Reports.size(), 1);
+    EXPECT_TRUE(desk.Reports[0].contains(File("out.pdf")));
+    EXPECT_TRUE(desk.Reports[0].contains("4 pages"));
+    EXPECT_TRUE(desk.ReportOffersOpen);
+    EXPECT_TRUE(desk.OpenedFiles.isEmpty()); // the user closed the report
+    EXPECT_EQ(form.statusBar()->currentMessage(), QStringLiteral("Finished: 4 pages written to out.pdf"));
+    EXPECT_FALSE(form.StopButton->isEnabled());
     EXPECT_EQ(desk.Beeps, 1);
     EXPECT_EQ(desk.Opened, QStringList{QString::fromStdString(dir.Path()) + "/"});
     EXPECT_EQ(form.ProgressBar1->maximum(), 50);
@@ -516,13 +826,14 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedInOneMessageAfterTheRun) {
     form.ShellPathEdit1->SetPath(dir.Path());
     form.OutputFile->setText(QStringLiteral("report"));
     form.ActConvertExecute();
-    ASSERT_EQ(desk.Messages.size(), 1);
-    EXPECT_TRUE(desk.Messages[0].contains(File("gone.png")));
-    EXPECT_TRUE(desk.Messages[0].contains(File("broken.png") + ": not a PNG file"));
-    EXPECT_FALSE(desk.Messages[0].contains(File("good.png")));
+    EXPECT_TRUE(desk.Messages.isEmpty());
+    ASSERT_EQ(desk.Reports.size(), 1); // one report at the end, naming what gave no page
+    EXPECT_TRUE(desk.Reports[0].contains(File("gone.png")));
+    EXPECT_TRUE(desk.Reports[0].contains(File("broken.png")));
+    EXPECT_FALSE(desk.Reports[0].contains(File("good.png") + ":"));
     // A cut file keeps its page and is listed with the skipped ones.
-    EXPECT_TRUE(desk.Messages[0].contains(File("cut.ppm") + ": data ends early, rows "))
-        << desk.Messages[0].toStdString();
+    EXPECT_TRUE(desk.Reports[0].contains(File("cut.ppm") + ": data ends early, rows "))
+        << desk.Reports[0].toStdString();
     EXPECT_EQ(PageCount(dir.File("report.pdf")), 2);
 }
 
@@ -561,6 +872,108 @@ TEST_F(MainWindowTest, ClosingDuringARunWritesThePagesDoneSoFar) {
     EXPECT_EQ(desk.Beeps, 1);
     EXPECT_EQ(desk.Opened.size(), 1);
     EXPECT_EQ(form.FileList->count(), 4);
+    EXPECT_TRUE(desk.Reports.isEmpty()); // the program is ending: no report
+}
+
+TEST_F(MainWindowTest, StopEndsTheRunButKeepsTheWindow) {
+    if (!testsupport::ToolAvailable("qpdf")) GTEST_SKIP() << "qpdf missing";
+    MakeImage("-size 10x10 xc:gray", "1.png");
+    MakeImage("-size 64x48 xc:white xc:black xc:white xc:black -compress Group4", "four.tif");
+    MakeImage("-size 10x10 xc:gray", "3.png");
+    Drop({File("1.png"), File("four.tif"), File("3.png")});
+    form.ShellPathEdit1->SetPath(dir.Path());
+    form.OutputFile->setText(QStringLiteral("partial"));
+    EXPECT_FALSE(form.StopButton->isEnabled());
+    int calls = 0;
+    bool liveDuringRun = true;
+    int highest = 0;
+    desk.OnProcessMessages = [&] {
+        liveDuringRun = liveDuringRun && form.ProgressBar1->isEnabled();
+        highest = std::max(highest, form.ProgressBar1->value());
+        // The second page of the TIFF is done: the user presses Stop.
+        if (++calls == 3) {
+            EXPECT_TRUE(form.StopButton->isEnabled());
+            QTest::mouseClick(form.StopButton, Qt::LeftButton);
+            EXPECT_EQ(form.Tag(), 0);
+            EXPECT_FALSE(form.StopButton->isEnabled());
+        }
+    };
+    desk.ReportOpens = true;
+    form.ActConvertExecute();
+    EXPECT_TRUE(liveDuringRun);
+    EXPECT_GT(highest, 0);
+    EXPECT_EQ(PageCount(dir.File("partial.pdf")), 3); // 1.png and two pages of four.tif
+    EXPECT_TRUE(form.isVisible());
+    EXPECT_EQ(form.Tag(), 0);
+    EXPECT_EQ(desk.Beeps, 1);
+    EXPECT_EQ(desk.Opened.size(), 1);
+    ASSERT_EQ(desk.Reports.size(), 1);
+    EXPECT_TRUE(
+        desk.Reports[0].startsWith("The conversion was stopped. The 3 pages done so far were written"));
+    EXPECT_EQ(desk.OpenedFiles, QStringList{File("partial.pdf")}); // the report's "Open the PDF"
+    EXPECT_EQ(form.statusBar()->currentMessage(), QStringLiteral("Stopped: 3 pages written to partial.pdf"));
+    EXPECT_FALSE(form.StopButton->isEnabled());
+    EXPECT_TRUE(form.FileList->isEnabled() && form.OutputFile->isEnabled() && form.ActConvert->isEnabled());
+    EXPECT_EQ(form.ProgressBar1->value(), 0);
+
+    // The next run starts afresh.
+    form.OutputFile->setText(QStringLiteral("whole"));
+    desk.OnProcessMessages = nullptr;
+    form.ActConvertExecute();
+    EXPECT_EQ(PageCount(dir.File("whole.pdf")), 6);
+}
+
+TEST_F(MainWindowTest, ControlsCarryAccessibleNames) {
+    EXPECT_EQ(form.FileList->accessibleName(), QStringLiteral("Files to convert"));
+    EXPECT_EQ(form.ShellPathEdit1->Edit()->accessibleName(), QStringLiteral("Output folder"));
+    EXPECT_EQ(form.ShellPathEdit1->Button()->accessibleName(), QStringLiteral("Choose output folder"));
+    EXPECT_EQ(form.StopButton->text(), QStringLiteral("&Stop"));
+}
+
+// Qt's file dialogs save their state in the user's QtProject.conf, shared by every Qt program; a run of
+// the window must leave the configuration folder as it found it.
+TEST_F(MainWindowTest, NothingUnderTheConfigurationFolderChanges) {
+    // The test program's own home and configuration folder (see QtEnvironment).
+    const std::filesystem::path config = qEnvironmentVariable("XDG_CONFIG_HOME").toStdString();
+    const std::filesystem::path home = qEnvironmentVariable("HOME").toStdString();
+    ASSERT_FALSE(config.empty());
+    ASSERT_NE(home, std::filesystem::path("/"));
+    std::filesystem::create_directories(config);
+    const std::string shared = (config / "QtProject.conf").string();
+    testsupport::WriteFileBytes(shared, {'[', 'F', 'i', 'l', 'e', 'D', 'i', 'a', 'l', 'o', 'g', ']', '\n'});
+    const auto snapshot = [&] {
+        std::map<std::string, std::string> files; // path -> content
+        for (const std::filesystem::path& folder : {config, home / ".config"}) {
+            if (!std::filesystem::exists(folder)) continue;
+            for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) {
+                if (!e.is_regular_file()) continue;
+                const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(e.path().string());
+                files[e.path().string()] = std::string(bytes.begin(), bytes.end());
+            }
+        }
+        return files;
+    };
+    const auto before = snapshot();
+
+    std::filesystem::create_directories(dir.File("chosen"));
+    form.ShellPathEdit1->SetPath(dir.Path());
+    form.ShellPathEdit1->DialogExec = [&](QFileDialog& d) {
+        d.setDirectory(QString::fromStdString(dir.File("chosen")));
+        static_cast<QDialog&>(d).accept();
+        return d.result();
+    };
+    form.ShellPathEdit1->Button()->click();
+    EXPECT_EQ(form.ShellPathEdit1->Path(), dir.File("chosen"));
+    form.OpenPictoraDialog1->SetInitialDir(dir.Path());
+    form.OpenPictoraDialog1->Open();
+    ASSERT_NE(form.OpenPictoraDialog1->DialogWindow(), nullptr);
+    form.OpenPictoraDialog1->DialogWindow()->reject();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the dialog saves as it goes
+
+    EXPECT_EQ(snapshot(), before);
+    EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject"))
+                     .fileName()
+                     .startsWith(QString::fromStdString(config.string())));
 }
 
 } // namespace

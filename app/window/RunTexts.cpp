@@ -1,0 +1,60 @@
+#include "app/window/RunTexts.h"
+
+#include "app/window/FileListRules.h"
+
+#include <QFile>
+
+namespace {
+QString Decoded(const std::string& path) {
+    return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+QString Pages(int n) {
+    return n == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(n);
+}
+} // namespace
+
+QString PageStatusText(const TPageProgress& page) {
+    QString text = QStringLiteral("Converting %1 (file %2 of %3)")
+                       .arg(FileNameOf(Decoded(page.Path)))
+                       .arg(page.Entry)
+                       .arg(page.Entries);
+    if (page.Pages > 1) text += QStringLiteral(": page %1 of %2").arg(page.Page).arg(page.Pages);
+    return text;
+}
+
+QString SkippedText(const std::vector<TSkippedInput>& skipped) {
+    constexpr std::size_t shown = 20;
+    QString text = QStringLiteral("Some files did not become complete pages of the PDF file:\n");
+    for (std::size_t i = 0; i < skipped.size() && i < shown; ++i) {
+        const TSkippedInput& s = skipped[i];
+        text += QStringLiteral("\n") + Decoded(s.Path);
+        if (s.Frame >= 0) text += QStringLiteral(" (frame %1)").arg(s.Frame + 1);
+        text += QStringLiteral(": ") + QString::fromStdString(s.Reason);
+    }
+    if (skipped.size() > shown) text += QStringLiteral("\n\n... and %1 more.").arg(skipped.size() - shown);
+    return text;
+}
+
+TRunReport RunReport(const TJobResult& result, bool outputExists) {
+    const QString path = Decoded(result.OutputPath);
+    const QString name = FileNameOf(path);
+    const bool stopped = result.Outcome == TJobOutcome::Stopped;
+    TRunReport report;
+    report.OfferOpen = outputExists && result.PagesWritten > 0;
+    if (!report.OfferOpen) {
+        report.Text = QStringLiteral("No page was converted.");
+        report.Status = stopped ? QStringLiteral("Stopped: no page was converted")
+                                : QStringLiteral("Finished: no page was converted");
+    } else if (stopped) {
+        report.Text = QStringLiteral("The conversion was stopped. The %1 done so far %2 written to:\n%3")
+                          .arg(Pages(result.PagesWritten), result.PagesWritten == 1 ? "was" : "were", path);
+        report.Status = QStringLiteral("Stopped: %1 written to %2").arg(Pages(result.PagesWritten), name);
+    } else {
+        report.Text =
+            QStringLiteral("The PDF file is written (%1):\n%2").arg(Pages(result.PagesWritten), path);
+        report.Status = QStringLiteral("Finished: %1 written to %2").arg(Pages(result.PagesWritten), name);
+    }
+    if (!result.Skipped.empty()) report.Text += QStringLiteral("\n\n") + SkippedText(result.Skipped);
+    return report;
+}
