@@ -85,6 +85,7 @@ void TForm1::RunFinished(const TJobResult& result) {
         return;
     case TJobOutcome::Completed:
     case TJobOutcome::Stopped:
+    case TJobOutcome::NoPages:
         break;
     }
     const TRunReport report = RunReport(result, FileExists(result.OutputPath));

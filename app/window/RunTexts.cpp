@@ -41,11 +41,10 @@ TRunReport RunReport(const TJobResult& result, bool outputExists) {
     const QString name = FileNameOf(path);
     const bool stopped = result.Outcome == TJobOutcome::Stopped;
     TRunReport report;
-    report.OfferOpen = outputExists && result.PagesWritten > 0;
+    report.OfferOpen = result.Outcome != TJobOutcome::NoPages && outputExists && result.PagesWritten > 0;
     if (!report.OfferOpen) {
-        report.Text = QStringLiteral("No page was converted.");
-        report.Status = stopped ? QStringLiteral("Stopped: no page was converted")
-                                : QStringLiteral("Finished: no page was converted");
+        report.Text = QStringLiteral("No page was converted; no PDF file was written.");
+        report.Status = QStringLiteral("No page was converted; nothing was written");
     } else if (stopped) {
         report.Text = QStringLiteral("The conversion was stopped. The %1 done so far %2 written to:\n%3")
                           .arg(Pages(result.PagesWritten), result.PagesWritten == 1 ? "was" : "were", path);

@@ -18,6 +18,6 @@ struct TRunReport {
     QString Status; // one line for the status bar
     bool OfferOpen; // the PDF file holds pages and can be opened from the report
 };
-// The report of a run that wrote its document (Completed or Stopped); outputExists: the output file is
-// there now.
+// The report of a run that was worked through (Completed, Stopped or NoPages); outputExists: the output
+// file is there now.
 TRunReport RunReport(const TJobResult& result, bool outputExists);

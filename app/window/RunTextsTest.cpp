@@ -31,12 +31,12 @@ TEST(RunTextsTest, ReportSaysWhatWasWrittenAndWhetherItCanBeOpened) {
          "Stopped: 2 pages written to a.pdf", true},
         {"stopped after one", TJobOutcome::Stopped, 1, true,
          "The conversion was stopped. The 1 page done so far was", "Stopped: 1 page written to a.pdf", true},
-        {"no page", TJobOutcome::Completed, 0, true, "No page was converted.",
-         "Finished: no page was converted", false},
-        {"no file left", TJobOutcome::Completed, 3, false, "No page was converted.",
-         "Finished: no page was converted", false},
-        {"stopped before any", TJobOutcome::Stopped, 0, false, "No page was converted.",
-         "Stopped: no page was converted", false},
+        {"no page", TJobOutcome::NoPages, 0, false, "No page was converted; no PDF file was written.",
+         "No page was converted; nothing was written", false},
+        {"file gone meanwhile", TJobOutcome::Completed, 3, false, "No page was converted;",
+         "No page was converted; nothing was written", false},
+        {"no page, stale file of that name", TJobOutcome::NoPages, 0, true, "No page was converted;",
+         "No page was converted; nothing was written", false},
     };
     for (const Case& c : cases) {
         TJobResult result;
