@@ -41,10 +41,16 @@ TRunReport RunReport(const TJobResult& result, bool outputExists) {
     const QString name = FileNameOf(path);
     const bool stopped = result.Outcome == TJobOutcome::Stopped;
     TRunReport report;
-    report.OfferOpen = result.Outcome != TJobOutcome::NoPages && outputExists && result.PagesWritten > 0;
-    if (!report.OfferOpen) {
+    const bool wrote = result.Outcome != TJobOutcome::NoPages && result.PagesWritten > 0;
+    report.OfferOpen = wrote && outputExists;
+    if (!wrote) {
         report.Text = QStringLiteral("No page was converted; no PDF file was written.");
         report.Status = QStringLiteral("No page was converted; nothing was written");
+    } else if (!outputExists) {
+        // Something removed or moved the document between its writing and this report.
+        report.Text = QStringLiteral("The PDF file was written (%1) but is no longer there:\n%2")
+                          .arg(Pages(result.PagesWritten), path);
+        report.Status = QStringLiteral("Written, but %1 is no longer there").arg(name);
     } else if (stopped) {
         report.Text = QStringLiteral("The conversion was stopped. The %1 done so far %2 written to:\n%3")
                           .arg(Pages(result.PagesWritten), result.PagesWritten == 1 ? "was" : "were", path);

@@ -33,8 +33,9 @@ TEST(RunTextsTest, ReportSaysWhatWasWrittenAndWhetherItCanBeOpened) {
          "The conversion was stopped. The 1 page done so far was", "Stopped: 1 page written to a.pdf", true},
         {"no page", TJobOutcome::NoPages, 0, false, "No page was converted; no PDF file was written.",
          "No page was converted; nothing was written", false},
-        {"file gone meanwhile", TJobOutcome::Completed, 3, false, "No page was converted;",
-         "No page was converted; nothing was written", false},
+        {"file gone meanwhile", TJobOutcome::Completed, 3, false,
+         "The PDF file was written (3 pages) but is no longer there:\n/out/a.pdf",
+         "Written, but a.pdf is no longer there", false},
         {"no page, stale file of that name", TJobOutcome::NoPages, 0, true, "No page was converted;",
          "No page was converted; nothing was written", false},
     };
