@@ -23,16 +23,20 @@ QString PageStatusText(const TPageProgress& page) {
     return text;
 }
 
-QString SkippedText(const std::vector<TSkippedInput>& skipped) {
+QString SkippedText(const std::vector<TSkippedInput>& skipped, const std::vector<TPageNote>& notes) {
     constexpr std::size_t shown = 20;
+    const auto line = [](const std::string& path, int frame, const std::string& what) {
+        QString l = QStringLiteral("\n") + Decoded(path);
+        if (frame >= 0) l += QStringLiteral(" (frame %1)").arg(frame + 1);
+        return l + QStringLiteral(": ") + QString::fromStdString(what);
+    };
     QString text = QStringLiteral("Some files did not become complete pages of the PDF file:\n");
-    for (std::size_t i = 0; i < skipped.size() && i < shown; ++i) {
-        const TSkippedInput& s = skipped[i];
-        text += QStringLiteral("\n") + Decoded(s.Path);
-        if (s.Frame >= 0) text += QStringLiteral(" (frame %1)").arg(s.Frame + 1);
-        text += QStringLiteral(": ") + QString::fromStdString(s.Reason);
-    }
-    if (skipped.size() > shown) text += QStringLiteral("\n\n... and %1 more.").arg(skipped.size() - shown);
+    std::size_t listed = 0;
+    for (const TSkippedInput& s : skipped)
+        if (listed++ < shown) text += line(s.Path, s.Frame, s.Reason);
+    for (const TPageNote& n : notes)
+        if (listed++ < shown) text += line(n.Path, n.Frame, n.Text);
+    if (listed > shown) text += QStringLiteral("\n\n... and %1 more.").arg(listed - shown);
     return text;
 }
 
@@ -60,6 +64,7 @@ TRunReport RunReport(const TJobResult& result, bool outputExists) {
             QStringLiteral("The PDF file is written (%1):\n%2").arg(Pages(result.PagesWritten), path);
         report.Status = QStringLiteral("Finished: %1 written to %2").arg(Pages(result.PagesWritten), name);
     }
-    if (!result.Skipped.empty()) report.Text += QStringLiteral("\n\n") + SkippedText(result.Skipped);
+    if (!result.Skipped.empty() || !result.Notes.empty())
+        report.Text += QStringLiteral("\n\n") + SkippedText(result.Skipped, result.Notes);
     return report;
 }

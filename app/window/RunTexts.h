@@ -10,8 +10,9 @@
 // "Converting <name> (file k of n)", followed by ": page k of n" for an entry of several pages.
 QString PageStatusText(const TPageProgress& page);
 
-// Every source or frame that gave no page, one a line (at most 20, then a count of the rest).
-QString SkippedText(const std::vector<TSkippedInput>& skipped);
+// Every source or frame that gave no page, then every page that is incomplete, one a line (at most 20,
+// then a count of the rest).
+QString SkippedText(const std::vector<TSkippedInput>& skipped, const std::vector<TPageNote>& notes = {});
 
 struct TRunReport {
     QString Text;   // the end-of-run report
