@@ -180,12 +180,19 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     pages->Add("Type", Name("Pages"));
     auto* kids = new TIEPDFArrayObject;
     pages->Add("Kids", kids);
-    for (TIEPDFDictionaryObject* page : doc.PageList) {
+    for (TIEPDFPageObject* page : doc.PageList) {
         kids->Add(Ref(page));
-        page->Add("Parent", Ref(pages));
+        page->ParentNumber = pages->ObjectNumber;
     }
     pages->Add("Count", Number(static_cast<double>(doc.PageList.size())));
     AsDictionary(doc.ObjectList.front().get()).Add("Pages", Ref(pages));
+
+    // The resources name each page's image only now, so a long document holds no entry per page
+    // while it grows.
+    TIEPDFDictionaryObject& resources = *doc.Resources;
+    TIEPDFDictionaryObject& xobjects = AsDictionary(resources.ObjectAt(resources.IndexOf("XObject")));
+    for (std::size_t i = 0; i < doc.ImageList.size(); ++i)
+        xobjects.Add("lm" + std::to_string(i + 1), Ref(doc.ImageList[i]));
 
     auto* info = RegisterObject(doc.ObjectList, new TIEPDFDictionaryObject);
     const std::pair<const char*, const std::string*> texts[] = {
@@ -196,6 +203,8 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
         if (!text->empty()) info->Add(key, new TIEPDFStringObject(PdfTextStringBytes(*text)));
     info->Add("CreationDate", new TIEPDFStringObject(PdfDateText(DocumentTimeNow())));
 
+    // Written once, in the order the spool was filled: its space can go as the document grows.
+    doc.Spool->ReleaseAsCopied();
     // Everything up to the trailer is digested: the identifier follows the content, so equal
     // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers.
     TDigestingStream body(output);
@@ -244,8 +253,9 @@ std::string PdfDateText(const TDocumentTime& t) {
     return s + text;
 }
 
-std::unique_ptr<TIEPDFBuilder> CreatePdfDocument() {
+std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder) {
     auto doc = std::make_unique<TIEPDFBuilder>();
+    doc->Spool = std::make_unique<TIEPDFSpool>(spoolFolder);
     auto* catalog = RegisterObject(doc->ObjectList, new TIEPDFDictionaryObject);
     catalog->Add("Type", Name("Catalog"));
 
@@ -261,13 +271,12 @@ std::unique_ptr<TIEPDFBuilder> CreatePdfDocument() {
     return doc;
 }
 
-void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
-                  TIEProgressRecord& progress) {
+TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress) {
     const int width = bitmap.Width();
     const int height = bitmap.Height();
     if (width <= 0 || height <= 0) {
         progress.Abort();
-        return;
+        return {};
     }
     const TIEPixelFormat type = bitmap.PixelType();
     if (type != ie1Bit && type != ie24Rgb)
@@ -275,42 +284,55 @@ void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& par
 
     bool localAborting = false;
     bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
-    std::unique_ptr<TIEPDFStreamObject> encoded =
+    TIEPDFEncodedPage page;
+    page.Image =
         type == ie1Bit ? BilevelImage(bitmap, params, aborting) : ColourImage(bitmap, params, progress);
-    TIEPDFDictionaryObject& imageDict = encoded->Dictionary();
+    TIEPDFDictionaryObject& imageDict = page.Image->Dictionary();
     imageDict.Insert(0, "Type", Name("XObject"));
     imageDict.Insert(1, "Subtype", Name("Image"));
     imageDict.Add("Width", Number(width));
     imageDict.Add("Height", Number(height));
-    TIEPDFStreamObject* image = RegisterObject(document.ObjectList, encoded.release());
+    page.Size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
+    page.PaperHeight = params.PdfPaperHeight;
+    page.PaperWidth = params.PdfPaperWidth;
+    return page;
+}
+
+void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
+    if (!page.Image) return;
+    const std::size_t pageNumber = document.ImageList.size() + 1;
+    const std::string text = ContentText(page.Size, page.PaperHeight, pageNumber);
+    const std::unique_ptr<TIEPDFStreamObject> contentText =
+        TIEPDFStreamObject::CreateWithData(text.data(), std::int64_t(text.size()));
+
+    TIEPDFSpool& spool = *document.Spool;
+    const std::int64_t spoolStart = spool.Size();
+    TIEPDFSpoolRange imageRange, contentRange;
+    try {
+        imageRange = spool.Append(*page.Image);
+        contentRange = spool.Append(*contentText);
+    } catch (...) {
+        spool.DropFrom(spoolStart); // a page is spooled whole or not at all
+        throw;
+    }
+    page.Image.reset(); // its data lives in the spool now
+
+    auto* image = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, imageRange));
     document.ImageList.push_back(image);
-
-    const TIEFitSize size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
-    const std::size_t pageNumber = document.ImageList.size();
-    const std::string text = ContentText(size, params.PdfPaperHeight, pageNumber);
-    auto* content =
-        RegisterObject(document.ObjectList,
-                       TIEPDFStreamObject::CreateWithData(text.data(), std::int64_t(text.size())).release());
+    auto* content = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, contentRange));
     document.ContentList.push_back(content);
+    auto* pageObject = new TIEPDFPageObject;
+    pageObject->ResourcesNumber = document.Resources->ObjectNumber;
+    pageObject->PaperWidth = page.PaperWidth;
+    pageObject->PaperHeight = page.PaperHeight;
+    pageObject->ContentsNumber = content->ObjectNumber;
+    RegisterObject(document.ObjectList, pageObject);
+    document.PageList.push_back(pageObject);
+}
 
-    TIEPDFDictionaryObject& resources = *document.Resources;
-    AsDictionary(resources.ObjectAt(resources.IndexOf("XObject")))
-        .Add("lm" + std::to_string(pageNumber), Ref(image));
-
-    auto* mediaBox = new TIEPDFArrayObject;
-    std::unique_ptr<TIEPDFObject> mediaBoxOwner(mediaBox);
-    mediaBox->Add(Number(0));
-    mediaBox->Add(Number(0));
-    mediaBox->Add(Number(params.PdfPaperWidth));
-    mediaBox->Add(Number(params.PdfPaperHeight));
-    auto* page = new TIEPDFDictionaryObject;
-    std::unique_ptr<TIEPDFObject> pageOwner(page);
-    page->Add("Type", Name("Page"));
-    page->Add("Resources", Ref(document.Resources));
-    page->Add("MediaBox", mediaBoxOwner.release());
-    page->Add("Contents", Ref(content));
-    RegisterObject(document.ObjectList, pageOwner.release());
-    document.PageList.push_back(page);
+void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
+                  TIEProgressRecord& progress) {
+    AddEncodedPage(document, EncodePdfPage(bitmap, params, progress));
 }
 
 void WritePdfDocument(std::unique_ptr<TIEPDFBuilder>& document, TStream& output, TIOParamsVals& params) {

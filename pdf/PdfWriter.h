@@ -1,11 +1,14 @@
 #pragma once
 // The PDF 1.4 document writer: one page per bitmap, each image scaled to fit its page and hung from
-// the top-left corner. The document stays in memory until WritePdfDocument writes it in one pass.
+// the top-left corner. The document is written in one pass by WritePdfDocument; until then its
+// pages' streams wait in a spool on disk.
 #include "pdf/PdfObjects.h"
+#include "pdf/PdfPageObject.h"
+#include "pdf/PdfSpool.h"
 
-#include <string>
-
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 class TStream;
@@ -13,34 +16,59 @@ class TIEBitmap;
 struct TIOParamsVals;
 struct TIEProgressRecord;
 
+struct TIEFitSize {
+    int W = 0;
+    int H = 0;
+    bool operator==(const TIEFitSize&) const = default;
+};
+
 // The document under construction. Object 1 is the catalog, 2 the shared resources; page k adds its
-// image stream, content stream and page dictionary as objects 3k, 3k + 1 and 3k + 2.
+// image stream, content stream and page dictionary as objects 3k, 3k + 1 and 3k + 2. Image and
+// content streams go to the spool as their page is added: memory holds a few numbers per page.
 struct TIEPDFBuilder {
+    std::unique_ptr<TIEPDFSpool> Spool;            // the text of every image and content stream
     TIEPDFObjectList ObjectList;                   // owns every registered object
-    std::vector<TIEPDFDictionaryObject*> PageList; // page dictionaries, in page order
-    std::vector<TIEPDFStreamObject*> ImageList;    // image streams, in page order
-    std::vector<TIEPDFStreamObject*> ContentList;  // content streams, in page order
+    std::vector<TIEPDFPageObject*> PageList;       // page dictionaries, in page order
+    std::vector<TIEPDFSpooledObject*> ImageList;   // image streams, in page order
+    std::vector<TIEPDFSpooledObject*> ContentList; // content streams, in page order
     TIEPDFDictionaryObject* Resources = nullptr;   // ProcSet and XObject, shared by every page
 };
 
-// A new document holding the catalog and the resources dictionary.
-std::unique_ptr<TIEPDFBuilder> CreatePdfDocument();
+// A new document holding the catalog and the resources dictionary, with its spool in spoolFolder
+// (the temporary folder when empty or unusable). Raises EFOpenError when no spool can be created.
+std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder = {});
 
-// Adds the bitmap as the next page, sized by PdfPaperWidth and PdfPaperHeight and compressed by
+// A page encoded apart from any document, ready to be added as the next page of one.
+struct TIEPDFEncodedPage {
+    std::unique_ptr<TIEPDFStreamObject> Image; // the image XObject, data included; none: no page
+    TIEFitSize Size;                           // the image's size on the page
+    std::int32_t PaperHeight = 0;
+    std::int32_t PaperWidth = 0;
+};
+
+// Encodes the bitmap as a page sized by PdfPaperWidth and PdfPaperHeight and compressed by
 // PdfCompression (0 none, 1 run length, 2 CCITT G4, 3 CCITT G3, 4 DCT). An ie1Bit bitmap gives a
 // 1-bit page (none, run length, G3, or G4 for 2 and everything above 3), an ie24Rgb one a colour page
 // (DCT for 4, /DeviceGray when every pixel is grey; uncompressed otherwise). What params says of the
-// image (resolution, JPEG markers) must describe this bitmap. A bitmap of zero width or height adds
-// no page and sets Aborting; other pixel types raise EPlatformException. Encoder failures set
-// Aborting and the page is added with what the encoder produced; a fatal JPEG error raises
-// EIEJpegException and adds nothing.
+// image (resolution, JPEG markers) must describe this bitmap. Touches no document. A bitmap of zero
+// width or height gives no page and sets Aborting; other pixel types raise EPlatformException.
+// Encoder failures set Aborting and give the page with what the encoder produced; a fatal JPEG error
+// raises EIEJpegException.
+TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress);
+
+// Adds an encoded page (none: nothing) as the document's next page; its streams go to the spool. When
+// the spool cannot take them, EWriteError names the spool's folder and the document is unchanged.
+void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page);
+
+// EncodePdfPage, then AddEncodedPage.
 void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
                   TIEProgressRecord& progress);
 
 // Completes the page tree and information dictionary (PdfTitle... PdfProducer, CreationDate from
-// DocumentTimeNow), writes the whole file into output and frees the document (document becomes null).
-// The trailer's ID pair is the MD5 of every byte before the trailer. Nothing happens without a
-// document. A short write raises EWriteError, after the document is freed.
+// DocumentTimeNow), writes the whole file into output, copying the streams from the spool, and frees
+// the document (document becomes null) with its spool. The trailer's ID pair is the MD5 of every byte
+// before the trailer. Nothing happens without a document. A short write raises EWriteError, after
+// the document is freed.
 void WritePdfDocument(std::unique_ptr<TIEPDFBuilder>& document, TStream& output, TIOParamsVals& params);
 
 struct TDocumentTime;
@@ -51,11 +79,6 @@ std::string PdfDateText(const TDocumentTime& time);
 void WriteSinglePagePdf(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
                         TIEProgressRecord& progress);
 
-struct TIEFitSize {
-    int W = 0;
-    int H = 0;
-    bool operator==(const TIEFitSize&) const = default;
-};
 // The image's size on the page: the image scaled by the smaller of the two page/image quotients (each
 // a 64-bit float), products formed in 80-bit extended precision and truncated, each raised to 1 when
 // it comes out 0. {0, 0} for an image without pixels.

@@ -1,6 +1,8 @@
 #include "platform/Stream.h"
 
 #include "platform/Exceptions.h"
+#include "platform/FileSystem.h"
+#include "platform/WriteFault.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -26,7 +28,11 @@ void TStream::ReadBuffer(void* buffer, std::int64_t count) {
 }
 
 void TStream::WriteBuffer(const void* buffer, std::int64_t count) {
-    if (count > 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+    if (count > 0 && Write(buffer, count) != count) throw EWriteError(WriteErrorText());
+}
+
+std::string TStream::WriteErrorText() const {
+    return "Stream write error";
 }
 
 std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
@@ -74,6 +80,30 @@ TFileStream::TFileStream(const std::string& path, unsigned mode) : Path(path) {
     }
 }
 
+TFileStream::TFileStream(int handle, std::string folder)
+    : Path(std::move(folder)), Fd(handle), FUnnamed(true) {}
+
+std::unique_ptr<TFileStream> TFileStream::CreateUnnamed(const std::string& folder, TUnnamedFileCreation how) {
+    const std::string dir = folder.empty() ? std::string(".") : ExcludeTrailingPathDelimiter(folder);
+    int fd = -1;
+    if (how == TUnnamedFileCreation::NeverNamed)
+        fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int error = 0;
+    // Some file systems offer no nameless files: then the name lives only between these two calls.
+    if (fd < 0) {
+        std::string templ = IncludeTrailingPathDelimiter(dir) + ".spool-XXXXXX";
+        fd = ::mkostemp(templ.data(), O_CLOEXEC); // mode 0600
+        error = errno;
+        if (fd >= 0 && ::unlink(templ.c_str()) != 0) {
+            error = errno;
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    if (fd < 0) throw EFOpenError(dir, std::strerror(error));
+    return std::unique_ptr<TFileStream>(new TFileStream(fd, dir));
+}
+
 TFileStream::~TFileStream() {
     if (Fd >= 0) ::close(Fd);
 }
@@ -91,15 +121,33 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+    const std::int64_t allowed =
+        TakeWriteAllowance(FUnnamed ? TFileStreamKind::Unnamed : TFileStreamKind::Named, count);
     std::int64_t done = 0;
     const auto* in = static_cast<const std::uint8_t*>(buffer);
-    while (done < count) {
-        const ssize_t n = ::write(Fd, in + done, static_cast<std::size_t>(count - done));
+    while (done < allowed) {
+        const ssize_t n = ::write(Fd, in + done, static_cast<std::size_t>(allowed - done));
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            LastWriteError = n < 0 ? errno : ENOSPC; // a regular file takes nothing only when full
+            break;
+        }
         done += n;
     }
+    if (done == allowed && allowed < count) LastWriteError = ENOSPC;
     return done;
+}
+
+std::string TFileStream::WriteErrorText() const {
+    const char* reason = std::strerror(LastWriteError != 0 ? LastWriteError : EIO);
+    if (FUnnamed) return "Cannot write the temporary file in \"" + Path + "\": " + reason;
+    return "Cannot write \"" + Path + "\": " + reason;
+}
+
+bool TFileStream::Discard(std::int64_t offset, std::int64_t length) {
+    if (offset < 0 || length <= 0) return length == 0;
+    return ::fallocate(Fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset),
+                       static_cast<off_t>(length)) == 0;
 }
 
 std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {

@@ -2,6 +2,7 @@
 // Byte streams: the abstract TStream with a file stream and a growable memory stream.
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,12 @@ public:
     // Bytes between the position and the end (never negative).
     std::int64_t Remaining();
 
-    // Read or write exactly count bytes, or raise EReadError / EWriteError.
+    // Read or write exactly count bytes, or raise EReadError / EWriteError (with WriteErrorText).
     void ReadBuffer(void* buffer, std::int64_t count);
     void WriteBuffer(const void* buffer, std::int64_t count);
+    // Why the last write fell short, for messages; streams that know more than "Stream write error"
+    // (the file, the system's reason) say so.
+    virtual std::string WriteErrorText() const;
     // Copies count bytes from source (all of it from its start when count is 0); returns bytes copied.
     std::int64_t CopyFrom(TStream& source, std::int64_t count);
 };
@@ -46,24 +50,47 @@ enum TFileMode : unsigned {
     fmShareDenyNone = 0x0040,
 };
 
+// How CreateUnnamed makes its file.
+enum class TUnnamedFileCreation {
+    NeverNamed,    // a file that never has a name, where the file system offers one; else as below
+    UnlinkedAtOnce // a uniquely named file whose name is removed right after it is created
+};
+
 class TFileStream : public TStream {
 public:
     // Raises EFOpenError (path and the system's reason) when the file cannot be opened.
     TFileStream(const std::string& path, unsigned mode);
     ~TFileStream() override;
 
+    // A new, empty read-write file in folder, mode 0600, that has no name once this returns: the system
+    // frees it when the stream closes, also when the process is killed, so no exit path leaves it
+    // behind. FileName() is the folder. Raises EFOpenError naming the folder.
+    static std::unique_ptr<TFileStream>
+    CreateUnnamed(const std::string& folder, TUnnamedFileCreation how = TUnnamedFileCreation::NeverNamed);
+
     std::int64_t Read(void* buffer, std::int64_t count) override;
     std::int64_t Write(const void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override;
     void SetSize(std::int64_t newSize) override;
+    // "Cannot write <file>: <the system's reason>".
+    std::string WriteErrorText() const override;
+
+    // Gives the disk space of length bytes from offset back to the file system; they then read as
+    // zeros and the size stays. False when the file system cannot.
+    bool Discard(std::int64_t offset, std::int64_t length);
 
     const std::string& FileName() const { return Path; }
+    bool Unnamed() const { return FUnnamed; }
     int Handle() const { return Fd; }
 
 private:
+    TFileStream(int handle, std::string folder); // adopts an unnamed file
+
     std::string Path;
     int Fd = -1;
+    bool FUnnamed = false;
+    int LastWriteError = 0; // the system's error number of the last short write
 };
 
 class TMemoryStream : public TStream {

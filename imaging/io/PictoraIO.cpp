@@ -386,7 +386,10 @@ void TPictoraIO::OpenPdfFile(const std::string& path) {
     FPdfStream.reset();
     Aborting = false;
     FPdfStream = std::make_unique<TFileStream>(path, fmCreate);
-    FPdf = CreatePdfDocument();
+    // The spool goes beside the output: it takes the document's own disk, which it gives back as the
+    // document is written, rather than a temporary folder that may be small or held in memory.
+    const std::string folder = ExtractFilePath(path);
+    FPdf = CreatePdfDocument(folder.empty() ? "." : folder);
 }
 
 void TPictoraIO::AddPdfPage() {
