@@ -9,11 +9,14 @@
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
+#include "platform/WriteFault.h"
+#include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -167,6 +170,62 @@ TEST(PdfWriterTest, EmptyDocumentExactBytes) {
     EXPECT_EQ(pdf, expected);
     EXPECT_NE(pdf.find("\n0000000015 00000 n \n"), std::string::npos);
     EXPECT_EQ(pdf.find('\r'), std::string::npos);
+}
+
+// Every byte of a document of several pages, whose streams went through the spool: objects in
+// number order, cross-reference offsets and all.
+TEST(PdfWriterTest, SeveralPagesExactBytes) {
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
+    TDoc d;
+    d.Params.PdfCompression = 0;
+    d.Params.PdfTitle = "Three";
+    const auto white = [](int, int) { return true; };
+    const auto black = [](int, int) { return false; };
+    const auto stripes = [](int x, int) { return x % 2 == 0; };
+    const std::pair<PixelFn, std::string> pages[] = {
+        {white, std::string("\xFF\xFF", 2)},
+        {black, std::string("\x00\x00", 2)},
+        {stripes, std::string("\xAA\xAA", 2)},
+    };
+    for (const auto& [pixels, data] : pages) {
+        d.Params.PdfPaperWidth = 100;
+        d.Params.PdfPaperHeight = 50;
+        AddImagePage(*d.Doc, *Bilevel(8, 2, pixels), d.Params, d.Progress);
+    }
+    const std::string pdf = Write(d.Doc, d.Params);
+
+    std::vector<std::string> objects = {
+        "<< /Type /Catalog\n/Pages 12 0 R\n>>",
+        "<< /ProcSet [/PDF /ImageB ]\n/XObject << /lm1 3 0 R\n/lm2 6 0 R\n/lm3 9 0 R\n>>\n>>",
+    };
+    for (int k = 1; k <= 3; ++k) {
+        objects.push_back("<< /Type /XObject\n/Subtype /Image\n/Length 2\n/ColorSpace /DeviceGray\n"
+                          "/BitsPerComponent 1\n/Width 8\n/Height 2\n>>\nstream\n" +
+                          pages[k - 1].second + "\nendstream");
+        objects.push_back("<< /Length 30\n>>\nstream\nq\n100 0 0 25 0 25 cm\n/lm" + std::to_string(k) +
+                          " Do\nQ\nendstream");
+        objects.push_back("<< /Type /Page\n/Resources 2 0 R\n/MediaBox [0 0 100 50 ]\n/Contents " +
+                          std::to_string(3 * k + 1) + " 0 R\n/Parent 12 0 R\n>>");
+    }
+    objects.push_back("<< /Type /Pages\n/Kids [5 0 R 8 0 R 11 0 R ]\n/Count 3\n>>");
+    objects.push_back("<< /Title (Three)\n/CreationDate (D:" + std::string(kEpochDate) + ")\n>>");
+
+    std::string expected = std::string("%PDF-1.4\n%\xC8\xD2\xF0\xFE\n");
+    std::string xref = "xref\n0 14\n0000000000 65535 f \n";
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", expected.size());
+        xref += entry;
+        expected += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t startxref = expected.size();
+    expected += xref;
+    TMd5 md5;
+    md5.Update(expected.data(), expected.size());
+    const std::string id = "<" + HexDigits(md5.Finish()) + ">";
+    expected += "trailer\n<< /Size 14\n/Root 1 0 R\n/Info 13 0 R\n/ID [" + id + id + "]\n>>\nstartxref\n" +
+                std::to_string(startxref) + "\n%%EOF\n";
+    EXPECT_EQ(pdf, expected);
 }
 
 TEST(PdfWriterTest, CreationDateIsLocalTimeWithItsOffset) {
@@ -416,6 +475,54 @@ TEST(PdfWriterTest, ShortWriteRaisesAfterFreeingTheDocument) {
         TShortStream out(room);
         EXPECT_THROW(WritePdfDocument(d.Doc, out, d.Params), EWriteError) << room;
         EXPECT_EQ(d.Doc, nullptr);
+    }
+}
+
+// The disk filling up while a page goes to the spool: the page is refused whole, the message names the
+// spool's folder, and the document goes on as if the page had never been offered.
+TEST(PdfWriterTest, APageTheSpoolCannotTakeLeavesTheDocumentAsItWas) {
+    testsupport::TempDir dir;
+    const auto addPages = [](TDoc& d, bool failSecond, const std::string& folder) {
+        d.Params.PdfCompression = 0;
+        AddImagePage(*d.Doc, *Colour(40, 30), d.Params, d.Progress);
+        if (failSecond) {
+            // Room for part of the image: the page's streams would be spooled only in part.
+            TScopedWriteFault full(TFileStreamKind::Unnamed, 1000);
+            try {
+                AddImagePage(*d.Doc, *Colour(20, 20), d.Params, d.Progress);
+                ADD_FAILURE() << "no exception";
+            } catch (const EWriteError& e) {
+                EXPECT_NE(std::string(e.what()).find("temporary file in \"" + folder + "\""),
+                          std::string::npos)
+                    << e.what();
+            }
+            EXPECT_EQ(d.Doc->ObjectList.size(), 5u);
+            EXPECT_EQ(d.Doc->PageList.size(), 1u);
+        }
+        AddImagePage(*d.Doc, *Colour(30, 40), d.Params, d.Progress);
+        return Write(d.Doc, d.Params);
+    };
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
+    TDoc failed;
+    failed.Doc = CreatePdfDocument(dir.Path());
+    TDoc clean;
+    EXPECT_EQ(addPages(failed, true, dir.Path()), addPages(clean, false, dir.Path()));
+}
+
+// The spool sits where it is asked to be, without a name, and goes with its document on every path.
+TEST(PdfWriterTest, TheSpoolLivesAsLongAsItsDocument) {
+    testsupport::TempDir dir;
+    for (const bool written : {true, false}) {
+        TDoc d;
+        d.Doc = CreatePdfDocument(dir.Path());
+        AddImagePage(*d.Doc, *Colour(8, 8), d.Params, d.Progress);
+        EXPECT_EQ(testsupport::UnnamedFilesOpenIn(0, dir.Path()).size(), 1u);
+        if (written)
+            Write(d.Doc, d.Params);
+        else
+            d.Doc.reset(); // abandoned
+        EXPECT_TRUE(testsupport::UnnamedFilesOpenIn(0, dir.Path()).empty()) << written;
+        EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
     }
 }
 

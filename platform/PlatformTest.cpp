@@ -3,9 +3,16 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
+#include "platform/WriteFault.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(MemoryStream, ReadWriteSeekAndShortReads) {
     TMemoryStream s;
@@ -177,4 +184,105 @@ TEST(DateTime, EncodesTheStoredDateFormat) {
     const TLocalDateTime n = NowLocal();
     EXPECT_GE(n.Year, 2024);
     EXPECT_LE(TodayAsDateTime(), NowAsDateTime());
+}
+
+// ---- unnamed files and the write-fault seam
+
+namespace {
+std::vector<std::string> FolderEntries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
+    return names;
+}
+
+class UnnamedFile : public testing::TestWithParam<TUnnamedFileCreation> {};
+} // namespace
+
+TEST_P(UnnamedFile, LeavesNoNameAndIsPrivate) {
+    testsupport::TempDir dir;
+    const std::unique_ptr<TFileStream> f = TFileStream::CreateUnnamed(dir.Path() + "/", GetParam());
+    EXPECT_TRUE(f->Unnamed());
+    EXPECT_EQ(f->FileName(), dir.Path());
+    EXPECT_TRUE(FolderEntries(dir.Path()).empty());
+    struct stat st {};
+    ASSERT_EQ(::fstat(f->Handle(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(st.st_nlink, 0u); // nothing to clean up on any exit
+
+    f->WriteBuffer("spooled", 7);
+    f->SetPosition(2);
+    char buf[5];
+    f->ReadBuffer(buf, 5);
+    EXPECT_EQ(std::string(buf, 5), "ooled");
+}
+INSTANTIATE_TEST_SUITE_P(Creation, UnnamedFile,
+                         testing::Values(TUnnamedFileCreation::NeverNamed,
+                                         TUnnamedFileCreation::UnlinkedAtOnce),
+                         [](const auto& info) {
+                             return info.param == TUnnamedFileCreation::NeverNamed ? "NeverNamed"
+                                                                                   : "UnlinkedAtOnce";
+                         });
+
+TEST(UnnamedFileErrors, AFolderThatCannotHoldOneIsNamed) {
+    testsupport::TempDir dir;
+    try {
+        TFileStream::CreateUnnamed(dir.File("missing"));
+        FAIL() << "no exception";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Path, dir.File("missing"));
+    }
+}
+
+TEST(WriteFault, FailsOnlyTheChosenKindOnceItsBudgetIsSpent) {
+    testsupport::TempDir dir;
+    const std::unique_ptr<TFileStream> unnamed = TFileStream::CreateUnnamed(dir.Path());
+    TFileStream named(dir.File("out.pdf"), fmCreate);
+    const std::string chunk(6, 'x');
+    {
+        TScopedWriteFault fault(TFileStreamKind::Unnamed, 10);
+        EXPECT_THROW(TScopedWriteFault(TFileStreamKind::Named, 1), std::logic_error); // one at a time
+        EXPECT_EQ(unnamed->Write(chunk.data(), 6), 6);
+        EXPECT_EQ(named.Write(chunk.data(), 6), 6); // the other kind is not touched
+        try {
+            unnamed->WriteBuffer(chunk.data(), 6);
+            FAIL() << "no exception";
+        } catch (const EWriteError& e) {
+            EXPECT_EQ(std::string(e.what()),
+                      "Cannot write the temporary file in \"" + dir.Path() + "\": " + std::strerror(ENOSPC));
+        }
+        EXPECT_EQ(unnamed->Size(), 10); // what the budget allowed went to the file
+        EXPECT_EQ(unnamed->Write(chunk.data(), 1), 0);
+    }
+    EXPECT_EQ(unnamed->Write(chunk.data(), 6), 6); // the fault ends with its scope
+
+    TScopedWriteFault fault(TFileStreamKind::Named, 0);
+    try {
+        named.WriteBuffer(chunk.data(), 1);
+        FAIL() << "no exception";
+    } catch (const EWriteError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot write \"" + dir.File("out.pdf") + "\": " + std::strerror(ENOSPC));
+    }
+}
+
+TEST(FileStream, DiscardGivesTheSpaceBack) {
+    testsupport::TempDir dir;
+    const std::unique_ptr<TFileStream> f = TFileStream::CreateUnnamed(dir.Path());
+    const std::vector<char> data(1 << 20, 'd');
+    f->WriteBuffer(data.data(), std::int64_t(data.size()));
+    ::fsync(f->Handle());
+    struct stat before {};
+    ASSERT_EQ(::fstat(f->Handle(), &before), 0);
+    if (!f->Discard(0, 1 << 19)) GTEST_SKIP() << "this file system cannot release parts of a file";
+    struct stat after {};
+    ASSERT_EQ(::fstat(f->Handle(), &after), 0);
+    EXPECT_LT(after.st_blocks, before.st_blocks);
+    EXPECT_EQ(f->Size(), 1 << 20);
+    char first = 'x', kept = 'x';
+    f->SetPosition(0);
+    f->ReadBuffer(&first, 1);
+    f->SetPosition(1 << 19);
+    f->ReadBuffer(&kept, 1);
+    EXPECT_EQ(first, 0);
+    EXPECT_EQ(kept, 'd');
 }

@@ -86,6 +86,23 @@ TempDir::~TempDir() {
     std::filesystem::remove_all(Dir, ec);
 }
 
+std::vector<std::string> UnnamedFilesOpenIn(int pid, const std::string& folder) {
+    const std::string fds = "/proc/" + (pid == 0 ? std::string("self") : std::to_string(pid)) + "/fd";
+    std::string prefix = folder;
+    while (prefix.size() > 1 && prefix.back() == '/') prefix.pop_back();
+    prefix += '/';
+    const std::string deleted = " (deleted)";
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& fd : std::filesystem::directory_iterator(fds, ec)) {
+        const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
+        if (ec || target.rfind(prefix, 0) != 0 || target.size() < prefix.size() + deleted.size()) continue;
+        if (target.compare(target.size() - deleted.size(), deleted.size(), deleted) == 0)
+            files.push_back(target);
+    }
+    return files;
+}
+
 int RunCommand(const std::string& command, std::string* output) {
     std::FILE* p = ::popen(command.c_str(), "r");
     if (!p) return -1;

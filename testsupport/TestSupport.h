@@ -41,6 +41,10 @@ private:
     std::string Dir;
 };
 
+// Files that process pid (0: this one) holds open in folder although they have no name there, as the
+// system lists them under /proc/<pid>/fd.
+std::vector<std::string> UnnamedFilesOpenIn(int pid, const std::string& folder);
+
 // Runs a shell command; returns its exit status (-1 when it could not run) and its standard output.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 // Quotes a path for the shell.
