@@ -1,0 +1,43 @@
+#include "platform/net/HttpTexts.h"
+
+#include <cstdio>
+
+namespace {
+constexpr std::int64_t kKiB = 1024;
+constexpr std::int64_t kMiB = 1024 * kKiB;
+constexpr std::int64_t kGiB = 1024 * kMiB;
+constexpr std::size_t kPhraseLength = 60;
+} // namespace
+
+std::string SizeText(std::int64_t bytes) {
+    if (bytes > 0 && bytes % kGiB == 0) return std::to_string(bytes / kGiB) + " GiB";
+    if (bytes > 0 && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
+    if (bytes > 0 && bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
+    return std::to_string(bytes) + (bytes == 1 ? " byte" : " bytes");
+}
+
+std::string SecondsText(std::chrono::milliseconds duration) {
+    const auto ms = duration.count();
+    if (ms % 1000 == 0) return std::to_string(ms / 1000) + " s";
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(ms) / 1000.0);
+    return text;
+}
+
+std::string PrintableText(std::string_view text, std::size_t maxLength) {
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += (c >= 0x20 && c < 0x7F) ? ch : '?';
+    }
+    const std::size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    out = out.substr(first, out.find_last_not_of(' ') - first + 1);
+    if (out.size() > maxLength) out.resize(maxLength);
+    return out;
+}
+
+std::string StatusText(int status, std::string_view phrase) {
+    const std::string shown = PrintableText(phrase, kPhraseLength);
+    return "HTTP " + std::to_string(status) + (shown.empty() ? "" : " " + shown);
+}
