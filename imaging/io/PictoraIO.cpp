@@ -11,6 +11,7 @@
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
+#include "platform/net/WebAddress.h"
 
 #include <algorithm>
 #include <cctype>
@@ -305,14 +306,11 @@ void TPictoraIO::LoadFromFile(const std::string& path) {
         FinishWork();
         return;
     }
-    const std::string ext = Lower(ExtractFileExt(path));
     if (IsWebAddress(path)) {
-        // The place where downloads will be loaded (through LoadFromStream) once the build has them;
-        // until then a clear failure instead of a silent empty load.
-        FailLoad("web addresses cannot be loaded by this build yet");
-        FinishWork();
+        LoadFromUrl(path);
         return;
     }
+    const std::string ext = Lower(ExtractFileExt(path));
     if (OneOf(ext, {".jpg", ".jpeg", ".jpe"}))
         LoadJpegFile(path);
     else if (ext == ".jp2")

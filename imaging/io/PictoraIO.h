@@ -3,6 +3,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Colors.h"
+#include "platform/net/HttpClient.h"
 
 #include <functional>
 #include <memory>
@@ -13,6 +14,7 @@ class TIEMask;
 class TIEView;
 class TStream;
 class TFileStream;
+class TMemoryStream;
 struct TIEPDFBuilder;
 struct TGifComposition;
 
@@ -49,6 +51,24 @@ public:
     const TIELoadOutcome& LastLoad() const { return FLastLoad; }
     // Loading by content.
     void LoadFromStream(TStream& stream);
+
+    // Web addresses (http:// and https://). The proxy, "host:port", is used when set, with the two
+    // credentials; otherwise the connection is direct.
+    std::string WebProxy;
+    std::string WebUserName;
+    std::string WebPassword;
+    // The bounds of a download: body cap, time-outs, redirects.
+    THttpLimits DownloadLimits;
+    // Asked several times a second while a download runs; false stops it (the run's stop request;
+    // the window also keeps itself alive here).
+    std::function<bool()> DownloadContinue;
+    // Downloads the address and loads the image it holds, by content. A failed download, an error
+    // status or data that is no image sets Aborting with the reason in LastLoad.
+    void LoadFromUrl(const std::string& url);
+    // Only the download, for callers that read frames from it: the body in body from position 0, or
+    // false with Aborting set and the reason in LastLoad. contentType, when given, receives the
+    // server's word for what it sent.
+    bool DownloadUrl(const std::string& url, TMemoryStream& body, std::string* contentType = nullptr);
 
     // Frame loads: the number of frames in the file (0 when it is not of that format).
     int LoadTiffFile(const std::string& path);
