@@ -7,6 +7,8 @@
 #include "imaging/params/IOParams.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
+#include "platform/Stream.h"
+#include "platform/net/WebAddress.h"
 
 #include <algorithm>
 #include <cctype>
@@ -18,15 +20,41 @@ std::string Upper(std::string s) {
     return s;
 }
 
-// Extension from the last ".", as the list shows it (a dot inside a folder name counts too).
+// Extension from the last ".", as the list shows it (a dot inside a folder name counts too). For a
+// web address the rule reads its path alone: a query or fragment says nothing about the file.
 std::string ExtensionOf(const std::string& path) {
-    const auto dot = path.find_last_of('.');
-    return dot == std::string::npos ? std::string() : path.substr(dot);
+    const std::string name = IsWebAddress(path) ? WebAddressPath(path) : path;
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 template <class F> void Call(const F& f, auto&&... args) {
     if (f) f(std::forward<decltype(args)>(args)...);
 }
+
+// While a run goes on, every download asks here whether to go on: the window's events are processed
+// (so that it can be stopped or closed) and the run flag answers. Undone when the run ends.
+class TDownloadWatch {
+public:
+    TDownloadWatch(const std::atomic<int>& runFlag, std::initializer_list<TPictoraIO*> components,
+                   const TConversionCallbacks& cb) {
+        for (TPictoraIO* io : components) {
+            Saved.emplace_back(io, io->DownloadContinue);
+            io->DownloadContinue = [&runFlag, &cb] {
+                Call(cb.ProcessMessages);
+                return runFlag == 1;
+            };
+        }
+    }
+    ~TDownloadWatch() {
+        for (auto& [io, previous] : Saved) io->DownloadContinue = std::move(previous);
+    }
+    TDownloadWatch(const TDownloadWatch&) = delete;
+    TDownloadWatch& operator=(const TDownloadWatch&) = delete;
+
+private:
+    std::vector<std::pair<TPictoraIO*, std::function<bool()>>> Saved;
+};
 
 std::string ReasonOf(const std::exception& e) {
     if (const auto* open = dynamic_cast<const EFOpenError*>(&e)) return "cannot be opened: " + open->Reason;
@@ -150,8 +178,22 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
                                   int& progressMax, int& position, TJobResult& result,
                                   const TConversionCallbacks& cb, TPageProgress progress) {
     TIOParamsVals& fp = FrameIO.Params();
+    // A web address is downloaded once; its frames are then read from memory.
+    const bool web = IsWebAddress(path);
+    TMemoryStream download;
+    if (web && !FrameIO.DownloadUrl(path, download)) {
+        result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
+        return 0;
+    }
+    // The key lets each GIF frame continue the composition of the one before, within this download.
+    const std::string key = web ? "download " + std::to_string(++DownloadCount) + " " + path : std::string();
+    const auto loadFrame = [&]() {
+        if (!web) return gif ? FrameIO.LoadGifFile(path) : FrameIO.LoadTiffFile(path);
+        download.SetPosition(0);
+        return gif ? FrameIO.LoadGifStream(download, key) : FrameIO.LoadTiffStream(download);
+    };
     // The first call serves to learn the frame count; it reads the frame the index last held.
-    const int frames = gif ? FrameIO.LoadGifFile(path) : FrameIO.LoadTiffFile(path);
+    const int frames = loadFrame();
     if (frames <= 0) {
         result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
         return 0;
@@ -168,10 +210,7 @@ int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compres
             fp.GifFrameIndex = k;
         else
             fp.TiffFrameIndex = k;
-        if (gif)
-            FrameIO.LoadGifFile(path);
-        else
-            FrameIO.LoadTiffFile(path);
+        loadFrame();
         if (FrameIO.Aborting)
             result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
         else
@@ -200,6 +239,8 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
     RunFlag = 1;
     Call(cb.SetInputsEnabled, false);
     TPictoraIO& io = *View.IOComponent();
+    // A download can take long: the window stays alive meanwhile, and a stop ends the download.
+    const TDownloadWatch watch(RunFlag, {&io, &FrameIO}, cb);
     int position = 0;
     try {
         const std::size_t n = in.SourcePaths.size();

@@ -123,4 +123,5 @@ private:
 
     TIEView& View;
     TPictoraIO& FrameIO;
+    int DownloadCount = 0; // names each download's frames apart
 };

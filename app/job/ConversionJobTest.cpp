@@ -5,12 +5,18 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatTable.h"
 #include "imaging/params/IOParams.h"
+#include "platform/net/HttpClient.h"
+#include "testsupport/HttpTestServer.h"
 #include "testsupport/TestSupport.h"
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
+#include <memory>
+#include <sstream>
 
 using testsupport::RunCommand;
 using testsupport::ShellQuote;
@@ -468,13 +474,11 @@ TEST_F(ConversionJobTest, CutFilesKeepTheirPageWithANoteAndRefusalsSayWhy) {
     MakeImage("-size 2x1 xc:blue", "tiny.png");
     testsupport::WriteFileBytes(dir.File("empty.cur"), {0, 0, 2, 0, 0, 0});
     TConversionInputs in = Inputs({"cut.jpg", "tiny.png", "empty.cur"});
-    in.SourcePaths.push_back("http://example.com/scan.gif"); // a web address is no frame file
     TJobResult r = job.Execute(in, rec.Callbacks());
     EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
     EXPECT_EQ(r.PagesWritten, 2);
-    ASSERT_EQ(rec.skipped.size(), 2u);
+    ASSERT_EQ(rec.skipped.size(), 1u);
     EXPECT_EQ(rec.skipped[0].Reason, "no image in the cursor directory");
-    EXPECT_EQ(rec.skipped[1].Reason, "web addresses cannot be loaded by this build yet");
     ASSERT_EQ(rec.notes.size(), 2u);
     EXPECT_EQ(rec.notes[0].Path, dir.File("cut.jpg"));
     EXPECT_EQ(rec.notes[0].Kind, TNoteKind::DataMissing);
@@ -483,4 +487,102 @@ TEST_F(ConversionJobTest, CutFilesKeepTheirPageWithANoteAndRefusalsSayWhy) {
     EXPECT_EQ(rec.notes[1].Path, dir.File("tiny.png"));
     EXPECT_EQ(rec.notes[1].Kind, TNoteKind::PageResized);
     EXPECT_EQ(PageCount(r.OutputPath), 2);
+}
+
+namespace {
+// The job over a list that mixes local files and addresses on a loopback server.
+class WebSourcesTest : public ConversionJobTest {
+protected:
+    void SetUp() override {
+        if (!HttpAvailable()) GTEST_SKIP() << "this build has no HTTP client";
+        server = std::make_unique<testsupport::THttpTestServer>(dir.Path(), true);
+        ASSERT_TRUE(server->Running()) << server->Error();
+        for (TPictoraIO* io : {view.IOComponent(), &frameIO}) {
+            io->DownloadLimits.TrustStore = server->CertificateFile();
+            io->DownloadLimits.StallTimeout = std::chrono::milliseconds(500);
+        }
+    }
+    // Images that need no tool to make: a mid-grey picture of that size.
+    void WriteGrey(const std::string& name, int width, int height) {
+        testsupport::RgbImage image;
+        image.Width = width;
+        image.Height = height;
+        image.Pixels.assign(std::size_t(width) * height * 3, 128);
+        ASSERT_TRUE(testsupport::WritePpm(dir.File(name), image));
+    }
+    // Page sizes in points, in page order ("8x6").
+    std::vector<std::string> PageSizes(const std::string& pdf) {
+        std::string out;
+        RunCommand("pdfinfo -f 1 -l 100 " + ShellQuote(pdf) + " 2>/dev/null", &out);
+        std::vector<std::string> sizes;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            int page = 0;
+            double w = 0, h = 0;
+            if (std::sscanf(line.c_str(), "Page %d size: %lf x %lf", &page, &w, &h) == 3)
+                sizes.push_back(std::to_string(int(w)) + "x" + std::to_string(int(h)));
+        }
+        return sizes;
+    }
+    std::unique_ptr<testsupport::THttpTestServer> server;
+};
+} // namespace
+
+TEST_F(WebSourcesTest, MixedListGivesEveryPageInOrderAndEveryFailureItsReason) {
+    WriteGrey("local.ppm", 8, 6);
+    WriteGrey("plain.ppm", 10, 4);
+    WriteGrey("secure.ppm", 12, 7);
+    MakeImage("-delay 5 -size 6x5 xc:red xc:lime xc:blue", "anim.gif");
+    MakeTiff("multi.tif", 2);
+    TConversionInputs in = Inputs({});
+    const std::string stalled = server->StallUrl("/late.png");
+    in.SourcePaths = {dir.File("local.ppm"),
+                      server->Url("/redirect/2/plain.ppm"),
+                      server->HttpsUrl("/files/secure.ppm"),
+                      server->Url("/files/anim.gif?size=large"), // the path's extension asks for frames
+                      server->Url("/files/multi.tif#page2"),
+                      server->Url("/status/404"),
+                      server->Url("/files/missing.gif"),
+                      server->Url("/loop/a"),
+                      server->Url("/html"),
+                      stalled};
+    const TJobResult r = job.Execute(in, rec.Callbacks());
+    EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
+    EXPECT_EQ(r.PagesWritten, 8);
+    EXPECT_EQ(PageSizes(r.OutputPath),
+              (std::vector<std::string>{"8x6", "10x4", "12x7", "6x5", "6x5", "6x5", "64x48", "64x48"}));
+    ASSERT_EQ(rec.skipped.size(), 5u);
+    EXPECT_EQ(rec.skipped[0].Reason, "HTTP 404 Not Found");
+    EXPECT_EQ(rec.skipped[1].Path, server->Url("/files/missing.gif"));
+    EXPECT_EQ(rec.skipped[1].Reason, "HTTP 404 Not Found");
+    EXPECT_EQ(rec.skipped[2].Reason, "redirect loop");
+    EXPECT_EQ(rec.skipped[3].Reason, "not an image (the server sent text/html; charset=utf-8)");
+    EXPECT_EQ(rec.skipped[4].Path, stalled);
+    EXPECT_EQ(rec.skipped[4].Reason.rfind("no data from 127.0.0.1:", 0), 0u) << rec.skipped[4].Reason;
+}
+
+TEST_F(WebSourcesTest, StopEndsADownloadInProgress) {
+    MakeImage("-size 8x6 xc:red", "a.png");
+    MakeImage("-size 8x6 xc:blue", "b.png");
+    for (TPictoraIO* io : {view.IOComponent(), &frameIO})
+        io->DownloadLimits.StallTimeout = std::chrono::seconds(30);
+    TConversionInputs in = Inputs({"a.png"});
+    const std::string stalled = server->StallUrl("/late.png");
+    in.SourcePaths.push_back(stalled);
+    in.SourcePaths.push_back(dir.File("b.png"));
+    std::string current;
+    TConversionCallbacks cb = rec.Callbacks();
+    cb.EntryStarted = [&](const std::string& path) { current = path; };
+    // Closing the window while the server keeps the download waiting.
+    rec.onProcessMessages = [&] {
+        if (current == stalled) job.RunFlag = 0;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    const TJobResult r = job.Execute(in, cb);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_EQ(r.Outcome, TJobOutcome::Stopped);
+    EXPECT_EQ(PageCount(r.OutputPath), 1);
+    ASSERT_EQ(rec.skipped.size(), 1u);
+    EXPECT_EQ(rec.skipped[0].Reason, "the download was stopped");
+    EXPECT_FALSE(view.IOComponent()->DownloadContinue); // the run's hook goes with the run
 }

@@ -55,6 +55,10 @@ int TPictoraIO::LoadGifStream(TStream& stream) {
     return LoadGifFrames(stream, std::string());
 }
 
+int TPictoraIO::LoadGifStream(TStream& stream, const std::string& key) {
+    return LoadGifFrames(stream, key);
+}
+
 int TPictoraIO::LoadGifFrames(TStream& stream, const std::string& key) {
     BeginLoad();
     Aborting = false;

@@ -75,6 +75,9 @@ public:
     int LoadTiffStream(TStream& stream);
     int LoadGifFile(const std::string& path);
     int LoadGifStream(TStream& stream);
+    // key names the animation, so that a later frame continues the composition of an earlier one
+    // instead of composing again from the first (empty: no continuation).
+    int LoadGifStream(TStream& stream, const std::string& key);
 
     void LoadJpegFile(const std::string& path);
     void LoadJpegStream(TStream& stream);
