@@ -534,6 +534,7 @@ TEST_F(WebSourcesTest, MixedListGivesEveryPageInOrderAndEveryFailureItsReason) {
     WriteGrey("secure.ppm", 12, 7);
     MakeImage("-delay 5 -size 6x5 xc:red xc:lime xc:blue", "anim.gif");
     MakeTiff("multi.tif", 2);
+    testsupport::WriteFileBytes(dir.File("broken.gif"), {'G', 'I', 'F', '8', '9', 'a', 1});
     TConversionInputs in = Inputs({});
     const std::string stalled = server->StallUrl("/late.png");
     in.SourcePaths = {dir.File("local.ppm"),
@@ -545,13 +546,14 @@ TEST_F(WebSourcesTest, MixedListGivesEveryPageInOrderAndEveryFailureItsReason) {
                       server->Url("/files/missing.gif"),
                       server->Url("/loop/a"),
                       server->Url("/html"),
-                      stalled};
+                      stalled,
+                      dir.File("broken.gif")};
     const TJobResult r = job.Execute(in, rec.Callbacks());
     EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
     EXPECT_EQ(r.PagesWritten, 8);
     EXPECT_EQ(PageSizes(r.OutputPath),
               (std::vector<std::string>{"8x6", "10x4", "12x7", "6x5", "6x5", "6x5", "64x48", "64x48"}));
-    ASSERT_EQ(rec.skipped.size(), 5u);
+    ASSERT_EQ(rec.skipped.size(), 6u);
     EXPECT_EQ(rec.skipped[0].Reason, "HTTP 404 Not Found");
     EXPECT_EQ(rec.skipped[1].Path, server->Url("/files/missing.gif"));
     EXPECT_EQ(rec.skipped[1].Reason, "HTTP 404 Not Found");
@@ -559,6 +561,9 @@ TEST_F(WebSourcesTest, MixedListGivesEveryPageInOrderAndEveryFailureItsReason) {
     EXPECT_EQ(rec.skipped[3].Reason, "not an image (the server sent text/html; charset=utf-8)");
     EXPECT_EQ(rec.skipped[4].Path, stalled);
     EXPECT_EQ(rec.skipped[4].Reason.rfind("no data from 127.0.0.1:", 0), 0u) << rec.skipped[4].Reason;
+    // A local file's failure is its own, not the last download's.
+    EXPECT_EQ(rec.skipped[5].Path, dir.File("broken.gif"));
+    EXPECT_EQ(rec.skipped[5].Reason.find("HTTP"), std::string::npos) << rec.skipped[5].Reason;
 }
 
 TEST_F(WebSourcesTest, StopEndsADownloadInProgress) {
