@@ -499,7 +499,8 @@ protected:
         ASSERT_TRUE(server->Running()) << server->Error();
         for (TPictoraIO* io : {view.IOComponent(), &frameIO}) {
             io->DownloadLimits.TrustStore = server->CertificateFile();
-            io->DownloadLimits.StallTimeout = std::chrono::milliseconds(500);
+            // Long enough that a loaded machine's pauses are no stall, short for the one that is.
+            io->DownloadLimits.StallTimeout = std::chrono::milliseconds(1500);
         }
     }
     // Images that need no tool to make: a mid-grey picture of that size.

@@ -12,6 +12,7 @@ class TStream;
 
 // The bounds of one download. The defaults suit a person waiting for an image; tests shorten them.
 struct THttpLimits {
+    // Connecting, TLS handshake included.
     std::chrono::milliseconds ConnectTimeout{15'000};
     // Given up when no byte arrives for this long, once the request is on its way.
     std::chrono::milliseconds StallTimeout{30'000};

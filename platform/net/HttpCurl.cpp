@@ -71,6 +71,9 @@ struct TTransferState {
     std::string Phrase;
     std::int64_t BodyBytes = 0;  // of the 2xx answer, written to Body
     std::int64_t OtherBytes = 0; // of any other answer, dropped
+    // Set once the connection (with its TLS handshake) stands and the request goes out: from then
+    // on silence counts as a stall; before, libcurl's connect time-out rules.
+    bool RequestSent = false;
     TClock::time_point LastData;
     THttpFailure Failure = THttpFailure::None;
     std::string Reason;
@@ -80,6 +83,7 @@ struct TTransferState {
         Status = 0;
         Phrase.clear();
         OtherBytes = 0;
+        RequestSent = false;
         LastData = TClock::now();
     }
     void Record(THttpFailure failure, std::string reason) {
@@ -103,6 +107,13 @@ void ParseStatusLine(std::string_view line, TTransferState& s) {
     std::string_view phrase = line.substr(space + 4);
     while (!phrase.empty() && (phrase.back() == '\r' || phrase.back() == '\n')) phrase.remove_suffix(1);
     s.Phrase = std::string(phrase);
+}
+
+int OnRequestReady(void* user, char*, char*, int, int) noexcept {
+    auto& s = *static_cast<TTransferState*>(user);
+    s.RequestSent = true;
+    s.LastData = TClock::now();
+    return CURL_PREREQFUNC_OK;
 }
 
 // An error status ends the request when its headers are complete: its page is of no use here.
@@ -162,6 +173,7 @@ bool Configure(CURL* easy, const THttpRequest& r, curl_slist* headers, char* err
               Set(easy, CURLOPT_USERAGENT, r.UserAgent.c_str()) && Set(easy, CURLOPT_HTTPHEADER, headers) &&
               Set(easy, CURLOPT_CONNECTTIMEOUT_MS, long(l.ConnectTimeout.count())) &&
               Set(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(l.MaxBodyBytes)) &&
+              Set(easy, CURLOPT_PREREQFUNCTION, &OnRequestReady) && Set(easy, CURLOPT_PREREQDATA, &s) &&
               Set(easy, CURLOPT_HEADERFUNCTION, &OnHeader) && Set(easy, CURLOPT_HEADERDATA, &s) &&
               Set(easy, CURLOPT_WRITEFUNCTION, &OnBody) && Set(easy, CURLOPT_WRITEDATA, &s);
     // An empty proxy text also keeps the environment's proxy variables out: the caller chose.
@@ -272,7 +284,7 @@ CURLcode RunRequest(CURLM* multi, CURL* easy, const THttpRequest& r, TTransferSt
         if (!running) break;
         if (s.Failure != THttpFailure::None) return CURLE_ABORTED_BY_CALLBACK;
         const auto now = TClock::now();
-        if (now - s.LastData >= r.Limits.StallTimeout) {
+        if (s.RequestSent && now - s.LastData >= r.Limits.StallTimeout) {
             s.Record(THttpFailure::Stalled,
                      "no data from " + s.Server + " for " + SecondsText(r.Limits.StallTimeout));
             return CURLE_OPERATION_TIMEDOUT;
