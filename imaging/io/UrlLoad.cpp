@@ -3,6 +3,7 @@
 #include "imaging/io/FormatDetection.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/Stream.h"
+#include "platform/net/HttpTexts.h"
 #include "platform/net/WebAddress.h"
 
 #ifndef FOLIANTO_VERSION
@@ -65,7 +66,7 @@ void TPictoraIO::LoadFromUrl(const std::string& url) {
         FParams.ResetImageInfo();
         FParams.LoadedFileName.clear();
         FParams.FileFormat = 0;
-        FailLoad(contentType.empty() ? "not an image" : "not an image (the server sent " + contentType + ")");
+        FailLoad(NotAnImageText(contentType));
         FinishWork();
         return;
     }

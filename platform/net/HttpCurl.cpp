@@ -91,7 +91,7 @@ struct TTransferState {
         Failure = failure;
         Reason = std::move(reason);
     }
-    std::string TooLargeText() const { return "the download is larger than " + SizeText(Cap); }
+    std::string TooLargeText() const { return "the download is larger than " + ByteCountText(Cap); }
 };
 
 // "HTTP/1.1 404 Not Found": the status and the phrase after it.
@@ -126,7 +126,7 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
         if (line.rfind("HTTP/", 0) == 0) {
             ParseStatusLine(line, s);
         } else if ((line == "\r\n" || line == "\n") && s.Status >= 400) {
-            s.Record(THttpFailure::Status, StatusText(s.Status, s.Phrase));
+            s.Record(THttpFailure::Status, HttpStatusText(s.Status, s.Phrase));
             return 0;
         }
         return n;
@@ -365,7 +365,8 @@ THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
         const int answer = static_cast<int>(status);
         if (answer >= 300 && answer < 400) {
             const std::string next = InfoText(easy.get(), CURLINFO_REDIRECT_URL);
-            if (next.empty()) return Failed(THttpFailure::Status, StatusText(answer, state.Phrase), answer);
+            if (next.empty())
+                return Failed(THttpFailure::Status, HttpStatusText(answer, state.Phrase), answer);
             address = ParseWebAddress(next, reason);
             if (!address)
                 return Failed(THttpFailure::BadAddress,
@@ -379,7 +380,7 @@ THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
             continue;
         }
         if (answer < 200 || answer >= 300)
-            return Failed(THttpFailure::Status, StatusText(answer, state.Phrase), answer);
+            return Failed(THttpFailure::Status, HttpStatusText(answer, state.Phrase), answer);
 
         THttpResponse ok;
         ok.Status = answer;

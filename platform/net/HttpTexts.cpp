@@ -9,7 +9,7 @@ constexpr std::int64_t kGiB = 1024 * kMiB;
 constexpr std::size_t kPhraseLength = 60;
 } // namespace
 
-std::string SizeText(std::int64_t bytes) {
+std::string ByteCountText(std::int64_t bytes) {
     if (bytes > 0 && bytes % kGiB == 0) return std::to_string(bytes / kGiB) + " GiB";
     if (bytes > 0 && bytes % kMiB == 0) return std::to_string(bytes / kMiB) + " MiB";
     if (bytes > 0 && bytes % kKiB == 0) return std::to_string(bytes / kKiB) + " KiB";
@@ -37,7 +37,12 @@ std::string PrintableText(std::string_view text, std::size_t maxLength) {
     return out;
 }
 
-std::string StatusText(int status, std::string_view phrase) {
+std::string NotAnImageText(std::string_view contentType) {
+    return contentType.empty() ? "not an image"
+                               : "not an image (the server sent " + std::string(contentType) + ")";
+}
+
+std::string HttpStatusText(int status, std::string_view phrase) {
     const std::string shown = PrintableText(phrase, kPhraseLength);
     return "HTTP " + std::to_string(status) + (shown.empty() ? "" : " " + shown);
 }

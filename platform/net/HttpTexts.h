@@ -7,11 +7,13 @@
 #include <string_view>
 
 // "256 MiB", "64 KiB" or "1000 bytes": the largest unit that states the size exactly.
-std::string SizeText(std::int64_t bytes);
+std::string ByteCountText(std::int64_t bytes);
 // "30 s", or "0.5 s" for a time that is not whole seconds.
 std::string SecondsText(std::chrono::milliseconds duration);
 // "HTTP 404 Not Found"; the phrase is the server's, shown printable and short, or left out.
-std::string StatusText(int status, std::string_view phrase);
+std::string HttpStatusText(int status, std::string_view phrase);
+// Why a download is no page: "not an image", with the server's word for what it sent when it gave one.
+std::string NotAnImageText(std::string_view contentType);
 // Text a server or library supplied, as it may be shown: printable ASCII only (anything else becomes
 // "?"), blanks at either end removed, at most maxLength characters.
 std::string PrintableText(std::string_view text, std::size_t maxLength);

@@ -86,16 +86,16 @@ TEST(WebAddressParts, RecognitionPathAndDisplayName) {
 }
 
 TEST(HttpTexts, SizesDurationsAndServerText) {
-    EXPECT_EQ(SizeText(std::int64_t(256) << 20), "256 MiB");
-    EXPECT_EQ(SizeText(std::int64_t(2) << 30), "2 GiB");
-    EXPECT_EQ(SizeText(2048), "2 KiB");
-    EXPECT_EQ(SizeText(1536), "1536 bytes");
-    EXPECT_EQ(SizeText(1), "1 byte");
+    EXPECT_EQ(ByteCountText(std::int64_t(256) << 20), "256 MiB");
+    EXPECT_EQ(ByteCountText(std::int64_t(2) << 30), "2 GiB");
+    EXPECT_EQ(ByteCountText(2048), "2 KiB");
+    EXPECT_EQ(ByteCountText(1536), "1536 bytes");
+    EXPECT_EQ(ByteCountText(1), "1 byte");
     EXPECT_EQ(SecondsText(std::chrono::milliseconds(30000)), "30 s");
     EXPECT_EQ(SecondsText(std::chrono::milliseconds(1500)), "1.5 s");
-    EXPECT_EQ(StatusText(404, "Not Found"), "HTTP 404 Not Found");
-    EXPECT_EQ(StatusText(502, ""), "HTTP 502");
+    EXPECT_EQ(HttpStatusText(404, "Not Found"), "HTTP 404 Not Found");
+    EXPECT_EQ(HttpStatusText(502, ""), "HTTP 502");
     // A server's words reach a terminal or a dialog: no escape sequences, no endless lines.
-    EXPECT_EQ(StatusText(500, "\x1b[31mBad\r"), "HTTP 500 ?[31mBad?");
+    EXPECT_EQ(HttpStatusText(500, "\x1b[31mBad\r"), "HTTP 500 ?[31mBad?");
     EXPECT_EQ(PrintableText("  " + std::string(500, 'x') + "  ", 60), std::string(60, 'x'));
 }
