@@ -1,11 +1,20 @@
 // Runs the real folianto-convert binary on images made by an independent tool.
+#include "testsupport/HttpTestServer.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <memory>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 using testsupport::RunCommand;
 using testsupport::ShellQuote;
@@ -528,4 +537,93 @@ TEST_F(CliEndToEnd, CutFilesAreNotedAndTheirMissingRowsArePaper) {
     ASSERT_EQ(page.Height, 300);
     EXPECT_LT(page.At(100, 5)[0], 40);    // the rows the file holds: black
     EXPECT_GT(page.At(100, 295)[0], 250); // the rows it lacks: the white paper
+}
+
+namespace {
+// The converter with addresses on a loopback server among its inputs.
+class CliWebSources : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string probe;
+        RunCommand(std::string(FOLIANTO_CONVERT) + " --info http://127.0.0.1:" +
+                       std::to_string(testsupport::UnusedLoopbackPort()) + "/x.png 2>&1",
+                   &probe);
+        if (probe.find("not part of this build") != std::string::npos) GTEST_SKIP() << probe;
+        for (const auto& [name, width] : {std::pair{"a.ppm", 30}, std::pair{"b.ppm", 20}}) {
+            testsupport::RgbImage image;
+            image.Width = width;
+            image.Height = 10;
+            image.Pixels.assign(std::size_t(width) * 10 * 3, 200);
+            ASSERT_TRUE(testsupport::WritePpm(dir.File(name), image));
+        }
+        server = std::make_unique<testsupport::THttpTestServer>(dir.Path());
+        ASSERT_TRUE(server->Running()) << server->Error();
+    }
+    testsupport::TempDir dir;
+    std::unique_ptr<testsupport::THttpTestServer> server;
+};
+} // namespace
+
+TEST_F(CliWebSources, AddressesAreInputsAndTheirFailuresAreNamed) {
+    int status = 0;
+    const std::string bad = server->Url("/status/404");
+    std::string out = Convert("-o " + ShellQuote(dir.File("web.pdf")) + " " + ShellQuote(dir.File("a.ppm")) +
+                                  " " + ShellQuote(server->Url("/redirect/1/b.ppm")) + " " + ShellQuote(bad),
+                              status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find("skipped " + bad + ": HTTP 404 Not Found"), std::string::npos) << out;
+    EXPECT_EQ(PageSizes(dir.File("web.pdf")), (std::vector<std::string>{"30x10", "20x10"}));
+
+    out = Convert(
+        "--info " + ShellQuote(server->Url("/files/b.ppm")) + " " + ShellQuote(server->Url("/html")), status);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find(server->Url("/files/b.ppm") + ": PNM"), std::string::npos) << out;
+    EXPECT_NE(out.find("size 20 x 10"), std::string::npos) << out;
+    EXPECT_NE(out.find(server->Url("/html") + ": not an image (the server sent text/html"), std::string::npos)
+        << out;
+}
+
+TEST_F(CliWebSources, CtrlCStopsADownloadThatWaits) {
+    // The stalled server would hold the run for the whole stall time-out; Ctrl-C must not wait for it.
+    const std::string stalled = server->StallUrl("/late.png");
+    const std::string log = dir.File("stderr.txt");
+    // Not quiet: the progress lines tell when the download has begun.
+    std::vector<std::string> args = {FOLIANTO_CONVERT,  "-o",    dir.File("stop.pdf"),
+                                     dir.File("a.ppm"), stalled, dir.File("b.ppm")};
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    const auto logText = [&] {
+        const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(log);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    for (int i = 0; i < 500 && logText().find("converting " + stalled) == std::string::npos; ++i)
+        ::usleep(20'000);
+    ::usleep(300'000);
+    const auto start = std::chrono::steady_clock::now();
+    ::kill(pid, SIGINT);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0 &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+        ::usleep(20'000);
+    const auto took = std::chrono::steady_clock::now() - start;
+    if (took >= std::chrono::seconds(10)) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+    EXPECT_LT(took, std::chrono::seconds(3));
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    const std::string err = logText();
+    EXPECT_NE(err.find("skipped " + stalled + ": the download was stopped"), std::string::npos) << err;
+    EXPECT_NE(err.find("folianto-convert: stopped\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("converting " + dir.File("b.ppm")), std::string::npos) << err;
+    EXPECT_EQ(PageCount(dir.File("stop.pdf")), 1);
 }

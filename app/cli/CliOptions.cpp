@@ -111,6 +111,8 @@ std::string CliUsage() {
            "  or:  folianto-convert --info FILE...\n"
            "Turn image files into one PDF document: one page per image, and one per frame of a\n"
            ".tif, .tiff or .gif file, each scaled to fit its paper.\n"
+           "An input may also be an http:// or https:// address: the image is downloaded and\n"
+           "read by its content.\n"
            "\n"
            "Output:\n"
            "  -o, --output=FILE         write the PDF to FILE (\"-\": standard output); \".pdf\" is\n"

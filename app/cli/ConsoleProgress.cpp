@@ -1,6 +1,7 @@
 #include "app/cli/ConsoleProgress.h"
 
 #include "platform/FileSystem.h"
+#include "platform/net/WebAddress.h"
 
 #include <algorithm>
 
@@ -49,7 +50,7 @@ TConsoleProgress::TConsoleProgress(std::FILE* stream, bool enabled, bool termina
 
 void TConsoleProgress::EntryStarted(const std::string& path) {
     Pages.EntryStarted();
-    Current = ExtractFileName(path);
+    Current = IsWebAddress(path) ? WebAddressDisplayName(path) : ExtractFileName(path);
     if (Enabled && !Terminal)
         std::fprintf(Stream, "converting %s (file %d of %d)\n", path.c_str(), Pages.Entry(),
                      Pages.EntryCount());

@@ -6,6 +6,9 @@
 #include "imaging/params/FormatIds.h"
 #include "imaging/params/FormatTable.h"
 #include "platform/FileSystem.h"
+#include "platform/Stream.h"
+#include "platform/net/HttpTexts.h"
+#include "platform/net/WebAddress.h"
 
 #include <array>
 #include <cerrno>
@@ -63,7 +66,26 @@ void Describe(std::FILE* out, const std::string& path, int id, const TIOParamsVa
         std::fprintf(out, "  only the first frame becomes a page; name it .tif for all\n");
 }
 
+// An address is downloaded and described by its content, as the converter would read it.
+bool DescribeAddress(const std::string& url, std::FILE* out, std::FILE* err) {
+    TPictoraIO io;
+    TMemoryStream body;
+    std::string contentType;
+    if (!io.DownloadUrl(url, body, &contentType)) {
+        Problem(out, err, url, io.LastLoad().Refusal);
+        return false;
+    }
+    io.ReadParamsFromStream(body);
+    if (io.Params().FileFormat == ioUnknown) {
+        Problem(out, err, url, NotAnImageText(contentType));
+        return false;
+    }
+    Describe(out, url, io.Params().FileFormat, io.Params());
+    return true;
+}
+
 bool DescribeFile(const std::string& path, std::FILE* out, std::FILE* err) {
+    if (IsWebAddress(path)) return DescribeAddress(path, out, err);
     if (const std::string problem = OpenProblem(path); !problem.empty()) {
         Problem(out, err, path, "cannot open: " + problem);
         return false;

@@ -3,6 +3,7 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatIds.h"
 #include "platform/FileSystem.h"
+#include "platform/net/WebAddress.h"
 
 #include <array>
 #include <string_view>
@@ -12,7 +13,7 @@ constexpr std::array<std::string_view, 3> kFirstFrameOnly = {".fax", ".g3n", ".g
 }
 
 bool IsFirstFrameOnlyExtension(const std::string& path) {
-    std::string ext = ExtractFileExt(path);
+    std::string ext = ExtractFileExt(IsWebAddress(path) ? WebAddressPath(path) : path);
     for (char& c : ext)
         if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     for (std::string_view e : kFirstFrameOnly)
@@ -27,7 +28,8 @@ std::string FirstFrameOnlyNote(const std::string& path, int frames) {
 }
 
 std::string FirstFrameOnlyNote(const std::string& path) {
-    if (!IsFirstFrameOnlyExtension(path)) return {};
+    // For an address the frame count would cost a download of its own before the real one.
+    if (IsWebAddress(path) || !IsFirstFrameOnlyExtension(path)) return {};
     TPictoraIO io;
     io.ReadParamsFromFile(path); // header and frame count only; never raises
     if (io.Params().FileFormat != ioTIFF) return {};
