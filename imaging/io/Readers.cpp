@@ -16,6 +16,7 @@
 #include "platform/Stream.h"
 
 #include <cmath>
+#include <mutex>
 
 namespace {
 using TReader = TPictoraIO::TReader;
@@ -169,6 +170,11 @@ TReader ForFormat(int id, TColor background, TIERgbTriple& fileBackground, int& 
 } // namespace readers
 
 void InstallDefaultDecoders() {
-    DefaultTiffLzwDecoder = &TiffLzwDecode;
-    DefaultGifLzwDecoder = &GifLzwDecode;
+    // Once: components are also made on other threads (previews of web addresses) while loads read
+    // these pointers.
+    static std::once_flag once;
+    std::call_once(once, [] {
+        DefaultTiffLzwDecoder = &TiffLzwDecode;
+        DefaultGifLzwDecoder = &GifLzwDecode;
+    });
 }
