@@ -168,4 +168,9 @@ TEST_F(UrlLoadTest, TheStopRequestEndsADownload) {
     ASSERT_TRUE(io.DownloadUrl(Server->Url("/files/anim.gif"), body));
     EXPECT_EQ(body.Position(), 0);
     EXPECT_EQ(body.Bytes(), testsupport::ReadFileBytes(Root->File("anim.gif")));
+
+    // Servers learn which program asks.
+    ASSERT_TRUE(io.DownloadUrl(Server->Url("/echo"), body));
+    const std::string request(body.Bytes().begin(), body.Bytes().end());
+    EXPECT_NE(request.find("User-Agent: Folianto/"), std::string::npos) << request;
 }
