@@ -36,10 +36,6 @@ constexpr std::string_view kFormatNotBuilt = "this image type is not part of thi
 constexpr std::string_view kNotAnImageType = "not a supported image file";
 } // namespace
 
-bool IsWebAddress(const std::string& path) {
-    return Lower(path.substr(0, 7)) == "http://";
-}
-
 TPictoraIO::TPictoraIO() : FOwnedBitmap(NewOwnBitmap()), FBitmap(FOwnedBitmap.get()), FParams(this) {}
 
 TPictoraIO::~TPictoraIO() {

@@ -162,8 +162,5 @@ private:
     std::unique_ptr<TGifComposition> FGifComposition;
 };
 
-// True for the paths LoadFromFile takes as web addresses ("http://", any case).
-bool IsWebAddress(const std::string& path);
-
 // Installs the built-in LZW decoders as the process-wide defaults (idempotent).
 void InstallDefaultDecoders();
