@@ -264,10 +264,9 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             Call(cb.EntryStarted, path);
             const TPageProgress progress{path, static_cast<int>(i + 1), entries, 1, 1};
             const std::string ext = Upper(ExtensionOf(path));
-            // A web address goes to the generic loader, whatever its name ends with.
-            const bool web = IsWebAddress(path);
-            const bool tiff = !web && (ext == ".TIFF" || ext == ".TIF");
-            const bool gif = !web && ext == ".GIF";
+            // A web address follows the same rule by the extension of its path (ExtensionOf).
+            const bool tiff = ext == ".TIFF" || ext == ".TIF";
+            const bool gif = ext == ".GIF";
             try {
                 if (!tiff && !gif) {
                     Call(cb.PageStarted, progress);
