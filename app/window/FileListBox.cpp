@@ -1,5 +1,7 @@
 #include "app/window/FileListBox.h"
 
+#include "app/window/WebDrop.h"
+
 #include <QCoreApplication>
 #include <QDrag>
 #include <QDropEvent>
@@ -20,14 +22,6 @@ const QString EntryMime = QStringLiteral("application/x-folianto-list-entry");
 constexpr int AutoScrollIntervalMs = 80;
 constexpr int IndicatorWidth = 2;
 constexpr int DragImageOffset = 12;
-
-QStringList LocalFiles(const QMimeData* data) {
-    QStringList files;
-    if (!data || !data->hasUrls()) return files;
-    for (const QUrl& url : data->urls())
-        if (url.isLocalFile()) files << url.toLocalFile();
-    return files;
-}
 } // namespace
 
 TFileListBox::TFileListBox(QWidget* parent) : QListWidget(parent), FScrollTimer(new QTimer(this)) {
@@ -103,8 +97,10 @@ bool TFileListBox::IsEntryDrag(const QMimeData* data) const {
 
 TFileListBox::TDragKind TFileListBox::KindOf(const QDropEvent* event) const {
     if (IsEntryDrag(event->mimeData())) return TDragKind::Entries;
-    // Files come from other programs; a drag from inside this one (text, say) has a source here.
-    if (event->source() == nullptr && !LocalFiles(event->mimeData()).isEmpty()) return TDragKind::Files;
+    // Files and web addresses come from other programs; a drag from inside this one (text, say) has a
+    // source here.
+    if (event->source() == nullptr && event->mimeData() && !DroppedEntries(*event->mimeData()).isEmpty())
+        return TDragKind::Files;
     return TDragKind::None;
 }
 
@@ -170,7 +166,7 @@ void TFileListBox::dropEvent(QDropEvent* event) {
     if (kind == TDragKind::Entries) {
         if (OnEntriesDropped) OnEntriesDropped(gap);
     } else if (OnFilesDropped) {
-        OnFilesDropped(LocalFiles(event->mimeData()), gap);
+        OnFilesDropped(DroppedEntries(*event->mimeData()), gap);
     }
 }
 

@@ -2,8 +2,9 @@
 // TFileListBox: the numbered display list. Entries are selected as in a file manager (several at once
 // with Ctrl and Shift; a right click selects the entry under the pointer unless it is already
 // selected) and dragged to a new place, with a line showing where they will land and scrolling when
-// the pointer nears the top or bottom edge. Files dragged from the desktop land at the pointer the
-// same way. The window decides what each gesture does, through the callbacks.
+// the pointer nears the top or bottom edge. Files dragged from the desktop and web addresses dragged
+// from a browser land at the pointer the same way. The window decides what each gesture does,
+// through the callbacks.
 #include "app/window/ListMoves.h"
 
 #include <QListWidget>
@@ -43,7 +44,8 @@ public:
 
     // The selected entries were dropped at a gap (NoGap: below the last entry).
     std::function<void(int gap)> OnEntriesDropped;
-    // Files from the desktop were dropped at a gap (NoGap: below the last entry).
+    // Files from the desktop or web addresses from a browser were dropped at a gap (NoGap: below the
+    // last entry).
     std::function<void(const QStringList& paths, int gap)> OnFilesDropped;
     std::function<void(Qt::MouseButton button, const QPoint& viewportPos)> OnMouseUp;
     // Delete; Ctrl+Up (-1) and Ctrl+Down (+1); the context menu key or Shift+F10 (at the current

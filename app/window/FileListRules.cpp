@@ -1,5 +1,7 @@
 #include "app/window/FileListRules.h"
 
+#include "platform/net/WebAddress.h"
+
 #include <QHash>
 
 #include <array>
@@ -36,8 +38,17 @@ QString FileNameOf(const QString& path) {
     return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
+bool IsWebEntry(const QString& entry) {
+    return IsWebAddress(std::string_view(entry.toStdString()));
+}
+
+QString EntryName(const QString& entry) {
+    if (!IsWebEntry(entry)) return FileNameOf(entry);
+    return QString::fromStdString(WebAddressDisplayName(entry.toStdString()));
+}
+
 QString DisplayEntry(int position, const QString& path) {
-    return QString::number(position) + QStringLiteral(".  ") + FileNameOf(path);
+    return QString::number(position) + QStringLiteral(".  ") + EntryName(path);
 }
 
 QString DropExtension(const QString& path) {
@@ -55,6 +66,7 @@ bool IsAcceptedDropFile(const QString& path) {
 }
 
 TDropRefusal DropRefusal(const QString& path, bool isFolder) {
+    if (IsWebEntry(path)) return TDropRefusal::None;
     // A folder is never an image, whatever its name ends in.
     if (isFolder) return TDropRefusal::Folder;
     return IsAcceptedDropFile(path) ? TDropRefusal::None : TDropRefusal::UnsupportedType;
@@ -96,10 +108,10 @@ QString NotAddedMessage(const std::vector<std::pair<QString, TDropRefusal>>& ref
 
 std::vector<bool> RepeatedNames(const QStringList& paths) {
     QHash<QString, int> counts;
-    for (const QString& p : paths) ++counts[FileNameOf(p)];
+    for (const QString& p : paths) ++counts[EntryName(p)];
     std::vector<bool> repeated;
     repeated.reserve(paths.size());
-    for (const QString& p : paths) repeated.push_back(counts.value(FileNameOf(p)) > 1);
+    for (const QString& p : paths) repeated.push_back(counts.value(EntryName(p)) > 1);
     return repeated;
 }
 

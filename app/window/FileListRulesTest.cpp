@@ -54,6 +54,44 @@ TEST(FileListRulesTest, DisplayEntryIsNumberDotTwoBlanksName) {
     EXPECT_EQ(DisplayEntry(1, QStringLiteral("/dir/")), QStringLiteral("1.  "));
 }
 
+// What the list shows of an entry, and whether a drop of it is taken.
+struct EntryCase {
+    const char* Name;
+    const char* Entry;
+    const char* Shown;
+    bool Web;
+};
+const EntryCase kEntryCases[] = {
+    {"LocalPath", "/pics/a.png", "a.png", false},
+    {"Http", "http://127.0.0.1:8080/pics/photo.jpg", "photo.jpg", true},
+    {"HttpsUpperCaseScheme", "HTTPS://pics.example/scan.TIF", "scan.TIF", true},
+    {"QueryAndFragmentLeftOut", "http://pics.example/anim.gif?size=large#top", "anim.gif", true},
+    {"EscapesDecoded", "https://pics.example/My%20Photo.png", "My Photo.png", true},
+    {"ControlEscapeKept", "https://pics.example/a%0Ab.png", "a%0Ab.png", true},
+    {"FolderAddressShowsHost", "http://pics.example:81/", "pics.example:81", true},
+    {"OtherSchemeIsAPath", "ftp://pics.example/a.png", "a.png", false},
+    // A relative path that merely starts like an address is no address.
+    {"HttpFolder", "http:/pics/a.png", "a.png", false},
+};
+
+void PrintTo(const EntryCase& c, std::ostream* os) {
+    *os << c.Entry;
+}
+
+class EntryNameTest : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(EntryNameTest, ShowsTheLastPartAndTakesEveryAddress) {
+    const EntryCase& c = GetParam();
+    const QString entry = QString::fromUtf8(c.Entry);
+    EXPECT_EQ(IsWebEntry(entry), c.Web);
+    EXPECT_EQ(EntryName(entry), QString::fromUtf8(c.Shown));
+    EXPECT_EQ(DisplayEntry(7, entry), QStringLiteral("7.  ") + QString::fromUtf8(c.Shown));
+    // An address is taken whatever its path ends in: the server decides what it serves.
+    if (c.Web) EXPECT_EQ(DropRefusal(entry, false), TDropRefusal::None);
+}
+INSTANTIATE_TEST_SUITE_P(Entries, EntryNameTest, ::testing::ValuesIn(kEntryCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 TEST(FileListRulesTest, DialogFilterKeepsItsFifteenEntriesInOrder) {
     const QStringList parts = QString::fromStdString(OpenDialogFilter()).split(QLatin1Char('|'));
     ASSERT_EQ(parts.size(), 30);
@@ -86,6 +124,10 @@ TEST(FileListRulesTest, RepeatedNamesAreFoundAcrossFolders) {
     const QStringList paths{"/a/x.png", "/b/x.png", "/a/y.png", "/c/X.png", "/a/x.png"};
     EXPECT_EQ(RepeatedNames(paths), (std::vector<bool>{true, true, false, false, true}));
     EXPECT_TRUE(RepeatedNames({}).empty());
+    // Addresses count by the name they show, with files and with each other.
+    const QStringList mixed{"/a/x.png", "http://h.example/pics/x.png?v=2", "https://h.example/y.png",
+                            "http://h.example/z.png"};
+    EXPECT_EQ(RepeatedNames(mixed), (std::vector<bool>{true, true, false, false}));
 }
 
 TEST(DefaultFoldersTest, OnlyAWritableNonSystemFolderIsPortable) {

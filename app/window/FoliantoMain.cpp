@@ -1,5 +1,6 @@
 // folianto: the desktop program. Files named on its command line (what "Open with Folianto" in a file
 // manager passes) join the list as a drop would; it keeps no settings.
+#include "app/window/FileListRules.h"
 #include "app/window/MainWindow.h"
 #include "app/window/WindowCommandLine.h"
 
@@ -65,7 +66,11 @@ int main(int argc, char** argv) {
     form.show();
 
     QStringList paths;
-    for (const std::string& f : files) paths << QFileInfo(QString::fromStdString(f)).absoluteFilePath();
+    for (const std::string& f : files) {
+        const QString arg = QString::fromStdString(f);
+        // A web address is no path: made absolute it would name a file under this folder.
+        paths << (IsWebEntry(arg) ? arg : QFileInfo(arg).absoluteFilePath());
+    }
     if (!paths.isEmpty()) QTimer::singleShot(0, &form, [&form, paths] { form.FilesDropped(paths); });
     return QApplication::exec();
 }

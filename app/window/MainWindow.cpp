@@ -6,6 +6,8 @@
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
 #include "app/window/PrivateSettings.h"
+#include "app/window/WebDrop.h"
+#include "app/window/WebPreview.h"
 #include "app/window/WindowText.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/Colors.h"
@@ -120,6 +122,10 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     FPictoraIO1->SetAttachedPictora(&PictoraView1);
     FPictoraIO1->SetBackground(clBtnFace);
     FJob = std::make_unique<TConversionJob>(PictoraView1, *FPictoraIO1);
+    FWebPreview = std::make_unique<TWebPreview>(
+        [this](const std::string& address, const QImage& image, const std::string& failure) {
+            WebPreviewArrived(address, image, failure);
+        });
 
     CreateActions();
     CreateControls();
@@ -447,10 +453,8 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 bool TForm1::HandleExternalDrag(QEvent* event) {
     if (event->type() == QEvent::DragLeave) return false;
     auto* drop = static_cast<QDropEvent*>(event);
-    if (drop->source() != nullptr || !drop->mimeData() || !drop->mimeData()->hasUrls()) return false;
-    QStringList files;
-    for (const QUrl& url : drop->mimeData()->urls())
-        if (url.isLocalFile()) files << url.toLocalFile();
+    if (drop->source() != nullptr || !drop->mimeData() || !CarriesAddresses(*drop->mimeData())) return false;
+    const QStringList files = DroppedEntries(*drop->mimeData());
     if (files.isEmpty()) {
         drop->ignore();
         return true;

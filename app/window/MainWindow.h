@@ -40,6 +40,8 @@ class TOpenPictoraDialog;
 class TPictoraIO;
 class TShellBrowser;
 class TShellPathEdit;
+class TWebPreview;
+class QImage;
 
 struct TWindowHooks {
     // Runs the prepared open dialog; true, with the chosen paths in the dialog's order, on OK.
@@ -82,8 +84,9 @@ public:
     void ActClearExecute();
     void ActClearPropertiesExecute();
     void ActAboutExecute();
-    // Files dropped from the desktop (or named on the command line), in the order the drop listed them,
-    // appended to the list. Folders and files of other types are left out and the status bar says so.
+    // Files dropped from the desktop, web addresses dropped from a browser (or either named on the
+    // command line), in the order the drop listed them, appended to the list. Folders and files of
+    // other types are left out and the status bar says so.
     void FilesDropped(const QStringList& paths);
     // The same, inserted at a gap of the list (NoGap: appended).
     void FilesDroppedAt(const QStringList& paths, int gap);
@@ -93,11 +96,14 @@ public:
     void MoveSelectedEntries(int gap);
     void MoveSelectedEntriesBy(int step);
     void FileListClick();
+    // A web address's picture arrived (null: it could not be had, for the reason given); shown if the
+    // address is still the selected entry. A failure goes into the preview's hover hint, never a box.
+    void WebPreviewArrived(const std::string& address, const QImage& image, const std::string& failure);
     // pos: list viewport coordinates. The right button opens the shell menu of the entry under pos
     // (which its press selected).
     void FileListMouseUp(Qt::MouseButton button, const QPoint& pos);
-    // The shell menu of entry row, at pos (list viewport coordinates). An entry whose file the menu
-    // moved to the trash leaves the list.
+    // The shell menu of entry row, at pos (list viewport coordinates); none for a web address. An
+    // entry whose file the menu moved to the trash leaves the list.
     void ShowEntryMenu(int row, const QPoint& pos);
     // Shows the selected entry's info tip beside it (the keyboard's way to the preview's hover hint).
     void ShowInfoTip();
@@ -182,6 +188,7 @@ private:
     void ApplyMove(const TRowMove& move);
     void RemoveEntries(std::vector<int> rows);
     void ClearPreview();
+    void ShowWebPreview(const QString& address);
     void SetInputsEnabled(bool enabled);
     bool HandleExternalDrag(QEvent* event);
 
@@ -189,6 +196,7 @@ private:
     std::unique_ptr<TPictoraIO> FPictoraIO1;
     std::unique_ptr<TConversionJob> FJob;
     std::unique_ptr<TAboutBox> FAboutBox;
+    std::unique_ptr<TWebPreview> FWebPreview;
     bool FImage1ShowHint = false;
     bool FShown = false;
     bool FPlaced = false;

@@ -5,6 +5,7 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
+#include "app/window/WebPreview.h"
 #include "app/window/WindowText.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/FileSystem.h"
@@ -48,7 +49,7 @@ void TForm1::FilesDroppedAt(const QStringList& paths, int gap) {
     {
         const QSignalBlocker block(FileList);
         for (const QString& path : paths) {
-            const TDropRefusal refusal = DropRefusal(path, QFileInfo(path).isDir());
+            const TDropRefusal refusal = DropRefusal(path, !IsWebEntry(path) && QFileInfo(path).isDir());
             if (refusal != TDropRefusal::None) {
                 refused.emplace_back(path, refusal);
                 continue;
@@ -137,11 +138,13 @@ void TForm1::Renumber() {
     for (int i = 0; i < n; ++i) {
         QListWidgetItem* item = FileList->item(i);
         item->setText(DisplayEntry(i + 1, paths[i]));
-        item->setToolTip(repeated[i] ? paths[i] : QString());
+        // An address shows only its last part, so the whole of it is always at hand.
+        item->setToolTip(repeated[i] || IsWebEntry(paths[i]) ? paths[i] : QString());
     }
 }
 
 void TForm1::ClearPreview() {
+    FWebPreview->Cancel();
     Image1->clear();
     Image1->setToolTip(QString());
     Image1->setAccessibleDescription(QString());
@@ -198,6 +201,7 @@ void TForm1::ActClearExecute() {
 void TForm1::FileListClick() {
     const int i = FileList->ItemIndex();
     if (i < 0) {
+        FWebPreview->Cancel();
         Image1->clear();
         ActDelete->setEnabled(false);
         FImage1ShowHint = false;
@@ -210,6 +214,11 @@ void TForm1::FileListClick() {
     SelectRow(ListBox1, i);
     if (i >= ListBox1->count()) return;
     const QString path = ListBox1->item(i)->text();
+    if (IsWebEntry(path)) {
+        ShowWebPreview(path);
+        return;
+    }
+    FWebPreview->Cancel();
     if (!FileExists(Encoded(path))) {
         // The hint of the file shown before must not stay on an entry whose file is gone.
         Image1->clear();
@@ -230,6 +239,30 @@ void TForm1::FileListClick() {
     }
 }
 
+// The shell knows nothing of web addresses: the picture is downloaded off the GUI thread and shown
+// when it arrives, if the entry is still the selected one; a failure leaves the preview empty.
+void TForm1::ShowWebPreview(const QString& address) {
+    Image1->clear();
+    Image1->setVisible(true);
+    Image1->setToolTip(address);
+    Image1->setAccessibleDescription(address);
+    FWebPreview->Request(address.toStdString(), std::min(Image1->width(), Image1->height()));
+}
+
+void TForm1::WebPreviewArrived(const std::string& address, const QImage& image, const std::string& failure) {
+    const int i = FileList->ItemIndex();
+    if (i < 0 || i >= ListBox1->count() || ListBox1->item(i)->text().toStdString() != address) return;
+    if (image.isNull()) {
+        Image1->clear();
+        const QString tip = QString::fromStdString(address) + QStringLiteral("\nNo preview: ") +
+                            QString::fromStdString(failure);
+        Image1->setToolTip(tip);
+        Image1->setAccessibleDescription(tip);
+        return;
+    }
+    Image1->setPixmap(QPixmap::fromImage(image));
+}
+
 void TForm1::ShowInfoTip() {
     const int i = FileList->ItemIndex();
     if (i < 0 || !FImage1ShowHint || Image1->toolTip().isEmpty()) return;
@@ -248,7 +281,8 @@ void TForm1::FileListMouseUp(Qt::MouseButton button, const QPoint& pos) {
 void TForm1::ShowEntryMenu(int row, const QPoint& pos) {
     if (row < 0 || row >= ListBox1->count()) return;
     const QString path = ListBox1->item(row)->text();
-    if (!FileExists(Encoded(path))) return;
+    // The shell's commands are for local files; an address is never handed to it.
+    if (IsWebEntry(path) || !FileExists(Encoded(path))) return;
     try {
         ShellBrowser1->SetObjectName(Encoded(path));
         if (!FHooks.ShowContextMenu) return;

@@ -3,9 +3,11 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "imaging/io/PictoraIO.h"
+#include "platform/net/HttpClient.h"
 #include "shell/browser/ShellBrowser.h"
 #include "shell/opendialog/OpenPictoraDialog.h"
 #include "shell/pathedit/ShellPathEdit.h"
+#include "testsupport/HttpTestServer.h"
 #include "testsupport/QtTestEnvironment.h"
 #include "testsupport/TestSupport.h"
 
@@ -206,9 +208,9 @@ TEST_F(MainWindowTest, DropOnAnEditGoesToTheList) {
     EXPECT_TRUE(form.Keywords->toPlainText().isEmpty());
 }
 
-TEST_F(MainWindowTest, DropWithoutLocalFilesChangesNothing) {
+TEST_F(MainWindowTest, DropWithoutLocalFilesOrWebAddressesChangesNothing) {
     QMimeData data;
-    data.setUrls({QUrl(QStringLiteral("https://example.com/a.png"))});
+    data.setUrls({QUrl(QStringLiteral("ftp://example.com/a.png")), QUrl(QStringLiteral("data:,x"))});
     QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(form.FileList->viewport(), &enter);
     EXPECT_FALSE(enter.isAccepted());
@@ -977,6 +979,138 @@ TEST_F(MainWindowTest, NothingUnderTheConfigurationFolderChanges) {
     EXPECT_FALSE(QSettings(QSettings::UserScope, QStringLiteral("QtProject"))
                      .fileName()
                      .startsWith(QString::fromStdString(config.string())));
+}
+
+// --- web addresses in the list ---------------------------------------------------------------------
+
+class WebEntriesTest : public MainWindowTest {
+protected:
+    void SetUp() override {
+        if (!HttpAvailable()) GTEST_SKIP() << "this build has no HTTP client";
+        MakeImage("-size 30x20 xc:blue", "web.png");
+        server = std::make_unique<testsupport::THttpTestServer>(dir.Path());
+        ASSERT_TRUE(server->Running()) << server->Error();
+    }
+    QString Web(const std::string& path) const { return QString::fromStdString(server->Url(path)); }
+    // What a browser drops: the addresses with their titles as text/x-moz-url (UTF-16), and the same
+    // addresses as text/uri-list.
+    void BrowserDrop(const QStringList& addresses, QWidget* to, const QPoint& at) {
+        QMimeData data;
+        QString moz;
+        QList<QUrl> urls;
+        for (const QString& a : addresses) {
+            moz += a + QStringLiteral("\nA picture\n");
+            urls << QUrl(a);
+        }
+        data.setData(QStringLiteral("text/x-moz-url"),
+                     QByteArray(reinterpret_cast<const char*>(moz.utf16()), moz.size() * 2));
+        data.setUrls(urls);
+        QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(to, &enter);
+        QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(to, &drop);
+    }
+    bool PreviewShown() const { return !form.Image1->pixmap().isNull(); }
+
+    std::unique_ptr<testsupport::THttpTestServer> server;
+};
+
+TEST_F(WebEntriesTest, BrowserDropAddsAddressesAtThePointerNamedByTheirLastPart) {
+    Drop({File("a.png"), File("b.png")});
+    const QString picture = Web("/files/web.png"), scan = Web("/pics/My%20Scan.tif?v=2");
+    // The upper half of the second entry: the addresses go before it.
+    BrowserDrop({picture, scan, picture}, form.FileList->viewport(), RowCenter(1) - QPoint(0, 3));
+    EXPECT_EQ(Items(form.FileList),
+              (QStringList{"1.  a.png", "2.  web.png", "3.  My Scan.tif", "4.  b.png"}));
+    EXPECT_EQ(Items(form.ListBox1), (QStringList{File("a.png"), picture, scan, File("b.png")}));
+    EXPECT_EQ(form.FileList->item(1)->toolTip(), picture); // the whole address on hover
+    EXPECT_EQ(form.FileList->item(2)->toolTip(), scan);
+    EXPECT_TRUE(form.FileList->item(0)->toolTip().isEmpty());
+    EXPECT_TRUE(form.statusBar()->currentMessage().isEmpty());
+    EXPECT_EQ(States(), (ActionStates{true, true, false}));
+
+    // Dropped on another control, with the browser's own type only: appended to the list.
+    QMimeData mozOnly;
+    const QString moz = Web("/files/late.gif") + QStringLiteral("\ntitle");
+    mozOnly.setData(QStringLiteral("text/x-moz-url"),
+                    QByteArray(reinterpret_cast<const char*>(moz.utf16()), moz.size() * 2));
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mozOnly, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.OutputFile, &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mozOnly, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(form.OutputFile, &drop);
+    EXPECT_EQ(form.FileList->count(), 5);
+    EXPECT_EQ(form.FileList->item(4)->text(), QStringLiteral("5.  late.gif"));
+    EXPECT_TRUE(form.OutputFile->text().isEmpty());
+}
+
+TEST_F(WebEntriesTest, AMixedListGivesAPagePerEntry) {
+    if (!testsupport::ToolAvailable("qpdf")) GTEST_SKIP() << "qpdf missing";
+    MakeImage("-size 40x30 xc:red", "local.png");
+    Drop({File("local.png")});
+    BrowserDrop({Web("/files/web.png")}, form.FileList->viewport(), BelowTheEntries());
+    ASSERT_EQ(form.ListBox1->count(), 2);
+    form.ShellPathEdit1->SetPath(dir.Path());
+    form.OutputFile->setText(QStringLiteral("mixed"));
+    QStringList status;
+    desk.OnProcessMessages = [&] { status << form.statusBar()->currentMessage(); };
+    form.ActConvertExecute();
+    EXPECT_TRUE(desk.Messages.isEmpty()) << desk.Messages.join('\n').toStdString();
+    ASSERT_EQ(desk.Reports.size(), 1);
+    EXPECT_TRUE(desk.Reports[0].contains("2 pages")) << desk.Reports[0].toStdString();
+    EXPECT_FALSE(desk.Reports[0].contains("did not become")) << desk.Reports[0].toStdString();
+    EXPECT_EQ(PageCount(dir.File("mixed.pdf")), 2);
+    EXPECT_TRUE(status.contains("Converting web.png (file 2 of 2)")) << status.join('|').toStdString();
+}
+
+TEST_F(WebEntriesTest, AnAddressShowsItsPictureOnceDownloadedAndNeverAShellMenuOrABox) {
+    BrowserDrop({Web("/files/web.png")}, form.FileList->viewport(), BelowTheEntries());
+    Select(0);
+    EXPECT_FALSE(PreviewShown()); // the download has only begun
+    EXPECT_EQ(form.Image1->toolTip(), Web("/files/web.png"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return PreviewShown(); }, 10000));
+    const QSize shown = form.Image1->pixmap().size();
+    EXPECT_EQ(shown.width() * 2, shown.height() * 3) << shown.width() << "x" << shown.height(); // 30 x 20
+    EXPECT_TRUE(form.Image1->isVisibleTo(form.GroupBox4));
+
+    // The shell's menu is for local files: a right click or the menu key on an address opens none.
+    QTest::mouseClick(form.FileList->viewport(), Qt::RightButton, {}, RowCenter(0));
+    form.ShowEntryMenu(0, RowCenter(0));
+    EXPECT_TRUE(desk.MenuObjects.isEmpty());
+    EXPECT_TRUE(desk.Messages.isEmpty()) << desk.Messages.join('\n').toStdString();
+}
+
+TEST_F(WebEntriesTest, AnAddressThatGivesNoPictureLeavesThePreviewEmptyWithoutABox) {
+    MakeImage("-size 60x40 xc:orange", "local.png");
+    BrowserDrop({Web("/status/404"), Web("/html"), Web("/files/web.png")}, form.FileList->viewport(),
+                BelowTheEntries());
+    Drop({File("local.png")});
+    struct Case {
+        const char* Name;
+        int Row;
+        const char* Reason;
+    };
+    const Case cases[] = {
+        {"missing", 0, "No preview: HTTP 404 Not Found"},
+        {"a web page", 1, "No preview: "},
+    };
+    for (const Case& c : cases) {
+        Select(c.Row);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.Image1->toolTip().contains(c.Reason); }, 10000))
+            << c.Name << ": " << form.Image1->toolTip().toStdString();
+        EXPECT_TRUE(form.Image1->toolTip().startsWith(form.ListBox1->item(c.Row)->text())) << c.Name;
+        EXPECT_FALSE(PreviewShown()) << c.Name;
+    }
+
+    // A download still on its way when another entry is chosen never replaces that entry's preview.
+    Select(2);
+    Select(3);
+    const QString localTip = form.Image1->toolTip();
+    ASSERT_TRUE(PreviewShown());
+    const QSize local = form.Image1->pixmap().size();
+    QTest::qWait(500);
+    EXPECT_EQ(form.Image1->toolTip(), localTip);
+    EXPECT_EQ(form.Image1->pixmap().size(), local);
+    EXPECT_TRUE(desk.Messages.isEmpty()) << desk.Messages.join('\n').toStdString();
 }
 
 } // namespace

@@ -16,7 +16,7 @@ QString Pages(int n) {
 
 QString PageStatusText(const TPageProgress& page) {
     QString text = QStringLiteral("Converting %1 (file %2 of %3)")
-                       .arg(FileNameOf(Decoded(page.Path)))
+                       .arg(EntryName(Decoded(page.Path)))
                        .arg(page.Entry)
                        .arg(page.Entries);
     if (page.Pages > 1) text += QStringLiteral(": page %1 of %2").arg(page.Page).arg(page.Pages);

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-// "Converting <name> (file k of n)", followed by ": page k of n" for an entry of several pages.
+// "Converting <entry name> (file k of n)", followed by ": page k of n" for an entry of several pages.
 QString PageStatusText(const TPageProgress& page);
 
 // Every source or frame that gave no page, then every page that is incomplete, one a line (at most 20,

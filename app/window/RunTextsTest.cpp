@@ -9,6 +9,9 @@ TEST(RunTextsTest, StatusNamesTheFileAndThePageOfSeveral) {
               QStringLiteral("Converting cover.jpg (file 1 of 4)"));
     EXPECT_EQ(PageStatusText({"/in/scan.tif", 3, 4, 12, 40}),
               QStringLiteral("Converting scan.tif (file 3 of 4): page 12 of 40"));
+    // An address is named as the list names it, without its query.
+    EXPECT_EQ(PageStatusText({"https://pics.example/a/anim.gif?size=large", 2, 4, 3, 5}),
+              QStringLiteral("Converting anim.gif (file 2 of 4): page 3 of 5"));
 }
 
 TEST(RunTextsTest, ReportSaysWhatWasWrittenAndWhetherItCanBeOpened) {

@@ -18,24 +18,39 @@ QString DecodeMozUrl(const QByteArray& data) {
     return text;
 }
 
-void AddWebAddress(const QUrl& url, QStringList& out) {
-    if (!url.isValid()) return;
+bool IsHttpScheme(const QUrl& url) {
     const QString scheme = url.scheme().toLower();
-    if (scheme != QLatin1String("http") && scheme != QLatin1String("https")) return;
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+// Addresses are taken once each, wherever in the drop they appear.
+void AddWebAddress(const QUrl& url, QStringList& out, QStringList& seen) {
+    if (!url.isValid() || !IsHttpScheme(url)) return;
     const QString text = QString::fromLatin1(url.toEncoded());
     // Only what the loader can fetch: a host and a path after it, no user name.
     std::string reason;
-    if (ParseWebAddress(text.toStdString(), reason) && !out.contains(text)) out.push_back(text);
+    if (seen.contains(text) || !ParseWebAddress(text.toStdString(), reason)) return;
+    seen.push_back(text);
+    out.push_back(text);
 }
 } // namespace
 
-QStringList DroppedWebAddresses(const QMimeData& mime) {
-    QStringList out;
+QStringList DroppedEntries(const QMimeData& mime) {
+    QStringList out, seen;
     if (mime.hasFormat(kMozUrl)) {
         // Address and title alternate, one per line.
         const QStringList lines = DecodeMozUrl(mime.data(kMozUrl)).split(QLatin1Char('\n'));
-        for (qsizetype i = 0; i < lines.size(); i += 2) AddWebAddress(QUrl(lines[i].trimmed()), out);
+        for (qsizetype i = 0; i < lines.size(); i += 2) AddWebAddress(QUrl(lines[i].trimmed()), out, seen);
     }
-    for (const QUrl& url : mime.urls()) AddWebAddress(url, out);
+    for (const QUrl& url : mime.urls()) {
+        if (url.isLocalFile())
+            out.push_back(url.toLocalFile());
+        else
+            AddWebAddress(url, out, seen);
+    }
     return out;
+}
+
+bool CarriesAddresses(const QMimeData& mime) {
+    return mime.hasUrls() || mime.hasFormat(kMozUrl);
 }

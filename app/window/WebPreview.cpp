@@ -9,6 +9,7 @@
 namespace {
 // Enough for going back and forth in a list; every picture is small.
 constexpr std::size_t kCachedPictures = 16;
+constexpr const char* kUnreadable = "the image could not be read";
 } // namespace
 
 TWebPreview::TWebPreview(TDone done, QObject* parent) : QObject(parent), FDone(std::move(done)) {
@@ -29,7 +30,7 @@ void TWebPreview::Cancel() {
 void TWebPreview::Request(const std::string& url, int maxEdge) {
     Cancel();
     if (const auto cached = FCache.find({url, maxEdge}); cached != FCache.end()) {
-        if (FDone) FDone(url, cached->second);
+        if (FDone) FDone(url, cached->second, std::string());
         return;
     }
     auto task = std::make_shared<TTask>();
@@ -42,34 +43,40 @@ void TWebPreview::Request(const std::string& url, int maxEdge) {
 // On the task's own thread: a component of its own, nothing shared with the window but the result.
 void TWebPreview::Run(const std::shared_ptr<TTask>& task) {
     QImage image;
+    std::string failure;
     try {
         TPictoraIO io;
         io.DownloadLimits = Limits;
         io.DownloadContinue = [&task] { return !task->Cancelled; };
         io.LoadFromUrl(task->Url);
         const int edge = task->MaxEdge;
-        if (!io.Aborting && !task->Cancelled && io.IEBitmap()) {
+        if (io.Aborting) {
+            failure = io.LastLoad().Refusal.empty() ? kUnreadable : io.LastLoad().Refusal;
+        } else if (!task->Cancelled && io.IEBitmap()) {
             image = BitmapToImage(*io.IEBitmap(), edge);
             if (!image.isNull() && (image.width() > edge || image.height() > edge))
                 image = image.scaled(edge, edge, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         }
-    } catch (const std::exception&) {
+        if (image.isNull() && failure.empty()) failure = kUnreadable;
+    } catch (const std::exception& e) {
         image = QImage(); // a preview that cannot be made is no preview
+        failure = e.what();
     }
     // Queued to this object: if the window goes first, Qt drops the call with it.
     QMetaObject::invokeMethod(
-        this, [this, task, image] { Deliver(task, image); }, Qt::QueuedConnection);
+        this, [this, task, image, failure] { Deliver(task, image, failure); }, Qt::QueuedConnection);
     task->Finished = true;
 }
 
-void TWebPreview::Deliver(const std::shared_ptr<TTask>& task, const QImage& image) {
+void TWebPreview::Deliver(const std::shared_ptr<TTask>& task, const QImage& image,
+                          const std::string& failure) {
     ReapFinished();
     if (task->Cancelled) return;
     if (!image.isNull()) {
         if (FCache.size() >= kCachedPictures) FCache.erase(FCache.begin());
         FCache[{task->Url, task->MaxEdge}] = image;
     }
-    if (FDone) FDone(task->Url, image);
+    if (FDone) FDone(task->Url, image, failure);
 }
 
 void TWebPreview::ReapFinished() {

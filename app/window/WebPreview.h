@@ -18,8 +18,9 @@
 class TWebPreview : public QObject {
 public:
     // Called on the GUI thread with the address and its picture, no larger than maxEdge on either
-    // side; a null image when the download or the image failed.
-    using TDone = std::function<void(const std::string& url, const QImage& image)>;
+    // side; a null image when the download or the image failed, with the reason in words.
+    using TDone =
+        std::function<void(const std::string& url, const QImage& image, const std::string& failure)>;
     explicit TWebPreview(TDone done, QObject* parent = nullptr);
     // Cancels what is running and waits for it to end.
     ~TWebPreview() override;
@@ -41,7 +42,7 @@ private:
         std::thread Thread;
     };
     void Run(const std::shared_ptr<TTask>& task);
-    void Deliver(const std::shared_ptr<TTask>& task, const QImage& image);
+    void Deliver(const std::shared_ptr<TTask>& task, const QImage& image, const std::string& failure);
     void ReapFinished();
 
     TDone FDone;

@@ -21,7 +21,7 @@ QByteArray Utf16(const QString& text) {
 }
 } // namespace
 
-TEST(WebDrop, BrowserFormatsGiveHttpAddressesOnceInOrder) {
+TEST(WebDrop, BrowserFormatsGiveHttpAddressesOnceAndLocalFilesInOrder) {
     QMimeData mime;
     // Address and title lines, UTF-16 with a byte order mark, as a browser writes them.
     mime.setData("text/x-moz-url",
@@ -29,17 +29,23 @@ TEST(WebDrop, BrowserFormatsGiveHttpAddressesOnceInOrder) {
                                       "http://b.example/anim.gif?x=1\nAnimation")));
     mime.setUrls({QUrl("http://b.example/anim.gif?x=1"), QUrl::fromLocalFile("/tmp/local.png"),
                   QUrl("ftp://c.example/x.png"), QUrl("http://c.example"), QUrl("https://d.example/e.jpg")});
-    EXPECT_EQ(DroppedWebAddresses(mime),
+    EXPECT_EQ(DroppedEntries(mime),
               (QStringList{"https://a.example/pics/My%20Photo.png", "http://b.example/anim.gif?x=1",
-                           "https://d.example/e.jpg"}));
+                           "/tmp/local.png", "https://d.example/e.jpg"}));
 
     QMimeData plain; // some send the moz type in UTF-8; no other type
     plain.setData("text/x-moz-url", QByteArray("http://f.example/g.tif\ntitle"));
-    EXPECT_EQ(DroppedWebAddresses(plain), QStringList{"http://f.example/g.tif"});
+    EXPECT_EQ(DroppedEntries(plain), QStringList{"http://f.example/g.tif"});
 
-    QMimeData files; // a drop of local files carries no address
-    files.setUrls({QUrl::fromLocalFile("/tmp/a.png")});
-    EXPECT_TRUE(DroppedWebAddresses(files).isEmpty());
+    QMimeData files; // a file manager's drop: every file, a repeated one too
+    files.setUrls({QUrl::fromLocalFile("/tmp/b.png"), QUrl::fromLocalFile("/tmp/a.png"),
+                   QUrl::fromLocalFile("/tmp/b.png")});
+    EXPECT_EQ(DroppedEntries(files), (QStringList{"/tmp/b.png", "/tmp/a.png", "/tmp/b.png"}));
+
+    QMimeData others; // schemes the loader cannot fetch, and addresses it refuses
+    others.setUrls({QUrl("ftp://c.example/x.png"), QUrl("data:image/png;base64,AAAA"),
+                    QUrl("http://user@h.example/a.png"), QUrl("http://h.example")});
+    EXPECT_TRUE(DroppedEntries(others).isEmpty());
 }
 
 namespace {
@@ -56,11 +62,18 @@ protected:
         ASSERT_TRUE(server->Running()) << server->Error();
     }
     TWebPreview::TDone Record() {
-        return [this](const std::string& url, const QImage& image) { results.push_back({url, image}); };
+        return [this](const std::string& url, const QImage& image, const std::string& failure) {
+            results.push_back({url, image, failure});
+        };
     }
     testsupport::TempDir dir;
     std::unique_ptr<testsupport::THttpTestServer> server;
-    std::vector<std::pair<std::string, QImage>> results;
+    struct Result {
+        std::string Url;
+        QImage Image;
+        std::string Failure;
+    };
+    std::vector<Result> results;
 };
 } // namespace
 
@@ -69,17 +82,24 @@ TEST_F(WebPreviewTest, PictureArrivesScaledOrNothingForAFailure) {
     const std::string good = server->Url("/files/wide.ppm");
     preview.Request(good, 40);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, 10000));
-    EXPECT_EQ(results[0].first, good);
-    EXPECT_EQ(results[0].second.size(), QSize(40, 20));
+    EXPECT_EQ(results[0].Url, good);
+    EXPECT_EQ(results[0].Image.size(), QSize(40, 20));
 
     preview.Request(server->Url("/status/404"), 40);
     ASSERT_TRUE(QTest::qWaitFor([&] { return results.size() == 2; }, 10000));
-    EXPECT_TRUE(results[1].second.isNull());
+    EXPECT_TRUE(results[1].Image.isNull());
+    EXPECT_EQ(results[1].Failure, "HTTP 404 Not Found");
+    EXPECT_TRUE(results[0].Failure.empty());
 
     // Back to the first entry: no second download, the answer comes at once.
     preview.Request(good, 40);
     ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[2].second.size(), QSize(40, 20));
+    EXPECT_EQ(results[2].Image.size(), QSize(40, 20));
+
+    preview.Request(server->Url("/html"), 40); // a web page is no picture
+    ASSERT_TRUE(QTest::qWaitFor([&] { return results.size() == 4; }, 10000));
+    EXPECT_TRUE(results[3].Image.isNull());
+    EXPECT_FALSE(results[3].Failure.empty());
 }
 
 TEST_F(WebPreviewTest, ANewRequestReplacesOneThatWaitsAndClosingDoesNotWait) {
@@ -92,7 +112,7 @@ TEST_F(WebPreviewTest, ANewRequestReplacesOneThatWaitsAndClosingDoesNotWait) {
         ASSERT_TRUE(QTest::qWaitFor([&] { return !results.empty(); }, 10000));
         QTest::qWait(300); // nothing more may come from the abandoned download
         ASSERT_EQ(results.size(), 1u);
-        EXPECT_EQ(results[0].first, server->Url("/files/wide.ppm"));
+        EXPECT_EQ(results[0].Url, server->Url("/files/wide.ppm"));
         preview.Request(server->StallUrl("/late.png"), 40); // still waiting when the window goes
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);

@@ -49,7 +49,7 @@ bool WindowFiles(const std::vector<std::string>& args, std::vector<std::string>&
 std::string WindowUsage() {
     return "Usage: folianto [OPTION]... [FILE]...\n"
            "Gather image files in a numbered list and turn them into one multi-page PDF document.\n"
-           "Each FILE joins the list, as a file dropped on the window does.\n"
+           "Each FILE, a path or an http or https address, joins the list as a drop on the window does.\n"
            "\n"
            "  -h, --help     show this help and exit\n"
            "  -V, --version  show the version and exit\n"
