@@ -87,7 +87,9 @@ TEST_P(EntryNameTest, ShowsTheLastPartAndTakesEveryAddress) {
     EXPECT_EQ(EntryName(entry), QString::fromUtf8(c.Shown));
     EXPECT_EQ(DisplayEntry(7, entry), QStringLiteral("7.  ") + QString::fromUtf8(c.Shown));
     // An address is taken whatever its path ends in: the server decides what it serves.
-    if (c.Web) EXPECT_EQ(DropRefusal(entry, false), TDropRefusal::None);
+    if (c.Web) {
+        EXPECT_EQ(DropRefusal(entry, false), TDropRefusal::None);
+    }
 }
 INSTANTIATE_TEST_SUITE_P(Entries, EntryNameTest, ::testing::ValuesIn(kEntryCases),
                          [](const auto& info) { return std::string(info.param.Name); });
