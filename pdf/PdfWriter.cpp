@@ -153,6 +153,8 @@ public:
     }
     std::int64_t Size() override { return Output.Size(); }
     void SetSize(std::int64_t) override { throw EWriteError("PDF output cannot be resized"); }
+    // A short write is the output's: its file and the system's reason make the message.
+    std::string WriteErrorText() const override { return Output.WriteErrorText(); }
     std::array<std::uint8_t, 16> Finish() { return Digest.Finish(); }
 
 private:
