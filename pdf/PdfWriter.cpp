@@ -4,6 +4,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
+#include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
@@ -59,16 +60,17 @@ std::vector<std::uint8_t> ColourRows(TIEBitmap& bitmap) {
     return data;
 }
 
-TIEPDFDictionaryObject* CcittDecodeParms(int k, int width, int height) {
+TIEPDFDictionaryObject* CcittDecodeParms(int k, int width, int height, bool blackIs1 = true,
+                                         bool byteAlign = false) {
     auto* parms = new TIEPDFDictionaryObject;
     std::unique_ptr<TIEPDFObject> owner(parms);
     parms->Add("K", Number(k));
-    parms->Add("BlackIs1", Bool(true));
+    parms->Add("BlackIs1", Bool(blackIs1));
     parms->Add("Columns", Number(width));
     parms->Add("Rows", Number(height));
     parms->Add("EndOfLine", Bool(false));
     parms->Add("Uncompressed", Bool(true));
-    parms->Add("EncodedByteAlign", Bool(false));
+    parms->Add("EncodedByteAlign", Bool(byteAlign));
     parms->Add("EndOfBlock", Bool(false));
     owner.release();
     return parms;
@@ -116,7 +118,16 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
 }
 
 std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals& params,
-                                                TIEProgressRecord& progress) {
+                                                TIEProgressRecord& progress, TPdfPageStorage& storage) {
+    if (params.PdfCompression == pdfFlate) {
+        bool localAborting = false;
+        bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
+        TFlateColours kind = TFlateColours::Rgb;
+        std::unique_ptr<TIEPDFStreamObject> image = FlateColourImage(bitmap, &kind, aborting);
+        storage.Gray = kind == TFlateColours::Gray;
+        storage.Indexed = kind == TFlateColours::Indexed;
+        return image;
+    }
     std::unique_ptr<TIEPDFStreamObject> image;
     bool gray = false;
     if (params.PdfCompression == 4) {
@@ -129,7 +140,92 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     }
     image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
     image->Dictionary().Add("BitsPerComponent", Number(8));
+    storage.Gray = gray;
     return image;
+}
+
+// The coded data as it is, with the dictionary entries its filter and colours need.
+std::unique_ptr<TIEPDFStreamObject> KeptImage(const TPdfCodedImage& kept) {
+    auto image = std::make_unique<TIEPDFStreamObject>(kept.Data);
+    TIEPDFDictionaryObject& dict = image->Dictionary();
+    switch (kept.Filter) {
+    case TCodedFilter::Dct:
+        dict.Add("Filter", Name("DCTDecode"));
+        break;
+    case TCodedFilter::Flate:
+        dict.Add("Filter", Name("FlateDecode"));
+        if (kept.PredictorColors > 0)
+            dict.Add("DecodeParms", PngPredictorParms(kept.PredictorColors, kept.Width));
+        break;
+    case TCodedFilter::CcittFax: {
+        dict.Add("Filter", Name("CCITTFaxDecode"));
+        dict.Add("DecodeParms", CcittDecodeParms(kept.CcittK, kept.Width, kept.Height, kept.BlackIs1,
+                                                 kept.EncodedByteAlign));
+        break;
+    }
+    }
+    switch (kept.ColourSpace) {
+    case TCodedColourSpace::Gray:
+        dict.Add("ColorSpace", Name("DeviceGray"));
+        break;
+    case TCodedColourSpace::Rgb:
+        dict.Add("ColorSpace", Name("DeviceRGB"));
+        break;
+    case TCodedColourSpace::Cmyk:
+        dict.Add("ColorSpace", Name("DeviceCMYK"));
+        break;
+    case TCodedColourSpace::Indexed: {
+        auto* space = new TIEPDFArrayObject;
+        dict.Add("ColorSpace", space);
+        space->Add(Name("Indexed"));
+        space->Add(Name("DeviceRGB"));
+        space->Add(Number(double(kept.Palette.size() / 3) - 1));
+        space->Add(new TIEPDFStringObject(std::string(kept.Palette.begin(), kept.Palette.end())));
+        break;
+    }
+    }
+    dict.Add("BitsPerComponent", Number(kept.BitsPerComponent));
+    if (kept.InvertedCmyk) {
+        auto* decode = new TIEPDFArrayObject;
+        dict.Add("Decode", decode);
+        for (int i = 0; i < 4; ++i) {
+            decode->Add(Number(1));
+            decode->Add(Number(0));
+        }
+    }
+    return image;
+}
+
+// Kept data stands in for the bitmap only when it has the bitmap's size and a form the page can show.
+bool KeptFits(const TPdfCodedImage& kept, int width, int height) {
+    if (kept.Width != width || kept.Height != height || kept.Data.empty()) return false;
+    if (kept.ColourSpace == TCodedColourSpace::Indexed &&
+        (kept.Palette.empty() || kept.Palette.size() > 768 || kept.Palette.size() % 3 != 0))
+        return false;
+    return true;
+}
+
+TPageCoding CodingOf(std::uint8_t compression, bool bilevel) {
+    if (bilevel) {
+        switch (compression) {
+        case pdfUncompressed:
+            return TPageCoding::Uncompressed;
+        case pdfRunLength:
+            return TPageCoding::RunLength;
+        case pdfGroup3:
+            return TPageCoding::Group3;
+        default:
+            return TPageCoding::Group4;
+        }
+    }
+    switch (compression) {
+    case pdfDct:
+        return TPageCoding::Dct;
+    case pdfFlate:
+        return TPageCoding::Flate;
+    default:
+        return TPageCoding::Uncompressed;
+    }
 }
 
 std::string ContentText(TIEFitSize size, std::int32_t pageHeight, std::size_t pageNumber) {
@@ -273,7 +369,8 @@ std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder)
     return doc;
 }
 
-TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress) {
+TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress,
+                                const TPdfCodedImage* kept) {
     const int width = bitmap.Width();
     const int height = bitmap.Height();
     if (width <= 0 || height <= 0) {
@@ -287,13 +384,31 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
     bool localAborting = false;
     bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
     TIEPDFEncodedPage page;
-    page.Image =
-        type == ie1Bit ? BilevelImage(bitmap, params, aborting) : ColourImage(bitmap, params, progress);
+    TPdfPageStorage& storage = page.Storage;
+    if (kept && KeptFits(*kept, width, height)) {
+        page.Image = KeptImage(*kept);
+        storage.Coding = TPageCoding::Kept;
+        storage.Origin = kept->Origin;
+        storage.JoinedBlocks = kept->JoinedBlocks;
+        storage.Gray = kept->ColourSpace == TCodedColourSpace::Gray;
+        storage.Indexed = kept->ColourSpace == TCodedColourSpace::Indexed;
+    } else {
+        storage.Coding = CodingOf(params.PdfCompression, type == ie1Bit);
+        page.Image = type == ie1Bit ? BilevelImage(bitmap, params, aborting)
+                                    : ColourImage(bitmap, params, progress, storage);
+    }
     TIEPDFDictionaryObject& imageDict = page.Image->Dictionary();
     imageDict.Insert(0, "Type", Name("XObject"));
     imageDict.Insert(1, "Subtype", Name("Image"));
     imageDict.Add("Width", Number(width));
     imageDict.Add("Height", Number(height));
+    storage.ImageBytes = page.Image->DataLength();
+    if (params.PdfKeepAlpha && bitmap.HasAlphaPlane() &&
+        !AlphaPlaneOpaque(*bitmap.AlphaPlane(), width, height)) {
+        page.SoftMask = SoftMaskImage(*bitmap.AlphaPlane(), width, height, aborting);
+        storage.SoftMask = true;
+        storage.ImageBytes += page.SoftMask->DataLength();
+    }
     page.Size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
     page.PaperHeight = params.PdfPaperHeight;
     page.PaperWidth = params.PdfPaperWidth;
@@ -309,8 +424,14 @@ void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
 
     TIEPDFSpool& spool = *document.Spool;
     const std::int64_t spoolStart = spool.Size();
-    TIEPDFSpoolRange imageRange, contentRange;
+    TIEPDFSpoolRange maskRange, imageRange, contentRange;
     try {
+        if (page.SoftMask) {
+            // The mask is registered just before its image, so its number is known now.
+            maskRange = spool.Append(*page.SoftMask);
+            page.Image->Dictionary().Add(
+                "SMask", new TIEPDFRefObject(static_cast<std::int32_t>(document.ObjectList.size() + 1), 0));
+        }
         imageRange = spool.Append(*page.Image);
         contentRange = spool.Append(*contentText);
     } catch (...) {
@@ -318,6 +439,10 @@ void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
         throw;
     }
     page.Image.reset(); // its data lives in the spool now
+    if (page.SoftMask) {
+        page.SoftMask.reset();
+        RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, maskRange));
+    }
 
     auto* image = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, imageRange));
     document.ImageList.push_back(image);
@@ -332,9 +457,12 @@ void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
     document.PageList.push_back(pageObject);
 }
 
-void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
-                  TIEProgressRecord& progress) {
-    AddEncodedPage(document, EncodePdfPage(bitmap, params, progress));
+TPdfPageStorage AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
+                             TIEProgressRecord& progress, const TPdfCodedImage* kept) {
+    TIEPDFEncodedPage page = EncodePdfPage(bitmap, params, progress, kept);
+    const TPdfPageStorage storage = page.Storage;
+    AddEncodedPage(document, std::move(page));
+    return storage;
 }
 
 void WritePdfDocument(std::unique_ptr<TIEPDFBuilder>& document, TStream& output, TIOParamsVals& params) {

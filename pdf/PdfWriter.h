@@ -2,6 +2,7 @@
 // The PDF 1.4 document writer: one page per bitmap, each image scaled to fit its page and hung from
 // the top-left corner. The document is written in one pass by WritePdfDocument; until then its
 // pages' streams wait in a spool on disk.
+#include "pdf/PdfCodedImage.h"
 #include "pdf/PdfObjects.h"
 #include "pdf/PdfPageObject.h"
 #include "pdf/PdfSpool.h"
@@ -23,7 +24,8 @@ struct TIEFitSize {
 };
 
 // The document under construction. Object 1 is the catalog, 2 the shared resources; page k adds its
-// image stream, content stream and page dictionary as objects 3k, 3k + 1 and 3k + 2. Image and
+// image stream, content stream and page dictionary as objects 3k, 3k + 1 and 3k + 2 (a page image
+// with a soft mask registers the mask first, which moves the numbers of the pages after it). Image and
 // content streams go to the spool as their page is added: memory holds a few numbers per page.
 struct TIEPDFBuilder {
     std::unique_ptr<TIEPDFSpool> Spool;            // the text of every image and content stream
@@ -38,31 +40,47 @@ struct TIEPDFBuilder {
 // (the temporary folder when empty or unusable). Raises EFOpenError when no spool can be created.
 std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder = {});
 
+// The values of PdfCompression.
+enum TPdfCompression : std::uint8_t {
+    pdfUncompressed = 0,
+    pdfRunLength = 1,
+    pdfGroup4 = 2,
+    pdfGroup3 = 3,
+    pdfDct = 4,
+    pdfFlate = 5
+};
+
 // A page encoded apart from any document, ready to be added as the next page of one.
 struct TIEPDFEncodedPage {
-    std::unique_ptr<TIEPDFStreamObject> Image; // the image XObject, data included; none: no page
-    TIEFitSize Size;                           // the image's size on the page
+    std::unique_ptr<TIEPDFStreamObject> Image;    // the image XObject, data included; none: no page
+    std::unique_ptr<TIEPDFStreamObject> SoftMask; // the image's soft mask, when it has one
+    TIEFitSize Size;                              // the image's size on the page
     std::int32_t PaperHeight = 0;
     std::int32_t PaperWidth = 0;
+    TPdfPageStorage Storage; // how the image was stored
 };
 
 // Encodes the bitmap as a page sized by PdfPaperWidth and PdfPaperHeight and compressed by
-// PdfCompression (0 none, 1 run length, 2 CCITT G4, 3 CCITT G3, 4 DCT). An ie1Bit bitmap gives a
-// 1-bit page (none, run length, G3, or G4 for 2 and everything above 3), an ie24Rgb one a colour page
-// (DCT for 4, /DeviceGray when every pixel is grey; uncompressed otherwise). What params says of the
-// image (resolution, JPEG markers) must describe this bitmap. Touches no document. A bitmap of zero
-// width or height gives no page and sets Aborting; other pixel types raise EPlatformException.
-// Encoder failures set Aborting and give the page with what the encoder produced; a fatal JPEG error
-// raises EIEJpegException.
-TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress);
+// PdfCompression (TPdfCompression). An ie1Bit bitmap gives a 1-bit page (none, run length, G3, or G4
+// for 2 and everything above 3), an ie24Rgb one a colour page (DCT for 4, /DeviceGray when every
+// pixel is grey; Flate for 5, in one grey channel or palette indexes when the pixels allow it;
+// uncompressed otherwise). What params says of the image (resolution, JPEG markers) must describe
+// this bitmap. Touches no document. A bitmap of zero width or height gives no page and sets
+// Aborting; other pixel types raise EPlatformException. Encoder failures set Aborting and give the
+// page with what the encoder produced; a fatal JPEG error raises EIEJpegException.
+// kept: when given and of the bitmap's size, its data is the page image instead of the bitmap's
+// pixels; the caller promises they show the same picture.
+// PdfKeepAlpha: a bitmap with an alpha plane that is not wholly opaque gets a soft mask.
+TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress,
+                                const TPdfCodedImage* kept = nullptr);
 
 // Adds an encoded page (none: nothing) as the document's next page; its streams go to the spool. When
 // the spool cannot take them, EWriteError names the spool's folder and the document is unchanged.
 void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page);
 
-// EncodePdfPage, then AddEncodedPage.
-void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
-                  TIEProgressRecord& progress);
+// EncodePdfPage, then AddEncodedPage; returns how the image was stored.
+TPdfPageStorage AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,
+                             TIEProgressRecord& progress, const TPdfCodedImage* kept = nullptr);
 
 // Completes the page tree and information dictionary (PdfTitle... PdfProducer, CreationDate from
 // DocumentTimeNow), writes the whole file into output, copying the streams from the spool, and frees

@@ -58,8 +58,8 @@ void FlattenAlphaOntoPaper(TIEBitmap& bitmap, TIERgbTriple paper) {
     bitmap.DropAlphaPlane();
 }
 
-void PreparePageBitmap(TIEBitmap& bitmap) {
+void PreparePageBitmap(TIEBitmap& bitmap, bool keepAlpha) {
     const TIEPixelFormat type = bitmap.PixelType();
     if (type != ie24Rgb && type != ie1Bit) bitmap.ConvertTo(ie24Rgb);
-    FlattenAlphaOntoPaper(bitmap, kPaperWhite);
+    if (!keepAlpha) FlattenAlphaOntoPaper(bitmap, kPaperWhite);
 }

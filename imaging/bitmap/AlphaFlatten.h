@@ -11,5 +11,6 @@ void FlattenAlphaOntoPaper(TIEBitmap& bitmap, TIERgbTriple paper);
 constexpr TIERgbTriple kPaperWhite{255, 255, 255};
 
 // The bitmap as its page shows it: ie1Bit stays 1-bit, every other type becomes ie24Rgb, and what
-// is transparent shows the white paper.
-void PreparePageBitmap(TIEBitmap& bitmap);
+// is transparent shows the white paper, or with keepAlpha stays in the alpha plane for the page's
+// soft mask.
+void PreparePageBitmap(TIEBitmap& bitmap, bool keepAlpha = false);

@@ -387,11 +387,16 @@ void TPictoraIO::OpenPdfFile(const std::string& path) {
 }
 
 void TPictoraIO::AddPdfPage() {
+    AddPdfPage(nullptr);
+}
+
+void TPictoraIO::AddPdfPage(const TPdfCodedImage* kept) {
+    FLastPageStorage = {};
     if (!PrepareBitmap() || !FPdf) return;
-    PreparePageBitmap(*FBitmap);
+    PreparePageBitmap(*FBitmap, FParams.PdfKeepAlpha);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
-    AddImagePage(*FPdf, *FBitmap, FParams, progress);
+    FLastPageStorage = AddImagePage(*FPdf, *FBitmap, FParams, progress, kept);
 }
 
 int TPictoraIO::PdfPageCount() const {
@@ -415,7 +420,7 @@ void TPictoraIO::AbandonPdfFile() {
 
 void TPictoraIO::SavePdfStream(TStream& stream) {
     if (!PrepareBitmap()) return;
-    PreparePageBitmap(*FBitmap);
+    PreparePageBitmap(*FBitmap, FParams.PdfKeepAlpha);
     Aborting = false;
     TIEProgressRecord progress = MakeProgress();
     WriteSinglePagePdf(stream, *FBitmap, FParams, progress);

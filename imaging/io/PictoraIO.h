@@ -2,6 +2,7 @@
 // TPictoraIO: reads image files into one current bitmap and writes PDF documents from it.
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "pdf/PdfCodedImage.h"
 #include "platform/Colors.h"
 #include "platform/net/HttpClient.h"
 
@@ -111,6 +112,10 @@ public:
     // PDF document, one at a time.
     void OpenPdfFile(const std::string& path);
     void AddPdfPage();
+    // kept: coded data that shows exactly the current bitmap (see AddImagePage).
+    void AddPdfPage(const TPdfCodedImage* kept);
+    // How the last page added was stored.
+    const TPdfPageStorage& LastPdfPageStorage() const { return FLastPageStorage; }
     void ClosePdfFile();
     bool PdfDocumentOpen() const { return FPdf != nullptr; }
     // Pages the open document holds (0 without one).
@@ -156,6 +161,7 @@ private:
     int FViewRegistration = -1;
     TIOParamsVals FParams;
     TIELoadOutcome FLastLoad;
+    TPdfPageStorage FLastPageStorage;
     TColor FBackground = clBlack;
     std::unique_ptr<TFileStream> FPdfStream;
     std::unique_ptr<TIEPDFBuilder> FPdf;

@@ -135,6 +135,7 @@ void TIOParamsVals::ResetToDefaults() {
     PdfPaperWidth = 595;
     PdfPaperHeight = 842;
     PdfCompression = 2;
+    PdfKeepAlpha = false;
     PdfTitle.clear();
     PdfAuthor.clear();
     PdfSubject.clear();
@@ -331,6 +332,7 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     PdfPaperWidth = o.PdfPaperWidth;
     PdfPaperHeight = o.PdfPaperHeight;
     PdfCompression = o.PdfCompression;
+    PdfKeepAlpha = o.PdfKeepAlpha;
     PdfTitle = o.PdfTitle;
     PdfAuthor = o.PdfAuthor;
     PdfSubject = o.PdfSubject;

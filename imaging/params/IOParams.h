@@ -199,7 +199,9 @@ struct TIOParamsVals {
     // PDF
     std::int32_t PdfPaperWidth = 595;
     std::int32_t PdfPaperHeight = 842;
-    std::uint8_t PdfCompression = 2; // 0 none, 1 run length, 2 G4, 3 G3, 4 DCT
+    std::uint8_t PdfCompression = 2; // 0 none, 1 run length, 2 G4, 3 G3, 4 DCT, 5 Flate
+    // Transparency: false lays the image on white paper; true gives the page image a soft mask.
+    bool PdfKeepAlpha = false;
     std::string PdfTitle;
     std::string PdfAuthor;
     std::string PdfSubject;
