@@ -10,11 +10,11 @@ enum class TCodedColourSpace : std::uint8_t { Gray, Rgb, Cmyk, Indexed };
 // Where kept data came from, for reports.
 enum class TKeptOrigin : std::uint8_t {
     None,
-    JpegFile,     // a JPEG file's own bytes
-    PngData,      // a PNG file's image data chunks, joined
-    TiffG4,       // a TIFF page's Group 4 data
-    TiffG3,       // a TIFF page's Group 3 data (strips joined when there are several)
-    TiffHuffman,  // a TIFF page's modified Huffman rows
+    JpegFile,    // a JPEG file's own bytes
+    PngData,     // a PNG file's image data chunks, joined
+    TiffG4,      // a TIFF page's Group 4 data
+    TiffG3,      // a TIFF page's Group 3 data (strips joined when there are several)
+    TiffHuffman, // a TIFF page's modified Huffman rows
 };
 
 struct TPdfCodedImage {
@@ -49,8 +49,8 @@ struct TPdfPageStorage {
     TPageCoding Coding = TPageCoding::Uncompressed;
     TKeptOrigin Origin = TKeptOrigin::None;
     int JoinedBlocks = 1;
-    bool Gray = false;         // one channel
-    bool Indexed = false;      // palette indexes
-    bool SoftMask = false;     // the image has a soft mask
+    bool Gray = false;           // one channel
+    bool Indexed = false;        // palette indexes
+    bool SoftMask = false;       // the image has a soft mask
     std::int64_t ImageBytes = 0; // the image stream's data, with the soft mask's
 };

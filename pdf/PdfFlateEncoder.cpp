@@ -33,11 +33,20 @@ void FilterRow(TPngFilter filter, const std::uint8_t* row, const std::uint8_t* p
         const int upLeft = previous && i >= bpp ? previous[i - bpp] : 0;
         int predicted = 0;
         switch (filter) {
-        case TPngFilter::None: break;
-        case TPngFilter::Sub: predicted = left; break;
-        case TPngFilter::Up: predicted = up; break;
-        case TPngFilter::Average: predicted = (left + up) / 2; break;
-        case TPngFilter::Paeth: predicted = PaethPredictor(left, up, upLeft); break;
+        case TPngFilter::None:
+            break;
+        case TPngFilter::Sub:
+            predicted = left;
+            break;
+        case TPngFilter::Up:
+            predicted = up;
+            break;
+        case TPngFilter::Average:
+            predicted = (left + up) / 2;
+            break;
+        case TPngFilter::Paeth:
+            predicted = PaethPredictor(left, up, upLeft);
+            break;
         }
         o[i] = static_cast<std::uint8_t>(row[i] - predicted);
     }

@@ -118,8 +118,12 @@ std::unique_ptr<TIEPDFStreamObject> FlateColourImage(TIEBitmap& bitmap, TFlateCo
         for (std::size_t x = 0; x < pixels; ++x) {
             const std::uint8_t* p = row + x * 3;
             switch (plan.Kind) {
-            case TFlateColours::Gray: out[x] = p[0]; break;
-            case TFlateColours::Indexed: out[x] = static_cast<std::uint8_t>(index.Lookup(ColourAt(p))); break;
+            case TFlateColours::Gray:
+                out[x] = p[0];
+                break;
+            case TFlateColours::Indexed:
+                out[x] = static_cast<std::uint8_t>(index.Lookup(ColourAt(p)));
+                break;
             case TFlateColours::Rgb:
                 out[3 * x] = p[2];
                 out[3 * x + 1] = p[1];

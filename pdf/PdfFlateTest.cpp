@@ -86,7 +86,9 @@ Bytes MakeRows(const RowCase& c) {
     std::mt19937 rng(unsigned(c.RowBytes * 31 + std::size_t(c.Rows)));
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const std::size_t x = i % c.RowBytes, y = i / c.RowBytes;
-        rows[i] = c.Kind == 0 ? std::uint8_t(rng()) : c.Kind == 1 ? std::uint8_t(x * 3 + y * 5) : std::uint8_t(x * x);
+        rows[i] = c.Kind == 0   ? std::uint8_t(rng())
+                  : c.Kind == 1 ? std::uint8_t(x * 3 + y * 5)
+                                : std::uint8_t(x * x);
     }
     return rows;
 }
@@ -105,9 +107,9 @@ TEST_P(FlateRowsTest, RowsComeBackExactly) {
     EXPECT_LE(coded.size(), compressBound(uLong(filtered.size())));
 }
 const RowCase kRowCases[] = {
-    {"RandomRgb", 3 * 701, 3, 97, true, 0},     {"RandomGrey", 1001, 1, 300, true, 0},
-    {"GradientRgb", 3 * 64, 3, 40, true, 1},    {"RepeatedRows", 50, 1, 30, true, 2},
-    {"OnePixel", 3, 3, 5, true, 1},             {"Indexes", 77, 1, 13, false, 0},
+    {"RandomRgb", 3 * 701, 3, 97, true, 0},  {"RandomGrey", 1001, 1, 300, true, 0},
+    {"GradientRgb", 3 * 64, 3, 40, true, 1}, {"RepeatedRows", 50, 1, 30, true, 2},
+    {"OnePixel", 3, 3, 5, true, 1},          {"Indexes", 77, 1, 13, false, 0},
     {"ZeroRows", 9, 3, 0, true, 0},
 };
 INSTANTIATE_TEST_SUITE_P(Rows, FlateRowsTest, testing::ValuesIn(kRowCases),
@@ -217,14 +219,17 @@ TEST_P(FlateImageTest, FewestChannelsAndExactPixels) {
         }
 }
 const PlanCase kPlanCases[] = {
-    {"GreyRamp", [](int x, int y) { return std::uint32_t((x * 7 + y) & 255) * 0x010101u; }, TFlateColours::Gray, 1},
+    {"GreyRamp", [](int x, int y) { return std::uint32_t((x * 7 + y) & 255) * 0x010101u; },
+     TFlateColours::Gray, 1},
     {"FourColours", [](int x, int y) { return std::uint32_t((x / 4 + y) % 4) * 0x402010u + 0x0000FFu; },
      TFlateColours::Indexed, 1},
-    {"Exactly256Colours", [](int x, int y) { return std::uint32_t((x + y * 37) % 256) * 0x000101u + 0x800000u; },
+    {"Exactly256Colours",
+     [](int x, int y) { return std::uint32_t((x + y * 37) % 256) * 0x000101u + 0x800000u; },
      TFlateColours::Indexed, 1},
     {"Over256Colours", [](int x, int y) { return std::uint32_t(x * 37 + y) * 0x010203u + 0x100000u; },
      TFlateColours::Rgb, 3},
-    {"AlmostGrey", [](int x, int y) { return (x == 36 && y == 18) ? 0x010000u : std::uint32_t(x) * 0x010101u; },
+    {"AlmostGrey",
+     [](int x, int y) { return (x == 36 && y == 18) ? 0x010000u : std::uint32_t(x) * 0x010101u; },
      TFlateColours::Indexed, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Plans, FlateImageTest, testing::ValuesIn(kPlanCases),
@@ -271,7 +276,8 @@ TEST(FlatePageTest, CompressionFiveAndSoftMask) {
     TIOParamsVals params;
     params.PdfCompression = pdfFlate;
     auto doc = CreatePdfDocument();
-    auto colour = Colour(40, 10, [](int x, int y) { return std::uint32_t(x * 6) << 16 | std::uint32_t(y * 20); });
+    auto colour =
+        Colour(40, 10, [](int x, int y) { return std::uint32_t(x * 6) << 16 | std::uint32_t(y * 20); });
     colour->AlphaPlane()->Reallocate(40, 10, ie8Gray);
     for (int y = 0; y < 10; ++y) std::fill_n(colour->AlphaPlane()->RowPointer(y), 40, std::uint8_t(y * 25));
     TPdfPageStorage s = AddImagePage(*doc, *colour, params, progress);
@@ -285,9 +291,10 @@ TEST(FlatePageTest, CompressionFiveAndSoftMask) {
     const std::string dict = DictionaryText(*doc->ImageList.back());
     const int maskNumber = doc->ImageList.back()->ObjectNumber - 1;
     EXPECT_NE(dict.find("/SMask " + std::to_string(maskNumber) + " 0 R"), std::string::npos) << dict;
-    EXPECT_EQ(s.ImageBytes, doc->ImageList.back()->DataLength() +
-                                static_cast<TIEPDFStreamObject*>(doc->ObjectList[std::size_t(maskNumber - 1)].get())
-                                    ->DataLength());
+    EXPECT_EQ(s.ImageBytes,
+              doc->ImageList.back()->DataLength() +
+                  static_cast<TIEPDFStreamObject*>(doc->ObjectList[std::size_t(maskNumber - 1)].get())
+                      ->DataLength());
 
     TIEBitmap bilevel;
     bilevel.Reallocate(16, 4, ie1Bit);
