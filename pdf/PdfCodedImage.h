@@ -52,5 +52,6 @@ struct TPdfPageStorage {
     bool Gray = false;           // one channel
     bool Indexed = false;        // palette indexes
     bool SoftMask = false;       // the image has a soft mask
+    int DctQuality = 0;          // the quality asked of the DCT encoder
     std::int64_t ImageBytes = 0; // the image stream's data, with the soft mask's
 };

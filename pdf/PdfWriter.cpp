@@ -141,6 +141,7 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
     image->Dictionary().Add("BitsPerComponent", Number(8));
     storage.Gray = gray;
+    if (params.PdfCompression == pdfDct) storage.DctQuality = params.JpegQuality;
     return image;
 }
 

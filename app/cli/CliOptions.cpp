@@ -8,9 +8,11 @@
 #endif
 
 namespace {
-constexpr std::array<std::string_view, 5> kCompressions = {"none", "rle", "g4", "g3", "dct"};
+constexpr std::array<std::string_view, 7> kCompressions = {"none", "rle", "g4", "g3", "dct", "flate", "auto"};
 constexpr std::array<std::string_view, 13> kPapers = {"A0", "A1",     "A2",    "A3",     "A4",    "A5", "A6",
                                                       "B5", "Letter", "Legal", "Ledger", "11x17", "Fit"};
+constexpr std::array<std::string_view, 2> kAlphas = {"flatten", "keep"};
+constexpr std::size_t kAlphaKeep = 1;
 constexpr std::array<std::string_view, 3> kSorts = {"none", "natural", "name"};
 constexpr std::array<TInputOrder, 3> kSortOrders = {TInputOrder::AsGiven, TInputOrder::Natural,
                                                     TInputOrder::Name};
@@ -25,6 +27,7 @@ enum TLongOnly : int {
     optInfo,
     optFromFile,
     optSort,
+    optAlpha,
 };
 
 const option kLongOptions[] = {
@@ -45,10 +48,12 @@ const option kLongOptions[] = {
     {"info", no_argument, nullptr, optInfo},
     {"from-file", required_argument, nullptr, optFromFile},
     {"sort", required_argument, nullptr, optSort},
+    {"alpha", required_argument, nullptr, optAlpha},
+    {"verbose", no_argument, nullptr, 'v'},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' makes getopt return ':' for a missing value and print nothing itself.
-constexpr char kShortOptions[] = ":o:c:p:fqr0hV";
+constexpr char kShortOptions[] = ":o:c:p:fqvr0hV";
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -101,6 +106,9 @@ std::span<const std::string_view> CliPaperNames() {
 std::span<const std::string_view> CliSortNames() {
     return kSorts;
 }
+std::span<const std::string_view> CliAlphaNames() {
+    return kAlphas;
+}
 
 std::string CliVersion() {
     return std::string("folianto-convert ") + FOLIANTO_VERSION + "\n";
@@ -118,7 +126,11 @@ std::string CliUsage() {
            "  -o, --output=FILE         write the PDF to FILE (\"-\": standard output); \".pdf\" is\n"
            "                              added to a name without it\n"
            "  -f, --force               replace an existing FILE once the new one is complete\n"
-           "  -c, --compression=METHOD  none, rle, g4, g3 or dct (default dct)\n"
+           "  -c, --compression=METHOD  none, rle, g4, g3, dct, flate or auto (default auto: JPEG\n"
+           "                              files, PNG image data and TIFF fax data go in as they\n"
+           "                              are; other 1-bit pages as g4, the rest as flate)\n"
+           "      --alpha=MODE          transparency: flatten (onto white paper, the default) or\n"
+           "                              keep (as a soft mask)\n"
            "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17\n"
            "                              or Fit (default Fit: one point per pixel)\n"
            "      --title=TEXT          document title\n"
@@ -138,6 +150,7 @@ std::string CliUsage() {
            "Other:\n"
            "      --info                describe each FILE instead of converting\n"
            "  -q, --quiet               no progress output\n"
+           "  -v, --verbose             tell how each page was stored, and its size\n"
            "  -h, --help                show this help and exit\n"
            "  -V, --version             show the version and exit\n"
            "\n"
@@ -185,6 +198,13 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
             break;
         case 'p':
             if (!Choose(kPapers, "paper", optarg, o.PaperIndex, error)) return false;
+            break;
+        case optAlpha:
+            if (!Choose(kAlphas, "alpha mode", optarg, index, error)) return false;
+            o.KeepAlpha = static_cast<std::size_t>(index) == kAlphaKeep;
+            break;
+        case 'v':
+            o.Verbose = true;
             break;
         case optSort:
             if (!Choose(kSorts, "sort order", optarg, index, error)) return false;

@@ -12,7 +12,8 @@ enum class TInputOrder {
     Name     // plain byte order of the paths
 };
 
-inline constexpr int CliDctIndex = 4;    // compression index of DCT, the window's default too
+inline constexpr int CliDctIndex = 4;    // compression index of DCT, the window's default
+inline constexpr int CliAutoIndex = 6;   // compression index of "keep original data": the default here
 inline constexpr int CliFitPaper = 12;   // paper index of "Fit", the window's default too
 inline constexpr char CliStdout[] = "-"; // -o - writes the document to standard output
 
@@ -23,9 +24,11 @@ struct TCliOptions {
     bool NullSeparated = false;         // --null: list entries end with NUL, not a line feed
     bool Recursive = false;             // a folder adds the images found in it
     TInputOrder Order = TInputOrder::AsGiven;
-    int CompressionIndex = CliDctIndex; // index into the compression names below
-    int PaperIndex = CliFitPaper;       // index into the paper names below
+    int CompressionIndex = CliAutoIndex; // index into the compression names below
+    int PaperIndex = CliFitPaper;        // index into the paper names below
     std::string Title, Subject, Author, Keywords;
+    bool KeepAlpha = false; // --alpha keep: transparency as a soft mask
+    bool Verbose = false;   // how each page was stored
     bool Force = false;
     bool Quiet = false;
     bool Open = false;
@@ -39,6 +42,7 @@ struct TCliOptions {
 std::span<const std::string_view> CliCompressionNames();
 std::span<const std::string_view> CliPaperNames();
 std::span<const std::string_view> CliSortNames();
+std::span<const std::string_view> CliAlphaNames();
 
 // Parses the arguments after the program name; on a usage error returns false with a message that
 // names the option and what it accepts.

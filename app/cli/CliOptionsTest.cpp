@@ -11,8 +11,9 @@ struct ParseCase {
     // Expected on success
     std::string Output;
     Args Files;
-    int Compression = CliDctIndex, Paper = CliFitPaper;
+    int Compression = CliAutoIndex, Paper = CliFitPaper;
     bool Force = false, Quiet = false;
+    bool KeepAlpha = false, Verbose = false;
 };
 
 const ParseCase kParseCases[] = {
@@ -20,11 +21,31 @@ const ParseCase kParseCases[] = {
     {"AttachedShortValue", {"-ox.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
     {"LongWithEquals", {"--output=x.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
     {"LongWithSpace", {"--output", "x.pdf", "a.jpg"}, "x.pdf", {"a.jpg"}},
-    {"OptionsAfterFiles", {"a.jpg", "b.gif", "-o", "x", "-q"}, "x", {"a.jpg", "b.gif"}, 4, 12, false, true},
+    {"OptionsAfterFiles",
+     {"a.jpg", "b.gif", "-o", "x", "-q"},
+     "x",
+     {"a.jpg", "b.gif"},
+     CliAutoIndex,
+     12,
+     false,
+     true},
     {"ShortChoices", {"-c", "g4", "-p", "letter", "-o", "x", "a"}, "x", {"a"}, 2, 8},
     {"LongChoicesAnyCase", {"--compression=NONE", "--paper=11x17", "-o", "x", "a"}, "x", {"a"}, 0, 11},
     {"AbbreviatedLongOption", {"--comp=rle", "--pap", "Ledger", "-o", "x", "a"}, "x", {"a"}, 1, 10},
-    {"ClusteredFlags", {"-qf", "-o", "x", "a"}, "x", {"a"}, 4, 12, true, true},
+    {"ClusteredFlags", {"-qfv", "-o", "x", "a"}, "x", {"a"}, CliAutoIndex, 12, true, true, false, true},
+    {"FlateAndDct", {"-c", "flate", "-c", "DCT", "-o", "x", "a"}, "x", {"a"}, CliDctIndex},
+    {"LosslessChoices", {"--compression=flate", "-o", "x", "a"}, "x", {"a"}, 5},
+    {"AlphaKeptVerbose",
+     {"--alpha=keep", "--verbose", "-o", "x", "a"},
+     "x",
+     {"a"},
+     CliAutoIndex,
+     12,
+     false,
+     false,
+     true,
+     true},
+    {"AlphaFlattenedAgain", {"--alpha", "keep", "--alpha", "Flatten", "-o", "x", "a"}, "x", {"a"}},
     {"DoubleDashEndsOptions", {"-o", "x", "--", "-odd.png", "-q"}, "x", {"-odd.png", "-q"}},
     {"DashIsAFile", {"-o", "x", "-"}, "x", {"-"}},
 };
@@ -42,6 +63,8 @@ TEST_P(CliParse, ReadsEveryFormOfOption) {
     EXPECT_EQ(o.PaperIndex, c.Paper);
     EXPECT_EQ(o.Force, c.Force);
     EXPECT_EQ(o.Quiet, c.Quiet);
+    EXPECT_EQ(o.KeepAlpha, c.KeepAlpha);
+    EXPECT_EQ(o.Verbose, c.Verbose);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CliParse, ::testing::ValuesIn(kParseCases),
@@ -56,7 +79,8 @@ struct RefusalCase {
 const RefusalCase kRefusals[] = {
     {"UnknownCompression",
      {"--compression", "zip", "-o", "x", "a"},
-     "unknown compression \"zip\" (use none, rle, g4, g3 or dct)"},
+     "unknown compression \"zip\" (use none, rle, g4, g3, dct, flate or auto)"},
+    {"UnknownAlpha", {"--alpha=drop", "-o", "x", "a"}, "unknown alpha mode \"drop\" (use flatten or keep)"},
     {"UnknownPaper", {"-p", "A7", "-o", "x", "a"}, "unknown paper \"A7\""},
     {"UnknownSort",
      {"--sort=random", "-o", "x", "a"},

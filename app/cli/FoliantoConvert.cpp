@@ -42,6 +42,7 @@ TConversionInputs JobInputs(const TCliOptions& o, const TOutputTarget& target,
     in.SourcePaths = std::move(paths);
     in.CompressionIndex = o.CompressionIndex;
     in.PaperIndex = o.PaperIndex;
+    in.KeepAlpha = o.KeepAlpha;
     in.Title = o.Title;
     in.Subject = o.Subject;
     in.Author = o.Author;
@@ -98,6 +99,13 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
         std::fprintf(stderr, "folianto-convert: cannot open %s: %s\n", target.WorkFolder().c_str(),
                      why.c_str());
     if (r.Outcome == TJobOutcome::Stopped) std::fprintf(stderr, "folianto-convert: stopped\n");
+    if (o.Verbose) {
+        int page = 0;
+        for (const TPageStored& stored : r.Stored)
+            std::fprintf(stderr, "%s\n", StoredLine(++page, stored).c_str());
+        if (const std::string kept = KeptSummary(r); !kept.empty())
+            std::fprintf(stderr, "%s\n", kept.c_str());
+    }
     if (!o.Quiet)
         std::fprintf(stderr, "%s: %d page%s\n", target.DisplayName().c_str(), r.PagesWritten,
                      r.PagesWritten == 1 ? "" : "s");

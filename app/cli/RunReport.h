@@ -17,6 +17,12 @@ enum TExitStatus : int {
 std::string SkippedLine(const TSkippedInput& skipped);
 // "photo.jpg: data ends early, rows 812–3000 missing".
 std::string NoteLine(const TPageNote& note);
+// How a page was stored, for --verbose: "page 3: scan.tif (frame 2): G3 from TIFF strips (4 joined),
+// 18342 bytes"; a page that was to keep its data and did not says why ("Flate: interlaced PNG").
+std::string StoredLine(int pageNumber, const TPageStored& page);
+// "2 of 5 pages kept their original data" (empty when no page was to keep it).
+std::string KeptSummary(const TJobResult& result);
+
 // The status of a run whose document was written: complete only when every input became its pages
 // and no page lacks part of its picture. A resized page is still the whole picture.
 TExitStatus WrittenRunStatus(const TJobResult& result);

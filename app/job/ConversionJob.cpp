@@ -3,6 +3,7 @@
 #include "app/job/ConversionTables.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
+#include "imaging/io/KeptPageData.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
 #include "platform/Exceptions.h"
@@ -147,10 +148,14 @@ bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictora
     const TPaperItem& paper = PaperItems[static_cast<std::size_t>(paperIndex)];
     ParamPaper(paperIndex, paper.Height, paper.Width);
     const std::string resized = BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
-    io.Params().PdfCompression = static_cast<std::uint8_t>(compression);
+    const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(compression)];
+    io.Params().PdfCompression = static_cast<std::uint8_t>(item.PdfCompression);
+    std::string notKept;
+    std::optional<TPdfCodedImage> kept;
+    if (item.KeepOriginalData) kept = KeptData(path, frame, loader, notKept);
     const int pagesBefore = io.PdfPageCount();
     try {
-        io.AddPdfPage();
+        io.AddPdfPage(kept ? &*kept : nullptr);
     } catch (const EWriteError&) {
         throw; // the output itself failed: the run cannot go on
     } catch (const std::exception& e) {
@@ -167,11 +172,38 @@ bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictora
         result.Skipped.push_back({path, frame, "the page could not be encoded completely"});
     }
     ++result.PagesWritten;
+    const TPdfPageStorage& storage = io.LastPdfPageStorage();
+    if (storage.Coding == TPageCoding::Kept) ++result.PagesKept;
+    result.Stored.push_back({path, frame, image.FileFormat, storage,
+                             item.KeepOriginalData && storage.Coding != TPageCoding::Kept ? notKept : ""});
     if (load.DataEndsEarly)
         result.Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});
     if (!resized.empty()) result.Notes.push_back({path, frame, TNoteKind::PageResized, resized});
     Call(cb.PageAdded, result.PagesWritten);
     return true;
+}
+
+std::optional<TPdfCodedImage> TConversionJob::KeptData(const std::string& path, int frame, TPictoraIO& loader,
+                                                       std::string& reason) {
+    const TIELoadOutcome& load = loader.LastLoad();
+    if (loader.Aborting || load.DataEndsEarly || !load.Refusal.empty()) {
+        reason = "the file's data is incomplete";
+        return std::nullopt;
+    }
+    if (IsWebAddress(path)) {
+        reason = "read from the web";
+        return std::nullopt;
+    }
+    try {
+        // The file is read again: readers keep pixels, not the data they came from.
+        TFileStream file(path, fmOpenRead);
+        TKeptPageData data = ReadKeptPageData(file, loader.Params(), frame < 0 ? 0 : frame);
+        reason = data.Reason;
+        return std::move(data.Image);
+    } catch (const std::exception&) {
+        reason = "the file could not be read again";
+        return std::nullopt;
+    }
 }
 
 int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex,
@@ -257,6 +289,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         p.PdfCreator = in.Creator;
         p.PdfProducer = in.Producer;
         p.PdfKeywords = in.Keywords;
+        p.PdfKeepAlpha = in.KeepAlpha;
 
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& path = in.SourcePaths[i];

@@ -2,8 +2,11 @@
 // The conversion run: validates the output, loads every source into the one current bitmap and
 // adds it (or each of its frames) as a page of one PDF document. It has no window: everything a
 // window supplies comes in as plain values and callbacks.
+#include "pdf/PdfCodedImage.h"
+
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +21,7 @@ struct TConversionInputs {
     std::vector<std::string> SourcePaths;
     int CompressionIndex = 4; // CompressionItems
     int PaperIndex = 12;      // PaperItems
+    bool KeepAlpha = false;   // transparency as a soft mask instead of laid on white paper
     std::string Title, Subject, Author, Creator, Producer, Keywords;
 };
 
@@ -53,13 +57,25 @@ enum class TJobOutcome {
     Failed      // the run broke off; the message told why and no output file is left
 };
 
+// How one page's image went into the document.
+struct TPageStored {
+    std::string Path;
+    int Frame = -1;       // zero-based frame, or -1 for the whole file
+    int SourceFormat = 0; // the file's format id
+    TPdfPageStorage Storage;
+    // Asked to keep original data and did not: why, in a few lower-case words.
+    std::string NotKeptReason;
+};
+
 struct TJobResult {
     TJobOutcome Outcome = TJobOutcome::NotStarted;
     std::string OutputPath;
     int PagesWritten = 0; // pages the document holds
     std::vector<TSkippedInput> Skipped;
     std::vector<TPageNote> Notes;
-    std::string Message; // the validation message or the failure's text
+    std::vector<TPageStored> Stored; // one per page, in page order
+    int PagesKept = 0;               // pages whose file data went in unchanged
+    std::string Message;             // the validation message or the failure's text
 };
 
 // The page about to be made: entry (1-based) of entries in the list, and page (1-based) of the pages
@@ -117,6 +133,10 @@ private:
     // its outcome says what the page lacks).
     bool AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
                         int paperIndex, TJobResult& result, const TConversionCallbacks& cb);
+    // The page's coded data from its file, when the compression keeps original data and the load
+    // left the bitmap exactly as the file codes it; otherwise why not.
+    static std::optional<TPdfCodedImage> KeptData(const std::string& path, int frame, TPictoraIO& loader,
+                                                  std::string& reason);
     int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
                       int& position, TJobResult& result, const TConversionCallbacks& cb,
                       TPageProgress progress);

@@ -6,13 +6,19 @@
 struct TCompressionItem {
     std::string_view Text;
     int PdfCompression;
+    // Pages whose file data a PDF reads as it is keep that data; the others take PdfCompression.
+    bool KeepOriginalData = false;
 };
-inline constexpr std::array<TCompressionItem, 5> CompressionItems{{
+inline constexpr int CompressionFlateIndex = 5;
+inline constexpr int CompressionAutomaticIndex = 6;
+inline constexpr std::array<TCompressionItem, 7> CompressionItems{{
     {"No compression", 0},
     {"Run length compression", 1},
     {"G4Fax (only black/white images)", 2},
     {"G3Fax (only black/white images)", 3},
     {"DCT-jpeg (only color images)", 4},
+    {"Flate (lossless)", 5},
+    {"Automatic (keep original data)", 5, true},
 }};
 
 // Width and height in PDF points, in the order the item text lists them.

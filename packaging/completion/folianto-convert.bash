@@ -31,7 +31,7 @@ _folianto_convert() {
     COMPREPLY=()
     case $prev in
         -c | --compression)
-            mapfile -t COMPREPLY < <(compgen -W "none rle g4 g3 dct" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "none rle g4 g3 dct flate auto" -- "$cur")
             return
             ;;
         -p | --paper)
@@ -40,6 +40,10 @@ _folianto_convert() {
             ;;
         --sort)
             mapfile -t COMPREPLY < <(compgen -W "none natural name" -- "$cur")
+            return
+            ;;
+        --alpha)
+            mapfile -t COMPREPLY < <(compgen -W "flatten keep" -- "$cur")
             return
             ;;
         -o | --output | --from-file)
@@ -53,7 +57,7 @@ _folianto_convert() {
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "-o --output -f --force -c --compression -p --paper --title --subject
-            --author --keywords --open --from-file -0 --null -r --recursive --sort --info -q --quiet -h --help
+            --author --keywords --open --from-file -0 --null -r --recursive --sort --alpha --info -q --quiet -v --verbose -h --help
             -V --version --" -- "$cur")
         return
     fi
