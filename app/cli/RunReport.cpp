@@ -96,15 +96,14 @@ std::string CodingText(const TPageStored& page) {
 std::string StoredLine(int pageNumber, const TPageStored& page) {
     std::string text = "page " + std::to_string(pageNumber) + ": " + page.Path + FrameText(page.Frame) +
                        ": " + CodingText(page);
-    if (!page.NotKeptReason.empty()) text += " (not kept: " + page.NotKeptReason + ")";
+    if (!page.NotKeptReason.empty()) text += "; not kept: " + page.NotKeptReason;
     if (page.Storage.SoftMask) text += ", with soft mask";
     return text + ", " + std::to_string(page.Storage.ImageBytes) + " bytes";
 }
 
 std::string KeptSummary(const TJobResult& result) {
-    const bool asked = std::any_of(result.Stored.begin(), result.Stored.end(), [](const TPageStored& p) {
-        return p.Storage.Coding == TPageCoding::Kept || !p.NotKeptReason.empty();
-    });
+    const bool asked = std::any_of(result.Stored.begin(), result.Stored.end(),
+                                   [](const TPageStored& p) { return p.KeepAsked; });
     if (!asked) return "";
     return std::to_string(result.PagesKept) + " of " + std::to_string(result.PagesWritten) + " page" +
            (result.PagesWritten == 1 ? "" : "s") + " kept their original data";

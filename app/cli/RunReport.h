@@ -18,7 +18,7 @@ std::string SkippedLine(const TSkippedInput& skipped);
 // "photo.jpg: data ends early, rows 812–3000 missing".
 std::string NoteLine(const TPageNote& note);
 // How a page was stored, for --verbose: "page 3: scan.tif (frame 2): G3 from TIFF strips (4 joined),
-// 18342 bytes"; a page that was to keep its data and did not says why ("Flate: interlaced PNG").
+// 18342 bytes"; a page that was to keep its data and did not says why ("Flate; not kept: interlaced PNG").
 std::string StoredLine(int pageNumber, const TPageStored& page);
 // "2 of 5 pages kept their original data" (empty when no page was to keep it).
 std::string KeptSummary(const TJobResult& result);

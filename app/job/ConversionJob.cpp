@@ -174,7 +174,7 @@ bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictora
     ++result.PagesWritten;
     const TPdfPageStorage& storage = io.LastPdfPageStorage();
     if (storage.Coding == TPageCoding::Kept) ++result.PagesKept;
-    result.Stored.push_back({path, frame, image.FileFormat, storage,
+    result.Stored.push_back({path, frame, image.FileFormat, storage, item.KeepOriginalData,
                              item.KeepOriginalData && storage.Coding != TPageCoding::Kept ? notKept : ""});
     if (load.DataEndsEarly)
         result.Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});

@@ -63,7 +63,9 @@ struct TPageStored {
     int Frame = -1;       // zero-based frame, or -1 for the whole file
     int SourceFormat = 0; // the file's format id
     TPdfPageStorage Storage;
-    // Asked to keep original data and did not: why, in a few lower-case words.
+    bool KeepAsked = false; // the compression keeps original data where it can
+    // Asked to keep original data and did not: why, in a few lower-case words (empty for formats
+    // that have no data a PDF reads).
     std::string NotKeptReason;
 };
 

@@ -12,7 +12,7 @@ class TStream;
 
 struct TKeptPageData {
     std::optional<TPdfCodedImage> Image;
-    std::string Reason; // why there is none, in a few lower-case words
+    std::string Reason; // why there is none, in a few lower-case words; empty for formats without any
 };
 
 // image: the parameters of the load that gave the page; frame: its TIFF page (0 for other formats).
