@@ -130,7 +130,7 @@ TKeptPageData ReadKeptPageData(TStream& file, const TIOParamsVals& image, int fr
         kept = FromTiff(file, image, frame);
         break;
     default:
-        return None("no coded data a PDF reads");
+        return None(""); // the format has no data a PDF reads: nothing to explain
     }
     if (kept.Image && (kept.Image->Width != image.ImageWidth || kept.Image->Height != image.ImageHeight))
         return None("coded data of another size than the page");
