@@ -174,6 +174,9 @@ void TForm1::CreateActions() {
                               QKeySequence(Qt::Key_F2), true, &TForm1::ActClearPropertiesExecute);
     ActAbout = make("ActAbout", QStringLiteral("About..."), QKeySequence(Qt::Key_F1), true,
                     &TForm1::ActAboutExecute);
+    ActKeepTransparency = new QAction(QStringLiteral("Keep &transparency"), this);
+    ActKeepTransparency->setObjectName(QStringLiteral("ActKeepTransparency"));
+    ActKeepTransparency->setCheckable(true);
 
     FileMenu = menuBar()->addMenu(QStringLiteral("&File"));
     FileMenu->setObjectName(QStringLiteral("FileMenu"));
@@ -187,6 +190,8 @@ void TForm1::CreateActions() {
     EditMenu->addAction(ActClear);
     EditMenu->addSeparator();
     EditMenu->addAction(ActClearProperties);
+    EditMenu->addSeparator();
+    EditMenu->addAction(ActKeepTransparency);
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
     HelpMenu->addAction(ActAbout);

@@ -161,6 +161,7 @@ public:
     QAction* ActClear = nullptr;
     QAction* ActClearProperties = nullptr;
     QAction* ActAbout = nullptr;
+    QAction* ActKeepTransparency = nullptr; // checked: transparency becomes the page image's soft mask
 
     // Non-visual components.
     TIEView PictoraView1;

@@ -26,6 +26,7 @@ TConversionInputs TForm1::Inputs() const {
     for (int i = 0; i < ListBox1->count(); ++i) in.SourcePaths.push_back(Encoded(ListBox1->item(i)->text()));
     in.CompressionIndex = CompresBox->currentIndex();
     in.PaperIndex = FormatBox->currentIndex();
+    in.KeepAlpha = ActKeepTransparency->isChecked();
     in.Title = TitleEd->text().toStdString();
     in.Subject = SubjectEd->text().toStdString();
     in.Author = AuthorEd->text().toStdString();
@@ -50,6 +51,7 @@ void TForm1::SetInputsEnabled(bool enabled) {
     ActConvert->setEnabled(enabled && any);
     ActClear->setEnabled(enabled && any);
     ActClearProperties->setEnabled(enabled);
+    ActKeepTransparency->setEnabled(enabled);
     ActDelete->setEnabled(enabled && FileList->ItemIndex() >= 0);
 }
 

@@ -630,7 +630,12 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_GE(form.height(), 571);
     EXPECT_EQ(form.CompresBox->currentText(), QStringLiteral("DCT-jpeg (only color images)"));
     EXPECT_EQ(form.FormatBox->currentText(), QStringLiteral("Fit"));
-    EXPECT_EQ(form.CompresBox->count(), 5);
+    // The five classic methods keep their places; Flate and the automatic choice follow them.
+    ASSERT_EQ(form.CompresBox->count(), 7);
+    EXPECT_EQ(form.CompresBox->itemText(5), QStringLiteral("Flate (lossless)"));
+    EXPECT_EQ(form.CompresBox->itemText(6), QStringLiteral("Automatic (keep original data)"));
+    EXPECT_FALSE(form.ActKeepTransparency->isChecked());
+    EXPECT_FALSE(form.Inputs().KeepAlpha);
     EXPECT_EQ(form.FormatBox->count(), 13);
     EXPECT_EQ(form.FormatBox->maxVisibleItems(), 13);
     // The test program's folder is a writable build folder: a portable copy.
@@ -664,6 +669,7 @@ TEST_F(MainWindowTest, MenusCarryTheActionsWithTheirShortcuts) {
         {form.EditMenu, "ActClear", "&Clear list", QKeySequence(Qt::SHIFT | Qt::Key_Delete), false},
         {form.EditMenu, "ActClearProperties", "C&lear properties", QKeySequence(Qt::Key_F2), true},
         {form.HelpMenu, "ActAbout", "About...", QKeySequence(Qt::Key_F1), true},
+        {form.EditMenu, "ActKeepTransparency", "Keep &transparency", QKeySequence(), true},
     };
     EXPECT_EQ(form.FileMenu->title(), QStringLiteral("&File"));
     EXPECT_EQ(form.EditMenu->title(), QStringLiteral("&Edit"));
@@ -676,6 +682,16 @@ TEST_F(MainWindowTest, MenusCarryTheActionsWithTheirShortcuts) {
         EXPECT_EQ(action->shortcut(), it.Key) << it.Action;
         EXPECT_EQ(action->isEnabled(), it.Enabled) << it.Action;
     }
+}
+
+TEST_F(MainWindowTest, KeepTransparencyIsAChoiceTheRunTakes) {
+    ASSERT_TRUE(form.ActKeepTransparency->isCheckable());
+    form.ActKeepTransparency->trigger();
+    EXPECT_TRUE(form.Inputs().KeepAlpha);
+    form.CompresBox->setCurrentIndex(6);
+    EXPECT_EQ(form.Inputs().CompressionIndex, 6);
+    form.ActKeepTransparency->trigger();
+    EXPECT_FALSE(form.Inputs().KeepAlpha);
 }
 
 TEST_F(MainWindowTest, EscapeClosesTheWindow) {
