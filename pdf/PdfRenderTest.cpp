@@ -245,8 +245,32 @@ TEST_P(PdfLosslessRenderTest, PixelIdenticalInBothRenderers) {
     if (!HaveTools()) GTEST_SKIP() << "qpdf, pdftocairo or mutool missing";
     testsupport::TempDir dir;
     std::vector<TPage> pages = BilevelPages();
-    if (GetParam().Compression == 0) {
+    if (GetParam().Compression == 0 || GetParam().Compression == pdfFlate) {
         for (TPage& p : ColourPages()) pages.push_back(std::move(p));
+        // Flate stores these in one grey channel and as palette indexes.
+        for (TPage& p : ColourPages()) {
+            p.Name += "grey";
+            for (int y = 0; y < p.Bitmap->Height(); ++y)
+                for (int x = 0; x < p.Bitmap->Width(); ++x) {
+                    std::uint8_t* px = p.Bitmap->RowPointer(y) + 3 * x;
+                    px[0] = px[2] = px[1];
+                    std::fill_n(&p.Expected.Pixels[(std::size_t(y) * p.Bitmap->Width() + x) * 3], 3, px[1]);
+                }
+            pages.push_back(std::move(p));
+        }
+        for (TPage& p : ColourPages()) {
+            p.Name += "few";
+            for (int y = 0; y < p.Bitmap->Height(); ++y)
+                for (int x = 0; x < p.Bitmap->Width(); ++x) {
+                    std::uint8_t* px = p.Bitmap->RowPointer(y) + 3 * x;
+                    std::uint8_t* e = &p.Expected.Pixels[(std::size_t(y) * p.Bitmap->Width() + x) * 3];
+                    for (int c = 0; c < 3; ++c) px[c] = std::uint8_t(px[c] & 0xC0);
+                    e[0] = px[2];
+                    e[1] = px[1];
+                    e[2] = px[0];
+                }
+            pages.push_back(std::move(p));
+        }
     }
     const std::string pdf = WriteDocument(dir, GetParam().Name, pages, GetParam().Compression);
     ExpectQpdfClean(pdf);
@@ -257,7 +281,8 @@ TEST_P(PdfLosslessRenderTest, PixelIdenticalInBothRenderers) {
                 << kRenderers[r] << " page " << pages[i].Name << " " << rendered[r][i].Width << "x"
                 << rendered[r][i].Height;
 }
-const LosslessCase kLosslessCases[] = {{"None", 0}, {"RunLength", 1}, {"Group4", 2}, {"Group3", 3}};
+const LosslessCase kLosslessCases[] = {
+    {"None", 0}, {"RunLength", 1}, {"Group4", 2}, {"Group3", 3}, {"Flate", pdfFlate}};
 INSTANTIATE_TEST_SUITE_P(Compressions, PdfLosslessRenderTest, testing::ValuesIn(kLosslessCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
