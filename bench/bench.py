@@ -6,6 +6,9 @@ interleaved over several rounds, and reports median times as ratios within this 
 memory (the child's maximum resident set) and output sizes. Not a test: CI does not run it.
 
 Usage: bench/bench.py [--rounds N] [--out DIR]   (build first with scripts/build)
+
+The "keep original data" case compares --compression auto with img2pdf (Debian package img2pdf,
+not installed by scripts/setup: apt-get install img2pdf); without it that tool is left out.
 """
 import argparse
 import os
@@ -109,13 +112,30 @@ def main():
             ("tiffcp -c g4 floor", lambda: ["tiffcp", "-c", "g4"] + scans + [multi, o("floor.tif")], False, o("floor.tif")),
             ("ImageMagick", lambda: [IM] + scans + [multi, "-compress", "Group4", o("im-scans.pdf")], False, o("im-scans.pdf")),
         ],
+        "photos and scans -> keep original data": [
+            ("folianto auto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "auto", "-o", o("f-keep.pdf")] + photos + scans + [multi], False, o("f-keep.pdf")),
+            ("img2pdf", lambda: ["img2pdf", "-o", o("i-keep.pdf")] + photos + scans + [multi], False, o("i-keep.pdf")),
+        ],
+        "photos -> keep original data": [
+            ("folianto auto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "auto", "-o", o("f-keep-photos.pdf")] + photos, False, o("f-keep-photos.pdf")),
+            ("img2pdf", lambda: ["img2pdf", "-o", o("i-keep-photos.pdf")] + photos, False, o("i-keep-photos.pdf")),
+        ],
+        "scans -> keep original data": [
+            ("folianto auto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "auto", "-o", o("f-keep-scans.pdf")] + scans + [multi], False, o("f-keep-scans.pdf")),
+            ("img2pdf", lambda: ["img2pdf", "-o", o("i-keep-scans.pdf")] + scans + [multi], False, o("i-keep-scans.pdf")),
+        ],
         "animated GIF": [
-            ("folianto", lambda: [CONVERT_BIN, "--quiet", "--force", "-o", o("f-gif.pdf"), gif], False, o("f-gif.pdf")),
+            ("folianto", lambda: [CONVERT_BIN, "--quiet", "--force", "--compression", "dct", "-o", o("f-gif.pdf"), gif], False, o("f-gif.pdf")),
             ("ImageMagick", lambda: [IM, gif, "-coalesce", "-compress", "jpeg", o("im-gif.pdf")], False, o("im-gif.pdf")),
         ],
     }
     def outputs(out):
         return out if isinstance(out, list) else [out]
+
+    if not shutil.which("img2pdf"):
+        print("img2pdf missing (apt-get install img2pdf): left out of the keep-original-data cases")
+        for tools in cases.values():
+            tools[:] = [t for t in tools if t[0] != "img2pdf"]
 
     for title, tools in cases.items():
         times = {name: [] for name, *_ in tools}
