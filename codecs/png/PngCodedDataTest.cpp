@@ -98,7 +98,9 @@ TEST_P(PngCodedDataTest, CarriesWhatTheHeaderPromises) {
     EXPECT_EQ(d.Height, c.Spec.Height);
     EXPECT_EQ(d.Data, idat); // the IDAT pieces joined, byte for byte
     EXPECT_EQ(d.Channels, c.Spec.ColourType == 2 ? 3 : 1);
-    if (c.Spec.ColourType == 3) EXPECT_EQ(d.Palette.size(), std::size_t(c.Spec.PaletteEntries) * 3);
+    if (c.Spec.ColourType == 3) {
+        EXPECT_EQ(d.Palette.size(), std::size_t(c.Spec.PaletteEntries) * 3);
+    }
 }
 const ProbeCase kProbeCases[] = {
     {"Rgb", {}, true},
