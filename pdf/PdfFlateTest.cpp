@@ -100,8 +100,9 @@ TEST_P(FlateRowsTest, RowsComeBackExactly) {
     const Bytes filtered = Inflate(coded);
     ASSERT_EQ(filtered.size(), (c.RowBytes + 1) * std::size_t(c.Rows));
     EXPECT_EQ(Unpredict(filtered, c.RowBytes, c.Bpp), rows);
-    if (!c.Adaptive)
+    if (!c.Adaptive) {
         for (std::size_t at = 0; at < filtered.size(); at += c.RowBytes + 1) EXPECT_EQ(filtered[at], 0);
+    }
     // Never much more than the raw rows: a predictor byte a row and zlib's own bound for data it
     // cannot compress (0.03 % and 13 bytes).
     EXPECT_LE(coded.size(), compressBound(uLong(filtered.size())));
