@@ -276,32 +276,51 @@ TEST(FlatePageTest, CompressionFiveAndSoftMask) {
     TIEProgressRecord progress(aborting);
     TIOParamsVals params;
     params.PdfCompression = pdfFlate;
-    auto doc = CreatePdfDocument();
     auto colour =
         Colour(40, 10, [](int x, int y) { return std::uint32_t(x * 6) << 16 | std::uint32_t(y * 20); });
     colour->AlphaPlane()->Reallocate(40, 10, ie8Gray);
     for (int y = 0; y < 10; ++y) std::fill_n(colour->AlphaPlane()->RowPointer(y), 40, std::uint8_t(y * 25));
-    TPdfPageStorage s = AddImagePage(*doc, *colour, params, progress);
-    EXPECT_EQ(s.Coding, TPageCoding::Flate);
-    EXPECT_FALSE(s.SoftMask);
-    EXPECT_EQ(DictionaryText(*doc->ImageList.back()).find("/SMask"), std::string::npos);
+    TIEPDFEncodedPage page = EncodePdfPage(*colour, params, progress);
+    EXPECT_EQ(page.Storage.Coding, TPageCoding::Flate);
+    EXPECT_FALSE(page.Storage.SoftMask);
+    EXPECT_FALSE(page.SoftMask);
 
     params.PdfKeepAlpha = true;
-    s = AddImagePage(*doc, *colour, params, progress);
-    EXPECT_TRUE(s.SoftMask);
-    const std::string dict = DictionaryText(*doc->ImageList.back());
-    const int maskNumber = doc->ImageList.back()->ObjectNumber - 1;
-    EXPECT_NE(dict.find("/SMask " + std::to_string(maskNumber) + " 0 R"), std::string::npos) << dict;
-    EXPECT_EQ(s.ImageBytes,
-              doc->ImageList.back()->DataLength() +
-                  static_cast<TIEPDFStreamObject*>(doc->ObjectList[std::size_t(maskNumber - 1)].get())
-                      ->DataLength());
+    page = EncodePdfPage(*colour, params, progress);
+    ASSERT_TRUE(page.SoftMask);
+    EXPECT_TRUE(page.Storage.SoftMask);
+    EXPECT_EQ(page.Storage.ImageBytes, page.Image->DataLength() + page.SoftMask->DataLength());
 
     TIEBitmap bilevel;
     bilevel.Reallocate(16, 4, ie1Bit);
-    s = AddImagePage(*doc, bilevel, params, progress);
-    EXPECT_EQ(s.Coding, TPageCoding::Group4);
-    EXPECT_NE(DictionaryText(*doc->ImageList.back()).find("/CCITTFaxDecode"), std::string::npos);
+    page = EncodePdfPage(bilevel, params, progress);
+    EXPECT_EQ(page.Storage.Coding, TPageCoding::Group4);
+    EXPECT_NE(DictionaryText(*page.Image).find("/CCITTFaxDecode"), std::string::npos);
     EXPECT_FALSE(aborting);
+}
+
+// In a document the mask is registered just before its image, which names it.
+TEST(FlatePageTest, SoftMaskPrecedesItsImage) {
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    params.PdfCompression = pdfFlate;
+    params.PdfKeepAlpha = true;
+    auto doc = CreatePdfDocument();
+    auto colour = Colour(8, 2, [](int x, int) { return std::uint32_t(x) * 0x102030u; });
+    colour->AlphaPlane()->Reallocate(8, 2, ie8Gray);
+    for (int y = 0; y < 2; ++y) std::fill_n(colour->AlphaPlane()->RowPointer(y), 8, std::uint8_t(100));
+    AddImagePage(*doc, *colour, params, progress);
+    ASSERT_EQ(doc->ImageList.size(), 1u);
+    EXPECT_EQ(doc->ImageList[0]->ObjectNumber, 4); // catalog, resources, mask, image
+    TMemoryStream out;
+    WritePdfDocument(doc, out, params);
+    const std::string pdf(out.Bytes().begin(), out.Bytes().end());
+    const std::size_t image = pdf.find("\n4 0 obj\n");
+    ASSERT_NE(image, std::string::npos);
+    EXPECT_NE(pdf.find("/SMask 3 0 R", image), std::string::npos);
+    const std::size_t mask = pdf.find("\n3 0 obj\n");
+    ASSERT_NE(mask, std::string::npos);
+    EXPECT_LT(pdf.find("/ColorSpace /DeviceGray", mask), image);
 }
 } // namespace
