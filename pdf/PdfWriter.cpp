@@ -5,6 +5,7 @@
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfMd5.h"
+#include "pdf/PdfPlacement.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
@@ -132,10 +133,12 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     return image;
 }
 
-std::string ContentText(TIEFitSize size, std::int32_t pageHeight, std::size_t pageNumber) {
+// size is the upright picture's size on the page; it hangs from the top-left corner.
+std::string ContentText(TImageOrientation orientation, TIEFitSize size, std::int32_t pageHeight,
+                        std::size_t pageNumber) {
     const std::int64_t bottom = std::int64_t(pageHeight) - size.H;
-    return "q\n" + std::to_string(size.W) + " 0 0 " + std::to_string(size.H) + " 0 " +
-           std::to_string(bottom) + " cm\n/lm" + std::to_string(pageNumber) + " Do\nQ";
+    return "q\n" + PlacementText(PlacementMatrix(orientation, size.W, size.H, 0, bottom)) + " cm\n/lm" +
+           std::to_string(pageNumber) + " Do\nQ";
 }
 
 // Passes writes on to the output and digests them, for the document identifier.
@@ -285,9 +288,13 @@ void AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& par
     TIEPDFStreamObject* image = RegisterObject(document.ObjectList, encoded.release());
     document.ImageList.push_back(image);
 
-    const TIEFitSize size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
+    // The image data stays as stored; the placement turns it upright and gives non-square pixels
+    // their physical shape, so data kept from the source file needs no re-encoding.
+    const TUprightSize upright = UprightImageSize(params, width, height);
+    const TIEFitSize size =
+        FitImage(upright.Width, upright.Height, params.PdfPaperWidth, params.PdfPaperHeight);
     const std::size_t pageNumber = document.ImageList.size();
-    const std::string text = ContentText(size, params.PdfPaperHeight, pageNumber);
+    const std::string text = ContentText(PageOrientation(params), size, params.PdfPaperHeight, pageNumber);
     auto* content =
         RegisterObject(document.ObjectList,
                        TIEPDFStreamObject::CreateWithData(text.data(), std::int64_t(text.size())).release());

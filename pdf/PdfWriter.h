@@ -30,7 +30,9 @@ std::unique_ptr<TIEPDFBuilder> CreatePdfDocument();
 // PdfCompression (0 none, 1 run length, 2 CCITT G4, 3 CCITT G3, 4 DCT). An ie1Bit bitmap gives a
 // 1-bit page (none, run length, G3, or G4 for 2 and everything above 3), an ie24Rgb one a colour page
 // (DCT for 4, /DeviceGray when every pixel is grey; uncompressed otherwise). What params says of the
-// image (resolution, JPEG markers) must describe this bitmap. A bitmap of zero width or height adds
+// image (resolution, JPEG markers, orientation) must describe this bitmap: the image data is kept as
+// stored, and the placement turns it upright when PdfAutoOrient asks for it and gives pixels of
+// unequal resolutions their physical proportions (see PageGeometry.h). A bitmap of zero width or height adds
 // no page and sets Aborting; other pixel types raise EPlatformException. Encoder failures set
 // Aborting and the page is added with what the encoder produced; a fatal JPEG error raises
 // EIEJpegException and adds nothing.

@@ -135,6 +135,7 @@ void TIOParamsVals::ResetToDefaults() {
     PdfPaperWidth = 595;
     PdfPaperHeight = 842;
     PdfCompression = 2;
+    PdfAutoOrient = false;
     PdfTitle.clear();
     PdfAuthor.clear();
     PdfSubject.clear();
@@ -148,6 +149,7 @@ void TIOParamsVals::ResetImageInfo() {
     // What the PDF writer and its encoders take from the image: a file that does not state it must
     // not inherit it from the file read before.
     HorizontalDpi = VerticalDpi = 0;
+    TiffOrientation = 1; // a JPEG read after a turned TIFF page is not turned
     JpegProgressive = false;
     IPTCInfo.clear();
     ImagingAnnot.clear();
@@ -331,6 +333,7 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     PdfPaperWidth = o.PdfPaperWidth;
     PdfPaperHeight = o.PdfPaperHeight;
     PdfCompression = o.PdfCompression;
+    PdfAutoOrient = o.PdfAutoOrient;
     PdfTitle = o.PdfTitle;
     PdfAuthor = o.PdfAuthor;
     PdfSubject = o.PdfSubject;

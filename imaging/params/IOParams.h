@@ -200,6 +200,7 @@ struct TIOParamsVals {
     std::int32_t PdfPaperWidth = 595;
     std::int32_t PdfPaperHeight = 842;
     std::uint8_t PdfCompression = 2; // 0 none, 1 run length, 2 G4, 3 G3, 4 DCT
+    bool PdfAutoOrient = false;      // place pages upright as the file's orientation tag says
     std::string PdfTitle;
     std::string PdfAuthor;
     std::string PdfSubject;
