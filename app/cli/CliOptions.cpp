@@ -9,8 +9,8 @@
 
 namespace {
 constexpr std::array<std::string_view, 5> kCompressions = {"none", "rle", "g4", "g3", "dct"};
-constexpr std::array<std::string_view, 13> kPapers = {"A0", "A1",     "A2",    "A3",     "A4",    "A5", "A6",
-                                                      "B5", "Letter", "Legal", "Ledger", "11x17", "Fit"};
+constexpr std::array<std::string_view, 14> kPapers = {
+    "A0", "A1", "A2", "A3", "A4", "A5", "A6", "B5", "Letter", "Legal", "Ledger", "11x17", "Fit", "image"};
 constexpr std::array<std::string_view, 3> kSorts = {"none", "natural", "name"};
 constexpr std::array<TInputOrder, 3> kSortOrders = {TInputOrder::AsGiven, TInputOrder::Natural,
                                                     TInputOrder::Name};
@@ -25,6 +25,7 @@ enum TLongOnly : int {
     optInfo,
     optFromFile,
     optSort,
+    optNoAutoOrient,
 };
 
 const option kLongOptions[] = {
@@ -45,6 +46,7 @@ const option kLongOptions[] = {
     {"info", no_argument, nullptr, optInfo},
     {"from-file", required_argument, nullptr, optFromFile},
     {"sort", required_argument, nullptr, optSort},
+    {"no-auto-orient", no_argument, nullptr, optNoAutoOrient},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' makes getopt return ':' for a missing value and print nothing itself.
@@ -118,7 +120,10 @@ std::string CliUsage() {
            "  -f, --force               replace an existing FILE once the new one is complete\n"
            "  -c, --compression=METHOD  none, rle, g4, g3 or dct (default dct)\n"
            "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17\n"
-           "                              or Fit (default Fit: one point per pixel)\n"
+           "                              Fit (default: one point per pixel) or image (the\n"
+           "                              image's own size, from its resolution)\n"
+           "      --no-auto-orient      keep images as stored; by default photos and scans that\n"
+           "                              say they were taken turned are turned upright\n"
            "      --title=TEXT          document title\n"
            "      --subject=TEXT        document subject\n"
            "      --author=TEXT         document author\n"
@@ -223,6 +228,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
             break;
         case optInfo:
             o.Info = true;
+            break;
+        case optNoAutoOrient:
+            o.AutoOrient = false;
             break;
         case optFromFile:
             o.ListFiles.emplace_back(optarg);

@@ -25,6 +25,7 @@ struct TCliOptions {
     TInputOrder Order = TInputOrder::AsGiven;
     int CompressionIndex = CliDctIndex; // index into the compression names below
     int PaperIndex = CliFitPaper;       // index into the paper names below
+    bool AutoOrient = true;             // --no-auto-orient clears it
     std::string Title, Subject, Author, Keywords;
     bool Force = false;
     bool Quiet = false;

@@ -13,6 +13,7 @@ struct ParseCase {
     Args Files;
     int Compression = CliDctIndex, Paper = CliFitPaper;
     bool Force = false, Quiet = false;
+    bool AutoOrient = true;
 };
 
 const ParseCase kParseCases[] = {
@@ -27,6 +28,15 @@ const ParseCase kParseCases[] = {
     {"ClusteredFlags", {"-qf", "-o", "x", "a"}, "x", {"a"}, 4, 12, true, true},
     {"DoubleDashEndsOptions", {"-o", "x", "--", "-odd.png", "-q"}, "x", {"-odd.png", "-q"}},
     {"DashIsAFile", {"-o", "x", "-"}, "x", {"-"}},
+    {"PaperImageKeptAsStored",
+     {"-p", "IMAGE", "--no-auto-orient", "-o", "x", "a"},
+     "x",
+     {"a"},
+     4,
+     13,
+     false,
+     false,
+     false},
 };
 
 class CliParse : public ::testing::TestWithParam<ParseCase> {};
@@ -42,6 +52,7 @@ TEST_P(CliParse, ReadsEveryFormOfOption) {
     EXPECT_EQ(o.PaperIndex, c.Paper);
     EXPECT_EQ(o.Force, c.Force);
     EXPECT_EQ(o.Quiet, c.Quiet);
+    EXPECT_EQ(o.AutoOrient, c.AutoOrient);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CliParse, ::testing::ValuesIn(kParseCases),
@@ -58,6 +69,9 @@ const RefusalCase kRefusals[] = {
      {"--compression", "zip", "-o", "x", "a"},
      "unknown compression \"zip\" (use none, rle, g4, g3 or dct)"},
     {"UnknownPaper", {"-p", "A7", "-o", "x", "a"}, "unknown paper \"A7\""},
+    {"AutoOrientTakesNoValue",
+     {"--no-auto-orient=1", "-o", "x", "a"},
+     "option --no-auto-orient takes no value"},
     {"UnknownSort",
      {"--sort=random", "-o", "x", "a"},
      "unknown sort order \"random\" (use none, natural or name)"},

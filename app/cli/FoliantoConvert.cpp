@@ -42,6 +42,7 @@ TConversionInputs JobInputs(const TCliOptions& o, const TOutputTarget& target,
     in.SourcePaths = std::move(paths);
     in.CompressionIndex = o.CompressionIndex;
     in.PaperIndex = o.PaperIndex;
+    in.AutoOrient = o.AutoOrient;
     in.Title = o.Title;
     in.Subject = o.Subject;
     in.Author = o.Author;
