@@ -181,6 +181,13 @@ void TForm1::CreateActions() {
     EditMenu->addAction(ActClear);
     EditMenu->addSeparator();
     EditMenu->addAction(ActClearProperties);
+    // Photos and scans whose files say they were taken turned are shown upright unless this is checked.
+    ActKeepAsStored = new QAction(QStringLiteral("&Keep images as stored"), this);
+    ActKeepAsStored->setObjectName(QStringLiteral("ActKeepAsStored"));
+    ActKeepAsStored->setCheckable(true);
+    OptionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    OptionsMenu->setObjectName(QStringLiteral("OptionsMenu"));
+    OptionsMenu->addAction(ActKeepAsStored);
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
     HelpMenu->addAction(ActAbout);
@@ -301,7 +308,7 @@ QWidget* TForm1::CreateRightColumn(QWidget* parent) {
     FormatBox->setObjectName(QStringLiteral("FormatBox"));
     for (const TPaperItem& item : PaperItems)
         FormatBox->addItem(QString::fromUtf8(item.Text.data(), qsizetype(item.Text.size())));
-    FormatBox->setMaxVisibleItems(13);
+    FormatBox->setMaxVisibleItems(int(PaperItems.size()));
     auto* paper = new QVBoxLayout(GroupBox2);
     Compact(paper);
     paper->addWidget(FormatBox);

@@ -146,6 +146,7 @@ public:
     QPlainTextEdit* Keywords = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* EditMenu = nullptr;
+    QMenu* OptionsMenu = nullptr;
     QMenu* HelpMenu = nullptr;
 
     QAction* ActAddFiles = nullptr;
@@ -155,6 +156,7 @@ public:
     QAction* ActClear = nullptr;
     QAction* ActClearProperties = nullptr;
     QAction* ActAbout = nullptr;
+    QAction* ActKeepAsStored = nullptr; // checked: pages are not turned upright
 
     // Non-visual components.
     TIEView PictoraView1;

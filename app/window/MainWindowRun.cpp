@@ -26,6 +26,7 @@ TConversionInputs TForm1::Inputs() const {
     for (int i = 0; i < ListBox1->count(); ++i) in.SourcePaths.push_back(Encoded(ListBox1->item(i)->text()));
     in.CompressionIndex = CompresBox->currentIndex();
     in.PaperIndex = FormatBox->currentIndex();
+    in.AutoOrient = !ActKeepAsStored->isChecked();
     in.Title = TitleEd->text().toStdString();
     in.Subject = SubjectEd->text().toStdString();
     in.Author = AuthorEd->text().toStdString();

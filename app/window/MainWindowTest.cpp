@@ -629,8 +629,11 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_EQ(form.CompresBox->currentText(), QStringLiteral("DCT-jpeg (only color images)"));
     EXPECT_EQ(form.FormatBox->currentText(), QStringLiteral("Fit"));
     EXPECT_EQ(form.CompresBox->count(), 5);
-    EXPECT_EQ(form.FormatBox->count(), 13);
-    EXPECT_EQ(form.FormatBox->maxVisibleItems(), 13);
+    EXPECT_EQ(form.FormatBox->count(), 14);
+    EXPECT_EQ(form.FormatBox->itemText(13), QStringLiteral("Image size"));
+    EXPECT_EQ(form.FormatBox->maxVisibleItems(), 14);
+    EXPECT_TRUE(form.Inputs().AutoOrient); // photos come out upright unless asked otherwise
+    EXPECT_FALSE(form.ActKeepAsStored->isChecked());
     // The test program's folder is a writable build folder: a portable copy.
     EXPECT_EQ(QString::fromStdString(form.ShellPathEdit1->Path()),
               QCoreApplication::applicationDirPath() + "/");
@@ -674,6 +677,17 @@ TEST_F(MainWindowTest, MenusCarryTheActionsWithTheirShortcuts) {
         EXPECT_EQ(action->shortcut(), it.Key) << it.Action;
         EXPECT_EQ(action->isEnabled(), it.Enabled) << it.Action;
     }
+}
+
+TEST_F(MainWindowTest, KeepImagesAsStoredIsACheckableOption) {
+    EXPECT_EQ(form.OptionsMenu->title(), QStringLiteral("&Options"));
+    EXPECT_TRUE(form.OptionsMenu->actions().contains(form.ActKeepAsStored));
+    EXPECT_EQ(form.ActKeepAsStored->text(), QStringLiteral("&Keep images as stored"));
+    ASSERT_TRUE(form.ActKeepAsStored->isCheckable());
+    form.ActKeepAsStored->trigger();
+    EXPECT_FALSE(form.Inputs().AutoOrient);
+    form.ActKeepAsStored->trigger();
+    EXPECT_TRUE(form.Inputs().AutoOrient);
 }
 
 TEST_F(MainWindowTest, EscapeClosesTheWindow) {
