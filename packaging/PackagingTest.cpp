@@ -92,8 +92,8 @@ TEST_F(BashCompletion, OffersOptionsValuesAndImages) {
         {"folianto-convert -c ''", {"auto", "dct", "flate", "g3", "g4", "none", "rle"}},
         {"folianto-convert --alpha ''", {"flatten", "keep"}},
         {"folianto-convert --paper = L", {"Ledger", "Legal", "Letter"}},
-        {"folianto-convert --paper = ",
-         V{"11x17", "A0", "A1", "A2", "A3", "A4", "A5", "A6", "B5", "Fit", "Ledger", "Legal", "Letter"}},
+        {"folianto-convert --paper = ", V{"11x17", "A0", "A1", "A2", "A3", "A4", "A5", "A6", "B5", "Fit",
+                                          "Ledger", "Legal", "Letter", "image"}},
         {"folianto-convert --sort n", {"name", "natural", "none"}},
         {"folianto-convert -o out.pdf ''", {"photo.jpg", "scan.TIF", "sub"}}, // no notes.txt
         {"folianto-convert --title ''", {""}},

@@ -6,6 +6,7 @@
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
+#include "pdf/PdfPlacement.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
 #include "platform/Exceptions.h"
@@ -229,10 +230,12 @@ TPageCoding CodingOf(std::uint8_t compression, bool bilevel) {
     }
 }
 
-std::string ContentText(TIEFitSize size, std::int32_t pageHeight, std::size_t pageNumber) {
+// size is the upright picture's size on the page; it hangs from the top-left corner.
+std::string ContentText(TImageOrientation orientation, TIEFitSize size, std::int32_t pageHeight,
+                        std::size_t pageNumber) {
     const std::int64_t bottom = std::int64_t(pageHeight) - size.H;
-    return "q\n" + std::to_string(size.W) + " 0 0 " + std::to_string(size.H) + " 0 " +
-           std::to_string(bottom) + " cm\n/lm" + std::to_string(pageNumber) + " Do\nQ";
+    return "q\n" + PlacementText(PlacementMatrix(orientation, size.W, size.H, 0, bottom)) + " cm\n/lm" +
+           std::to_string(pageNumber) + " Do\nQ";
 }
 
 // Passes writes on to the output and digests them, for the document identifier.
@@ -410,7 +413,11 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
         storage.SoftMask = true;
         storage.ImageBytes += page.SoftMask->DataLength();
     }
-    page.Size = FitImage(width, height, params.PdfPaperWidth, params.PdfPaperHeight);
+    // The image data stays as stored; the placement turns it upright and gives non-square pixels
+    // their physical shape, so data kept from the source file needs no re-encoding.
+    const TUprightSize upright = UprightImageSize(params, width, height);
+    page.Size = FitImage(upright.Width, upright.Height, params.PdfPaperWidth, params.PdfPaperHeight);
+    page.Orientation = PageOrientation(params);
     page.PaperHeight = params.PdfPaperHeight;
     page.PaperWidth = params.PdfPaperWidth;
     return page;
@@ -419,7 +426,7 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
 void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
     if (!page.Image) return;
     const std::size_t pageNumber = document.ImageList.size() + 1;
-    const std::string text = ContentText(page.Size, page.PaperHeight, pageNumber);
+    const std::string text = ContentText(page.Orientation, page.Size, page.PaperHeight, pageNumber);
     const std::unique_ptr<TIEPDFStreamObject> contentText =
         TIEPDFStreamObject::CreateWithData(text.data(), std::int64_t(text.size()));
 

@@ -2,6 +2,7 @@
 
 #include "codecs/jpeg/JpegErrorManager.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/params/FormatIds.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfEncoders.h"
@@ -320,6 +321,46 @@ TEST(PdfWriterTest, ContentStreamHangsFromTopLeft) {
         ASSERT_EQ(d.Doc->ContentList.size(), 1u);
         const auto bytes = StreamData(Write(d.Doc, d.Params), 4);
         EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.Content);
+    }
+}
+
+// The image data stays as stored; the placement turns it upright (when asked) and gives pixels of
+// unequal resolutions their physical shape. Square pixels as stored keep the plain scaling.
+TEST(PdfWriterTest, ContentStreamPlacesThePictureAsItsFileSays) {
+    const struct {
+        const char* Name;
+        int Iw, Ih, DpiX, DpiY, Tag;
+        bool AutoOrient;
+        const char* Content;
+    } cases[] = {
+        {"square, stated resolution", 1000, 500, 300, 300, 1, true, "q\n594 0 0 297 0 545 cm\n/lm1 Do\nQ"},
+        {"turned, not asked", 1000, 500, 300, 300, 6, false, "q\n594 0 0 297 0 545 cm\n/lm1 Do\nQ"},
+        {"turned a quarter", 1000, 500, 300, 300, 6, true, "q\n0 -841 420 0 0 842 cm\n/lm1 Do\nQ"},
+        {"turned half round", 1000, 500, 300, 300, 3, true, "q\n-594 0 0 -297 594 842 cm\n/lm1 Do\nQ"},
+        {"standard fax", 1728, 1145, 204, 98, 1, true, "q\n595 0 0 820 0 22 cm\n/lm1 Do\nQ"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TDoc d;
+        d.Params.PdfPaperWidth = 595;
+        d.Params.PdfPaperHeight = 842;
+        d.Params.PdfCompression = 0;
+        d.Params.HorizontalDpi = c.DpiX;
+        d.Params.VerticalDpi = c.DpiY;
+        d.Params.FileFormat = ioJPEG;
+        d.Params.HasExifData = true;
+        d.Params.ExifOrientation = c.Tag;
+        d.Params.PdfAutoOrient = c.AutoOrient;
+        auto b = Bilevel(c.Iw, c.Ih, [](int x, int) { return x % 2 == 0; });
+        AddImagePage(*d.Doc, *b, d.Params, d.Progress);
+        ASSERT_EQ(d.Doc->ContentList.size(), 1u);
+        const auto& bytes = d.Doc->ContentList[0]->Data();
+        EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.Content);
+        // The image itself is the stored one: width and height as the bitmap holds them.
+        const std::string pdf = Write(d.Doc, d.Params);
+        EXPECT_NE(
+            ObjectText(pdf, 3).find("/Width " + std::to_string(c.Iw) + "\n/Height " + std::to_string(c.Ih)),
+            std::string::npos);
     }
 }
 

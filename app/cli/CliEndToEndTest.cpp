@@ -1,4 +1,5 @@
 // Runs the real folianto-convert binary on images made by an independent tool.
+#include "app/cli/ConvertRunner.h"
 #include "testsupport/HttpTestServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -20,34 +21,9 @@ using testsupport::RunCommand;
 using testsupport::ShellQuote;
 
 namespace {
-// Runs the converter quietly with both output streams captured; prefix goes before the command
-// (environment settings, a change of folder).
-std::string Convert(const std::string& args, int& status, const std::string& prefix = "") {
-    std::string out;
-    status = RunCommand(prefix + FOLIANTO_CONVERT + " --quiet " + args + " 2>&1", &out);
-    return out;
-}
-
-int PageCount(const std::string& pdf) {
-    std::string out;
-    if (RunCommand("qpdf --show-npages " + ShellQuote(pdf) + " 2>/dev/null", &out) != 0) return -1;
-    return std::atoi(out.c_str());
-}
-
-// Page sizes as "WxH" per page, from qpdf's JSON-free listing of MediaBoxes.
-std::vector<std::string> PageSizes(const std::string& pdf) {
-    std::string out;
-    RunCommand("pdfinfo -f 1 -l 999 " + ShellQuote(pdf) + " 2>/dev/null | grep 'size:'", &out);
-    std::vector<std::string> sizes;
-    std::size_t pos = 0;
-    while ((pos = out.find("size:", pos)) != std::string::npos) {
-        pos += 5;
-        double w = 0, h = 0;
-        if (std::sscanf(out.c_str() + pos, " %lf x %lf", &w, &h) == 2)
-            sizes.push_back(std::to_string(int(w)) + "x" + std::to_string(int(h)));
-    }
-    return sizes;
-}
+using clitest::Convert;
+using clitest::PageCount;
+using clitest::PageSizes;
 
 // A metafile that draws nothing on a 96 x 48 picture (placeable header, 96 units per inch).
 const std::vector<std::uint8_t> kSmallWmf = {

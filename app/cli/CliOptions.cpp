@@ -9,8 +9,8 @@
 
 namespace {
 constexpr std::array<std::string_view, 7> kCompressions = {"none", "rle", "g4", "g3", "dct", "flate", "auto"};
-constexpr std::array<std::string_view, 13> kPapers = {"A0", "A1",     "A2",    "A3",     "A4",    "A5", "A6",
-                                                      "B5", "Letter", "Legal", "Ledger", "11x17", "Fit"};
+constexpr std::array<std::string_view, 14> kPapers = {
+    "A0", "A1", "A2", "A3", "A4", "A5", "A6", "B5", "Letter", "Legal", "Ledger", "11x17", "Fit", "image"};
 constexpr std::array<std::string_view, 2> kAlphas = {"flatten", "keep"};
 constexpr std::size_t kAlphaKeep = 1;
 constexpr std::array<std::string_view, 3> kSorts = {"none", "natural", "name"};
@@ -28,6 +28,7 @@ enum TLongOnly : int {
     optFromFile,
     optSort,
     optAlpha,
+    optNoAutoOrient,
 };
 
 const option kLongOptions[] = {
@@ -50,6 +51,7 @@ const option kLongOptions[] = {
     {"sort", required_argument, nullptr, optSort},
     {"alpha", required_argument, nullptr, optAlpha},
     {"verbose", no_argument, nullptr, 'v'},
+    {"no-auto-orient", no_argument, nullptr, optNoAutoOrient},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' makes getopt return ':' for a missing value and print nothing itself.
@@ -132,7 +134,10 @@ std::string CliUsage() {
            "      --alpha=MODE          transparency: flatten (onto white paper, the default) or\n"
            "                              keep (as a soft mask)\n"
            "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17\n"
-           "                              or Fit (default Fit: one point per pixel)\n"
+           "                              Fit (default: one point per pixel) or image (the\n"
+           "                              image's own size, from its resolution)\n"
+           "      --no-auto-orient      keep images as stored; by default photos and scans that\n"
+           "                              say they were taken turned are turned upright\n"
            "      --title=TEXT          document title\n"
            "      --subject=TEXT        document subject\n"
            "      --author=TEXT         document author\n"
@@ -245,6 +250,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
             break;
         case optInfo:
             o.Info = true;
+            break;
+        case optNoAutoOrient:
+            o.AutoOrient = false;
             break;
         case optFromFile:
             o.ListFiles.emplace_back(optarg);

@@ -26,6 +26,7 @@ struct TCliOptions {
     TInputOrder Order = TInputOrder::AsGiven;
     int CompressionIndex = CliAutoIndex; // index into the compression names below
     int PaperIndex = CliFitPaper;        // index into the paper names below
+    bool AutoOrient = true;              // --no-auto-orient clears it
     std::string Title, Subject, Author, Keywords;
     bool KeepAlpha = false; // --alpha keep: transparency as a soft mask
     bool Verbose = false;   // how each page was stored

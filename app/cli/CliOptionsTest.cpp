@@ -14,6 +14,7 @@ struct ParseCase {
     int Compression = CliAutoIndex, Paper = CliFitPaper;
     bool Force = false, Quiet = false;
     bool KeepAlpha = false, Verbose = false;
+    bool AutoOrient = true;
 };
 
 const ParseCase kParseCases[] = {
@@ -48,6 +49,17 @@ const ParseCase kParseCases[] = {
     {"AlphaFlattenedAgain", {"--alpha", "keep", "--alpha", "Flatten", "-o", "x", "a"}, "x", {"a"}},
     {"DoubleDashEndsOptions", {"-o", "x", "--", "-odd.png", "-q"}, "x", {"-odd.png", "-q"}},
     {"DashIsAFile", {"-o", "x", "-"}, "x", {"-"}},
+    {"PaperImageKeptAsStored",
+     {"-p", "IMAGE", "--no-auto-orient", "-o", "x", "a"},
+     "x",
+     {"a"},
+     CliAutoIndex,
+     13,
+     false,
+     false,
+     false,
+     false,
+     false},
 };
 
 class CliParse : public ::testing::TestWithParam<ParseCase> {};
@@ -65,6 +77,7 @@ TEST_P(CliParse, ReadsEveryFormOfOption) {
     EXPECT_EQ(o.Quiet, c.Quiet);
     EXPECT_EQ(o.KeepAlpha, c.KeepAlpha);
     EXPECT_EQ(o.Verbose, c.Verbose);
+    EXPECT_EQ(o.AutoOrient, c.AutoOrient);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CliParse, ::testing::ValuesIn(kParseCases),
@@ -82,6 +95,9 @@ const RefusalCase kRefusals[] = {
      "unknown compression \"zip\" (use none, rle, g4, g3, dct, flate or auto)"},
     {"UnknownAlpha", {"--alpha=drop", "-o", "x", "a"}, "unknown alpha mode \"drop\" (use flatten or keep)"},
     {"UnknownPaper", {"-p", "A7", "-o", "x", "a"}, "unknown paper \"A7\""},
+    {"AutoOrientTakesNoValue",
+     {"--no-auto-orient=1", "-o", "x", "a"},
+     "option --no-auto-orient takes no value"},
     {"UnknownSort",
      {"--sort=random", "-o", "x", "a"},
      "unknown sort order \"random\" (use none, natural or name)"},

@@ -43,6 +43,7 @@ TConversionInputs JobInputs(const TCliOptions& o, const TOutputTarget& target,
     in.CompressionIndex = o.CompressionIndex;
     in.PaperIndex = o.PaperIndex;
     in.KeepAlpha = o.KeepAlpha;
+    in.AutoOrient = o.AutoOrient;
     in.Title = o.Title;
     in.Subject = o.Subject;
     in.Author = o.Author;

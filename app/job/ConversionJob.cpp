@@ -6,6 +6,7 @@
 #include "imaging/io/KeptPageData.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
+#include "imaging/params/PageGeometry.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
@@ -100,11 +101,16 @@ std::string TConversionJob::Validate(const TConversionInputs& in, std::string& f
 
 void TConversionJob::ParamPaper(int paperIndex, int paperHeight, int paperWidth) {
     TIOParamsVals& p = View.IOComponent()->Params();
-    const int bw = View.BitmapWidth(), bh = View.BitmapHeight();
+    // The picture as its page will show it: upright, and in its physical proportions.
+    const TUprightSize picture = UprightImageSize(p, View.BitmapWidth(), View.BitmapHeight());
     if (paperIndex == PaperFitIndex) {
-        p.PdfPaperWidth = bw;
-        p.PdfPaperHeight = bh;
-    } else if (bw > bh) {
+        p.PdfPaperWidth = picture.Width;
+        p.PdfPaperHeight = picture.Height;
+    } else if (paperIndex == PaperImageSizeIndex) {
+        const TUprightSize physical = PhysicalImageSize(p, View.BitmapWidth(), View.BitmapHeight());
+        p.PdfPaperWidth = physical.Width;
+        p.PdfPaperHeight = physical.Height;
+    } else if (picture.Width > picture.Height) {
         p.PdfPaperWidth = paperHeight;
         p.PdfPaperHeight = paperWidth;
     } else {
@@ -290,6 +296,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         p.PdfProducer = in.Producer;
         p.PdfKeywords = in.Keywords;
         p.PdfKeepAlpha = in.KeepAlpha;
+        p.PdfAutoOrient = in.AutoOrient;
 
         for (std::size_t i = 0; i < n; ++i) {
             const std::string& path = in.SourcePaths[i];

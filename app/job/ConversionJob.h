@@ -22,6 +22,7 @@ struct TConversionInputs {
     int CompressionIndex = 4; // CompressionItems
     int PaperIndex = 12;      // PaperItems
     bool KeepAlpha = false;   // transparency as a soft mask instead of laid on white paper
+    bool AutoOrient = true;   // turn pages upright as the files' orientation tags say
     std::string Title, Subject, Author, Creator, Producer, Keywords;
 };
 
@@ -118,7 +119,8 @@ public:
 
     TJobResult Execute(const TConversionInputs& inputs, const TConversionCallbacks& callbacks);
 
-    // Sets the page size for the bitmap about to become a page.
+    // Sets the page size for the bitmap about to become a page, from the picture as the page shows it
+    // (upright when asked, in its physical proportions).
     void ParamPaper(int paperIndex, int paperHeight, int paperWidth);
 
     // Scales a page size into kSmallestPageSide..kLargestPageSide on each side, keeping its

@@ -28,7 +28,9 @@ struct TPaperItem {
     int Height;
 };
 inline constexpr int PaperFitIndex = 12;
-inline constexpr std::array<TPaperItem, 13> PaperItems{{
+// The page takes the picture's physical size, from its resolution.
+inline constexpr int PaperImageSizeIndex = 13;
+inline constexpr std::array<TPaperItem, 14> PaperItems{{
     {"A0       2380x3368", 2380, 3368},
     {"A1       1684x2380", 1684, 2380},
     {"A2       1190x1684", 1190, 1684},
@@ -42,6 +44,7 @@ inline constexpr std::array<TPaperItem, 13> PaperItems{{
     {"Ledger (17\"x11\")      1224x792", 1224, 792},
     {"11\"x17\"                    792x1224", 792, 1224},
     {"Fit", 0, 0},
+    {"Image size", 0, 0},
 }};
 
 // The fixed document information texts of the window.

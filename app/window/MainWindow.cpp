@@ -190,8 +190,14 @@ void TForm1::CreateActions() {
     EditMenu->addAction(ActClear);
     EditMenu->addSeparator();
     EditMenu->addAction(ActClearProperties);
-    EditMenu->addSeparator();
-    EditMenu->addAction(ActKeepTransparency);
+    // Photos and scans whose files say they were taken turned are shown upright unless this is checked.
+    ActKeepAsStored = new QAction(QStringLiteral("&Keep images as stored"), this);
+    ActKeepAsStored->setObjectName(QStringLiteral("ActKeepAsStored"));
+    ActKeepAsStored->setCheckable(true);
+    OptionsMenu = menuBar()->addMenu(QStringLiteral("&Options"));
+    OptionsMenu->setObjectName(QStringLiteral("OptionsMenu"));
+    OptionsMenu->addAction(ActKeepAsStored);
+    OptionsMenu->addAction(ActKeepTransparency);
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("HelpMenu"));
     HelpMenu->addAction(ActAbout);
@@ -312,7 +318,7 @@ QWidget* TForm1::CreateRightColumn(QWidget* parent) {
     FormatBox->setObjectName(QStringLiteral("FormatBox"));
     for (const TPaperItem& item : PaperItems)
         FormatBox->addItem(QString::fromUtf8(item.Text.data(), qsizetype(item.Text.size())));
-    FormatBox->setMaxVisibleItems(13);
+    FormatBox->setMaxVisibleItems(int(PaperItems.size()));
     auto* paper = new QVBoxLayout(GroupBox2);
     Compact(paper);
     paper->addWidget(FormatBox);

@@ -152,6 +152,7 @@ public:
     QPlainTextEdit* Keywords = nullptr;
     QMenu* FileMenu = nullptr;
     QMenu* EditMenu = nullptr;
+    QMenu* OptionsMenu = nullptr;
     QMenu* HelpMenu = nullptr;
 
     QAction* ActAddFiles = nullptr;
@@ -162,6 +163,7 @@ public:
     QAction* ActClearProperties = nullptr;
     QAction* ActAbout = nullptr;
     QAction* ActKeepTransparency = nullptr; // checked: transparency becomes the page image's soft mask
+    QAction* ActKeepAsStored = nullptr; // checked: pages are not turned upright
 
     // Non-visual components.
     TIEView PictoraView1;

@@ -27,6 +27,7 @@ TConversionInputs TForm1::Inputs() const {
     in.CompressionIndex = CompresBox->currentIndex();
     in.PaperIndex = FormatBox->currentIndex();
     in.KeepAlpha = ActKeepTransparency->isChecked();
+    in.AutoOrient = !ActKeepAsStored->isChecked();
     in.Title = TitleEd->text().toStdString();
     in.Subject = SubjectEd->text().toStdString();
     in.Author = AuthorEd->text().toStdString();

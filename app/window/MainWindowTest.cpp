@@ -636,8 +636,11 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_EQ(form.CompresBox->itemText(6), QStringLiteral("Automatic (keep original data)"));
     EXPECT_FALSE(form.ActKeepTransparency->isChecked());
     EXPECT_FALSE(form.Inputs().KeepAlpha);
-    EXPECT_EQ(form.FormatBox->count(), 13);
-    EXPECT_EQ(form.FormatBox->maxVisibleItems(), 13);
+    EXPECT_EQ(form.FormatBox->count(), 14);
+    EXPECT_EQ(form.FormatBox->itemText(13), QStringLiteral("Image size"));
+    EXPECT_EQ(form.FormatBox->maxVisibleItems(), 14);
+    EXPECT_TRUE(form.Inputs().AutoOrient); // photos come out upright unless asked otherwise
+    EXPECT_FALSE(form.ActKeepAsStored->isChecked());
     // The test program's folder is a writable build folder: a portable copy.
     EXPECT_EQ(QString::fromStdString(form.ShellPathEdit1->Path()),
               QCoreApplication::applicationDirPath() + "/");
@@ -692,6 +695,17 @@ TEST_F(MainWindowTest, KeepTransparencyIsAChoiceTheRunTakes) {
     EXPECT_EQ(form.Inputs().CompressionIndex, 6);
     form.ActKeepTransparency->trigger();
     EXPECT_FALSE(form.Inputs().KeepAlpha);
+}
+
+TEST_F(MainWindowTest, KeepImagesAsStoredIsACheckableOption) {
+    EXPECT_EQ(form.OptionsMenu->title(), QStringLiteral("&Options"));
+    EXPECT_TRUE(form.OptionsMenu->actions().contains(form.ActKeepAsStored));
+    EXPECT_EQ(form.ActKeepAsStored->text(), QStringLiteral("&Keep images as stored"));
+    ASSERT_TRUE(form.ActKeepAsStored->isCheckable());
+    form.ActKeepAsStored->trigger();
+    EXPECT_FALSE(form.Inputs().AutoOrient);
+    form.ActKeepAsStored->trigger();
+    EXPECT_TRUE(form.Inputs().AutoOrient);
 }
 
 TEST_F(MainWindowTest, EscapeClosesTheWindow) {

@@ -136,6 +136,7 @@ void TIOParamsVals::ResetToDefaults() {
     PdfPaperHeight = 842;
     PdfCompression = 2;
     PdfKeepAlpha = false;
+    PdfAutoOrient = false;
     PdfTitle.clear();
     PdfAuthor.clear();
     PdfSubject.clear();
@@ -149,6 +150,7 @@ void TIOParamsVals::ResetImageInfo() {
     // What the PDF writer and its encoders take from the image: a file that does not state it must
     // not inherit it from the file read before.
     HorizontalDpi = VerticalDpi = 0;
+    TiffOrientation = 1; // a JPEG read after a turned TIFF page is not turned
     JpegProgressive = false;
     IPTCInfo.clear();
     ImagingAnnot.clear();
@@ -333,6 +335,7 @@ void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
     PdfPaperHeight = o.PdfPaperHeight;
     PdfCompression = o.PdfCompression;
     PdfKeepAlpha = o.PdfKeepAlpha;
+    PdfAutoOrient = o.PdfAutoOrient;
     PdfTitle = o.PdfTitle;
     PdfAuthor = o.PdfAuthor;
     PdfSubject = o.PdfSubject;

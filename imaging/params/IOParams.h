@@ -202,6 +202,7 @@ struct TIOParamsVals {
     std::uint8_t PdfCompression = 2; // 0 none, 1 run length, 2 G4, 3 G3, 4 DCT, 5 Flate
     // Transparency: false lays the image on white paper; true gives the page image a soft mask.
     bool PdfKeepAlpha = false;
+    bool PdfAutoOrient = false; // place pages upright as the file's orientation tag says
     std::string PdfTitle;
     std::string PdfAuthor;
     std::string PdfSubject;

@@ -35,7 +35,7 @@ _folianto_convert() {
             return
             ;;
         -p | --paper)
-            mapfile -t COMPREPLY < <(compgen -W "A0 A1 A2 A3 A4 A5 A6 B5 Letter Legal Ledger 11x17 Fit" -- "$cur")
+            mapfile -t COMPREPLY < <(compgen -W "A0 A1 A2 A3 A4 A5 A6 B5 Letter Legal Ledger 11x17 Fit image" -- "$cur")
             return
             ;;
         --sort)
@@ -57,7 +57,7 @@ _folianto_convert() {
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "-o --output -f --force -c --compression -p --paper --title --subject
-            --author --keywords --open --from-file -0 --null -r --recursive --sort --alpha --info -q --quiet -v --verbose -h --help
+            --author --keywords --open --no-auto-orient --from-file -0 --null -r --recursive --sort --alpha --info -q --quiet -v --verbose -h --help
             -V --version --" -- "$cur")
         return
     fi
