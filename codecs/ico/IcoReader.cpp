@@ -183,7 +183,7 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     ReadPadded(Stream, hdr, 6);
     if (!cursor && Le16(hdr) == kBmpType) {
         Stream.SetPosition(start);
-        ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params);
+        ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params, Mask);
         return;
     }
     const int count = Le16(hdr + 4);

@@ -47,8 +47,8 @@ TReader Pcx() {
 }
 
 TReader Bmp() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadBmpStream(s, b, s.Remaining(), headerOnly, pr, p); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadBmpStream(s, b, s.Remaining(), headerOnly, pr, p, m); };
 }
 
 TReader Ico() {
