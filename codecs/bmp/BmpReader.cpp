@@ -441,8 +441,12 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     const std::uint32_t headerSize = Le32(sizeField);
     const std::int64_t streamEnd = Stream.Size();
     // Headers and a pixel offset the file cannot hold describe no image of it.
-    if (headerSize < kCoreHeaderSize || std::int64_t(headerSize) > streamEnd - infoStart) {
+    if (headerSize < kCoreHeaderSize) {
         Progress.Fail("invalid header size " + std::to_string(headerSize));
+        return;
+    }
+    if (std::int64_t(headerSize) > streamEnd - infoStart) {
+        Progress.Fail("the image header runs past the end of the file");
         return;
     }
     if (std::int64_t(pixelOffset) > streamEnd - l.Start) {
