@@ -42,8 +42,8 @@ TReader Jpeg() {
 }
 
 TReader Pcx() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadPcxStream(s, b, p, headerOnly, pr, s.Remaining()); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadPcxStream(s, b, p, headerOnly, pr, s.Remaining(), m); };
 }
 
 TReader Bmp() {
