@@ -89,8 +89,8 @@ TReader Wbmp() {
 }
 
 TReader Jpeg2000() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadJp2Stream(s, b, p, headerOnly, pr); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadJp2Stream(s, b, p, headerOnly, pr, m); };
 }
 
 TReader Tiff(int& frameCount) {
