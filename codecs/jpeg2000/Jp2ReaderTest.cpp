@@ -530,6 +530,19 @@ const AlphaCase kAlphaCases[] = {
 INSTANTIATE_TEST_SUITE_P(J2k, J2kAlpha, testing::ValuesIn(kAlphaCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// An RGBA picture through a common encoder's command line (lossless): the values Pillow reads.
+TEST(Jp2Reader, EncodedRgbaPictureKeepsItsAlpha) {
+    Loaded r;
+    Load(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/straight-alpha.jp2"), r);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    ASSERT_NE(r.Mask, nullptr);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(r.Mask->GetPixel(x, y), x * 32) << x << "," << y;
+            EXPECT_EQ(PixelOf(r.Bitmap, x, y), (Rgb{std::uint8_t(x * 30), std::uint8_t(y * 60), 200}));
+        }
+}
+
 TEST(Jp2Reader, ImageBeyondTheSampleBudgetIsRefused) {
     J2kLayout s;
     s.Width = 64;

@@ -615,6 +615,23 @@ INSTANTIATE_TEST_SUITE_P(
             {0, 10, 20, 255}}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A colour-mapped file with 32-bit map entries: the alpha ImageMagick reads from it.
+TEST(TgaAlpha, ColourMapAlphaMatchesTheReference) {
+    TTgaRead r;
+    r.Run(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/colour-map-alpha.tga"));
+    ASSERT_FALSE(r.Aborting);
+    ASSERT_NE(r.Mask, nullptr);
+    EXPECT_EQ(r.Alpha(), (Bytes{255, 100, 100, 255, 100, 255, 255, 100}));
+    EXPECT_EQ(r.Rgb(), RgbOf({{255, 0, 0},
+                              {0, 0, 255},
+                              {0, 0, 255},
+                              {255, 0, 0},
+                              {0, 0, 255},
+                              {255, 0, 0},
+                              {255, 0, 0},
+                              {0, 0, 255}}));
+}
+
 // ---- corpus
 
 // The reference decode of a corpus file: the suite's own PNG where it ships one, else Pillow, else
