@@ -2,6 +2,7 @@
 
 #include "codecs/bmp/DibCommon.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadFailures.h"
@@ -36,11 +37,12 @@ TChannel MakeChannel(std::uint32_t mask) {
     return {shift, std::countr_one(mask >> shift)};
 }
 
-// The channel scaled to 8 bits by shifting alone, so 5 bits give 0..248.
+// The channel scaled to 8 bits: narrower channels stretched to the full range (5 bits: 31 -> 255),
+// wider ones cut to their top 8 bits.
 std::uint8_t Extract(std::uint32_t pixel, TChannel c) {
     if (c.Bits == 0) return 0;
     const std::uint32_t v = std::uint32_t((pixel >> c.Shift) & ((std::uint64_t(1) << c.Bits) - 1));
-    return std::uint8_t(c.Bits >= 8 ? v >> (c.Bits - 8) : v << (8 - c.Bits));
+    return c.Bits >= 8 ? std::uint8_t(v >> (c.Bits - 8)) : ScaleChannelToByte(v, c.Bits);
 }
 
 struct TBmpLayout {
@@ -52,7 +54,9 @@ struct TBmpLayout {
     std::uint32_t Compression = kRgb;
     std::int64_t CompressedSize = 0;
     std::array<std::uint32_t, 3> Masks{}; // red, green, blue
+    std::uint32_t AlphaMask = 0;          // bit fields only; 0: no alpha
     bool Native = false;
+    bool ColourOneBit = false;           // 1-bit pixels through a table other than black and white
     std::array<TIERgbTriple, 256> Lut{}; // colour table, black past its end
 };
 
@@ -106,10 +110,12 @@ bool ReadInfoHeader(TStream& Stream, std::uint32_t size, TBmpLayout& l, TIOParam
     const bool fields = l.Compression == kBitFields || l.Compression == kAlphaBitFields;
     if (fields && size >= 52 && size != 64) {
         l.Masks = {Le32(rec + 40), Le32(rec + 44), Le32(rec + 48)};
+        if (size >= 56) l.AlphaMask = Le32(rec + 52);
     } else if (fields) {
         std::uint8_t m[16]{};
         ReadPadded(Stream, m, l.Compression == kAlphaBitFields ? 16 : 12);
         l.Masks = {Le32(m), Le32(m + 4), Le32(m + 8)};
+        if (l.Compression == kAlphaBitFields) l.AlphaMask = Le32(m + 12);
     }
     ReadColorTable(Stream, Params, l, ColorCount(Le32(rec + 32), l.Bits), 4);
     return true;
@@ -170,8 +176,10 @@ bool IsRunLength(const TBmpLayout& l) {
 
 class TBmpDecoder {
 public:
-    TBmpDecoder(TStream& stream, TIEBitmap& bitmap, TIEProgressRecord& progress, TBmpLayout& layout)
-        : Stream(stream), Bitmap(bitmap), Progress(progress), L(layout), W(int(layout.Width)),
+    // mask: filled with the alpha of bit fields, or with the pixels run-length data paints.
+    TBmpDecoder(TStream& stream, TIEBitmap& bitmap, TIEProgressRecord& progress, TBmpLayout& layout,
+                TIEMask* mask)
+        : Stream(stream), Bitmap(bitmap), Progress(progress), L(layout), Mask(mask), W(int(layout.Width)),
           H(int(layout.Height)) {}
 
     void DecodeRows(bool invertOneBit);
@@ -192,13 +200,20 @@ private:
         return !Progress.IsAborting();
     }
     void ConvertRow(const std::uint8_t* in, std::int64_t got, std::uint8_t* out, bool invert);
-    void Put(std::vector<std::uint8_t>& row, std::int64_t x, std::uint8_t index) const;
+    void ConvertAlpha(const std::uint8_t* in, std::int64_t got, std::uint8_t* out) const;
+    void Put(std::vector<std::uint8_t>& row, std::vector<std::uint8_t>& painted, std::int64_t x,
+             std::uint8_t index) const;
 
     TStream& Stream;
     TIEBitmap& Bitmap;
     TIEProgressRecord& Progress;
     TBmpLayout& L;
+    TIEMask* Mask;
     const int W, H;
+
+public:
+    bool AnyAlpha = false;   // a bit-field alpha above 0 was read
+    bool AllPainted = false; // run-length codes reached every pixel
 };
 
 // Converts the pixels that the got bytes of a stored row cover; the rest of the row stays blank.
@@ -206,6 +221,11 @@ void TBmpDecoder::ConvertRow(const std::uint8_t* in, std::int64_t got, std::uint
     const std::int64_t covered = std::min<std::int64_t>(W, got * 8 / L.Bits);
     switch (L.Bits) {
     case 1:
+        if (L.ColourOneBit) {
+            for (std::int64_t x = 0; x < covered; ++x)
+                std::memcpy(out + 3 * x, &L.Lut[(in[x / 8] >> (7 - x % 8)) & 1], 3);
+            break;
+        }
         for (std::int64_t i = 0; i < (covered + 7) / 8; ++i) out[i] = invert ? std::uint8_t(~in[i]) : in[i];
         break;
     case 4:
@@ -244,6 +264,16 @@ void TBmpDecoder::ConvertRow(const std::uint8_t* in, std::int64_t got, std::uint
     }
 }
 
+// The alpha of the pixels the got bytes of a stored bit-field row cover.
+void TBmpDecoder::ConvertAlpha(const std::uint8_t* in, std::int64_t got, std::uint8_t* out) const {
+    const std::int64_t covered = std::min<std::int64_t>(W, got * 8 / L.Bits);
+    const TChannel a = MakeChannel(L.AlphaMask);
+    for (std::int64_t x = 0; x < covered; ++x) {
+        const std::uint32_t p = L.Bits == 16 ? Le16(in + 2 * x) : Le32(in + 4 * x);
+        out[x] = Extract(p, a);
+    }
+}
+
 void TBmpDecoder::DecodeRows(bool invertOneBit) {
     const std::int64_t stride = RowStrideOf(W, L.Bits);
     std::vector<std::uint8_t> stored(static_cast<std::size_t>(stride));
@@ -253,6 +283,11 @@ void TBmpDecoder::DecodeRows(bool invertOneBit) {
         // The padding of the last row is no pixel: a file that stops after the pixels is whole.
         const std::int64_t needed = i == H - 1 ? (std::int64_t(W) * L.Bits + 7) / 8 : stride;
         if (got > 0) ConvertRow(stored.data(), got, Bitmap.RowPointer(BitmapRow(i)), invertOneBit);
+        if (Mask && got > 0) {
+            std::uint8_t* alpha = Mask->RowPointer(BitmapRow(i));
+            ConvertAlpha(stored.data(), got, alpha);
+            AnyAlpha = AnyAlpha || std::any_of(alpha, alpha + W, [](std::uint8_t v) { return v != 0; });
+        }
         if (got < needed) { // the rest of the image is not in the file; a partial row counts as missing
             RowsMissingFrom(i);
             return;
@@ -262,8 +297,10 @@ void TBmpDecoder::DecodeRows(bool invertOneBit) {
 
 // Stores one pixel of a run-length row. Pixels past the right edge are dropped: encoders pad runs
 // to an even count, so an odd width gets one more pixel than the row holds.
-void TBmpDecoder::Put(std::vector<std::uint8_t>& row, std::int64_t x, std::uint8_t index) const {
+void TBmpDecoder::Put(std::vector<std::uint8_t>& row, std::vector<std::uint8_t>& painted, std::int64_t x,
+                      std::uint8_t index) const {
     if (x >= W) return;
+    painted[std::size_t(x)] = 255;
     if (L.Native) {
         row[std::size_t(x)] = index;
     } else {
@@ -271,7 +308,8 @@ void TBmpDecoder::Put(std::vector<std::uint8_t>& row, std::int64_t x, std::uint8
     }
 }
 
-// Decodes run-length data; rows and pixels the codes never reach stay blank.
+// Decodes run-length data. Pixels the codes never reach (skipped by a delta, an early end of line or
+// end of bitmap) are not painted: they stay blank and, in the mask, transparent.
 void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
     const std::int64_t size = std::min(std::max<std::int64_t>(compressedSize, 0), Stream.Remaining());
     std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
@@ -279,12 +317,17 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
 
     const bool four = L.Bits == 4;
     std::vector<std::uint8_t> row(std::size_t(W) * (L.Native ? 1 : 3));
+    std::vector<std::uint8_t> painted(std::size_t(W), 0);
+    std::int64_t paintedCount = 0;
     bool dirty = false;
     std::int64_t x = 0, y = 0, pos = 0;
     auto flush = [&] {
         if (!dirty) return;
         std::memcpy(Bitmap.RowPointer(BitmapRow(y)), row.data(), row.size());
         std::fill(row.begin(), row.end(), std::uint8_t(0));
+        paintedCount += std::count(painted.begin(), painted.end(), std::uint8_t(255));
+        if (Mask) std::memcpy(Mask->RowPointer(BitmapRow(y)), painted.data(), painted.size());
+        std::fill(painted.begin(), painted.end(), std::uint8_t(0));
         dirty = false;
     };
     bool ended = false; // an end-of-bitmap code, the last row's end, a delta out of the image or a stop
@@ -293,7 +336,7 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
         pos += 2;
         if (count != 0) { // encoded run
             for (int i = 0; i < count; ++i, ++x) {
-                Put(row, x, four ? ((i & 1) ? value & 0x0F : value >> 4) : value);
+                Put(row, painted, x, four ? ((i & 1) ? value & 0x0F : value >> 4) : value);
             }
             dirty = true;
         } else if (value == 0) { // end of line
@@ -319,7 +362,7 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
                 const std::int64_t at = pos + (four ? i / 2 : i);
                 if (at >= n) break;
                 const std::uint8_t b = data[std::size_t(at)];
-                Put(row, x, four ? ((i & 1) ? b & 0x0F : b >> 4) : b);
+                Put(row, painted, x, four ? ((i & 1) ? b & 0x0F : b >> 4) : b);
             }
             dirty = true;
             pos += bytes + (bytes & 1);
@@ -329,6 +372,7 @@ void TBmpDecoder::DecodeRunLength(std::int64_t compressedSize) {
     // whose end-of-line code is missing may be whole; the rows after it are not in the file.
     const bool lastRowWhole = dirty && x >= W;
     flush();
+    AllPainted = paintedCount == std::int64_t(W) * H;
     if (!ended && y < H && !(lastRowWhole && y == H - 1)) RowsMissingFrom(lastRowWhole ? y + 1 : y);
 }
 
@@ -356,8 +400,28 @@ void SetSampleParams(TIOParamsVals& Params, int bits) {
     }
 }
 
+// A table of exactly black and white (either order) keeps 1-bit pixels bilevel.
+bool BlackAndWhite(const TIOParamsVals& Params) {
+    const TIERgbTriple black = CreateRGB(0, 0, 0), white = CreateRGB(255, 255, 255);
+    if (Params.PaletteCount < 2) return true; // no colours to show
+    const TIERgbTriple a = Params.Palette[0], b = Params.Palette[1];
+    return (a == black && b == white) || (a == white && b == black);
+}
+
+// The mask the pixels need: bit-field alpha, or the paint of run-length data. Null for neither.
+TIEMask* MakeMask(const TBmpLayout& l, std::unique_ptr<TIEMask>& Mask) {
+    const bool alpha = (l.Bits == 16 || l.Bits == 32) &&
+                       (l.Compression == kBitFields || l.Compression == kAlphaBitFields) && l.AlphaMask != 0;
+    if (!alpha && !IsRunLength(l)) return nullptr;
+    if (!Mask) Mask = std::make_unique<TIEMask>();
+    Mask->Allocate(int(l.Width), int(l.Height), 8);
+    Mask->Fill(alpha ? 255 : 0);
+    Mask->FullyOpaque = false;
+    return Mask.get();
+}
+
 void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool HeaderOnly,
-             TIEProgressRecord& Progress, TIOParamsVals& Params) {
+             TIEProgressRecord& Progress, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask) {
     TBmpLayout l;
     l.Start = Stream.Position();
     std::uint8_t fileHeader[14]{};
@@ -375,6 +439,20 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     ReadPadded(Stream, sizeField, 4);
     Stream.SetPosition(infoStart);
     const std::uint32_t headerSize = Le32(sizeField);
+    const std::int64_t streamEnd = Stream.Size();
+    // Headers and a pixel offset the file cannot hold describe no image of it.
+    if (headerSize < kCoreHeaderSize) {
+        Progress.Fail("invalid header size " + std::to_string(headerSize));
+        return;
+    }
+    if (std::int64_t(headerSize) > streamEnd - infoStart) {
+        Progress.Fail("the image header runs past the end of the file");
+        return;
+    }
+    if (std::int64_t(pixelOffset) > streamEnd - l.Start) {
+        Progress.Fail("the pixel data offset lies past the end of the file");
+        return;
+    }
     Params.FreePalette();
 
     if (headerSize == kCoreHeaderSize) {
@@ -402,14 +480,17 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     }
 
     l.Native = Params.NativePixelFormat && (l.Bits == 4 || l.Bits == 8);
-    const TIEPixelFormat type = l.Bits == 1 ? ie1Bit : l.Native ? ie8Palette : ie24Rgb;
+    l.ColourOneBit = l.Bits == 1 && !BlackAndWhite(Params);
+    const TIEPixelFormat type = l.Bits == 1 && !l.ColourOneBit ? ie1Bit : l.Native ? ie8Palette : ie24Rgb;
     // Run-length data codes at most 255 pixels in two bytes.
     const std::int64_t leastData =
         IsRunLength(l) ? MulSat(l.Width, l.Height) / 128 : MulSat(RowStrideOf(l.Width, l.Bits), l.Height);
     const std::int64_t available =
         IsRunLength(l) ? std::min(std::max<std::int64_t>(l.CompressedSize, 0), Stream.Remaining())
                        : Stream.Remaining();
-    if (!StreamCanHold(BitmapBytes(l.Width, l.Height, type), leastData, available)) {
+    const bool masked = IsRunLength(l) || l.AlphaMask != 0;
+    const std::int64_t maskBytes = masked ? MulSat(l.Width, l.Height) : 0;
+    if (!StreamCanHold(BitmapBytes(l.Width, l.Height, type) + maskBytes, leastData, available)) {
         Progress.Fail(reasons::kLargerThanFile);
         return;
     }
@@ -430,20 +511,25 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
                         Params.Palette[0] == CreateRGB(255, 255, 255) &&
                         Params.Palette[1] == CreateRGB(0, 0, 0);
 
-    TBmpDecoder decoder(Stream, Bitmap, Progress, l);
+    TIEMask* mask = MakeMask(l, Mask);
+    TBmpDecoder decoder(Stream, Bitmap, Progress, l, mask);
     if (IsRunLength(l)) {
         decoder.DecodeRunLength(l.CompressedSize);
+        if (decoder.AllPainted) Mask.reset();
     } else {
         decoder.DecodeRows(invert);
+        // Writers that declare an alpha channel and store zeros mean no alpha: taken as it stands,
+        // the page would be blank.
+        if (mask && !decoder.AnyAlpha) Mask.reset();
     }
 }
 
 } // namespace
 
 void ReadBmpStream(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool HeaderOnly,
-                   TIEProgressRecord& Progress, TIOParamsVals& Params) {
+                   TIEProgressRecord& Progress, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask) {
     try {
-        ReadBmp(Stream, Bitmap, DataSize, HeaderOnly, Progress, Params);
+        ReadBmp(Stream, Bitmap, DataSize, HeaderOnly, Progress, Params, Mask);
     } catch (const std::exception& e) {
         FailFromException(Progress, e);
     }

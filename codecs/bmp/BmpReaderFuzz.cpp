@@ -2,6 +2,7 @@
 // Bytes -> memory stream -> bitmap reader, as a file load (colour output) and as a native-format load.
 #include "codecs/bmp/BmpReader.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -17,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         params.NativePixelFormat = native;
         bool aborting = false;
         TIEProgressRecord progress(aborting);
-        ReadBmpStream(stream, bitmap, native ? 0 : std::int64_t(size), false, progress, params);
+        std::unique_ptr<TIEMask> mask;
+        ReadBmpStream(stream, bitmap, native ? 0 : std::int64_t(size), false, progress, params, mask);
     }
     return 0;
 }

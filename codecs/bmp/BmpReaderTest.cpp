@@ -2,6 +2,7 @@
 
 #include "codecs/bmp/DibTestSupport.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -81,6 +82,7 @@ struct TBmp {
 struct TLoad {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
+    std::unique_ptr<TIEMask> Mask;
     bool Aborting = false;
     TIELoadOutcome Outcome;
     int LastPercent = -1;
@@ -95,7 +97,7 @@ struct TLoad {
                 if (Calls++ == AbortAtPercentCalls) Aborting = true;
             },
             nullptr, Aborting);
-        ReadBmpStream(s, Bitmap, dataSize, headerOnly, progress, Params);
+        ReadBmpStream(s, Bitmap, dataSize, headerOnly, progress, Params, Mask);
         Outcome = progress.Outcome;
     }
     TIERgbTriple Pixel(int x, int y) {
@@ -109,36 +111,45 @@ TIERgbTriple Rgb(std::uint32_t c) {
     return CreateRGB(std::uint8_t(c >> 16), std::uint8_t(c >> 8), std::uint8_t(c));
 }
 
-// ---- 1-bit images: a (white, black) table is turned around so that 1 stays white.
+// ---- 1-bit images: a black and white table stays bilevel (a (white, black) table is turned around
+// so that 1 stays white); any other pair of colours is shown as those colours.
 
 struct TOneBitCase {
     const char* Name;
     std::vector<std::uint32_t> Table;
-    std::uint8_t Expected; // top three bits of the row, stored as 101
+    TIEPixelFormat Type;
+    std::uint8_t Expected;                // ie1Bit: top three bits of the row, stored as 101
+    std::vector<std::uint32_t> Colours{}; // the three pixels, left to right
 };
 
 class BmpOneBit : public ::testing::TestWithParam<TOneBitCase> {};
 
-TEST_P(BmpOneBit, KeepsOrInvertsTheBits) {
+TEST_P(BmpOneBit, KeepsInvertsOrColoursTheBits) {
+    const auto& c = GetParam();
     TBmp bmp;
     bmp.Width = 3;
     bmp.Bits = 1;
-    bmp.Table = GetParam().Table;
+    bmp.Table = c.Table;
     bmp.Pixels = {0xA0, 0, 0, 0};
     TLoad l;
     l.Read(bmp.Build());
     ASSERT_FALSE(l.Aborting);
-    ASSERT_EQ(l.Bitmap.PixelType(), ie1Bit);
-    EXPECT_EQ(l.Bitmap.RowPointer(0)[0] & 0xE0, GetParam().Expected);
+    ASSERT_EQ(l.Bitmap.PixelType(), c.Type);
+    if (c.Type == ie1Bit) {
+        EXPECT_EQ(l.Bitmap.RowPointer(0)[0] & 0xE0, c.Expected);
+    }
+    for (std::size_t x = 0; x < c.Colours.size(); ++x) EXPECT_EQ(l.Pixel(int(x), 0), Rgb(c.Colours[x])) << x;
     EXPECT_EQ(l.Params.BitsPerSample, 1);
     EXPECT_EQ(l.Params.SamplesPerPixel, 1);
 }
 
 const TOneBitCase kOneBitCases[] = {
-    {"WhiteBlackIsInverted", {kWhite, kBlack}, 0x40},
-    {"BlackWhiteIsKept", {kBlack, kWhite}, 0xA0},
-    {"ColouredPairIsKept", {kRed, kBlue}, 0xA0},
-    {"SingleWhiteEntryIsKept", {kWhite}, 0xA0},
+    {"WhiteBlackIsInverted", {kWhite, kBlack}, ie1Bit, 0x40},
+    {"BlackWhiteIsKept", {kBlack, kWhite}, ie1Bit, 0xA0},
+    {"SingleWhiteEntryIsKept", {kWhite}, ie1Bit, 0xA0},
+    {"ColouredPairShowsItsColours", {kRed, kBlue}, ie24Rgb, 0, {kBlue, kRed, kBlue}},
+    {"GreyPairShowsItsGreys", {0x202020, 0xC0C0C0}, ie24Rgb, 0, {0xC0C0C0, 0x202020, 0xC0C0C0}},
+    {"BlackOnColour", {kBlack, kGreen}, ie24Rgb, 0, {kGreen, kBlack, kGreen}},
 };
 INSTANTIATE_TEST_SUITE_P(Table, BmpOneBit, ::testing::ValuesIn(kOneBitCases),
                          [](const auto& info) { return std::string(info.param.Name); });
@@ -238,6 +249,11 @@ TBmp Shaped(std::int32_t width, std::int32_t height, std::uint16_t bits, std::ui
     return b;
 }
 
+TBmp WithTable(TBmp b, std::vector<std::uint32_t> table) {
+    b.Table = std::move(table);
+    return b;
+}
+
 const TRefusalCase kRefusalCases[] = {
     // bmpsuite's badbitcount.bmp: an all-black page until now.
     {"BitCount30000", Shaped(1, 1, 30000, 0, Bytes(16, 0x55)), 0, "unsupported bit depth 30000"},
@@ -245,6 +261,11 @@ const TRefusalCase kRefusalCases[] = {
     {"Rle8WithFourBits", Shaped(1, 1, 4, 1, {0, 1}), 0, "unsupported compression 1 for 4-bit pixels"},
     {"NegativeWidth", Shaped(-4, 1, 8, 0, {}), 0, "invalid image size"},
     {"NotABitmap", Shaped(1, 1, 8, 0, {}), 1, "not a BMP file"},
+    // Header fields that do not fit the file: refused, not shown as a black page.
+    {"PixelOffsetPastTheEnd", WithTable(Shaped(1, 1, 1, 0, {0, 0, 0, 0}), {kRed, kBlue}), 60,
+     "the pixel data offset lies past the end of the file"},
+    {"InfoHeaderPastTheEnd", Shaped(1, 1, 24, 0, {1, 2, 3, 0}), 30,
+     "the image header runs past the end of the file"},
     // 18 bytes of pixels cannot fill 30000 x 30000: nothing of that size is allocated.
     {"HugeSizeWithoutData", Shaped(30000, 30000, 24, 0, Bytes(18, 0)), 0,
      "image larger than the file can hold"},
@@ -397,14 +418,17 @@ TEST_P(BmpFields, ExtractsChannels) {
 
 const std::vector<std::uint32_t> k565 = {0xF800, 0x07E0, 0x001F};
 const TFieldsCase kFieldsCases[] = {
-    {"Default555White", 40, 16, 0, {}, {}, 0x7FFF, 0xF8F8F8},
-    {"Default555Red", 40, 16, 0, {}, {}, 0x7C00, 0xF80000},
-    {"Masks565Red", 40, 16, 3, k565, {}, 0xF800, 0xF80000},
-    {"Masks565Green", 40, 16, 3, k565, {}, 0x07E0, 0x00FC00},
-    {"Masks565Blue", 40, 16, 3, k565, {}, 0x001F, 0x0000F8},
-    {"MasksInsideV4Header", 108, 16, 3, k565, {}, 0x07E0, 0x00FC00},
-    {"MasksBeforeColourTable", 40, 16, 3, k565, {kRed, kBlue}, 0x07E0, 0x00FC00},
-    {"MasksOf4444", 56, 16, 3, {0x0F00, 0x00F0, 0x000F}, {}, 0x0F80, 0xF08000},
+    // Narrow channels reach the full range: v * 255 / (2^bits - 1), rounded.
+    {"Default555White", 40, 16, 0, {}, {}, 0x7FFF, 0xFFFFFF},
+    {"Default555Red", 40, 16, 0, {}, {}, 0x7C00, 0xFF0000},
+    {"Default555Middle", 40, 16, 0, {}, {}, (16 << 10) | (1 << 5) | 15, 0x84087B},
+    {"Masks565Red", 40, 16, 3, k565, {}, 0xF800, 0xFF0000},
+    {"Masks565Green", 40, 16, 3, k565, {}, 0x07E0, 0x00FF00},
+    {"Masks565Blue", 40, 16, 3, k565, {}, 0x001F, 0x0000FF},
+    {"Masks565Middle", 40, 16, 3, k565, {}, (16 << 11) | (32 << 5) | 1, 0x848208},
+    {"MasksInsideV4Header", 108, 16, 3, k565, {}, 0x07E0, 0x00FF00},
+    {"MasksBeforeColourTable", 40, 16, 3, k565, {kRed, kBlue}, 0x07E0, 0x00FF00},
+    {"MasksOf4444", 56, 16, 3, {0x0F00, 0x00F0, 0x000F}, {}, 0x0F80, 0xFF8800},
     {"Default32", 40, 32, 0, {}, {}, 0x00112233, 0x112233},
     {"Swapped32", 40, 32, 3, {0xFF, 0xFF00, 0xFF0000}, {}, 0x00112233, 0x332211},
     {"HighBits32", 124, 32, 3, {0xFF000000, 0xFF0000, 0xFF00}, {}, 0x11223344, 0x112233},
@@ -485,6 +509,118 @@ const TRleCase kRleCases[] = {
 INSTANTIATE_TEST_SUITE_P(Table, BmpRunLength, ::testing::ValuesIn(kRleCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
+// ---- What run-length codes do not paint (skipped by a delta, an early end of line or end of
+// bitmap) is transparent; a file whose codes paint every pixel needs no mask.
+
+struct TPaintCase {
+    const char* Name;
+    int Width, Height;
+    Bytes Data;
+    std::vector<int> Alpha; // top row first; empty: no mask
+};
+
+class BmpRunLengthPaint : public ::testing::TestWithParam<TPaintCase> {};
+
+TEST_P(BmpRunLengthPaint, UnpaintedPixelsAreTransparent) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.Compression = 1;
+    bmp.Width = c.Width;
+    bmp.Height = c.Height;
+    bmp.Table = {kRed, kGreen};
+    bmp.Pixels = c.Data;
+    TLoad l;
+    l.Read(bmp.Build());
+    ASSERT_FALSE(l.Aborting);
+    ASSERT_EQ(l.Mask != nullptr, !c.Alpha.empty());
+    if (!l.Mask) return;
+    EXPECT_FALSE(l.Mask->FullyOpaque);
+    std::vector<int> got;
+    for (int y = 0; y < c.Height; ++y)
+        for (int x = 0; x < c.Width; ++x) got.push_back(l.Mask->GetPixel(x, y));
+    EXPECT_EQ(got, c.Alpha);
+}
+
+const TPaintCase kPaintCases[] = {
+    {"EveryPixelPainted", 2, 2, {2, 1, 0, 0, 2, 0, 0, 1}, {}},
+    {"DeltaSkipsPixels", 4, 2, {0, 2, 2, 1, 1, 1, 0, 1}, {0, 0, 255, 0, 0, 0, 0, 0}},
+    {"EarlyEndOfLine", 3, 2, {1, 1, 0, 0, 3, 0, 0, 1}, {255, 255, 255, 255, 0, 0}},
+    {"EarlyEndOfBitmap", 2, 2, {2, 1, 0, 1}, {0, 0, 255, 255}},
+    {"AbsoluteRunThenDelta", 4, 1, {0, 3, 1, 0, 1, 0, 0, 2, 1, 0, 0, 1}, {255, 255, 255, 0}},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpRunLengthPaint, ::testing::ValuesIn(kPaintCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Bit fields with an alpha mask (in V4 and V5 headers, or after an info header with
+// compression 6) give alpha; all-zero alpha means none.
+
+struct TAlphaCase {
+    const char* Name;
+    std::uint32_t HeaderSize;
+    std::uint16_t Bits;
+    std::uint32_t Compression;
+    std::vector<std::uint32_t> Masks;
+    std::vector<std::uint32_t> Pixels; // one row
+    std::vector<int> Alpha;            // empty: no mask
+};
+
+class BmpAlpha : public ::testing::TestWithParam<TAlphaCase> {};
+
+TEST_P(BmpAlpha, AlphaMaskGoesToTheMask) {
+    const auto& c = GetParam();
+    TBmp bmp;
+    bmp.HeaderSize = c.HeaderSize;
+    bmp.Bits = c.Bits;
+    bmp.Compression = c.Compression;
+    bmp.Masks = c.Masks;
+    bmp.Width = int(c.Pixels.size());
+    for (std::uint32_t p : c.Pixels) {
+        if (c.Bits == 16)
+            Put16(bmp.Pixels, p);
+        else
+            Put32(bmp.Pixels, p);
+    }
+    while (bmp.Pixels.size() % 4) bmp.Pixels.push_back(0);
+    TLoad l;
+    l.Read(bmp.Build());
+    ASSERT_FALSE(l.Aborting) << l.Outcome.Refusal;
+    ASSERT_EQ(l.Mask != nullptr, !c.Alpha.empty());
+    if (c.Bits == 32) {
+        EXPECT_EQ(l.Pixel(0, 0), Rgb(c.Pixels[0] & 0xFFFFFF));
+    }
+    if (!l.Mask) return;
+    std::vector<int> got;
+    for (int x = 0; x < bmp.Width; ++x) got.push_back(l.Mask->GetPixel(x, 0));
+    EXPECT_EQ(got, c.Alpha);
+}
+
+const std::vector<std::uint32_t> kArgb = {0xFF0000, 0xFF00, 0xFF, 0xFF000000};
+const TAlphaCase kAlphaCases[] = {
+    {"V4", 108, 32, 3, kArgb, {0x80112233, 0x00445566, 0xFF778899}, {128, 0, 255}},
+    {"V5", 124, 32, 3, kArgb, {0x80112233, 0x00445566, 0xFF778899}, {128, 0, 255}},
+    {"V3AlphaHeader", 56, 32, 3, kArgb, {0x01112233, 0x00445566}, {1, 0}},
+    {"AlphaBitFieldsAfterInfoHeader", 40, 32, 6, kArgb, {0x40112233, 0xC0445566}, {64, 192}},
+    {"AllZeroAlphaMeansNone", 108, 32, 3, kArgb, {0x00112233, 0x00445566}, {}},
+    {"NoAlphaMask", 108, 32, 3, {0xFF0000, 0xFF00, 0xFF, 0}, {0x80112233}, {}},
+    {"Rgb32IgnoresTheByte", 40, 32, 0, {}, {0x80112233}, {}},
+    {"Sixteen1555", 108, 16, 3, {0x7C00, 0x03E0, 0x001F, 0x8000}, {0x8000, 0x0000}, {255, 0}},
+};
+INSTANTIATE_TEST_SUITE_P(Table, BmpAlpha, ::testing::ValuesIn(kAlphaCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(BmpReader, ImpossibleHeaderSizesAreRefused) {
+    for (const std::uint32_t size : {0u, 8u, 11u, 100000u}) {
+        Bytes file = TBmp{}.Build();
+        for (int i = 0; i < 4; ++i) file[std::size_t(14 + i)] = std::uint8_t(size >> (8 * i));
+        TLoad l;
+        l.Read(file);
+        EXPECT_TRUE(l.Aborting) << size;
+        EXPECT_EQ(l.Outcome.Refusal, size < 12 ? "invalid header size " + std::to_string(size)
+                                               : "the image header runs past the end of the file");
+        EXPECT_EQ(l.Bitmap.PixelType(), ieNone);
+    }
+}
+
 // ---- Parameters.
 
 struct THeaderCase {
@@ -549,26 +685,45 @@ struct TCorpusExpectation {
 };
 
 const TCorpusExpectation kCorpusExpectations[] = {
-    {"rgb16.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"rgb16bfdef.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"rgb16-565.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"rgb16-565pal.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"rgb16faketrns.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"rgba16-5551.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"Info_X1_R5_G5_B5.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"Info_X1_R5_G5_B5_Top_Down.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"V3_R5_G6_B5.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"V3_R5_G6_B5_Top_Down.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"V4_R5_G6_B5.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"V5_A1_R5_G5_B5.bmp", 3, 0, nullptr, "5-bit channels are widened by shifting alone"},
-    {"V3_X4_R4_G4_B4.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
-    {"V3_X4_R4_G4_B4_Top_Down.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
-    {"rgba16-4444.bmp", 4, 0, nullptr, "4-bit channels are widened by shifting alone"},
-    {"rgb16-231.bmp", 7, 0, nullptr, "1- to 3-bit channels are widened by shifting alone"},
-    {"rgba16-1924.bmp", 7, 0, nullptr, "1- to 9-bit channels are widened by shifting alone"},
-    {"rgb16-3103.bmp", 5, 0, nullptr, "3-bit channels are widened by shifting alone"},
-    {"rgba32-61754.bmp", 3, 0, nullptr, "5- and 6-bit channels are widened by shifting alone"},
-    {"rgb32-7187.bmp", 1, 0, nullptr, "7-bit channels are widened by shifting alone"},
+    {"rgb16.bmp", 3, 0, nullptr, "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16bfdef.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16-565.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16-565pal.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16faketrns.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgba16-5551.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"Info_X1_R5_G5_B5.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"Info_X1_R5_G5_B5_Top_Down.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V3_R5_G6_B5.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V3_R5_G6_B5_Top_Down.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V4_R5_G6_B5.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V5_A1_R5_G5_B5.bmp", 3, 0, nullptr,
+     "5-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V3_X4_R4_G4_B4.bmp", 4, 0, nullptr,
+     "4-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"V3_X4_R4_G4_B4_Top_Down.bmp", 4, 0, nullptr,
+     "4-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgba16-4444.bmp", 4, 0, nullptr,
+     "4-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16-231.bmp", 7, 0, nullptr,
+     "1- to 3-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgba16-1924.bmp", 7, 0, nullptr,
+     "1- to 9-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb16-3103.bmp", 5, 0, nullptr,
+     "3-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgba32-61754.bmp", 3, 0, nullptr,
+     "5- and 6-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
+    {"rgb32-7187.bmp", 1, 0, nullptr,
+     "7-bit channels: the reference repeats bits, ours rounds v * 255 / max"},
     {"rgba32-1010102.bmp", 0, 1, nullptr, "10-bit channels are truncated, the reference rounds"},
     {"pal8oversizepal.bmp", 0, 0, "bmp/bmpsuite/ref/pal8.png", "no decoder takes 300 colours; same picture"},
     {"pal2.bmp", kNotCompared, 0, nullptr, "2-bit images are not decoded: the bitmap stays black"},
@@ -630,7 +785,7 @@ TEST_P(BmpCorpus, MatchesReferenceOrFailsCleanly) {
     {
         TFileStream s(path, fmOpenRead);
         TIEProgressRecord progress(l.Aborting);
-        ReadBmpStream(s, l.Bitmap, s.Size(), false, progress, l.Params);
+        ReadBmpStream(s, l.Bitmap, s.Size(), false, progress, l.Params, l.Mask);
     }
     if (e.IsBad()) {
         // Refused, or decoded partially into a bitmap no larger than the allocation guard allows.

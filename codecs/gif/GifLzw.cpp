@@ -13,6 +13,8 @@ namespace {
 
 constexpr int kMaxCodes = 4096;
 constexpr int kMaxCodeWidth = 12;
+constexpr int kSmallestMinCodeSize = 1;
+constexpr int kLargestMinCodeSize = kMaxCodeWidth - 1;
 
 // Every data sub-block of one image, up to the zero-length terminator or the end of the stream.
 std::vector<std::uint8_t> ReadSubBlocks(TStream& Stream) {
@@ -105,8 +107,13 @@ public:
         Full = false;
     }
     // Adds Prefix's string plus one byte and widens the codes when the table reaches the limit.
+    // With a minimum code size of 1 the table starts at its width's limit and, as common decoders
+    // read such data, the codes stay 2 bits wide: only the table's size stops it.
     void Add(int Prefix, std::uint8_t Last) {
-        if (Full) return;
+        if (Full || NextFree >= kMaxCodes) {
+            Full = true;
+            return;
+        }
         FPrefix[std::size_t(NextFree)] = std::uint16_t(Prefix);
         FSuffix[std::size_t(NextFree)] = Last;
         FFirst[std::size_t(NextFree)] = FFirst[std::size_t(Prefix)];
@@ -186,7 +193,10 @@ bool DecodeCodes(const std::vector<std::uint8_t>& Bytes, int MinCodeSize, TPixel
 std::int64_t GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced) {
     const std::int64_t start = Stream.Position();
     std::uint8_t minCodeSize = 0;
-    if (Stream.Read(&minCodeSize, 1) != 1 || minCodeSize < 2 || minCodeSize > 9) {
+    // Sizes 1 and 10 to 11 are outside the format's range but written by some encoders; common decoders
+    // read them as any other size. From 12 on the first code would not fit the 12-bit table.
+    if (Stream.Read(&minCodeSize, 1) != 1 || minCodeSize < kSmallestMinCodeSize ||
+        minCodeSize > kLargestMinCodeSize) {
         Stream.SetPosition(start);
         return 0;
     }

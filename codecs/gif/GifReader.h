@@ -31,7 +31,7 @@ void ReadGifStream(TStream& Stream, TIEBitmap& Bitmap, int& FrameCount, bool Ign
 // sub-blocks of one image and writes up to Width x Height palette indexes into Data, row by row from
 // the top or in the four interlace passes; returns how many it wrote. Pixels the data does not reach
 // keep what Data held. On success the stream is left after the block terminator; on failure (a
-// minimum code size outside 2 to 9, a code beyond the string table, an end code straight after clear
+// minimum code size outside 1 to 11, a code beyond the string table, an end code straight after clear
 // codes with data left) it is put back where the call started.
 std::int64_t GifLzwDecode(TStream& Stream, int Height, int Width, std::uint8_t* Data, bool Interlaced);
 

@@ -183,7 +183,7 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     ReadPadded(Stream, hdr, 6);
     if (!cursor && Le16(hdr) == kBmpType) {
         Stream.SetPosition(start);
-        ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params);
+        ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params, Mask);
         return;
     }
     const int count = Le16(hdr + 4);
@@ -217,6 +217,10 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     }
 
     const std::int64_t imageStart = start + std::int64_t(e.Offset);
+    if (imageStart >= Stream.Size()) {
+        Progress.Fail("the image offset lies past the end of the file");
+        return;
+    }
     Stream.SetPosition(imageStart);
     if (IsPngStream(Stream)) {
         // The caller applies the background for header-only reads, as for PNG files.
@@ -227,6 +231,11 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     std::uint8_t info[kInfoHeaderSize]{};
     ReadPadded(Stream, info, kInfoHeaderSize);
     const std::uint32_t infoSize = Le32(info);
+    // An image header the file cannot hold describes no image of it.
+    if (imageStart + std::max<std::int64_t>(infoSize, kInfoHeaderSize) > Stream.Size()) {
+        Progress.Fail("the image header runs past the end of the file");
+        return;
+    }
     const std::int32_t infoWidth = Le32s(info + 4);
     const std::int32_t infoHeight = Le32s(info + 8);
     const int infoBits = Le16(info + 14);

@@ -348,13 +348,36 @@ TEntry WithBits(int bits) {
     return e;
 }
 
+// The first entry's image offset, or its info header's size field, replaced.
+Bytes WithOffset(Bytes file, std::uint32_t offset) {
+    for (int i = 0; i < 4; ++i) file[std::size_t(6 + 12 + i)] = std::uint8_t(offset >> (8 * i));
+    return file;
+}
+Bytes WithInfoSize(Bytes file, std::uint32_t size) {
+    for (int i = 0; i < 4; ++i) file[std::size_t(6 + 16 + i)] = std::uint8_t(size >> (8 * i));
+    return file;
+}
+Bytes Cut(Bytes file, std::size_t size) {
+    file.resize(size);
+    return file;
+}
+
 const TRefusalCase kRefusalCases[] = {
     // A cursor file without cursor entries gave a 1 x 1 page.
     {"CursorWithoutEntries", Directory({}, 2), true, "no image in the cursor directory"},
     {"IconWithoutEntries", Directory({}, 1), false, "no image in the icon directory"},
-    {"ClaimsAMillionRows", ClaimsAMillionRows(), false, "image larger than the file can hold"},
+    {"ClaimsAMillionRows", ClaimsAMillionRows(), false, "the image header runs past the end of the file"},
     {"SevenBits", Directory({WithBits(7)}), false, "unsupported bit depth 7"},
     {"DirectoryEndsEarly", Bytes{0, 0, 1, 0, 1, 0, 16, 16, 0, 0}, false, "the directory ends early"},
+    // Offsets and header sizes that do not fit the file: refused, not a blank page.
+    {"OffsetPastTheEnd", WithOffset(Directory({TwoByTwo(8)}), 5000), false,
+     "the image offset lies past the end of the file"},
+    {"CursorOffsetPastTheEnd", WithOffset(Directory({TwoByTwo(8)}, 2), 0x7FFFFFFF), true,
+     "the image offset lies past the end of the file"},
+    {"InfoHeaderPastTheEnd", Cut(Directory({TwoByTwo(8)}), 6 + 16 + 30), false,
+     "the image header runs past the end of the file"},
+    {"InfoSizePastTheEnd", WithInfoSize(Directory({TwoByTwo(8)}), 100000), false,
+     "the image header runs past the end of the file"},
 };
 INSTANTIATE_TEST_SUITE_P(Table, IcoRefusal, ::testing::ValuesIn(kRefusalCases),
                          [](const auto& info) { return std::string(info.param.Name); });

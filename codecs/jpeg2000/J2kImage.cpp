@@ -389,6 +389,8 @@ TJ2kColorModel TJ2kImage::ColorModel() const {
         return j2kRgb;
     case OPJ_CLRSPC_SYCC:
         return j2kYCbCr;
+    case OPJ_CLRSPC_CMYK:
+        return j2kCmyk;
     case OPJ_CLRSPC_UNKNOWN:
     case OPJ_CLRSPC_UNSPECIFIED: {
         int colour = 0;
@@ -409,6 +411,24 @@ int TJ2kImage::ComponentByType(int Type) const {
         ++seen;
     }
     return -1;
+}
+
+int TJ2kImage::AlphaComponent() const {
+    for (OPJ_UINT32 k = 0; k < FImage->numcomps; ++k)
+        if (FImage->comps[k].alpha != 0) return static_cast<int>(k);
+    return -1;
+}
+
+// The library keeps the channel definition's type: 1 opacity, 2 premultiplied opacity.
+TJ2kAlpha TJ2kImage::AlphaKind(int K) const {
+    switch (FImage->comps[K].alpha) {
+    case 0:
+        return TJ2kAlpha::None;
+    case 2:
+        return TJ2kAlpha::Premultiplied;
+    default:
+        return TJ2kAlpha::Straight;
+    }
 }
 
 namespace {

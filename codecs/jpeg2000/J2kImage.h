@@ -8,7 +8,10 @@
 class TStream;
 struct opj_image;
 
-enum TJ2kColorModel : int { j2kOtherModel = 0, j2kGray = 1, j2kRgb = 2, j2kYCbCr = 3 };
+enum TJ2kColorModel : int { j2kOtherModel = 0, j2kGray = 1, j2kRgb = 2, j2kYCbCr = 3, j2kCmyk = 4 };
+
+// How a component's samples cover the colour: not at all, as straight or as premultiplied opacity.
+enum class TJ2kAlpha { None, Straight, Premultiplied };
 
 // An upper bound for the bytes of decoded samples one image may take besides what its code stream
 // can plausibly hold; 0 (the default) sets none. Fuzzers lower it.
@@ -31,13 +34,16 @@ public:
 
     int Width() const;
     int Height() const;
-    // Grey, RGB or YCbCr as the file declares; a file that declares none counts as RGB with three
-    // or more colour components and as grey below that.
+    // Grey, RGB, YCbCr or CMYK as the file declares; a file that declares none counts as RGB with
+    // three or more colour components and as grey below that.
     TJ2kColorModel ColorModel() const;
     int ComponentCount() const;
     // Index of the colour component of a type (0, 1, 2: grey or red or Y, green or Cb, blue or Cr),
     // counting colour components in order and skipping alpha; -1 when there is none.
     int ComponentByType(int Type) const;
+    // The first component the file marks as opacity, -1 for none, and its kind.
+    int AlphaComponent() const;
+    TJ2kAlpha AlphaKind(int K) const;
 
     // Geometry of component K in image pixels: the position of its first sample relative to the
     // image's top-left corner, its sampling steps and the size of its sample matrix.

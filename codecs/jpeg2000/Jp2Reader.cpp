@@ -2,6 +2,7 @@
 
 #include "codecs/jpeg2000/J2kImage.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadFailures.h"
@@ -74,7 +75,23 @@ struct TUsedComponent {
     TScale Scale{8, false};
 };
 
-enum class TJ2kMode { Grey, Rgb, YCbCr };
+enum class TJ2kMode { Grey, Rgb, YCbCr, Cmyk };
+
+TUsedComponent UseComponent(const TJ2kImage& image, int k) {
+    TUsedComponent u;
+    u.Index = k;
+    u.Rows =
+        CoordinateMap(image.Height(), image.TopOffset(k), image.VerticalStep(k), image.ComponentHeight(k));
+    u.Cols =
+        CoordinateMap(image.Width(), image.LeftOffset(k), image.HorizontalStep(k), image.ComponentWidth(k));
+    u.Scale = TScale(image.Precision(k), image.IsSigned(k));
+    return u;
+}
+
+// Inks to light: each ink takes its share of what the black ink lets through.
+std::uint8_t InkToLight(std::uint8_t ink, std::uint8_t black) {
+    return static_cast<std::uint8_t>((255u - ink) * (255u - black) / 255u);
+}
 
 void Convert(const TJ2kImage& image, TJ2kMode mode, std::vector<TUsedComponent>& used, bool oneBit,
              TIEBitmap& Bitmap, TIEProgressRecord& Progress) {
@@ -92,6 +109,17 @@ void Convert(const TJ2kImage& image, TJ2kMode mode, std::vector<TUsedComponent>&
                 } else {
                     std::memset(row + std::size_t(x) * 3, v, 3);
                 }
+            }
+        } else if (mode == TJ2kMode::Cmyk) {
+            for (int x = 0; x < width; ++x) {
+                std::uint8_t v[4];
+                for (std::size_t i = 0; i < 4; ++i)
+                    v[i] = used[i].Scale(image.Sample(used[i].Index, used[i].Rows[std::size_t(y)],
+                                                      used[i].Cols[std::size_t(x)]));
+                std::uint8_t* p = row + std::size_t(x) * 3;
+                p[0] = InkToLight(v[2], v[3]);
+                p[1] = InkToLight(v[1], v[3]);
+                p[2] = InkToLight(v[0], v[3]);
             }
         } else {
             const TUsedComponent &c1 = used[0], &c2 = used[1], &c3 = used[2];
@@ -120,6 +148,24 @@ void Convert(const TJ2kImage& image, TJ2kMode mode, std::vector<TUsedComponent>&
     }
 }
 
+// The opacity component into the mask. Colours stored premultiplied are divided back by their
+// opacity, so that laying the page over paper gives what the file meant.
+void ConvertAlpha(const TJ2kImage& image, const TUsedComponent& a, bool premultiplied, bool oneBit,
+                  TIEBitmap& Bitmap, TIEMask& Mask) {
+    for (int y = 0; y < image.Height(); ++y) {
+        std::uint8_t* alpha = Mask.RowPointer(y);
+        std::uint8_t* row = Bitmap.RowPointer(y);
+        const int sy = a.Rows[std::size_t(y)];
+        for (int x = 0; x < image.Width(); ++x) {
+            const std::uint8_t v = a.Scale(image.Sample(a.Index, sy, a.Cols[std::size_t(x)]));
+            alpha[x] = v;
+            if (!premultiplied || oneBit || v == 0 || v == 255) continue;
+            for (std::uint8_t* c = row + std::size_t(x) * 3; c < row + std::size_t(x) * 3 + 3; ++c)
+                *c = static_cast<std::uint8_t>(std::min(255u, (*c * 255u + v / 2u) / v));
+        }
+    }
+}
+
 bool StartsWith(TStream& Stream, const std::uint8_t* bytes, int count) {
     const std::int64_t start = Stream.Position();
     std::uint8_t head[12] = {};
@@ -142,7 +188,7 @@ bool IsJ2kStream(TStream& Stream) {
 }
 
 void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool HeaderOnly,
-                   TIEProgressRecord& Progress) {
+                   TIEProgressRecord& Progress, std::unique_ptr<TIEMask>& Mask) {
     try {
         if (!IsJp2Stream(Stream) && !IsJ2kStream(Stream)) {
             Progress.Fail("not a JPEG 2000 file");
@@ -175,6 +221,10 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
             mode = TJ2kMode::YCbCr;
             indexes = {pick(0, 0), pick(1, 0), pick(2, 0)};
             break;
+        case j2kCmyk: // four inks; the fourth is black, not opacity
+            mode = TJ2kMode::Cmyk;
+            indexes = {pick(0, 0), pick(1, 1), pick(2, 2), pick(3, 3)};
+            break;
         default:
             Progress.Fail("unsupported colour space");
             return;
@@ -196,22 +246,22 @@ void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         if (HeaderOnly) return;
 
         const bool oneBit = Params.BitsPerSample == 1 && Params.SamplesPerPixel == 1;
-        std::vector<TUsedComponent> used(indexes.size());
-        for (std::size_t i = 0; i < indexes.size(); ++i) {
-            const int k = indexes[i];
-            used[i].Index = k;
-            used[i].Rows =
-                CoordinateMap(height, image.TopOffset(k), image.VerticalStep(k), image.ComponentHeight(k));
-            used[i].Cols =
-                CoordinateMap(width, image.LeftOffset(k), image.HorizontalStep(k), image.ComponentWidth(k));
-            used[i].Scale = TScale(image.Precision(k), image.IsSigned(k));
-        }
+        std::vector<TUsedComponent> used;
+        for (int k : indexes) used.push_back(UseComponent(image, k));
 
         Bitmap.Reallocate(width, height, oneBit ? ie1Bit : ie24Rgb);
         const std::size_t stride = static_cast<std::size_t>(Bitmap.RowStride());
         for (int y = 0; y < height; ++y) std::memset(Bitmap.RowPointer(y), 0, stride);
         Progress.PercentPerUnit = 100.0 / height;
         Convert(image, mode, used, oneBit, Bitmap, Progress);
+        const int alpha = image.AlphaComponent();
+        if (alpha >= 0 && !Progress.IsAborting()) {
+            if (!Mask) Mask = std::make_unique<TIEMask>();
+            Mask->Allocate(width, height, 8);
+            Mask->FullyOpaque = false;
+            ConvertAlpha(image, UseComponent(image, alpha),
+                         image.AlphaKind(alpha) == TJ2kAlpha::Premultiplied, oneBit, Bitmap, *Mask);
+        }
     } catch (const std::exception& e) {
         FailFromException(Progress, e);
     } catch (...) {

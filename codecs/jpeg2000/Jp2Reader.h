@@ -1,9 +1,11 @@
 #pragma once
 // JPEG 2000 reader: decodes a JP2 file or a bare JPEG 2000 code stream into a TIEBitmap
 // (ie1Bit for one 1-bit component, ie24Rgb otherwise) and the basic parameter fields.
+#include <memory>
 
 class TStream;
 class TIEBitmap;
+class TIEMask;
 struct TIOParamsVals;
 struct TIEProgressRecord;
 
@@ -13,6 +15,8 @@ bool IsJp2Stream(TStream& Stream);
 bool IsJ2kStream(TStream& Stream);
 
 // Reads either kind, recognised by content, from the stream's position. HeaderOnly fills the
-// parameters only. Every failure sets *Progress.Aborting; nothing is raised.
+// parameters only. Every failure sets *Progress.Aborting; nothing is raised. A component the file
+// marks as opacity goes to Mask (created when empty, the caller owns it); colours stored premultiplied
+// by it are divided back. CMYK images are converted to RGB.
 void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool HeaderOnly,
-                   TIEProgressRecord& Progress);
+                   TIEProgressRecord& Progress, std::unique_ptr<TIEMask>& Mask);

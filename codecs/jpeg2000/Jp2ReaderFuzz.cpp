@@ -3,6 +3,7 @@
 #include "codecs/jpeg2000/J2kImage.h"
 #include "codecs/jpeg2000/Jp2Reader.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -21,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TIOParamsVals params;
     bool aborting = false;
     TIEProgressRecord progress(aborting);
-    ReadJp2Stream(stream, bitmap, params, size && (data[size - 1] & 1) != 0, progress);
+    std::unique_ptr<TIEMask> mask;
+    ReadJp2Stream(stream, bitmap, params, size && (data[size - 1] & 1) != 0, progress, mask);
     return 0;
 }

@@ -2,6 +2,7 @@
 
 #include "codecs/jpeg2000/J2kImage.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -135,6 +136,7 @@ void PatchBox(std::vector<std::uint8_t>& bytes, const char* type, const std::vec
 
 struct Loaded {
     TIEBitmap Bitmap;
+    std::unique_ptr<TIEMask> Mask;
     TIOParamsVals Params;
     bool Aborting = false;
     std::vector<int> Percents;
@@ -150,7 +152,7 @@ void Load(const std::vector<std::uint8_t>& bytes, Loaded& r, bool headerOnly = f
             if (abortAtCall && int(r.Percents.size()) == abortAtCall) r.Aborting = true;
         },
         nullptr, r.Aborting);
-    ReadJp2Stream(stream, r.Bitmap, r.Params, headerOnly, progress);
+    ReadJp2Stream(stream, r.Bitmap, r.Params, headerOnly, progress, r.Mask);
     r.Outcome = progress.Outcome;
 }
 
@@ -448,13 +450,97 @@ TEST(Jp2Reader, ChannelDefinitionsPickColoursAroundAlpha) {
 
 TEST(Jp2Reader, UnsupportedColourSpaceAborts) {
     J2kLayout s;
-    for (int k = 0; k < 4; ++k) s.Components.push_back(Comp([](int, int) { return 1; }));
+    for (int k = 0; k < 3; ++k) s.Components.push_back(Comp([](int, int) { return 1; }));
+    std::vector<std::uint8_t> bytes = EncodeJ2k(s);
+    PatchBox(bytes, "colr", {1, 0, 0, 0, 0, 0, 24}); // enumerated colour space 24: e-sYCC
+    Loaded r;
+    Load(bytes, r);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(r.Outcome.Refusal, "unsupported colour space");
+    EXPECT_EQ(r.Bitmap.PixelType(), ieNone);
+}
+
+// Four inks, the fourth black (no opacity): light = (255 - ink) * (255 - black) / 255.
+TEST(Jp2Reader, CmykIsConvertedToRgb) {
+    const int inks[4][4] = {{0, 0, 0, 0}, {255, 0, 0, 0}, {0, 128, 255, 0}, {100, 0, 0, 51}};
+    J2kLayout s;
+    s.Width = 4;
+    s.Height = 1;
+    for (int k = 0; k < 4; ++k) s.Components.push_back(Comp([&inks, k](int x, int) { return inks[x][k]; }));
     std::vector<std::uint8_t> bytes = EncodeJ2k(s);
     PatchBox(bytes, "colr", {1, 0, 0, 0, 0, 0, 12}); // enumerated colour space 12: CMYK
     Loaded r;
     Load(bytes, r);
-    EXPECT_TRUE(r.Aborting);
-    EXPECT_EQ(r.Bitmap.PixelType(), ieNone);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    EXPECT_EQ(r.Mask, nullptr);
+    EXPECT_EQ(r.Params.SamplesPerPixel, 4);
+    EXPECT_EQ(PixelOf(r.Bitmap, 0, 0), (Rgb{255, 255, 255}));
+    EXPECT_EQ(PixelOf(r.Bitmap, 1, 0), (Rgb{0, 255, 255}));
+    EXPECT_EQ(PixelOf(r.Bitmap, 2, 0), (Rgb{255, 127, 0}));
+    EXPECT_EQ(PixelOf(r.Bitmap, 3, 0), (Rgb{124, 204, 204}));
+}
+
+// An opacity channel goes to the mask; premultiplied colours are divided back by it.
+struct AlphaCase {
+    const char* Name;
+    int Type; // channel definition type: 1 opacity, 2 premultiplied opacity
+    std::vector<int> Alpha;
+    std::vector<Rgb> Colours; // stored
+    std::vector<Rgb> Expected;
+};
+class J2kAlpha : public testing::TestWithParam<AlphaCase> {};
+TEST_P(J2kAlpha, GoesToTheMask) {
+    const AlphaCase& c = GetParam();
+    J2kLayout s;
+    s.Width = int(c.Alpha.size());
+    s.Height = 1;
+    for (int k = 0; k < 3; ++k)
+        s.Components.push_back(
+            Comp([&c, k](int x, int) { return c.Colours[std::size_t(x)][std::size_t(k)]; }));
+    s.Components.push_back(Comp([&c](int x, int) { return c.Alpha[std::size_t(x)]; }));
+    s.Components[3].Alpha = true;
+    std::vector<std::uint8_t> bytes = EncodeJ2k(s);
+    // Components 0 to 2 colours 1 to 3 (red, green, blue), component 3 of the case's type for the whole
+    // image.
+    PatchBox(
+        bytes, "cdef",
+        {0, 4, 0, 0, 0, 0, 0, 1, 0, 1, 0, 0, 0, 2, 0, 2, 0, 0, 0, 3, 0, 3, 0, std::uint8_t(c.Type), 0, 0});
+    Loaded r;
+    Load(bytes, r);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    ASSERT_NE(r.Mask, nullptr);
+    EXPECT_FALSE(r.Mask->FullyOpaque);
+    for (std::size_t x = 0; x < c.Alpha.size(); ++x) {
+        EXPECT_EQ(r.Mask->GetPixel(int(x), 0), c.Alpha[x]) << x;
+        EXPECT_EQ(PixelOf(r.Bitmap, int(x), 0), c.Expected[x]) << x;
+    }
+}
+const AlphaCase kAlphaCases[] = {
+    {"Straight",
+     1,
+     {0, 128, 255},
+     {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}},
+     {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}}},
+    {"Premultiplied",
+     2,
+     {0, 128, 255, 51},
+     {{0, 0, 0}, {64, 32, 128}, {70, 80, 90}, {51, 10, 40}},
+     {{0, 0, 0}, {128, 64, 255}, {70, 80, 90}, {255, 50, 200}}},
+};
+INSTANTIATE_TEST_SUITE_P(J2k, J2kAlpha, testing::ValuesIn(kAlphaCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// An RGBA picture through a common encoder's command line (lossless): the values Pillow reads.
+TEST(Jp2Reader, EncodedRgbaPictureKeepsItsAlpha) {
+    Loaded r;
+    Load(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/straight-alpha.jp2"), r);
+    ASSERT_FALSE(r.Aborting) << r.Outcome.Refusal;
+    ASSERT_NE(r.Mask, nullptr);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x) {
+            EXPECT_EQ(r.Mask->GetPixel(x, y), x * 32) << x << "," << y;
+            EXPECT_EQ(PixelOf(r.Bitmap, x, y), (Rgb{std::uint8_t(x * 30), std::uint8_t(y * 60), 200}));
+        }
 }
 
 TEST(Jp2Reader, ImageBeyondTheSampleBudgetIsRefused) {

@@ -1,6 +1,7 @@
 #include "codecs/pcx/PcxReader.h"
 
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadBudget.h"
@@ -61,15 +62,19 @@ enum class TPcxLayout {
     Packed,  // one plane of 2 or 4 bits, the 16-colour header palette
     Indexed, // one 8-bit plane, the 256-colour palette
     Planar,  // 2 to 4 planes of 1 bit: plane k gives bit k of the header palette index
-    Rgb      // three 8-bit planes: red, green, blue
+    Rgb,     // three 8-bit planes: red, green, blue
+    Rgba     // four 8-bit planes: red, green, blue, alpha
 };
 
 TPcxLayout LayoutOf(const TPcxHeader& h) {
+    // The header palette of 1-bit files is left zero, filled with the standard 16 colours or set to
+    // unrelated colours by common writers; common decoders show black and white, and so does this one.
     if (h.Planes == 1 && h.Bits == 1) return TPcxLayout::Mono;
     if (h.Planes == 1 && (h.Bits == 2 || h.Bits == 4)) return TPcxLayout::Packed;
     if (h.Planes == 1 && h.Bits == 8) return TPcxLayout::Indexed;
     if (h.Planes >= 2 && h.Planes <= 4 && h.Bits == 1) return TPcxLayout::Planar;
     if (h.Planes == 3 && h.Bits == 8) return TPcxLayout::Rgb;
+    if (h.Planes == 4 && h.Bits == 8) return TPcxLayout::Rgba;
     return TPcxLayout::None;
 }
 
@@ -153,6 +158,7 @@ void ConvertRow(TPcxLayout layout, const TPcxHeader& h, const std::array<TIERgbT
         }
         break;
     case TPcxLayout::Rgb:
+    case TPcxLayout::Rgba: // the alpha plane goes to the mask
         for (std::int64_t x = 0; x < covered; ++x) {
             const std::size_t i = std::size_t(x);
             put(x, CreateRGB(lines[i], lines[l + i], lines[2 * l + i]));
@@ -186,7 +192,7 @@ void FillParams(const TPcxHeader& h, std::int64_t width, std::int64_t height, bo
 }
 
 void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool HeaderOnly,
-             TIEProgressRecord& Progress, std::int64_t DataSize) {
+             TIEProgressRecord& Progress, std::int64_t DataSize, std::unique_ptr<TIEMask>& Mask) {
     const std::int64_t start = Stream.Position();
     std::uint8_t raw[kHeaderSize]{};
     if (Stream.Read(raw, kHeaderSize) != kHeaderSize) {
@@ -244,7 +250,8 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
     }
 
     const TIEPixelFormat type = layout == TPcxLayout::Mono ? ie1Bit : ie24Rgb;
-    const std::int64_t bitmapBytes = RowStrideOf(width, BitsPerPixelOf(type)) * height;
+    const std::int64_t bitmapBytes =
+        RowStrideOf(width, BitsPerPixelOf(type)) * height + (layout == TPcxLayout::Rgba ? width * height : 0);
     const std::int64_t decodedBytes = std::int64_t(h.BytesPerLine) * h.Planes * height;
     const std::int64_t dataLength = std::min(DataSize - kHeaderSize, Stream.Remaining());
     if (!StreamCanHold(bitmapBytes, h.Encoding == 1 ? decodedBytes / kMaxRunLength : decodedBytes,
@@ -261,28 +268,47 @@ void ReadPcx(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool Hea
 
     const std::int64_t l = h.BytesPerLine;
     std::vector<std::uint8_t> lines(std::size_t(l) * std::size_t(h.Planes));
+    TIEMask* mask = nullptr;
+    if (layout == TPcxLayout::Rgba) {
+        if (!Mask) Mask = std::make_unique<TIEMask>();
+        mask = Mask.get();
+        mask->Allocate(int(width), int(height), 8);
+        mask->Fill(255);
+        mask->FullyOpaque = false;
+    }
+    // Writers that leave the alpha plane zero mean no alpha: taken as it stands, the page was blank.
+    bool anyAlpha = false;
+    auto keepAlpha = [&] {
+        if (mask && !anyAlpha) Mask.reset();
+    };
     TScanLineDecoder decoder(data, h.Encoding == 1);
     for (int y = 0; y < int(height); ++y) {
         Progress.ProgressCounter = y;
         Progress.Report();
-        if (Progress.IsAborting()) return;
+        if (Progress.IsAborting()) return keepAlpha();
         std::int64_t got = l;
         for (int k = 0; k < h.Planes; ++k) got = std::min(got, decoder.Decode(lines.data() + k * l, l));
         const std::int64_t covered = std::min(width, got * 8 / h.Bits);
         ConvertRow(layout, h, pal256, lines, covered, Bitmap.RowPointer(y));
+        if (mask && covered > 0) {
+            const std::uint8_t* alpha = lines.data() + 3 * l;
+            std::memcpy(mask->RowPointer(y), alpha, std::size_t(covered));
+            anyAlpha = anyAlpha || std::any_of(alpha, alpha + covered, [](std::uint8_t a) { return a != 0; });
+        }
         if (covered < width) { // rows not in the data stay blank
             Progress.DataEndsEarly(y, height - 1, height);
-            return;
+            return keepAlpha();
         }
     }
+    keepAlpha();
 }
 
 } // namespace
 
 void ReadPcxStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool HeaderOnly,
-                   TIEProgressRecord& Progress, std::int64_t DataSize) {
+                   TIEProgressRecord& Progress, std::int64_t DataSize, std::unique_ptr<TIEMask>& Mask) {
     try {
-        ReadPcx(Stream, Bitmap, Params, HeaderOnly, Progress, DataSize);
+        ReadPcx(Stream, Bitmap, Params, HeaderOnly, Progress, DataSize, Mask);
     } catch (const std::exception& e) {
         FailFromException(Progress, e);
     }

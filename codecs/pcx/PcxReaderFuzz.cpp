@@ -2,6 +2,7 @@
 // Bytes -> memory stream -> PCX reader and its content check.
 #include "codecs/pcx/PcxReader.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -16,6 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TIOParamsVals params;
     bool aborting = false;
     TIEProgressRecord progress(aborting);
-    ReadPcxStream(stream, bitmap, params, false, progress, std::int64_t(size));
+    std::unique_ptr<TIEMask> mask;
+    ReadPcxStream(stream, bitmap, params, false, progress, std::int64_t(size), mask);
     return 0;
 }

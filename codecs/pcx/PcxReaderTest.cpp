@@ -2,6 +2,7 @@
 
 #include "codecs/bmp/DibTestSupport.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/bitmap/IEMask.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -64,6 +65,7 @@ struct TPcx {
 struct TLoad {
     TIOParamsVals Params;
     TIEBitmap Bitmap;
+    std::unique_ptr<TIEMask> Mask;
     bool Aborting = false;
     int AbortOnCall = -1;
     int Calls = 0;
@@ -76,7 +78,7 @@ struct TLoad {
                 if (Calls++ == AbortOnCall) Aborting = true;
             },
             nullptr, Aborting);
-        ReadPcxStream(s, Bitmap, Params, headerOnly, progress, std::int64_t(file.size()));
+        ReadPcxStream(s, Bitmap, Params, headerOnly, progress, std::int64_t(file.size()), Mask);
         Outcome = progress.Outcome;
     }
     TIERgbTriple Pixel(int x, int y) {
@@ -170,7 +172,7 @@ TEST(PcxReader, EmptyOrHugeSizesAbort) {
 
 // Layouts without a conversion gave a black page; now they give none, and nothing is allocated.
 TEST(PcxReader, UnconvertibleLayoutsAreRefused) {
-    for (const auto& [bits, planes] : {std::pair{8, 4}, std::pair{8, 2}, std::pair{5, 1}, std::pair{2, 3}}) {
+    for (const auto& [bits, planes] : {std::pair{8, 5}, std::pair{8, 2}, std::pair{5, 1}, std::pair{2, 3}}) {
         TPcx pcx;
         pcx.Bits = std::uint8_t(bits);
         pcx.Planes = std::uint8_t(planes);
@@ -280,6 +282,15 @@ const TLayoutCase kLayoutCases[] = {
      {kRed, kGreen, kBlack, kBlue, kBlue, kBlue},
      1,
      2},
+    {"RgbaPlanes",
+     8,
+     4,
+     4,
+     {255, 255, 0, 0, 0,   0,   0, 0, 0, 0, 0,   0,   0,   9,   255, 0,  // top row: red, green, blue, alpha
+      0,   0,   0, 0, 255, 255, 0, 0, 0, 0, 255, 255, 255, 255, 128, 0}, // second row
+     {kRed, kRed, kBlack, kGreen, kGreen, kBlue},
+     8,
+     4},
     {"TwoBitsPacked", 2, 1, 2, {0x6C, 0, 0xFF, 0xC0}, {kRed, kGreen, kBlue, kBlue, kBlue, kBlue}, 2, 1},
     {"OneBitAsStored",
      1,
@@ -292,6 +303,42 @@ const TLayoutCase kLayoutCases[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Table, PcxLayout, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& info) { return std::string(info.param.Name); });
+
+// ---- Four 8-bit planes (written by common Qt-based tools): the fourth is alpha; zeros mean none.
+
+TEST(PcxReader, FourthPlaneOfFourIsAlpha) {
+    const std::pair<Bytes, std::vector<int>> cases[] = {
+        {{0, 9, 255, 0, 255, 255, 128, 0}, {0, 9, 255, 255, 255, 128}},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, {}}, // all zero: no alpha
+    };
+    for (const auto& [alphaLines, expected] : cases) {
+        for (const int encoding : {0, 1}) {
+            TPcx pcx;
+            pcx.Width = 3;
+            pcx.Height = 2;
+            pcx.Planes = 4;
+            pcx.BytesPerLine = 4;
+            pcx.Encoding = std::uint8_t(encoding);
+            Bytes lines;
+            for (int y = 0; y < 2; ++y) {
+                const Bytes colour = {10, 20, 30, 0, 40, 50, 60, 0, 70, 80, 90, 0};
+                lines.insert(lines.end(), colour.begin(), colour.end());
+                lines.insert(lines.end(), alphaLines.begin() + 4 * y, alphaLines.begin() + 4 * y + 4);
+            }
+            pcx.Data = encoding ? EncodePerLine(lines, 4) : lines;
+            TLoad l;
+            l.Read(pcx.Build());
+            ASSERT_FALSE(l.Aborting) << l.Outcome.Refusal;
+            EXPECT_EQ(l.Pixel(1, 1), CreateRGB(20, 50, 80));
+            ASSERT_EQ(l.Mask != nullptr, !expected.empty()) << encoding;
+            if (!l.Mask) continue;
+            std::vector<int> got;
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < 3; ++x) got.push_back(l.Mask->GetPixel(x, y));
+            EXPECT_EQ(got, expected) << encoding;
+        }
+    }
+}
 
 TEST(PcxReader, RunCarriesIntoTheNextScanLine) {
     TPcx pcx;
@@ -413,7 +460,7 @@ TEST_P(PcxCorpus, MatchesReferenceOrFailsCleanly) {
     {
         TFileStream s(path, fmOpenRead);
         TIEProgressRecord progress(l.Aborting);
-        ReadPcxStream(s, l.Bitmap, l.Params, false, progress, s.Size());
+        ReadPcxStream(s, l.Bitmap, l.Params, false, progress, s.Size(), l.Mask);
     }
     if (e.IsBad()) {
         if (l.Bitmap.PixelType() != ieNone) {

@@ -18,6 +18,7 @@ constexpr std::int64_t kNotANumber = -1;
 // Numbers are read saturated: anything this large is no size and, as a sample, is above any maximum.
 constexpr std::int64_t kNumberCap = std::int64_t(1) << 40;
 constexpr int kDetectionTokens = 501;
+constexpr std::int64_t kLargestMaximum = 65535;
 
 // Byte reads through a buffer; the logical position stays known, so raw data can follow the header.
 class TByteInput {
@@ -27,6 +28,10 @@ public:
     int Next() {
         if (FPos == FLength && !Refill()) return -1;
         return FBuffer[FPos++];
+    }
+    // Gives back the byte the last Next returned (it is still in the buffer).
+    void PutBack() {
+        if (FPos > 0) --FPos;
     }
     // Up to count bytes (buffered ones first); returns how many arrived.
     std::int64_t Read(std::uint8_t* out, std::int64_t count) {
@@ -73,6 +78,7 @@ enum class TTokenKind { Word, Comment, End };
 struct TToken {
     TTokenKind Kind = TTokenKind::End;
     std::string Text;
+    bool Negative = false; // a word right after a minus sign
 };
 
 std::string Trimmed(const std::string& s) {
@@ -83,12 +89,16 @@ std::string Trimmed(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// A word is a run of letters and digits; the byte that ends it is consumed. A comment runs from "#"
-// to the end of the line. At the end of the stream the token ends, possibly empty.
-TToken NextToken(TByteInput& in) {
-    int c;
-    do c = in.Next();
-    while (c >= 0 && !IsAlnum(c) && c != '#');
+// A word is a run of letters and digits; the byte that ends it is consumed, unless it starts a
+// comment ("P6#made by ...") and more tokens follow. A comment runs from "#" to the end of the line.
+// At the end of the stream the token ends, possibly empty.
+TToken NextToken(TByteInput& in, bool moreTokens = true) {
+    int c, before = -1;
+    for (;;) {
+        c = in.Next();
+        if (c < 0 || IsAlnum(c) || c == '#') break;
+        before = c;
+    }
     TToken t;
     if (c < 0) return t;
     if (c == '#') {
@@ -98,8 +108,10 @@ TToken NextToken(TByteInput& in) {
         return t;
     }
     t.Kind = TTokenKind::Word;
+    t.Negative = before == '-';
     t.Text += static_cast<char>(c);
     while ((c = in.Next()) >= 0 && IsAlnum(c)) t.Text += static_cast<char>(c);
+    if (c == '#' && moreTokens) in.PutBack();
     return t;
 }
 
@@ -114,15 +126,16 @@ std::int64_t NumberOf(const std::string& text) {
 }
 
 // The next word of the header; comments on the way go to the list. False at the end of the stream.
-bool HeaderWord(TByteInput& in, TIOParamsVals& Params, std::string& word) {
+bool HeaderWord(TByteInput& in, TIOParamsVals& Params, std::string& word, bool& negative, bool last = false) {
     for (;;) {
-        TToken t = NextToken(in);
+        TToken t = NextToken(in, !last);
         if (t.Kind == TTokenKind::Comment) {
             Params.PxmComments.push_back(std::move(t.Text));
             continue;
         }
         if (t.Kind == TTokenKind::End) return false;
         word = std::move(t.Text);
+        negative = negative || t.Negative;
         return true;
     }
 }
@@ -141,20 +154,25 @@ bool AsciiSample(TByteInput& in, std::int64_t& value) {
 struct TPxmHeader {
     int Kind = 0; // 1..6 for P1..P6, 0 otherwise
     std::int64_t Width = 0, Height = 0, Maximum = 1;
+    bool Negative = false; // a size or maximum written with a minus sign
     int SampleBytes() const { return Maximum > 255 ? 2 : 1; }
 };
 
 // Magic, width, height and (except for bilevel files) the maximum. False when the stream ends first.
 bool ReadHeader(TByteInput& in, TIOParamsVals& Params, TPxmHeader& h) {
     std::string word;
-    if (!HeaderWord(in, Params, word)) return false;
+    bool negativeMagic = false;
+    if (!HeaderWord(in, Params, word, negativeMagic)) return false;
     if (word.size() == 2 && word[0] == 'P' && word[1] >= '1' && word[1] <= '6') h.Kind = word[1] - '0';
-    if (!HeaderWord(in, Params, word)) return false;
+    if (!HeaderWord(in, Params, word, h.Negative)) return false;
     h.Width = NumberOf(word);
-    if (!HeaderWord(in, Params, word)) return false;
+    const bool bilevel = h.Kind == 1 || h.Kind == 4;
+    // Raw data starts right after the byte that ends the last header word.
+    const bool raw = h.Kind >= 4;
+    if (!HeaderWord(in, Params, word, h.Negative, bilevel && raw)) return false;
     h.Height = NumberOf(word);
-    if (h.Kind == 1 || h.Kind == 4) return true;
-    if (!HeaderWord(in, Params, word)) return false;
+    if (bilevel) return true;
+    if (!HeaderWord(in, Params, word, h.Negative, raw)) return false;
     h.Maximum = NumberOf(word);
     return true;
 }
@@ -205,7 +223,9 @@ void DecodeP1(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgres
         std::memset(row, 0xFF, static_cast<std::size_t>(Bitmap.RowStride()));
         int x = 0;
         while (x < width) {
-            const int c = in.Next();
+            int c = in.Next();
+            if (c == '#') // a comment runs to the end of its line
+                while (c >= 0 && c != '\n' && c != '\r') c = in.Next();
             if (c < 0) break;
             if (c == '1') row[x >> 3] = static_cast<std::uint8_t>(row[x >> 3] & ~(0x80 >> (x & 7)));
             if (c == '0' || c == '1') ++x;
@@ -267,16 +287,17 @@ void DecodeRaw(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgre
     const auto width = static_cast<std::size_t>(h.Width);
     const int channels = h.Kind == 6 ? 3 : 1;
     const int sampleBytes = h.SampleBytes();
-    // A greymap below 255 is stretched; a pixmap's one-byte samples are taken as they stand.
-    const bool scale = sampleBytes == 2 || (h.Kind == 5 && h.Maximum < 255);
+    // Samples of any maximum but 255 are stretched to the full range.
+    const bool scale = h.Maximum != 255;
     std::vector<std::uint8_t> buffer;
-    if (h.Kind == 5 || sampleBytes == 2) buffer.resize(width * channels * sampleBytes);
+    if (h.Kind == 5 || scale) buffer.resize(width * channels * sampleBytes);
     const int height = static_cast<int>(h.Height);
     int shortRow = height;
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = Bitmap.RowPointer(y);
         std::memset(row, 0, static_cast<std::size_t>(Bitmap.RowStride()));
-        if (buffer.empty()) { // one-byte colour: straight into the row, then red and blue exchanged
+        if (buffer.empty()) { // one-byte colour of maximum 255: straight into the row, then red and blue
+                              // exchanged
             if (in.Read(row, std::int64_t(width * 3)) < std::int64_t(width * 3))
                 shortRow = std::min(shortRow, y);
             for (std::size_t x = 0; x < width; ++x) std::swap(row[x * 3], row[x * 3 + 2]);
@@ -314,6 +335,10 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
         return;
     }
     const bool bilevel = h.Kind == 1 || h.Kind == 4;
+    if (h.Negative) {
+        Progress.Fail("negative number in the header");
+        return;
+    }
     if (h.Width == 0 || h.Height == 0) {
         Progress.Fail(reasons::kNoPixels);
         return;
@@ -336,8 +361,8 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
     }
     Params.BitsPerSample = bilevel ? 1 : 8;
     Params.SamplesPerPixel = h.Kind == 3 || h.Kind == 6 ? 3 : 1;
-    // Scaling divides by the maximum; a raw pixmap with one-byte samples never applies it.
-    if (h.Maximum < 1 && h.Kind != 6) {
+    // Scaling divides by the maximum; samples hold at most two bytes.
+    if (!bilevel && (h.Maximum < 1 || h.Maximum > kLargestMaximum)) {
         Progress.Fail("invalid maximum sample value");
         return;
     }

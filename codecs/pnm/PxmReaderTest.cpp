@@ -60,14 +60,19 @@ TEST(ReadPxmStream, GreymapBelow255IsStretchedInEveryColumn) {
     EXPECT_EQ(r.Params.HorizontalDpi, DefaultDpiX);
 }
 
-TEST(ReadPxmStream, PixmapWithOneByteSamplesIsNotScaled) {
-    TRead r;
-    Read(r, "P6 2 1 15\n" + Bytes({15, 7, 1, 200, 100, 50}));
-    ASSERT_FALSE(r.Aborting);
-    EXPECT_EQ(RgbAt(r.Bitmap, 0, 0), (std::array<int, 3>{15, 7, 1}));
-    EXPECT_EQ(RgbAt(r.Bitmap, 1, 0), (std::array<int, 3>{200, 100, 50}));
-    EXPECT_EQ(r.Bitmap.RowPointer(0)[0], 1); // blue first in memory
-    EXPECT_EQ(r.Params.SamplesPerPixel, 3);
+TEST(ReadPxmStream, PixmapBelow255IsStretchedAnd255TakenAsItStands) {
+    TRead low;
+    Read(low, "P6 2 1 15\n" + Bytes({15, 7, 1, 10, 0, 15}));
+    ASSERT_FALSE(low.Aborting);
+    EXPECT_EQ(RgbAt(low.Bitmap, 0, 0), (std::array<int, 3>{255, 119, 17}));
+    EXPECT_EQ(RgbAt(low.Bitmap, 1, 0), (std::array<int, 3>{170, 0, 255}));
+    TRead full;
+    Read(full, "P6 2 1 255\n" + Bytes({15, 7, 1, 200, 100, 50}));
+    ASSERT_FALSE(full.Aborting);
+    EXPECT_EQ(RgbAt(full.Bitmap, 0, 0), (std::array<int, 3>{15, 7, 1}));
+    EXPECT_EQ(RgbAt(full.Bitmap, 1, 0), (std::array<int, 3>{200, 100, 50}));
+    EXPECT_EQ(full.Bitmap.RowPointer(0)[0], 1); // blue first in memory
+    EXPECT_EQ(full.Params.SamplesPerPixel, 3);
 }
 
 TEST(ReadPxmStream, TwoByteSamplesAreBigEndianAndScaled) {
@@ -183,6 +188,12 @@ TEST(ReadPxmStream, BadHeadersAbortAndSayWhy) {
         {"WidthTooLarge", "P5 2147483648 1 255\n", "invalid image size"},
         {"MaximumZero", "P5 1 1 0\n\x01", "invalid maximum sample value"},
         {"AsciiMaximumZero", "P2 1 1 0\n1", "invalid maximum sample value"},
+        {"PixmapMaximumZero", "P6 1 1 0\n\x01\x02\x03", "invalid maximum sample value"},
+        {"MaximumAbove65535", "P5 1 1 65536\n\x01\x02", "invalid maximum sample value"},
+        {"MaximumNotANumber", "P5 1 1 x\n\x01", "invalid maximum sample value"},
+        {"NegativeWidth", "P5 -1 1 255\n\x01", "negative number in the header"},
+        {"NegativeHeight", "P1 1 -2\n01", "negative number in the header"},
+        {"NegativeMaximum", "P2 1 1 -255\n1", "negative number in the header"},
         {"FarMoreThanTheStreamHolds", "P6 100000 100000 255\n abc", "image larger than the file can hold"},
     };
     for (const auto& [name, data, reason] : cases) {
@@ -193,9 +204,32 @@ TEST(ReadPxmStream, BadHeadersAbortAndSayWhy) {
         EXPECT_EQ(r.Outcome.Refusal, reason) << name;
         EXPECT_EQ(r.Bitmap.Width(), 2) << name; // nothing allocated
     }
-    TRead maxZeroPixmap; // the pixmap path never divides by the maximum
-    Read(maxZeroPixmap, "P6 1 1 0\n" + Bytes({1, 2, 3}));
-    EXPECT_FALSE(maxZeroPixmap.Aborting);
+}
+
+// Comments where common writers put them: straight after the magic, between any header words,
+// inside plain bitmap data.
+TEST(ReadPxmStream, CommentsAnywhereCommonWritersPutThem) {
+    const std::tuple<const char*, std::string, std::vector<std::string>> cases[] = {
+        {"AfterRawMagic", "P5#made here\n2 1 255\n" + Bytes({10, 200}), {"made here"}},
+        {"AfterAsciiMagic", "P2# x 1\n2 1 255\n10 200", {"x 1"}},
+        {"AfterWidth", "P5 2#w\n1 255\n" + Bytes({10, 200}), {"w"}},
+        {"InsideAsciiData", "P2 2 1 255\n10#9 9\n200", {}},
+    };
+    for (const auto& [name, data, comments] : cases) {
+        TRead r;
+        Read(r, data);
+        ASSERT_FALSE(r.Aborting) << name << ": " << r.Outcome.Refusal;
+        EXPECT_EQ(RgbAt(r.Bitmap, 0, 0), Grey(10)) << name;
+        EXPECT_EQ(RgbAt(r.Bitmap, 1, 0), Grey(200)) << name;
+        EXPECT_EQ(r.Params.PxmComments, comments) << name;
+    }
+    TRead bits; // the digits of a comment are no pixels
+    Read(bits, "P1\n3 2\n1 0 # 1 1 1 0 1\n1\n# 000\n0 1 0\n");
+    ASSERT_FALSE(bits.Aborting) << bits.Outcome.Refusal;
+    const int expected[2][3] = {{0, 255, 0}, {255, 0, 255}};
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(RgbAt(bits.Bitmap, x, y), Grey(expected[y][x])) << x << "," << y;
 }
 
 TEST(ReadPxmStream, HeaderOnlyFillsTheParameters) {

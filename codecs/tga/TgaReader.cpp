@@ -52,7 +52,12 @@ struct TTgaHeader {
     bool TopDown() const { return (Descriptor & 0x20) != 0; }
     // A 16-bit greyscale pixel is a grey byte and an alpha byte, not a 5-5-5 colour.
     bool GreyAlpha() const { return Grey() && Depth == 16; }
-    bool HasAlpha() const { return (Descriptor & 0x08) != 0 && (Depth == 32 || GreyAlpha()); }
+    // Writers disagree on the alpha bit count (8, or 4 from some): any count means the fourth byte
+    // of a 32-bit pixel is alpha.
+    int AlphaBits() const { return Descriptor & 0x0F; }
+    bool HasAlpha() const { return AlphaBits() != 0 && (Depth == 32 || GreyAlpha()); }
+    // Colour map entries of 32 bits carry an alpha byte of their own.
+    bool MapHasAlpha() const { return ColorMapType == 1 && MapEntryBits == 32 && ColorMapped(); }
     // Pixel data comes in units: one pixel from 8 bits up, one byte of packed pixels below.
     int UnitBytes() const { return Depth >= 8 ? Depth / 8 : 1; }
     std::int64_t UnitsPerRow() const { return Depth >= 8 ? Width : (std::int64_t(Width) * Depth + 7) / 8; }
@@ -142,9 +147,11 @@ private:
     std::array<std::uint8_t, 4> FValue{};
 };
 
+constexpr int kChannelBits16 = 5;
 TIERgbTriple From16(int p) {
-    return CreateRGB(std::uint8_t(((p >> 10) & 31) * 8), std::uint8_t(((p >> 5) & 31) * 8),
-                     std::uint8_t((p & 31) * 8));
+    return CreateRGB(ScaleChannelToByte(std::uint32_t(p >> 10), kChannelBits16),
+                     ScaleChannelToByte(std::uint32_t(p >> 5), kChannelBits16),
+                     ScaleChannelToByte(std::uint32_t(p), kChannelBits16));
 }
 
 std::string TextUpToZero(const std::uint8_t* p, std::size_t maxLength) {
@@ -183,6 +190,7 @@ private:
     bool FHeaderOnly;
     TIEProgressRecord& FProgress;
     std::array<TIERgbTriple, 256> FPalette{};
+    std::array<std::uint8_t, 256> FPaletteAlpha{}; // from 32-bit colour map entries, else 255
 };
 
 void TTgaReader::ReadFooter(std::int64_t Start, std::int64_t Size) {
@@ -217,6 +225,7 @@ void TTgaReader::ReadFooter(std::int64_t Start, std::int64_t Size) {
 }
 
 void TTgaReader::BuildPalette(const TTgaHeader& h, TTgaInput& In) {
+    FPaletteAlpha.fill(255);
     for (int i = 0; i < 256; ++i) // the 3-3-2 colour cube: 32r + 4g + b
         FPalette[std::size_t(i)] =
             CreateRGB(std::uint8_t(32 * (i >> 5) + 28), std::uint8_t(32 * ((i >> 2) & 7) + 28),
@@ -238,8 +247,11 @@ void TTgaReader::BuildPalette(const TTgaHeader& h, TTgaInput& In) {
                 t = From16(Le16(e.data()));
                 break;
             case 24:
+                t = {e[0], e[1], e[2]};
+                break;
             case 32:
                 t = {e[0], e[1], e[2]};
+                FPaletteAlpha[std::size_t(index)] = e[3];
                 break;
             case 8:
                 t = {e[0], e[0], e[0]};
@@ -283,6 +295,7 @@ void TTgaReader::ConvertRow(const TTgaHeader& h, const std::uint8_t* Units, std:
         switch (h.Depth) {
         case 8:
             Row[x] = FPalette[p[0]];
+            Alpha[x] = FPaletteAlpha[p[0]];
             break;
         case 16:
             if (h.GreyAlpha()) {
@@ -290,7 +303,10 @@ void TTgaReader::ConvertRow(const TTgaHeader& h, const std::uint8_t* Units, std:
                 Alpha[x] = p[1];
             } else if (h.ColorMapped()) {
                 const int index = Le16(p); // beyond the 256-entry table: black
-                if (index < 256) Row[x] = FPalette[std::size_t(index)];
+                if (index < 256) {
+                    Row[x] = FPalette[std::size_t(index)];
+                    Alpha[x] = FPaletteAlpha[std::size_t(index)];
+                }
             } else {
                 Row[x] = From16(Le16(p));
             }
@@ -314,7 +330,7 @@ void TTgaReader::DecodePixels(const TTgaHeader& h, TTgaInput& In, std::int64_t D
         return;
     }
     const TIEPixelFormat format = h.Depth == 1 ? ie1Bit : ie24Rgb;
-    const bool wantsMask = !FIgnoreAlpha && h.HasAlpha();
+    const bool wantsMask = !FIgnoreAlpha && (h.HasAlpha() || h.MapHasAlpha());
     // A run packet codes up to 128 units in one header byte and one unit.
     const std::int64_t leastData =
         h.RunLength() ? totalUnits / 128 * (1 + h.UnitBytes()) : totalUnits * h.UnitBytes();
@@ -405,6 +421,18 @@ void TTgaReader::Run() {
         FProgress.Fail(reasons::Unsupported("bit depth", h.Depth));
         return;
     }
+    if (h.ColorMapType > 1) {
+        FProgress.Fail(reasons::Unsupported("colour map type", h.ColorMapType));
+        return;
+    }
+    const std::int64_t headerBytes =
+        kHeaderSize + h.IdLength +
+        (h.ColorMapType == 1 ? std::int64_t(h.MapLength) * ((h.MapEntryBits + 7) / 8) : 0);
+    // The image ID and colour map are no pixels: a file that cannot hold them is no image.
+    if (headerBytes > size - start) {
+        FProgress.Fail("the image ID and colour map run past the end of the file");
+        return;
+    }
 
     TTgaInput in(FStream);
     std::array<std::uint8_t, 255> id{};
@@ -438,10 +466,6 @@ void TTgaReader::Run() {
         break; // 4 and 8: indexes
     }
     if (FHeaderOnly) return;
-
-    const std::int64_t headerBytes =
-        kHeaderSize + h.IdLength +
-        (h.ColorMapType == 1 ? std::int64_t(h.MapLength) * ((h.MapEntryBits + 7) / 8) : 0);
     DecodePixels(h, in, std::max<std::int64_t>(0, size - start - headerBytes));
 }
 

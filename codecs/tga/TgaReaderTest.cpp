@@ -305,7 +305,22 @@ INSTANTIATE_TEST_SUITE_P(
                      TTga{.Type = 10, .Width = 65535, .Height = 65535, .Pixels = Bytes(40, 0xFF)},
                      "image larger than the file can hold"},
         TRefusalCase{"ImageType4", TTga{.Type = 4, .Pixels = Bytes(12, 1)}, "unsupported image type 4"},
-        TRefusalCase{"FifteenBits", TTga{.Depth = 15, .Pixels = Bytes(12, 1)}, "unsupported bit depth 15"}),
+        TRefusalCase{"FifteenBits", TTga{.Depth = 15, .Pixels = Bytes(12, 1)}, "unsupported bit depth 15"},
+        TRefusalCase{"ColourMapType2", TTga{.MapType = 2, .Pixels = Bytes(12, 1)},
+                     "unsupported colour map type 2"},
+        // Header fields that point past the end of the file: no image, not a black page.
+        TRefusalCase{"ColourMapPastTheEnd",
+                     TTga{.Type = 1,
+                          .Depth = 8,
+                          .MapType = 1,
+                          .MapLength = 60000,
+                          .MapBits = 24,
+                          .Pixels = Bytes(4, 1)},
+                     "the image ID and colour map run past the end of the file"},
+        TRefusalCase{
+            "MapEntriesCut",
+            TTga{.Type = 1, .Depth = 8, .MapType = 1, .MapLength = 3, .MapBits = 32, .Map = Bytes(11, 1)},
+            "the image ID and colour map run past the end of the file"}),
     [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- a cut file keeps the rows it holds and says which rows its data did not reach
@@ -379,7 +394,7 @@ TEST(TgaPalette, SixteenBitMapEntriesAndIndexesPastTheTable) {
     TTgaRead r;
     r.Run(t.Build());
     ASSERT_FALSE(r.Aborting);
-    EXPECT_EQ(r.Rgb(), RgbOf({{248, 0, 0}, {0, 0, 0}}));
+    EXPECT_EQ(r.Rgb(), RgbOf({{255, 0, 0}, {0, 0, 0}}));
 }
 
 TEST(TgaPalette, GreyWithoutMapLoadsAsEqualChannels) {
@@ -406,9 +421,11 @@ TEST(TgaPalette, UnknownEntrySizeIsSkippedSoPixelsStayInPlace) {
 
 TEST(TgaPixels, SixteenBitColourAndOneBitRows) {
     TTgaRead colour;
+    // Five-bit channels reach the full range: v * 255 / 31, rounded (16 gives 132, 1 gives 8).
     colour.Run(
-        TTga{.Depth = 16, .Width = 3, .Height = 1, .Pixels = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00}}.Build());
-    EXPECT_EQ(colour.Rgb(), RgbOf({{248, 0, 0}, {0, 248, 0}, {0, 0, 248}}));
+        TTga{.Depth = 16, .Width = 4, .Height = 1, .Pixels = {0x00, 0x7C, 0xE0, 0x03, 0x1F, 0x00, 0x21, 0x40}}
+            .Build());
+    EXPECT_EQ(colour.Rgb(), RgbOf({{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {132, 8, 8}}));
     EXPECT_EQ(colour.Params.BitsPerSample, 5);
     EXPECT_EQ(colour.Params.SamplesPerPixel, 3);
 
@@ -545,12 +562,75 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    {}},
         TAlphaCase{"IgnoreAlpha", TTga{.Depth = 32, .Descriptor = 0x28, .Pixels = kBgra}, true, {}},
+        // Some writers declare 4 alpha bits for the fourth byte of a 32-bit pixel.
+        TAlphaCase{"FourAlphaBits",
+                   TTga{.Depth = 32, .Descriptor = 0x24, .Pixels = kBgra},
+                   false,
+                   {0, 128, 255, 77}},
+        // 32-bit colour map entries carry their alpha to the pixels that use them.
+        TAlphaCase{"ColourMapAlpha",
+                   TTga{.Type = 1,
+                        .Depth = 8,
+                        .MapType = 1,
+                        .MapLength = 2,
+                        .MapBits = 32,
+                        .Map = {1, 2, 3, 0, 4, 5, 6, 200},
+                        .Pixels = {1, 0, 0, 1}},
+                   false,
+                   {200, 0, 0, 200}},
+        TAlphaCase{"ColourMapAlphaRunLength",
+                   TTga{.Type = 9,
+                        .Depth = 8,
+                        .MapType = 1,
+                        .MapLength = 2,
+                        .MapBits = 32,
+                        .Map = {1, 2, 3, 40, 4, 5, 6, 200},
+                        .Pixels = {0x83, 1}},
+                   false,
+                   {200, 200, 200, 200}},
+        TAlphaCase{"ColourMapAlphaAllZero",
+                   TTga{.Type = 1,
+                        .Depth = 8,
+                        .MapType = 1,
+                        .MapLength = 2,
+                        .MapBits = 32,
+                        .Map = {1, 2, 3, 0, 4, 5, 6, 0},
+                        .Pixels = {1, 0, 0, 1}},
+                   false,
+                   {}},
+        TAlphaCase{"ColourMapOf24Bits",
+                   TTga{.Type = 1,
+                        .Depth = 8,
+                        .MapType = 1,
+                        .MapLength = 2,
+                        .MapBits = 24,
+                        .Map = {1, 2, 3, 4, 5, 6},
+                        .Pixels = {1, 0, 0, 1}},
+                   false,
+                   {}},
         TAlphaCase{
             "GreyAndAlpha",
             TTga{.Type = 3, .Depth = 16, .Descriptor = 0x28, .Pixels = {50, 0, 60, 10, 70, 20, 80, 255}},
             false,
             {0, 10, 20, 255}}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// A colour-mapped file with 32-bit map entries: the alpha ImageMagick reads from it.
+TEST(TgaAlpha, ColourMapAlphaMatchesTheReference) {
+    TTgaRead r;
+    r.Run(testsupport::ReadFileBytes(std::string(FOLIANTO_TESTDATA_DIR) + "/colour-map-alpha.tga"));
+    ASSERT_FALSE(r.Aborting);
+    ASSERT_NE(r.Mask, nullptr);
+    EXPECT_EQ(r.Alpha(), (Bytes{255, 100, 100, 255, 100, 255, 255, 100}));
+    EXPECT_EQ(r.Rgb(), RgbOf({{255, 0, 0},
+                              {0, 0, 255},
+                              {0, 0, 255},
+                              {255, 0, 0},
+                              {0, 0, 255},
+                              {255, 0, 0},
+                              {255, 0, 0},
+                              {0, 0, 255}}));
+}
 
 // ---- corpus
 

@@ -41,6 +41,15 @@ constexpr std::uint8_t GrayOf(std::uint8_t r, std::uint8_t g, std::uint8_t b) {
     return std::uint8_t((r * 21 + g * 71 + b * 8) / 100);
 }
 
+// A channel of 1 to 16 bits stretched to the full byte range, rounded: 5 bits give 31 -> 255,
+// 16 -> 132 (a shift alone would stop at 248).
+constexpr std::uint8_t ScaleChannelToByte(std::uint32_t value, int bits) {
+    if (bits <= 0) return 0;
+    if (bits == 8) return std::uint8_t(value);
+    const std::uint32_t top = (std::uint32_t(1) << bits) - 1;
+    return std::uint8_t(((value & top) * 255 + top / 2) / top);
+}
+
 // Bits per pixel of each pixel type.
 constexpr int BitsPerPixelOf(TIEPixelFormat t) {
     switch (t) {

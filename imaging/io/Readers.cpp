@@ -43,13 +43,13 @@ TReader Jpeg() {
 }
 
 TReader Pcx() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadPcxStream(s, b, p, headerOnly, pr, s.Remaining()); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadPcxStream(s, b, p, headerOnly, pr, s.Remaining(), m); };
 }
 
 TReader Bmp() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadBmpStream(s, b, s.Remaining(), headerOnly, pr, p); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadBmpStream(s, b, s.Remaining(), headerOnly, pr, p, m); };
 }
 
 TReader Ico() {
@@ -90,8 +90,8 @@ TReader Wbmp() {
 }
 
 TReader Jpeg2000() {
-    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
-              bool headerOnly) { ReadJp2Stream(s, b, p, headerOnly, pr); };
+    return [](TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>& m,
+              bool headerOnly) { ReadJp2Stream(s, b, p, headerOnly, pr, m); };
 }
 
 TReader Tiff(int& frameCount) {

@@ -182,8 +182,10 @@ bool TMetafile::LoadEmf() {
     }
     FEmfHandles = U16(FData, 56);
     FEnhanced = true;
-    FWidth = ClampSide(FEmfRight - FEmfLeft);
-    FHeight = ClampSide(FEmfBottom - FEmfTop);
+    // The natural size is the picture's physical size at screen resolution, as WMF's is: taken in
+    // the reference device's pixels, a printer-referenced picture would be several times too large.
+    FWidth = ClampSide(FMMWidth * kScreenPxPerMm / 100);
+    FHeight = ClampSide(FMMHeight * kScreenPxPerMm / 100);
     return true;
 }
 

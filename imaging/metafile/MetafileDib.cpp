@@ -123,12 +123,12 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
     const std::uint32_t size = U32(p);
     std::int64_t width, height;
     std::uint32_t clrUsed = 0;
-    std::size_t entryBytes = usage == DIB_PAL_COLORS ? 2 : 4;
+    std::size_t entryBytes = usage == DIB_PAL_COLORS ? 2 : usage == DIB_PAL_MONO ? 0 : 4;
     if (size == 12) {
         width = U16(p + 4);
         height = std::int16_t(U16(p + 6));
         h.BitCount = U16(p + 10);
-        if (usage != DIB_PAL_COLORS) entryBytes = 3;
+        if (usage != DIB_PAL_COLORS && usage != DIB_PAL_MONO) entryBytes = 3;
     } else if (size >= 40 && size <= 1024 && n >= size) {
         width = std::int32_t(U32(p + 4));
         height = std::int32_t(U32(p + 8));
@@ -192,7 +192,9 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
         const std::uint8_t* t = p + size + ((h.Compression == 3 && size == 40) ? 12 : 0);
         h.Colors.resize(used);
         for (std::size_t k = 0; k < used; ++k) {
-            if (usage == DIB_PAL_COLORS) {
+            if (usage == DIB_PAL_MONO) {
+                h.Colors[k] = k ? TRgb{255, 255, 255} : TRgb{0, 0, 0};
+            } else if (usage == DIB_PAL_COLORS) {
                 const std::uint16_t idx = U16(t + 2 * k);
                 if (palette && idx < palette->Entries.size())
                     h.Colors[k] = palette->Entries[idx];

@@ -14,7 +14,8 @@ namespace metafile {
 constexpr int kMaxDibSide = 1 << 16;
 constexpr std::int64_t kMaxDecodedPixels = std::int64_t(1) << 24;
 
-enum : std::uint32_t { DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1 };
+// DIB_PAL_MONO: no colour table follows the header; entry 0 is black, the others white.
+enum : std::uint32_t { DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1, DIB_PAL_MONO = 2 };
 
 struct TDibHeader {
     int Width = 0, Height = 0; // Height positive; TopDown tells the row order

@@ -76,7 +76,7 @@ std::vector<TPointD> TEmfPlayer::Points(const TRecord& r, std::size_t off, std::
 }
 
 void TEmfPlayer::Store(std::uint32_t index, TGdiObject o) {
-    if (index == 0 || index >= kMaxHandles) return; // slot 0 is the metafile itself
+    if (index >= kMaxHandles) return; // slot 0 is a slot like any other: writers put objects there
     if (index >= Objects.size()) Objects.resize(index + 1);
     Objects[index] = std::move(o);
 }
@@ -170,12 +170,15 @@ std::shared_ptr<const TImage> TEmfPlayer::Bitmap(const TRecord& r, std::size_t o
 void TEmfPlayer::CreatePatternBrush(const TRecord& r) {
     auto b = std::make_shared<TBrush>();
     b->Style = BS_DIBPATTERN;
-    const std::uint32_t usage = r.U32(12);
+    // A monochrome brush takes its colours from the device context, so writers often store its
+    // bitmap without a colour table.
+    const bool mono = r.U32(0) == 93;
+    const std::uint32_t usage = mono ? DIB_PAL_MONO : r.U32(12);
     const std::size_t offBmi = r.U32(16), cbBmi = r.U32(20), offBits = r.U32(24), cbBits = r.U32(28);
     if (cbBmi && r.Has(offBmi, cbBmi) && r.Has(offBits, cbBits)) {
         TDibHeader hd;
         if (ParseDibHeader(r.Bytes(offBmi, cbBmi), cbBmi, usage, C.State().Palette.get(), hd)) {
-            if (hd.BitCount == 1 && r.U32(0) == 93 && hd.Colors.size() == 2) {
+            if (hd.BitCount == 1 && mono && hd.Colors.size() == 2) {
                 // A monochrome brush paints its 0 bits in the text colour and 1 bits in the background
                 // colour.
                 hd.Colors[0] = C.State().TextColor;
@@ -473,7 +476,7 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
     }
     case 40: { // DeleteObject
         const std::uint32_t i = r.U32(8);
-        if (i < Objects.size() && i != 0) Objects[i] = {};
+        if (i < Objects.size()) Objects[i] = {};
         break;
     }
     case 38: { // CreatePen

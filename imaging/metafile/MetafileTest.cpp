@@ -365,6 +365,15 @@ void PrintTo(const TSizeCase& c, std::ostream* os) {
     *os << c.Name;
 }
 
+// The header's reference device turned into a 600 dpi printer (23.6 pixels per millimetre).
+Bytes PrinterReferenced(Bytes emf) {
+    auto put = [&emf](std::size_t at, std::uint32_t v) {
+        for (int i = 0; i < 4; ++i) emf[at + std::size_t(i)] = std::uint8_t(v >> (8 * i));
+    };
+    put(72, 4960), put(76, 7014), put(80, 210), put(84, 297);
+    return emf;
+}
+
 std::vector<TSizeCase> SizeCases() {
     TWmf rect;
     rect.NullPen().Rect(10, 20, 110, 70);
@@ -379,7 +388,10 @@ std::vector<TSizeCase> SizeCases() {
         {"PlaceableLarge", rect.File(true, 0, 0, 20000, 10000, 96), 20000, 10000, 529167, false},
         {"WindowExtentInTwips", window.File(false), 192, 96, 5080, false},
         {"DrawnBoundsWithoutWindow", rect.File(false), 100, 50, 2646, false},
-        {"EmfFrameAtDevicePixelsPerMm", emf.File(5000, 2500), 50, 25, 5000, true},
+        // An EMF's natural size is its frame (hundredths of a millimetre) at 96 dpi, whatever its
+        // reference device: 50.8 x 25.4 mm give 192 x 96.
+        {"EmfFrameAt96Dpi", emf.File(5080, 2540), 192, 96, 5080, true},
+        {"EmfFrameOfAPrinterReferencedPicture", PrinterReferenced(emf.File(2540, 2540)), 96, 96, 2540, true},
     };
 }
 
@@ -428,6 +440,20 @@ const TObjectCase kObjectCases[] = {
              .Select(1)
              .Rec(40, {2})
              .Select(2)
+             .Rect(20, 20, 80, 80);
+     },
+     kRgbRed},
+    // Writers put objects in slot 0 too: a brush there fills, and deleting it deletes it.
+    {"EmfHandleZeroIsASlot", true,
+     [](TWmf&, TEmf& e) { e.Stock(8).Brush(0, 0, kRed).Select(0).Rect(20, 20, 80, 80); }, kRgbRed},
+    {"EmfHandleZeroDeletedIsGone", true,
+     [](TWmf&, TEmf& e) {
+         e.Stock(8)
+             .Brush(1, 0, kRed)
+             .Brush(0, 0, kBlue)
+             .Select(1)
+             .Rec(40, {0})
+             .Select(0)
              .Rect(20, 20, 80, 80);
      },
      kRgbRed},
@@ -893,6 +919,26 @@ TEST(MetafileBrushTest, HatchedBrushMixesHatchAndBackground) {
         for (int x = 10; x < 90; ++x) red += r.At(x, y) == kRgbRed, blue += r.At(x, y) == kRgbBlue;
     EXPECT_GT(red, 400);   // cross hatch lines, one in eight rows and columns
     EXPECT_GT(blue, 3000); // the opaque background between them
+}
+
+// A monochrome pattern brush, its bitmap stored without a colour table as writers do: 0 bits in the
+// text colour, 1 bits in the background colour, never a solid fill.
+TEST(MetafileBrushTest, MonochromePatternBrushPaintsItsPattern) {
+    Bytes body;
+    for (std::uint32_t v : {1u, 2u, 32u, 40u, 72u, 32u}) Put32(body, v); // handle, usage, bmi at 32, bits
+    for (std::uint32_t v : {40u, 8u, 8u}) Put32(body, v);                // 8 x 8
+    Put16(body, 1);
+    Put16(body, 1);
+    for (int i = 0; i < 6; ++i) Put32(body, 0);
+    for (int row = 0; row < 8; ++row) Put32(body, row % 2 ? 0x55u : 0xAAu); // a checkerboard
+    TEmf e;
+    e.Stock(8).Rec(24, {int(kBlue)}).Rec(25, {int(kRed)}).RecRaw(93, body).Select(1).Rect(0, 0, 100, 100);
+    const TRender r = Render(e.File());
+    int red = 0, blue = 0;
+    for (int y = 10; y < 90; ++y)
+        for (int x = 10; x < 90; ++x) red += r.At(x, y) == kRgbRed, blue += r.At(x, y) == kRgbBlue;
+    EXPECT_GT(red, 2800);
+    EXPECT_GT(blue, 2800);
 }
 
 TEST(MetafileBrushTest, DashedPenLeavesGaps) {
