@@ -43,7 +43,7 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
     tiff::TTiffSource src(stream, 0);
     const tiff::TTiffChain chain = tiff::WalkChain(src, 0);
     if (chain.BadHeader) {
-        e.Unsupported = "64-bit (BigTIFF) directories";
+        e.Unsupported = chain.Problem;
         return e;
     }
     const tiff::TTiffDirectory& d = chain.Wanted;

@@ -692,7 +692,7 @@ void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDec
     TTiffSource src(stream, relativeOffsets ? stream.Position() : 0);
     TTiffChain chain = WalkChain(src, params ? params->TiffFrameIndex : -1);
     if (chain.BadHeader) {
-        progress.Fail("not a TIFF file");
+        progress.Fail(chain.Problem);
         return;
     }
     frameCount = chain.Count;

@@ -115,6 +115,14 @@ TEST_P(TiffChainTest, CountsEachDirectoryOnceAndReadsEveryFrame) {
 INSTANTIATE_TEST_SUITE_P(Chains, TiffChainTest, testing::ValuesIn(kChainCases),
                          [](const auto& i) { return std::string(i.param.Name); });
 
+TEST(TiffReaderTest, BigTiffHeaderWithOtherOffsetSizeIsRefused) {
+    // Version 43 with 4-byte offsets does not exist; the refusal says what the file is.
+    const std::vector<std::uint8_t> bytes = {'I', 'I', 43, 0, 4, 0, 0, 0, 16, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    auto r = ReadBytes(bytes);
+    EXPECT_TRUE(r->Aborted);
+    EXPECT_EQ(r->Outcome.Refusal, "unsupported: BigTIFF with offsets of other than 8 bytes");
+}
+
 TEST(TiffReaderTest, HeaderProblems) {
     const std::vector<std::uint8_t> notTiff = {'X', 'X', 42, 0, 8, 0, 0, 0, 0, 0};
     auto r = ReadBytes(notTiff);
@@ -215,6 +223,10 @@ const TToolCase kToolCases[] = {
     {"BilevelTiles", "bilevel", "-t -w 16 -l 16 -c packbits", 0},
     {"GreyNone", "grey", "-c none", 0},
     {"GreyLzwPredictor", "grey", "-c lzw:2", 0},
+    {"BigTiff", "rgb", "-8 -c lzw:2", 0},
+    {"BigTiffBigEndianStrips", "rgb", "-8 -B -r 5 -c none", 0},
+    {"BigTiffTiles", "rgb", "-8 -t -w 16 -l 16 -c packbits", 0},
+    {"BigTiffGroup4", "bilevel", "-8 -c g4", 0},
 };
 
 class TiffToolTest : public testing::TestWithParam<TToolCase> {};
