@@ -84,6 +84,11 @@ bool IsCcitt(std::uint32_t c) {
     return c == cmpHuffman || c == cmpFax3 || c == cmpFax4;
 }
 
+// The general-purpose compressions, which writers combine with horizontal differencing.
+bool TakesPredictor(std::uint32_t c) {
+    return c == cmpLzw || c == cmpAdobeDeflate || c == cmpDeflate || c == cmpZstd || c == cmpLzma;
+}
+
 // Why the data of a compression could not be decoded.
 std::string DamagedReason(std::uint32_t c) {
     switch (c) {
@@ -95,6 +100,12 @@ std::string DamagedReason(std::uint32_t c) {
     case cmpJpeg:
     case cmpOldJpeg:
         return "damaged JPEG data";
+    case cmpZstd:
+        return "damaged Zstandard data";
+    case cmpLzma:
+        return "damaged LZMA data";
+    case cmpWebp:
+        return "damaged WebP data";
     default:
         return "damaged image data";
     }
@@ -210,6 +221,10 @@ std::int64_t MaxExpansion(std::uint32_t compression) {
     case cmpAdobeDeflate:
     case cmpDeflate:
         return 1032;
+    case cmpZstd: // blocks of one repeated byte
+    case cmpLzma:
+    case cmpWebp: // lossless pictures of one colour
+        return 32768;
     case cmpHuffman:
     case cmpFax3:
     case cmpFax4:
@@ -369,9 +384,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
     const std::int64_t rowLength = (rowSamples * bits + 7) / 8;
     const std::size_t sampleBytes = bits == 16 ? 2 : 1;
-    const bool predictor =
-        Info.Predictor == 2 &&
-        (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate || Info.Compression == cmpDeflate);
+    const bool predictor = Info.Predictor == 2 && TakesPredictor(Info.Compression);
     const bool unpack = NeedsUnpack(Format);
     const bool signedSamples = Info.SampleFormat == 2 && (bits == 8 || bits == 16);
 
@@ -382,6 +395,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     options.RowLength = int(rowLength);
     options.Pad = Pad;
     options.Lzw = Lzw;
+    options.Rows = rows;
+    options.Samples = int(spp);
     std::vector<std::unique_ptr<TRowSource>> sources;
     std::vector<std::vector<std::uint8_t>> raw(planes.size(),
                                                std::vector<std::uint8_t>(std::size_t(rowLength) + 1));
@@ -401,7 +416,11 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
         for (std::size_t p = 0; p < planes.size(); ++p) {
             const TRowStatus status = sources[p]->Next(raw[p].data());
             if (status == TRowStatus::Failed) {
-                Progress.Fail(DamagedReason(Info.Compression));
+                // A block the file cuts short is missing its rows; a whole block that fails is damaged.
+                if (LastBlockShort)
+                    RowsMissing(y + r, std::int64_t(y) + rows - 1);
+                else
+                    Progress.Fail(DamagedReason(Info.Compression));
                 return;
             }
             if (p < colourPlanes) whole = whole && status == TRowStatus::Row;
@@ -619,6 +638,9 @@ std::string TTiffDecoder::UndecodableReason() const {
     if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
     if (c == cmpJpeg) return PlaneCount > 1 ? "unsupported: JPEG data in separate planes" : "";
     if (c == cmpLzw && !Lzw) return "LZW decoding is not part of this build";
+    if (c == cmpWebp && (Info.BitsPerSample != 8 || PlaneCount > 1 ||
+                         (Info.SamplesPerPixel != 3 && Info.SamplesPerPixel != 4)))
+        return "unsupported: WebP data other than 8-bit RGB or RGBA";
     if (Info.SampleFormat == 3) return "unsupported: floating-point samples";
     if (Format.Kind == TConversion::Unsupported || (IsCcitt(c) && Format.Kind != TConversion::Bilevel)) {
         const int n = Info.SamplesPerPixel;

@@ -223,6 +223,13 @@ const TToolCase kToolCases[] = {
     {"BilevelTiles", "bilevel", "-t -w 16 -l 16 -c packbits", 0},
     {"GreyNone", "grey", "-c none", 0},
     {"GreyLzwPredictor", "grey", "-c lzw:2", 0},
+    {"Zstd", "rgb", "-c zstd", 0},
+    {"ZstdPredictorStrips", "rgb", "-r 5 -c zstd:2", 0},
+    {"ZstdTiles", "rgb", "-t -w 16 -l 16 -c zstd", 0},
+    {"Lzma", "rgb", "-c lzma", 0},
+    {"LzmaPredictorPlanar", "rgb", "-p separate -c lzma:2", 0},
+    {"WebpLossless", "rgb", "-c webp:p100", 0},
+    {"WebpLossyStrips", "rgb", "-r 16 -c webp:p80", 40},
     {"BigTiff", "rgb", "-8 -c lzw:2", 0},
     {"BigTiffBigEndianStrips", "rgb", "-8 -B -r 5 -c none", 0},
     {"BigTiffTiles", "rgb", "-8 -t -w 16 -l 16 -c packbits", 0},
@@ -628,6 +635,27 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
     EXPECT_EQ(ReadBytes(f.Build())->Outcome.Refusal, "unsupported: floating-point samples");
 }
 
+TEST(TiffReaderTest, WholeBlockCompressionsSayWhenTheirDataIsDamaged) {
+    struct TCase {
+        std::uint32_t Compression;
+        const char* Reason;
+    };
+    const TCase cases[] = {
+        {50000, "damaged Zstandard data"}, {34925, "damaged LZMA data"}, {50001, "damaged WebP data"}};
+    for (const TCase& c : cases) {
+        B b;
+        B::Image(b.AddDirectory(), 4, 2, 8, 3, 2, c.Compression, 2, {std::vector<std::uint8_t>(40, 0x5A)});
+        auto r = ReadBytes(b.Build());
+        EXPECT_TRUE(r->Aborted) << c.Compression;
+        EXPECT_EQ(r->Outcome.Refusal, c.Reason);
+    }
+    // WebP holds 8-bit RGB or RGBA only.
+    B grey;
+    B::Image(grey.AddDirectory(), 4, 2, 8, 1, 1, 50001, 2, {std::vector<std::uint8_t>(40, 0x5A)});
+    EXPECT_EQ(ReadBytes(grey.Build())->Outcome.Refusal,
+              "unsupported: WebP data other than 8-bit RGB or RGBA");
+}
+
 // ---- A file cut short keeps the rows its strips hold; the others are reported missing.
 
 struct TCutCase {
@@ -679,6 +707,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TCutCase{"LzwOneStrip", "-compress lzw -define tiff:rows-per-strip=60", false},
                       TCutCase{"PackBits", "-compress rle -define tiff:rows-per-strip=8", false},
                       TCutCase{"Deflate", "-compress zip -define tiff:rows-per-strip=60", false},
+                      TCutCase{"Zstd", "-compress zstd -define tiff:rows-per-strip=8", false},
+                      TCutCase{"Lzma", "-compress lzma -define tiff:rows-per-strip=8", false},
+                      TCutCase{"Webp", "-depth 8 -compress webp -define tiff:rows-per-strip=8", false},
                       TCutCase{"Jpeg", "-compress jpeg -define tiff:rows-per-strip=16", false},
                       TCutCase{"Group4", "-compress group4", true}),
     [](const auto& info) { return std::string(info.param.Name); });
