@@ -7,6 +7,7 @@
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
+#include "codecs/tiff/TiffSamples.h"
 #include "codecs/tiff/TiffSources.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
@@ -38,8 +39,8 @@ struct TImageInfo {
     std::uint32_t Planar = 1;
     std::uint32_t T4Options = 0;
     std::uint32_t Predictor = 1;
-    std::uint32_t ExtraSamples = 0;
-    int ExtraCount = 0; // samples per pixel beyond the colour ones
+    std::vector<std::uint32_t> Extras; // ExtraSamples: what each sample beyond the colour ones means
+    int ExtraCount = 0;                // samples per pixel beyond the colour ones
     std::uint32_t SampleFormat = 1;
     int Orientation = 1;
     std::uint32_t JpegProc = 0;
@@ -120,14 +121,17 @@ TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     info.Photometric = int(std::min<std::uint32_t>(dir.Single(tagPhotometric, phRgb), 0xFFFF));
     info.FillOrder = dir.Single(tagFillOrder, 1);
     info.SamplesPerPixel = int(std::min<std::uint32_t>(dir.Single(tagSamplesPerPixel, 1), 0xFFFF));
+    // Without the tag, one sample of more than a bit and other than 16 bits (5-5-5 colour) is grey.
+    if (!dir.Has(tagPhotometric) && info.SamplesPerPixel == 1 && bitsPerSample > 1 && bitsPerSample != 16)
+        info.Photometric = phBlackIsZero;
     const std::uint32_t rows = dir.Single(tagRowsPerStrip, std::uint32_t(info.Height));
     // 0xFFFFFFFF means one strip; 0 would mean no rows at all, read the same way.
     info.RowsPerStrip = (rows == 0 || rows > info.Height) ? info.Height : rows;
     info.Planar = dir.Single(tagPlanarConfig, 1);
     info.T4Options = dir.Single(tagT4Options, 0);
     info.Predictor = dir.Single(tagPredictor, 1);
-    info.ExtraSamples = dir.First(tagExtraSamples, 0);
-    info.ExtraCount = int(std::min<std::size_t>(dir.Values(tagExtraSamples, 16).size(), 16));
+    info.Extras = dir.Values(tagExtraSamples, 16);
+    info.ExtraCount = int(info.Extras.size());
     info.SampleFormat = dir.First(tagSampleFormat, 1);
     info.Orientation = int(std::min<std::uint32_t>(dir.Single(tagOrientation, 1), 0xFFFF));
     info.JpegProc = dir.Single(tagJpegProc, 0);
@@ -213,6 +217,36 @@ void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCoun
     }
 }
 
+// ExtraSamples values that mean opacity.
+constexpr std::uint32_t kAssociatedAlpha = 1, kUnassociatedAlpha = 2;
+
+// Samples of each pixel that make its colour.
+int ColourSamples(int photometric) {
+    switch (photometric) {
+    case phRgb:
+    case phYCbCr:
+    case phCieLab:
+        return 3;
+    case phSeparated:
+        return 4;
+    default:
+        return 1;
+    }
+}
+
+// The sample that holds each pixel's opacity, or -1: the first extra sample said to be alpha, or, in
+// files that say nothing more precise, the second of two grey or palette samples and the fourth of four
+// RGB ones.
+int AlphaSample(const TImageInfo& info) {
+    const int colours = ColourSamples(info.Photometric);
+    if (info.SamplesPerPixel <= colours) return -1;
+    for (std::size_t i = 0; i < info.Extras.size() && colours + int(i) < info.SamplesPerPixel; ++i)
+        if (info.Extras[i] == kAssociatedAlpha || info.Extras[i] == kUnassociatedAlpha)
+            return colours + int(i);
+    const bool oneExtra = info.SamplesPerPixel == colours + 1;
+    return oneExtra && (info.Photometric == phRgb || colours == 1) ? colours : -1;
+}
+
 // Upper bound of decompressed bytes per stored byte, by compression.
 std::int64_t MaxExpansion(std::uint32_t compression) {
     switch (compression) {
@@ -295,6 +329,9 @@ private:
     std::uint8_t Pad = 0;                             // raw byte that stands for missing data
     bool LastBlockShort = false;                      // the last block read is not all in the file
     std::int64_t MissingFirst = -1, MissingLast = -1; // rows the data did not reach
+    bool Narrow = false;                              // samples wider than a byte, or floats, go to bytes
+    bool FlipSigns = false;                           // signed samples laid onto the unsigned range
+    bool Associated = false;                          // the alpha sample is premultiplied into the colour
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -369,24 +406,16 @@ void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha
     Mask->FullyOpaque = false;
 }
 
-// Signed samples are shown the way viewers show them: the range -max..max laid onto 0..2max, which
-// flipping the sign bit does (two's complement plus half the range).
-void FlipSignBits(std::uint8_t* samples, std::size_t count, int bits, bool bigEndian) {
-    const std::size_t step = bits == 16 ? 2 : 1;
-    const std::size_t high = bits == 16 && !bigEndian ? 1 : 0;
-    for (std::size_t i = 0; i < count; ++i) samples[i * step + high] ^= 0x80;
-}
-
 void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width,
                               int rows) {
     const std::int64_t bits = Info.BitsPerSample;
     const std::int64_t spp = Info.SamplesPerPixel;
     const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
     const std::int64_t rowLength = (rowSamples * bits + 7) / 8;
-    const std::size_t sampleBytes = bits == 16 ? 2 : 1;
-    const bool predictor = Info.Predictor == 2 && TakesPredictor(Info.Compression);
+    const std::size_t sampleBytes = bits >= 8 ? std::size_t(bits / 8) : 1;
+    const bool predictor = Info.Predictor == kPredictorHorizontal && TakesPredictor(Info.Compression);
+    const bool floatPredictor = Info.Predictor == kPredictorFloat && TakesPredictor(Info.Compression);
     const bool unpack = NeedsUnpack(Format);
-    const bool signedSamples = Info.SampleFormat == 2 && (bits == 8 || bits == 16);
 
     TSourceOptions options;
     options.Compression = Info.Compression;
@@ -405,6 +434,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     const std::size_t chunkySamples = std::size_t(spp * width);
     std::vector<std::uint8_t> planeSamples(std::size_t(rowSamples) * sampleBytes + 1);
     std::vector<std::uint8_t> samples(chunkySamples * sampleBytes + 1);
+    std::vector<std::uint8_t> narrow(Narrow ? chunkySamples : 0);
     std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(width, BitsPerPixelOf(Format.Target))) + 4);
     std::vector<std::uint8_t> alpha(Mask ? std::size_t(width) : 0);
 
@@ -439,6 +469,11 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                 }
                 if (predictor)
                     UndoPredictor(rowSamplesPtr, chunkySamples, int(spp), int(bits), Src.BigEndian);
+                if (floatPredictor) {
+                    UndoFloatPredictor(rowSamplesPtr, chunkySamples, int(sampleBytes), int(spp),
+                                       Src.BigEndian, samples.data());
+                    rowSamplesPtr = samples.data();
+                }
             } else {
                 for (std::size_t p = 0; p < planes.size(); ++p) {
                     std::uint8_t* ps = raw[p].data();
@@ -447,16 +482,30 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                         ps = planeSamples.data();
                     }
                     if (predictor) UndoPredictor(ps, std::size_t(width), 1, int(bits), Src.BigEndian);
+                    if (floatPredictor) {
+                        UndoFloatPredictor(ps, std::size_t(width), int(sampleBytes), 1, Src.BigEndian,
+                                           planeSamples.data());
+                        ps = planeSamples.data();
+                    }
                     for (int i = 0; i < width; ++i)
                         std::memcpy(samples.data() + (std::size_t(i) * spp + p) * sampleBytes,
                                     ps + std::size_t(i) * sampleBytes, sampleBytes);
                 }
                 rowSamplesPtr = samples.data();
             }
-            if (signedSamples) FlipSignBits(rowSamplesPtr, chunkySamples, int(bits), Src.BigEndian);
+            if (FlipSigns) FlipSignBits(rowSamplesPtr, chunkySamples, int(bits), Src.BigEndian);
+            if (Narrow) {
+                if (Associated && Mask && Info.SampleFormat != sfFloat)
+                    UnpremultiplyWide(rowSamplesPtr, std::size_t(width), int(spp),
+                                      ColourSamples(Info.Photometric), Format.AlphaIndex, int(bits),
+                                      Src.BigEndian);
+                NarrowSamples(rowSamplesPtr, chunkySamples, int(bits), Info.SampleFormat == sfFloat,
+                              Src.BigEndian, narrow.data());
+                rowSamplesPtr = narrow.data();
+            }
             const bool hasAlpha =
                 ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
-            if (hasAlpha && Info.ExtraSamples == 1) UnpremultiplyRow(pixels.data(), alpha.data(), width);
+            if (hasAlpha && Associated && !Narrow) UnpremultiplyRow(pixels.data(), alpha.data(), width);
             PutRow(y + r, x, width, pixels.data());
             if (hasAlpha) PutAlpha(y + r, x, width, alpha.data());
         }
@@ -572,13 +621,26 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
         return "invalid tile size";
 
     const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
-    // Floating-point samples would come out as noise read as integers.
-    Format.Kind = Info.SampleFormat == 3 ? TConversion::Unsupported
-                                         : ClassifyConversion(Info.Photometric, Info.SamplesPerPixel,
-                                                              Info.BitsPerSample, !Info.ColorMap.empty());
+    const bool isFloat = Info.SampleFormat == sfFloat;
+    // Wide and floating-point samples are brought to bytes first; one 16-bit sample keeps its own rules.
+    Narrow = !jpeg && (isFloat || bits == 32 || bits == 64 || (bits == 16 && spp > 1));
+    if (Narrow && !CanNarrow(int(bits), isFloat))
+        return "unsupported: " + std::string(isFloat ? "floating-point" : "integer") + " samples of " +
+               std::to_string(bits) + " bits";
+    const int bitsAfter = Narrow ? 8 : int(bits);
+    Format.Kind =
+        ClassifyConversion(Info.Photometric, Info.SamplesPerPixel, bitsAfter, !Info.ColorMap.empty());
     Format.Photometric = Info.Photometric;
     Format.SamplesPerPixel = Info.SamplesPerPixel;
-    Format.BitsPerSample = Info.BitsPerSample;
+    Format.BitsPerSample = bitsAfter;
+    const int alphaIndex = AlphaSample(Info);
+    Format.AlphaIndex = ignoreAlpha ? -1 : alphaIndex;
+    Associated = alphaIndex >= 0 &&
+                 std::size_t(alphaIndex - ColourSamples(Info.Photometric)) < Info.Extras.size() &&
+                 Info.Extras[std::size_t(alphaIndex - ColourSamples(Info.Photometric))] == kAssociatedAlpha;
+    // Palette indexes and CIELab's own signed axes are not signed light values.
+    FlipSigns = Info.SampleFormat == sfSigned && bits >= 8 && Info.Photometric != phCieLab &&
+                Info.Photometric != phPalette;
     Format.BigEndian = Src.BigEndian;
     Format.InvertBilevel = Info.Photometric == phWhiteIsZero;
     Format.GreyShift = Info.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
@@ -610,8 +672,7 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
     const std::int64_t blocksAcross = Info.Tiled ? (w + Info.TileWidth - 1) / Info.TileWidth : 1;
     if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return "invalid image size";
     const std::int64_t stored = MulSat(MulSat(rowBytes, storedRows), blocksAcross);
-    const bool wantsMask = !ignoreAlpha && ((spp == 4 && Info.ExtraSamples == 2) || (spp == 2 && bits == 8) ||
-                                            (spp == 4 && Info.Photometric == phRgb));
+    const bool wantsMask = Format.AlphaIndex >= 0;
     const std::int64_t bitmapBytes =
         AddSat(MulSat(RowStrideOf(allocW, BitsPerPixelOf(Format.Target)), allocH), wantsMask ? w * h : 0);
     if (!StreamCanHold(bitmapBytes, stored / MaxExpansion(Info.Compression), Src.Size))
@@ -641,7 +702,6 @@ std::string TTiffDecoder::UndecodableReason() const {
     if (c == cmpWebp && (Info.BitsPerSample != 8 || PlaneCount > 1 ||
                          (Info.SamplesPerPixel != 3 && Info.SamplesPerPixel != 4)))
         return "unsupported: WebP data other than 8-bit RGB or RGBA";
-    if (Info.SampleFormat == 3) return "unsupported: floating-point samples";
     if (Format.Kind == TConversion::Unsupported || (IsCcitt(c) && Format.Kind != TConversion::Bilevel)) {
         const int n = Info.SamplesPerPixel;
         return "unsupported: " + std::to_string(n) + (n == 1 ? " sample" : " samples") + " of " +

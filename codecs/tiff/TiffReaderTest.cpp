@@ -627,12 +627,12 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
         EXPECT_EQ(r->Bitmap.Width(), 0) << c.Name;
     }
 
-    // Floating-point samples are refused rather than read as integers.
+    // Floating-point samples of a width IEEE does not have are refused rather than read as integers.
     B f;
     auto& d = f.AddDirectory();
-    B::Image(d, 1, 1, 16, 1, 1, 1, 1, {{0, 0x3C}});
+    B::Image(d, 1, 1, 24, 1, 1, 1, 1, {{0, 0, 0x3C}});
     B::Short(d, 339, 3);
-    EXPECT_EQ(ReadBytes(f.Build())->Outcome.Refusal, "unsupported: floating-point samples");
+    EXPECT_EQ(ReadBytes(f.Build())->Outcome.Refusal, "unsupported: floating-point samples of 24 bits");
 }
 
 TEST(TiffReaderTest, WholeBlockCompressionsSayWhenTheirDataIsDamaged) {
