@@ -103,37 +103,29 @@ void PutGrey(std::uint8_t* out, int x, TIEPixelFormat target, std::uint8_t g) {
         out[x] = g;
 }
 
-std::uint8_t Channel(double v) {
-    if (v <= 0) return 0;
-    if (v >= 1) return 255;
-    return std::uint8_t(std::min(255.0, std::trunc(std::sqrt(v) * 256.0)));
-}
-
 } // namespace
 
 TIERgbTriple LabToRgb(std::uint8_t lByte, std::uint8_t aByte, std::uint8_t bByte) {
-    const auto signedValue = [](std::uint8_t v) {
-        const int s = std::int8_t(v);
-        return s == -128 ? 128 : s;
+    // CIELab relative to D50, as TIFF stores it: L scaled to 0..255, a and b signed.
+    const double l = lByte * 100.0 / 255.0, a = std::int8_t(aByte), b = std::int8_t(bByte);
+    const double fy = (l + 16.0) / 116.0, fx = fy + a / 500.0, fz = fy - b / 200.0;
+    constexpr double kDelta = 6.0 / 29.0;
+    const auto finv = [](double t) {
+        return t > kDelta ? t * t * t : 3.0 * kDelta * kDelta * (t - 4.0 / 29.0);
     };
-    const double lv = lByte / 255.0 * 100.0;
-    const double a = (signedValue(aByte) + 127) / 255.0 * 200.0 - 100.0;
-    const double b = (signedValue(bByte) + 127) / 255.0 * 200.0 - 100.0;
-    const double fy = (lv + 16.0) / 116.0;
-    double x, y, z;
-    if (lv >= 7.9996) {
-        x = std::pow(fy + a / 500.0, 3);
-        y = fy * fy * fy;
-        z = std::pow(fy - b / 200.0, 3);
-    } else {
-        y = lv / 903.3;
-        x = y + a / 3893.5;
-        z = y - b / 1557.4;
-    }
-    const double r = 2.69 * x - 1.276 * y - 0.414 * z;
-    const double g = -1.022 * x + 1.978 * y + 0.044 * z;
-    const double bl = 0.061 * x - 0.224 * y + 1.163 * z;
-    return CreateRGB(Channel(r), Channel(g), Channel(bl));
+    const double x50 = 0.96422 * finv(fx), y50 = finv(fy), z50 = 0.82521 * finv(fz);
+    // Bradford adaptation from D50 to sRGB's D65 white.
+    const double x = 0.9555766 * x50 - 0.0230393 * y50 + 0.0631636 * z50;
+    const double y = -0.0282895 * x50 + 1.0099416 * y50 + 0.0210077 * z50;
+    const double z = 0.0122982 * x50 - 0.0204830 * y50 + 1.3299098 * z50;
+    const auto encode = [](double v) {
+        v = std::clamp(v, 0.0, 1.0);
+        v = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+        return std::uint8_t(std::lround(v * 255.0));
+    };
+    return CreateRGB(encode(3.2404542 * x - 1.5371385 * y - 0.4985314 * z),
+                     encode(-0.9692660 * x + 1.8760108 * y + 0.0415560 * z),
+                     encode(0.0556434 * x - 0.2040259 * y + 1.0572252 * z));
 }
 
 bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint8_t* out,

@@ -64,7 +64,7 @@ void UndoPredictor(std::uint8_t* samples, std::size_t count, int stride, int bit
 bool ConvertRow(const TRowFormat& format, const std::uint8_t* samples, int width, std::uint8_t* out,
                 std::uint8_t* alpha);
 
-// 8-bit CIELab (L unsigned, a and b signed) to red, green, blue.
+// 8-bit CIELab (D50; L unsigned, a and b signed) to sRGB red, green, blue.
 TIERgbTriple LabToRgb(std::uint8_t l, std::uint8_t a, std::uint8_t b);
 
 } // namespace tiff

@@ -16,7 +16,7 @@ enum class TCompare {
     WithinOne,    // the reader's rules for wide samples, colour maps and inks truncate (v >> 8, v / 255)
     WithinTwo,    // two such truncations in a row
     Lossy,        // JPEG data: PSNR against the same decoder library
-    Lab,          // CIELab by the reader's fixed formula, not the reference's colour management
+    Lab,          // CIELab: the reference converts without colour management, this reader through D50 to sRGB
     NegatedWhite, // ImageMagick ignores white-is-zero below 8 bits (PIL agrees with this reader)
     OldJpeg,      // against the embedded JPEG stream decoded on its own
     Skip
