@@ -31,6 +31,9 @@ TConversion ClassifyConversion(int photometric, int spp, int bits, bool hasColor
     case phCieLab:
         if (spp >= 3 && bits == 8) return TConversion::Lab;
         break;
+    case phYCbCr:
+        if (spp == 3 && bits == 8) return TConversion::YCbCr;
+        break;
     default:
         break;
     }
@@ -217,6 +220,7 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
             putAlpha(x);
         }
         return withAlpha;
+    case TConversion::YCbCr:
     case TConversion::Unsupported:
         break;
     }

@@ -19,6 +19,7 @@ enum class TConversion {
     Palette,      // 1 to 8 bit colour-map index
     PaletteAlpha, // 1 to 8 bit index and extra samples
     Cmyk,         // 8 bit separated, four or more samples
+    YCbCr,        // 8 bit luma and chroma in data units (not a row conversion: see TiffYCbCr.h)
     Lab           // 8 bit CIELab
 };
 

@@ -9,6 +9,7 @@
 #include "codecs/tiff/TiffOrientation.h"
 #include "codecs/tiff/TiffSamples.h"
 #include "codecs/tiff/TiffSources.h"
+#include "codecs/tiff/TiffYCbCr.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
 
@@ -49,6 +50,7 @@ struct TImageInfo {
     std::int64_t TileWidth = 0, TileLength = 0;
     std::vector<std::uint32_t> Offsets, ByteCounts; // of the strips or tiles that will be decoded
     std::vector<TIERgbTriple> ColorMap;
+    TYCbCr YCbCr;
     std::vector<std::uint8_t> JpegTables;
     std::string Software;
 };
@@ -139,6 +141,7 @@ TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     info.JpegLength = dir.Single(tagJpegInterchangeFormatLength, 0);
     info.Software = dir.Text(tagSoftware);
     info.JpegTables = dir.Bytes(tagJpegTables);
+    info.YCbCr = ReadYCbCr(dir);
     (void)dir.Values(tagTransferFunction, 3 * 65536); // read, not applied
 
     info.Tiled = dir.Has(tagTileWidth) || dir.Has(tagTileLength);
@@ -310,6 +313,10 @@ private:
     void DecodeStrips();
     void DecodeTiles();
     void DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows);
+    void DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows);
+    // Ends the block on a row source's failure: rows missing when the file cut the block short, else
+    // damage.
+    void BlockFailed(std::int64_t from, std::int64_t to);
     void DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int y, int width, int rows, int maxWidth,
                     int maxHeight, bool single);
     void PutRow(int row, int x, int width, const std::uint8_t* pixels);
@@ -406,8 +413,47 @@ void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha
     Mask->FullyOpaque = false;
 }
 
+void TTiffDecoder::BlockFailed(std::int64_t from, std::int64_t to) {
+    if (LastBlockShort)
+        RowsMissing(from, to);
+    else
+        Progress.Fail(DamagedReason(Info.Compression));
+}
+
+// Data units of luma and chroma: each source row holds V image rows.
+void TTiffDecoder::DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows) {
+    const TYCbCr& c = Info.YCbCr;
+    TSourceOptions options;
+    options.Compression = Info.Compression;
+    options.Width = width;
+    options.RowLength = int(c.UnitRowBytes(width));
+    options.Rows = (rows + c.V - 1) / c.V;
+    options.Samples = Info.SamplesPerPixel;
+    options.Lzw = Lzw;
+    const std::unique_ptr<TRowSource> source = MakeRowSource(options, data);
+    std::vector<std::uint8_t> units(std::size_t(options.RowLength) + 1);
+    const std::size_t stride = std::size_t(RowStrideOf(width, 24)) + 4;
+    std::vector<std::uint8_t> pixels(stride * std::size_t(c.V));
+    std::vector<std::uint8_t*> out;
+    for (int j = 0; j < c.V; ++j) out.push_back(pixels.data() + stride * std::size_t(j));
+    for (int r = 0; r < rows; r += c.V) {
+        const int count = std::min(c.V, rows - r);
+        const TRowStatus status = source->Next(units.data());
+        if (status == TRowStatus::Failed) return BlockFailed(y + r, std::int64_t(y) + rows - 1);
+        if (status != TRowStatus::Row) RowsMissing(y + r, std::int64_t(y) + r + count - 1);
+        if (status == TRowStatus::Row || status == TRowStatus::Partial) {
+            YCbCrUnitsToRows(c, units.data(), width, out.data(), count);
+            for (int j = 0; j < count; ++j) PutRow(y + r + j, x, width, out[std::size_t(j)]);
+        }
+        Progress.ProgressCounter += count;
+        Progress.Report();
+        if (Progress.IsAborting()) return;
+    }
+}
+
 void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width,
                               int rows) {
+    if (Format.Kind == TConversion::YCbCr) return DecodeYCbCrRows(planes[0], x, y, width, rows);
     const std::int64_t bits = Info.BitsPerSample;
     const std::int64_t spp = Info.SamplesPerPixel;
     const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
@@ -445,14 +491,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
         bool any = false, whole = true;
         for (std::size_t p = 0; p < planes.size(); ++p) {
             const TRowStatus status = sources[p]->Next(raw[p].data());
-            if (status == TRowStatus::Failed) {
-                // A block the file cuts short is missing its rows; a whole block that fails is damaged.
-                if (LastBlockShort)
-                    RowsMissing(y + r, std::int64_t(y) + rows - 1);
-                else
-                    Progress.Fail(DamagedReason(Info.Compression));
-                return;
-            }
+            if (status == TRowStatus::Failed) return BlockFailed(y + r, std::int64_t(y) + rows - 1);
             if (p < colourPlanes) whole = whole && status == TRowStatus::Row;
             if (status == TRowStatus::Row || status == TRowStatus::Partial)
                 any = true;
@@ -699,6 +738,10 @@ std::string TTiffDecoder::UndecodableReason() const {
     if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
     if (c == cmpJpeg) return PlaneCount > 1 ? "unsupported: JPEG data in separate planes" : "";
     if (c == cmpLzw && !Lzw) return "LZW decoding is not part of this build";
+    if (Format.Kind == TConversion::YCbCr && PlaneCount > 1) return "unsupported: YCbCr in separate planes";
+    if (Format.Kind == TConversion::YCbCr && !Info.YCbCr.Valid())
+        return "unsupported: YCbCr subsampling " + std::to_string(Info.YCbCr.H) + " x " +
+               std::to_string(Info.YCbCr.V);
     if (c == cmpWebp && (Info.BitsPerSample != 8 || PlaneCount > 1 ||
                          (Info.SamplesPerPixel != 3 && Info.SamplesPerPixel != 4)))
         return "unsupported: WebP data other than 8-bit RGB or RGBA";

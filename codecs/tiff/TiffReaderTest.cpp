@@ -616,7 +616,7 @@ TEST(TiffReaderTest, WhatCannotBeDecodedIsMarkedFailed) {
     };
     const TCase cases[] = {
         {"UnknownCompression", 34712, 8, 3, 2, "unsupported compression 34712"},
-        {"YCbCrWithoutJpeg", 1, 8, 3, 6, "unsupported: 3 samples of 8 bits, photometric 6"},
+        {"YCbCrFourSamples", 1, 8, 4, 6, "unsupported: 4 samples of 8 bits, photometric 6"},
         {"TwelveBitGrey", 1, 12, 1, 1, "unsupported: 1 sample of 12 bits, photometric 1"},
         {"CcittOnGrey", 4, 8, 1, 1, "unsupported: 1 sample of 8 bits, photometric 1"},
     };

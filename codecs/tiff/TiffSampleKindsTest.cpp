@@ -260,3 +260,93 @@ INSTANTIATE_TEST_SUITE_P(Layouts, TiffAlphaLayoutTest, testing::ValuesIn(kAlphaL
                          [](const auto& i) { return std::string(i.param.Name); });
 
 } // namespace
+
+namespace {
+
+using namespace tifftest;
+using B = TTiffBuilder;
+
+// ---- YCbCr data units outside JPEG, against libtiff's own rendering (tiff2rgba).
+
+struct TYCbCrCase {
+    const char* Name;
+    std::uint32_t H, V, Compression, RowsPerStrip;
+    bool Tiles;
+};
+
+const TYCbCrCase kYCbCrCases[] = {
+    {"TwoByTwo", 2, 2, 1, 6, false},
+    {"TwoByOne", 2, 1, 1, 3, false},
+    {"FourByTwo", 4, 2, 1, 4, false},
+    {"OneByOneLzw", 1, 1, 5, 12, false},
+    {"TwoByTwoPackBits", 2, 2, 32773, 4, false},
+};
+
+class TiffYCbCrTest : public testing::TestWithParam<TYCbCrCase> {};
+
+TEST_P(TiffYCbCrTest, MatchesLibtiff) {
+    if (!testsupport::ToolAvailable("tiff2rgba") || !HaveTools()) GTEST_SKIP() << "libtiff tools missing";
+    const TYCbCrCase& c = GetParam();
+    const std::uint32_t w = 13, h = 11; // neither a multiple of the units
+    B b;
+    auto& d = b.AddDirectory();
+    B::Image(d, w, h, 8, 3, 6, 1, c.RowsPerStrip, {});
+    B::Set(d, 530, 3, {c.H, c.V});
+    // Units row by row, strip by strip: luma ramps, chroma swinging both ways.
+    const std::uint32_t across = (w + c.H - 1) / c.H;
+    for (std::uint32_t top = 0; top < h; top += c.RowsPerStrip) {
+        std::vector<std::uint8_t> strip;
+        const std::uint32_t rows = std::min(c.RowsPerStrip, h - top);
+        for (std::uint32_t uy = 0; uy < (rows + c.V - 1) / c.V; ++uy)
+            for (std::uint32_t ux = 0; ux < across; ++ux) {
+                for (std::uint32_t i = 0; i < c.H * c.V; ++i)
+                    strip.push_back(std::uint8_t(16 + (ux * 37 + (top + uy) * 19 + i * 5) % 220));
+                strip.push_back(std::uint8_t(128 + int((ux * 29) % 100) - 50));
+                strip.push_back(std::uint8_t(128 - int(((top + uy) * 31) % 100) + 50));
+            }
+        if (c.Compression == 32773) { // PackBits literal runs of up to 128 bytes
+            std::vector<std::uint8_t> packed;
+            for (std::size_t i = 0; i < strip.size(); i += 128) {
+                const std::size_t n = std::min<std::size_t>(128, strip.size() - i);
+                packed.push_back(std::uint8_t(n - 1));
+                packed.insert(packed.end(), strip.begin() + std::ptrdiff_t(i),
+                              strip.begin() + std::ptrdiff_t(i + n));
+            }
+            strip = packed;
+        }
+        d.Strips.push_back(strip);
+    }
+    if (c.Compression == 32773) B::Short(d, 259, 32773);
+    testsupport::TempDir dir;
+    testsupport::WriteFileBytes(dir.File("plain.tif"), b.Build());
+    std::string file = dir.File("plain.tif");
+    if (c.Compression == 5) {
+        // tiffcp recompresses YCbCr without subsampling only.
+        ASSERT_TRUE(Shell("tiffcp -c lzw " + file + " " + dir.File("c.tif")));
+        file = dir.File("c.tif");
+    }
+    ASSERT_TRUE(Shell("tiff2rgba " + file + " " + dir.File("rgba.tif")));
+    testsupport::RgbImage reference;
+    ASSERT_TRUE(testsupport::DecodeWithImageMagick(dir.File("rgba.tif"), reference));
+    const auto r = ReadFile(file);
+    ASSERT_FALSE(r->Aborted) << r->Outcome.Refusal;
+    EXPECT_LE(testsupport::MaxDifference(ToRgb(r->Bitmap), reference), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, TiffYCbCrTest, testing::ValuesIn(kYCbCrCases),
+                         [](const auto& i) { return std::string(i.param.Name); });
+
+TEST(TiffSampleKindsTest, YCbCrRefusalsSayWhy) {
+    B planar;
+    auto& p = planar.AddDirectory();
+    B::Image(p, 4, 2, 8, 3, 6, 1, 2, {std::vector<std::uint8_t>(8, 1), {1, 1}, {1, 1}});
+    B::Short(p, 284, 2);
+    EXPECT_EQ(ReadBytes(planar.Build())->Outcome.Refusal, "unsupported: YCbCr in separate planes");
+    B odd;
+    auto& o = odd.AddDirectory();
+    B::Image(o, 4, 2, 8, 3, 6, 1, 2, {std::vector<std::uint8_t>(24, 1)});
+    B::Set(o, 530, 3, {3, 1});
+    EXPECT_EQ(ReadBytes(odd.Build())->Outcome.Refusal, "unsupported: YCbCr subsampling 3 x 1");
+}
+
+} // namespace
