@@ -13,25 +13,26 @@ TConversion ClassifyConversion(int photometric, int spp, int bits, bool hasColor
     case phWhiteIsZero:
     case phBlackIsZero:
         if (spp == 1 && bits == 1) return TConversion::Bilevel;
-        if (spp == 1 && byteBits) return TConversion::Gray;
+        if (spp >= 1 && byteBits) return TConversion::Gray;
         if (spp == 1 && bits == 16) return TConversion::Gray16;
-        if (spp == 2 && bits == 8) return TConversion::GrayAlpha;
         break;
     case phRgb:
         if (spp >= 3 && byteBits) return TConversion::Rgb;
-        if (spp >= 3 && bits == 16) return TConversion::Rgb16;
         if (spp == 1 && bits == 16) return TConversion::Rgb555;
         break;
     case phPalette:
         if (!hasColorMap) break;
         if (spp == 1 && byteBits) return TConversion::Palette;
-        if (spp == 2 && bits == 8) return TConversion::PaletteAlpha;
+        if (spp >= 2 && byteBits) return TConversion::PaletteAlpha;
         break;
     case phSeparated:
         if (spp >= 4 && bits == 8) return TConversion::Cmyk;
         break;
     case phCieLab:
         if (spp >= 3 && bits == 8) return TConversion::Lab;
+        break;
+    case phYCbCr:
+        if (spp == 3 && bits == 8) return TConversion::YCbCr;
         break;
     default:
         break;
@@ -60,16 +61,19 @@ void UndoPredictor(std::uint8_t* s, std::size_t count, int stride, int bits, boo
     const std::size_t st = std::size_t(std::max(stride, 1));
     if (bits == 8) {
         for (std::size_t i = st; i < count; ++i) s[i] = std::uint8_t(s[i] + s[i - st]);
-    } else if (bits == 16) {
-        const auto get = [&](std::size_t i) {
-            const std::uint8_t* p = s + 2 * i;
-            return bigEndian ? unsigned((p[0] << 8) | p[1]) : unsigned(p[0] | (p[1] << 8));
-        };
+    } else if (bits == 16 || bits == 32 || bits == 64) {
+        const std::size_t bytes = std::size_t(bits / 8);
+        // Each word added byte by byte from its least significant end, carrying (modulo its width).
         for (std::size_t i = st; i < count; ++i) {
-            const unsigned v = (get(i) + get(i - st)) & 0xFFFF;
-            std::uint8_t* p = s + 2 * i;
-            p[bigEndian ? 0 : 1] = std::uint8_t(v >> 8);
-            p[bigEndian ? 1 : 0] = std::uint8_t(v);
+            std::uint8_t* p = s + bytes * i;
+            const std::uint8_t* q = s + bytes * (i - st);
+            unsigned carry = 0;
+            for (std::size_t k = 0; k < bytes; ++k) {
+                const std::size_t at = bigEndian ? bytes - 1 - k : k;
+                const unsigned sum = unsigned(p[at]) + q[at] + carry;
+                p[at] = std::uint8_t(sum);
+                carry = sum >> 8;
+            }
         }
     }
 }
@@ -102,37 +106,29 @@ void PutGrey(std::uint8_t* out, int x, TIEPixelFormat target, std::uint8_t g) {
         out[x] = g;
 }
 
-std::uint8_t Channel(double v) {
-    if (v <= 0) return 0;
-    if (v >= 1) return 255;
-    return std::uint8_t(std::min(255.0, std::trunc(std::sqrt(v) * 256.0)));
-}
-
 } // namespace
 
 TIERgbTriple LabToRgb(std::uint8_t lByte, std::uint8_t aByte, std::uint8_t bByte) {
-    const auto signedValue = [](std::uint8_t v) {
-        const int s = std::int8_t(v);
-        return s == -128 ? 128 : s;
+    // CIELab relative to D50, as TIFF stores it: L scaled to 0..255, a and b signed.
+    const double l = lByte * 100.0 / 255.0, a = std::int8_t(aByte), b = std::int8_t(bByte);
+    const double fy = (l + 16.0) / 116.0, fx = fy + a / 500.0, fz = fy - b / 200.0;
+    constexpr double kDelta = 6.0 / 29.0;
+    const auto finv = [](double t) {
+        return t > kDelta ? t * t * t : 3.0 * kDelta * kDelta * (t - 4.0 / 29.0);
     };
-    const double lv = lByte / 255.0 * 100.0;
-    const double a = (signedValue(aByte) + 127) / 255.0 * 200.0 - 100.0;
-    const double b = (signedValue(bByte) + 127) / 255.0 * 200.0 - 100.0;
-    const double fy = (lv + 16.0) / 116.0;
-    double x, y, z;
-    if (lv >= 7.9996) {
-        x = std::pow(fy + a / 500.0, 3);
-        y = fy * fy * fy;
-        z = std::pow(fy - b / 200.0, 3);
-    } else {
-        y = lv / 903.3;
-        x = y + a / 3893.5;
-        z = y - b / 1557.4;
-    }
-    const double r = 2.69 * x - 1.276 * y - 0.414 * z;
-    const double g = -1.022 * x + 1.978 * y + 0.044 * z;
-    const double bl = 0.061 * x - 0.224 * y + 1.163 * z;
-    return CreateRGB(Channel(r), Channel(g), Channel(bl));
+    const double x50 = 0.96422 * finv(fx), y50 = finv(fy), z50 = 0.82521 * finv(fz);
+    // Bradford adaptation from D50 to sRGB's D65 white.
+    const double x = 0.9555766 * x50 - 0.0230393 * y50 + 0.0631636 * z50;
+    const double y = -0.0282895 * x50 + 1.0099416 * y50 + 0.0210077 * z50;
+    const double z = 0.0122982 * x50 - 0.0204830 * y50 + 1.3299098 * z50;
+    const auto encode = [](double v) {
+        v = std::clamp(v, 0.0, 1.0);
+        v = v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1.0 / 2.4) - 0.055;
+        return std::uint8_t(std::lround(v * 255.0));
+    };
+    return CreateRGB(encode(3.2404542 * x - 1.5371385 * y - 0.4985314 * z),
+                     encode(-0.9692660 * x + 1.8760108 * y + 0.0415560 * z),
+                     encode(0.0556434 * x - 0.2040259 * y + 1.0572252 * z));
 }
 
 bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint8_t* out,
@@ -146,6 +142,11 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
     const auto colour = [&](unsigned index) {
         return index < f.ColorMap.size() ? f.ColorMap[index] : TIERgbTriple{};
     };
+    const auto scale = ScaleTable(f.BitsPerSample);
+    const bool withAlpha = alpha && f.AlphaIndex >= 0 && std::size_t(f.AlphaIndex) < spp;
+    const auto putAlpha = [&](int x) {
+        if (withAlpha) alpha[x] = scale[s[std::size_t(x) * spp + std::size_t(f.AlphaIndex)]];
+    };
     switch (f.Kind) {
     case TConversion::Bilevel: {
         const std::size_t bytes = (std::size_t(width) + 7) / 8;
@@ -155,14 +156,13 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
             std::memcpy(out, s, bytes);
         return false;
     }
-    case TConversion::Gray: {
-        const auto scale = ScaleTable(f.BitsPerSample);
+    case TConversion::Gray:
         for (int x = 0; x < width; ++x) {
-            const std::uint8_t v = scale[s[x]];
+            const std::uint8_t v = scale[s[std::size_t(x) * spp]];
             PutGrey(out, x, f.Target, white0 ? std::uint8_t(255 - v) : v);
+            putAlpha(x);
         }
-        return false;
-    }
+        return withAlpha;
     case TConversion::Gray16:
         for (int x = 0; x < width; ++x) {
             const unsigned v = word(std::size_t(x));
@@ -175,31 +175,13 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
             }
         }
         return false;
-    case TConversion::GrayAlpha:
-        for (int x = 0; x < width; ++x) {
-            const std::uint8_t v = s[2 * x];
-            PutGrey(out, x, f.Target, white0 ? std::uint8_t(255 - v) : v);
-            if (alpha) alpha[x] = s[2 * x + 1];
-        }
-        return alpha != nullptr;
-    case TConversion::Rgb: {
-        const auto scale = ScaleTable(f.BitsPerSample);
-        const bool withAlpha = alpha && spp == 4 && f.BitsPerSample == 8;
+    case TConversion::Rgb:
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = s + std::size_t(x) * spp;
             PutPixel(out, x, f.Target, CreateRGB(scale[p[0]], scale[p[1]], scale[p[2]]));
-            if (withAlpha) alpha[x] = p[3];
+            putAlpha(x);
         }
         return withAlpha;
-    }
-    case TConversion::Rgb16:
-        for (int x = 0; x < width; ++x) {
-            const std::size_t i = std::size_t(x) * spp;
-            PutPixel(out, x, f.Target,
-                     CreateRGB(std::uint8_t(word(i) >> 8), std::uint8_t(word(i + 1) >> 8),
-                               std::uint8_t(word(i + 2) >> 8)));
-        }
-        return false;
     case TConversion::Rgb555:
         for (int x = 0; x < width; ++x) {
             const unsigned p = word(std::size_t(x));
@@ -217,10 +199,10 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
         return false;
     case TConversion::PaletteAlpha:
         for (int x = 0; x < width; ++x) {
-            PutPixel(out, x, f.Target, colour(s[2 * x]));
-            if (alpha) alpha[x] = s[2 * x + 1];
+            PutPixel(out, x, f.Target, colour(s[std::size_t(x) * spp]));
+            putAlpha(x);
         }
-        return alpha != nullptr;
+        return withAlpha;
     case TConversion::Cmyk:
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = s + std::size_t(x) * spp;
@@ -228,14 +210,17 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
             PutPixel(out, x, f.Target,
                      CreateRGB(std::uint8_t((255u - p[0]) * k / 255), std::uint8_t((255u - p[1]) * k / 255),
                                std::uint8_t((255u - p[2]) * k / 255)));
+            putAlpha(x);
         }
-        return false;
+        return withAlpha;
     case TConversion::Lab:
         for (int x = 0; x < width; ++x) {
             const std::uint8_t* p = s + std::size_t(x) * spp;
             PutPixel(out, x, f.Target, LabToRgb(p[0], p[1], p[2]));
+            putAlpha(x);
         }
-        return false;
+        return withAlpha;
+    case TConversion::YCbCr:
     case TConversion::Unsupported:
         break;
     }

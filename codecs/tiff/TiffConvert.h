@@ -12,15 +12,14 @@ namespace tiff {
 enum class TConversion {
     Unsupported,
     Bilevel,      // 1 bit grey: packed bits copied, inverted for white-is-zero
-    Gray,         // 2 to 8 bit grey
-    Gray16,       // 16 bit grey
-    GrayAlpha,    // 8 bit grey and alpha
+    Gray,         // 2 to 8 bit grey, and any extra samples
+    Gray16,       // one 16 bit grey sample
     Rgb,          // 1 to 8 bits per sample, three or more samples
-    Rgb16,        // 16 bits per sample, three or more samples
     Rgb555,       // one 16 bit sample holding 5-5-5 bits
     Palette,      // 1 to 8 bit colour-map index
-    PaletteAlpha, // 8 bit index and alpha
+    PaletteAlpha, // 1 to 8 bit index and extra samples
     Cmyk,         // 8 bit separated, four or more samples
+    YCbCr,        // 8 bit luma and chroma in data units (not a row conversion: see TiffYCbCr.h)
     Lab           // 8 bit CIELab
 };
 
@@ -46,6 +45,7 @@ struct TRowFormat {
     bool BigEndian = false;
     bool InvertBilevel = false;         // bilevel rows are inverted into the bitmap
     int GreyShift = 8;                  // 16 bit grey: value >> GreyShift, at most 255
+    int AlphaIndex = -1;                // the sample of each pixel that holds its opacity, or none
     std::vector<TIERgbTriple> ColorMap; // palette images
 };
 
@@ -56,15 +56,16 @@ bool NeedsUnpack(const TRowFormat& format);
 void UnpackSamples(const std::uint8_t* packed, int bits, std::size_t count, std::uint8_t* out);
 
 // Horizontal differencing undone in place: every sample is added to the one stride samples before it.
-// 8 bit samples are bytes, 16 bit samples words in the file's byte order; other depths are left alone.
+// 8 bit samples are bytes, 16, 32 and 64 bit samples words in the file's byte order; other depths are
+// left alone.
 void UndoPredictor(std::uint8_t* samples, std::size_t count, int stride, int bits, bool bigEndian);
 
 // Converts one row of width pixels into out (pixels of format.Target from its first byte). alpha, when
-// given, receives width opacity bytes for the kinds that carry alpha (and returns true then).
+// given, receives width opacity bytes when the format has an alpha sample (and returns true then).
 bool ConvertRow(const TRowFormat& format, const std::uint8_t* samples, int width, std::uint8_t* out,
                 std::uint8_t* alpha);
 
-// 8-bit CIELab (L unsigned, a and b signed) to red, green, blue.
+// 8-bit CIELab (D50; L unsigned, a and b signed) to sRGB red, green, blue.
 TIERgbTriple LabToRgb(std::uint8_t l, std::uint8_t a, std::uint8_t b);
 
 } // namespace tiff

@@ -26,6 +26,9 @@ int TypeSize(std::uint16_t type) {
     case 5:  // RATIONAL
     case 10: // SRATIONAL
     case 12: // DOUBLE
+    case 16: // LONG8
+    case 17: // SLONG8
+    case 18: // IFD8
         return 8;
     default:
         return 0;
@@ -35,6 +38,22 @@ int TypeSize(std::uint16_t type) {
 TTiffSource::TTiffSource(TStream& stream, std::int64_t base) : Base(base), Stream(stream) {
     Size = stream.Size();
 }
+
+namespace {
+
+// 64-bit offsets beyond any stream are kept out of the int64 arithmetic.
+constexpr std::uint64_t kFarOffset = std::uint64_t(1) << 62;
+
+std::int64_t Far(std::uint64_t offset) {
+    return std::int64_t(std::min(offset, kFarOffset));
+}
+
+// 64-bit values where the reader keeps 32: larger ones say "beyond the file" just as well.
+std::uint32_t Saturate(std::uint64_t v) {
+    return std::uint32_t(std::min<std::uint64_t>(v, 0xFFFFFFFFu));
+}
+
+} // namespace
 
 std::int64_t TTiffSource::AvailableAt(std::int64_t offset) const {
     if (offset < 0) return 0;
@@ -47,6 +66,11 @@ bool TTiffSource::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) 
     if (count == 0) return true;
     Stream.SetPosition(Base + offset);
     return Stream.Read(buffer, count) == count;
+}
+
+std::uint64_t TTiffSource::U64(const std::uint8_t* p) const {
+    const std::uint64_t first = U32(p), second = U32(p + 4);
+    return BigEndian ? (first << 32) | second : (second << 32) | first;
 }
 
 std::uint16_t TTiffSource::U16(const std::uint8_t* p) const {
@@ -66,17 +90,17 @@ const TTiffEntry* TTiffDirectory::Find(std::uint16_t tag) const {
     return nullptr;
 }
 
-bool TTiffDirectory::ValueBytes(const TTiffEntry& e, std::uint32_t count,
+bool TTiffDirectory::ValueBytes(const TTiffEntry& e, std::uint64_t count,
                                 std::vector<std::uint8_t>& out) const {
     const int size = TypeSize(e.Type);
-    if (size == 0 || !Source || count > e.Count) return false;
-    const std::uint64_t bytes = std::uint64_t(count) * std::uint64_t(size);
+    if (size == 0 || !Source || count > e.Count || count > kFarOffset) return false;
+    const std::uint64_t bytes = count * std::uint64_t(size);
     // Where the values are depends on all of them, however many are asked for.
-    if (std::uint64_t(e.Count) * std::uint64_t(size) <= 4) {
+    if (e.Count <= Source->InlineBytes() / std::uint64_t(size)) {
         out.assign(e.Field, e.Field + bytes);
         return true;
     }
-    const std::int64_t offset = Source->U32(e.Field);
+    const std::int64_t offset = Far(Source->Offset(e.Field));
     if (std::uint64_t(Source->AvailableAt(offset)) < bytes) return false;
     out.resize(static_cast<std::size_t>(bytes));
     return Source->ReadAt(offset, out.data(), static_cast<std::int64_t>(bytes));
@@ -90,6 +114,8 @@ std::uint32_t TTiffDirectory::Single(std::uint16_t tag, std::uint32_t fallback) 
         return e->Field[0];
     case 2:
         return Source->U16(e->Field);
+    case 8:
+        return Source->BigTiff ? Saturate(Source->U64(e->Field)) : Source->U32(e->Field);
     default:
         return Source->U32(e->Field);
     }
@@ -100,11 +126,12 @@ std::vector<std::uint32_t> TTiffDirectory::Values(std::uint16_t tag, std::uint32
     const TTiffEntry* e = Find(tag);
     if (!e) return result;
     const int size = TypeSize(e->Type);
-    if (size != 1 && size != 2 && (size != 4 || e->Type == 11)) return result;
-    std::uint32_t count = std::min(e->Count, maxCount);
-    if (std::uint64_t(e->Count) * size > 4) {
+    const bool integer8 = e->Type == 16 || e->Type == 17 || e->Type == 18;
+    if (size != 1 && size != 2 && (size != 4 || e->Type == 11) && !integer8) return result;
+    std::uint32_t count = std::uint32_t(std::min<std::uint64_t>(e->Count, maxCount));
+    if (e->Count > Source->InlineBytes() / std::uint64_t(size)) {
         // Only as many values as the stream holds: a count cannot ask for more memory than the file has.
-        const std::int64_t available = Source->AvailableAt(Source->U32(e->Field)) / size;
+        const std::int64_t available = Source->AvailableAt(Far(Source->Offset(e->Field))) / size;
         count = static_cast<std::uint32_t>(std::min<std::int64_t>(count, available));
     }
     std::vector<std::uint8_t> raw;
@@ -112,7 +139,10 @@ std::vector<std::uint32_t> TTiffDirectory::Values(std::uint16_t tag, std::uint32
     result.resize(count);
     for (std::uint32_t i = 0; i < count; ++i) {
         const std::uint8_t* p = raw.data() + std::size_t(i) * size;
-        result[i] = size == 1 ? *p : size == 2 ? Source->U16(p) : Source->U32(p);
+        result[i] = size == 1   ? *p
+                    : size == 2 ? Source->U16(p)
+                    : size == 4 ? Source->U32(p)
+                                : Saturate(Source->U64(p));
     }
     return result;
 }
@@ -173,21 +203,44 @@ std::vector<std::uint8_t> TTiffDirectory::Bytes(std::uint16_t tag) const {
     return raw;
 }
 
+namespace {
+
+// The layout of a directory: its entry count, then entries, then the next directory's offset.
+struct TDirectoryLayout {
+    std::int64_t CountBytes, EntryBytes, FieldBytes;
+};
+
+TDirectoryLayout LayoutOf(const TTiffSource& source) {
+    return source.BigTiff ? TDirectoryLayout{8, 20, 8} : TDirectoryLayout{2, 12, 4};
+}
+
+// The entry count at offset; false when it is not in the stream.
+bool ReadEntryCount(TTiffSource& source, std::int64_t offset, std::int64_t& count) {
+    std::uint8_t bytes[8];
+    const TDirectoryLayout layout = LayoutOf(source);
+    if (!source.ReadAt(offset, bytes, layout.CountBytes)) return false;
+    count = source.BigTiff ? Far(source.U64(bytes)) : source.U16(bytes);
+    return true;
+}
+
+} // namespace
+
 bool LoadDirectory(TTiffSource& source, std::int64_t offset, TTiffDirectory& directory) {
-    std::uint8_t countBytes[2];
-    if (!source.ReadAt(offset, countBytes, 2)) return false;
-    const std::int64_t n = source.U16(countBytes);
-    const std::int64_t fit = std::min<std::int64_t>(n, source.AvailableAt(offset + 2) / 12);
-    std::vector<std::uint8_t> raw(static_cast<std::size_t>(fit) * 12);
-    if (!source.ReadAt(offset + 2, raw.data(), fit * 12)) return false;
+    std::int64_t n = 0;
+    if (!ReadEntryCount(source, offset, n)) return false;
+    const TDirectoryLayout layout = LayoutOf(source);
+    const std::int64_t first = offset + layout.CountBytes;
+    const std::int64_t fit = std::min<std::int64_t>(n, source.AvailableAt(first) / layout.EntryBytes);
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(fit * layout.EntryBytes));
+    if (!source.ReadAt(first, raw.data(), fit * layout.EntryBytes)) return false;
     std::vector<TTiffEntry> entries(static_cast<std::size_t>(fit));
     for (std::int64_t i = 0; i < fit; ++i) {
-        const std::uint8_t* p = raw.data() + i * 12;
+        const std::uint8_t* p = raw.data() + i * layout.EntryBytes;
         TTiffEntry& e = entries[static_cast<std::size_t>(i)];
         e.Tag = source.U16(p);
         e.Type = source.U16(p + 2);
-        e.Count = source.U32(p + 4);
-        std::memcpy(e.Field, p + 8, 4);
+        e.Count = source.BigTiff ? source.U64(p + 4) : source.U32(p + 4);
+        std::memcpy(e.Field, p + layout.EntryBytes - layout.FieldBytes, std::size_t(layout.FieldBytes));
     }
     directory = TTiffDirectory(source, std::move(entries));
     return true;
@@ -199,26 +252,36 @@ TTiffChain WalkChain(TTiffSource& source, int wanted) {
     if (!source.ReadAt(0, header, 8) ||
         !((header[0] == 'I' && header[1] == 'I') || (header[0] == 'M' && header[1] == 'M'))) {
         chain.BadHeader = true;
+        chain.Problem = "not a TIFF file";
         return chain;
     }
     source.BigEndian = header[0] == 'M';
-    // Version 43 marks the 64-bit directory format, whose offsets this reader cannot follow.
-    if (source.U16(header + 2) == 43) {
-        chain.BadHeader = true;
-        return chain;
-    }
     std::int64_t offset = source.U32(header + 4);
+    // Version 43 is the 64-bit format: offsets of 8 bytes (the only size there is), the first at byte 8.
+    if (source.U16(header + 2) == kBigTiffVersion) {
+        std::uint8_t first[8];
+        if (source.U16(header + 4) != 8 || source.U16(header + 6) != 0 || !source.ReadAt(8, first, 8)) {
+            chain.BadHeader = true;
+            chain.Problem = "unsupported: BigTIFF with offsets of other than 8 bytes";
+            return chain;
+        }
+        source.BigTiff = true;
+        offset = Far(source.U64(first));
+    }
+    const TDirectoryLayout layout = LayoutOf(source);
     std::unordered_set<std::int64_t> seen;
     while (offset != 0) {
-        std::uint8_t countBytes[2];
-        if (!source.ReadAt(offset, countBytes, 2)) break;
-        const std::int64_t end = offset + 2 + std::int64_t(source.U16(countBytes)) * 12;
+        std::int64_t n = 0;
+        if (!ReadEntryCount(source, offset, n)) break;
+        const std::int64_t end = offset + layout.CountBytes +
+                                 std::min<std::int64_t>(n, std::int64_t(kFarOffset / 32)) * layout.EntryBytes;
         if (chain.Count == wanted && !LoadDirectory(source, offset, chain.Wanted)) break;
         if (source.AvailableAt(end) <= 0) break; // entries reach the end: this directory is not counted
-        std::uint8_t nextBytes[4];
-        std::int64_t next = source.ReadAt(end, nextBytes, 4) ? source.U32(nextBytes) : 0;
+        std::uint8_t nextBytes[8];
+        std::int64_t next =
+            source.ReadAt(end, nextBytes, layout.FieldBytes) ? Far(source.Offset(nextBytes)) : 0;
         seen.insert(offset);
-        if (next == offset || next > std::numeric_limits<std::int32_t>::max() ||
+        if (next == offset || (!source.BigTiff && next > std::numeric_limits<std::int32_t>::max()) ||
             source.AvailableAt(next) <= 0 || seen.count(next) != 0)
             next = 0;
         if (chain.Count == wanted) chain.Found = true;

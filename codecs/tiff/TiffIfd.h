@@ -56,11 +56,15 @@ enum TTiffTag : std::uint16_t {
     tagExifIfd = 34665,
 };
 
+// The version word of the 64-bit format.
+constexpr std::uint16_t kBigTiffVersion = 43;
+
 struct TTiffEntry {
     std::uint16_t Tag = 0;
     std::uint16_t Type = 0;
-    std::uint32_t Count = 0;
-    std::uint8_t Field[4] = {}; // the value-or-offset field as stored (file byte order)
+    std::uint64_t Count = 0;
+    std::uint8_t Field[8] =
+        {}; // the value-or-offset field as stored (file byte order); 4 bytes in classic TIFF
 };
 
 // Bytes per value of a field type; 0 for types this reader does not know.
@@ -78,8 +82,14 @@ public:
 
     std::uint16_t U16(const std::uint8_t* p) const;
     std::uint32_t U32(const std::uint8_t* p) const;
+    std::uint64_t U64(const std::uint8_t* p) const;
+    // An offset field: 4 bytes, or 8 in the 64-bit format.
+    std::uint64_t Offset(const std::uint8_t* p) const { return BigTiff ? U64(p) : U32(p); }
+    // Bytes of values kept in an entry's own field.
+    std::uint64_t InlineBytes() const { return BigTiff ? 8 : 4; }
 
     bool BigEndian = false;
+    bool BigTiff = false; // the 64-bit format (version 43): 8-byte counts and offsets
     std::int64_t Base = 0;
     std::int64_t Size = 0; // the stream's total size
 
@@ -119,7 +129,7 @@ public:
 
 private:
     // Where the values of an entry live: inline in the field, or at an offset.
-    bool ValueBytes(const TTiffEntry& e, std::uint32_t count, std::vector<std::uint8_t>& out) const;
+    bool ValueBytes(const TTiffEntry& e, std::uint64_t count, std::vector<std::uint8_t>& out) const;
 
     TTiffSource* Source = nullptr;
     std::vector<TTiffEntry> Entries;
@@ -131,7 +141,8 @@ bool LoadDirectory(TTiffSource& source, std::int64_t offset, TTiffDirectory& dir
 
 // Result of walking the chain of directories from the header.
 struct TTiffChain {
-    bool BadHeader = false; // not "II"/"MM", too short, or a big-format header
+    bool BadHeader = false; // not "II"/"MM", too short, or a version this reader does not know
+    std::string Problem;    // why the header is bad
     int Count = 0;          // directories found
     bool Found = false;     // the wanted directory is among them
     TTiffDirectory Wanted;

@@ -5,9 +5,12 @@
 #include "codecs/jpeg/JpegErrorManager.h"
 #include "codecs/tiff/TiffConvert.h"
 #include "codecs/tiff/TiffIfd.h"
+#include "codecs/tiff/TiffInfo.h"
 #include "codecs/tiff/TiffJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
+#include "codecs/tiff/TiffSamples.h"
 #include "codecs/tiff/TiffSources.h"
+#include "codecs/tiff/TiffYCbCr.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
 
@@ -27,61 +30,13 @@ constexpr std::int64_t kFreeAllowance = std::int64_t(64) << 20;
 // Widths and heights (also enlarged by a tile) stay within the bitmap's int32 geometry.
 constexpr std::int64_t kMaxDimension = (std::int64_t(1) << 30) - 1;
 
-struct TImageInfo {
-    std::int64_t Width = 0, Height = 0;
-    std::uint32_t Compression = cmpNone;
-    int Photometric = phRgb;
-    std::uint32_t FillOrder = 1;
-    int SamplesPerPixel = 1;
-    int BitsPerSample = 1;
-    std::int64_t RowsPerStrip = 0;
-    std::uint32_t Planar = 1;
-    std::uint32_t T4Options = 0;
-    std::uint32_t Predictor = 1;
-    std::uint32_t ExtraSamples = 0;
-    int ExtraCount = 0; // samples per pixel beyond the colour ones
-    std::uint32_t SampleFormat = 1;
-    int Orientation = 1;
-    std::uint32_t JpegProc = 0;
-    std::uint32_t JpegOffset = 0, JpegLength = 0;
-    bool Tiled = false;
-    std::int64_t TileWidth = 0, TileLength = 0;
-    std::vector<std::uint32_t> Offsets, ByteCounts; // of the strips or tiles that will be decoded
-    std::vector<TIERgbTriple> ColorMap;
-    std::vector<std::uint8_t> JpegTables;
-    std::string Software;
-};
-
-std::int32_t ClampToInt32(double v) {
-    if (!(v == v)) return 0; // NaN
-    return std::int32_t(std::clamp(std::trunc(v), -2147483648.0, 2147483647.0));
-}
-
-std::uint8_t CompressionCode(std::uint32_t compression, std::uint32_t t4Options) {
-    switch (compression) {
-    case cmpNone:
-        return 0;
-    case cmpHuffman:
-        return 1;
-    case cmpFax3:
-        return (t4Options & 1) ? 3 : 2;
-    case cmpFax4:
-        return 4;
-    case cmpLzw:
-        return 5;
-    case cmpOldJpeg:
-        return 6;
-    case cmpJpeg:
-        return 7;
-    case cmpPackBits:
-        return 8;
-    default:
-        return 9;
-    }
-}
-
 bool IsCcitt(std::uint32_t c) {
     return c == cmpHuffman || c == cmpFax3 || c == cmpFax4;
+}
+
+// The general-purpose compressions, which writers combine with horizontal differencing.
+bool TakesPredictor(std::uint32_t c) {
+    return c == cmpLzw || c == cmpAdobeDeflate || c == cmpDeflate || c == cmpZstd || c == cmpLzma;
 }
 
 // Why the data of a compression could not be decoded.
@@ -95,110 +50,14 @@ std::string DamagedReason(std::uint32_t c) {
     case cmpJpeg:
     case cmpOldJpeg:
         return "damaged JPEG data";
+    case cmpZstd:
+        return "damaged Zstandard data";
+    case cmpLzma:
+        return "damaged LZMA data";
+    case cmpWebp:
+        return "damaged WebP data";
     default:
         return "damaged image data";
-    }
-}
-
-TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
-    TImageInfo info;
-    info.Width = dir.Single(tagImageWidth, 0);
-    info.Height = dir.Single(tagImageLength, 0);
-    info.BitsPerSample = bitsPerSample;
-    info.Compression = dir.Single(tagCompression, cmpNone);
-    info.Photometric = int(std::min<std::uint32_t>(dir.Single(tagPhotometric, phRgb), 0xFFFF));
-    info.FillOrder = dir.Single(tagFillOrder, 1);
-    info.SamplesPerPixel = int(std::min<std::uint32_t>(dir.Single(tagSamplesPerPixel, 1), 0xFFFF));
-    const std::uint32_t rows = dir.Single(tagRowsPerStrip, std::uint32_t(info.Height));
-    // 0xFFFFFFFF means one strip; 0 would mean no rows at all, read the same way.
-    info.RowsPerStrip = (rows == 0 || rows > info.Height) ? info.Height : rows;
-    info.Planar = dir.Single(tagPlanarConfig, 1);
-    info.T4Options = dir.Single(tagT4Options, 0);
-    info.Predictor = dir.Single(tagPredictor, 1);
-    info.ExtraSamples = dir.First(tagExtraSamples, 0);
-    info.ExtraCount = int(std::min<std::size_t>(dir.Values(tagExtraSamples, 16).size(), 16));
-    info.SampleFormat = dir.First(tagSampleFormat, 1);
-    info.Orientation = int(std::min<std::uint32_t>(dir.Single(tagOrientation, 1), 0xFFFF));
-    info.JpegProc = dir.Single(tagJpegProc, 0);
-    info.JpegOffset = dir.Single(tagJpegInterchangeFormat, 0);
-    info.JpegLength = dir.Single(tagJpegInterchangeFormatLength, 0);
-    info.Software = dir.Text(tagSoftware);
-    info.JpegTables = dir.Bytes(tagJpegTables);
-    (void)dir.Values(tagTransferFunction, 3 * 65536); // read, not applied
-
-    info.Tiled = dir.Has(tagTileWidth) || dir.Has(tagTileLength);
-    if (info.Tiled) {
-        info.TileWidth = dir.Single(tagTileWidth, 0);
-        info.TileLength = dir.Single(tagTileLength, 0);
-    }
-    const bool tileArrays = info.Tiled && dir.Has(tagTileOffsets);
-    info.Offsets = dir.Values(tileArrays ? tagTileOffsets : tagStripOffsets);
-    info.ByteCounts = dir.Values(tileArrays ? tagTileByteCounts : tagStripByteCounts);
-
-    // A bilevel image that claims RGB (also the value when the tag is absent) is white-is-zero.
-    if (info.SamplesPerPixel == 1 && info.BitsPerSample == 1 && info.Photometric == phRgb &&
-        info.Compression != cmpOldJpeg && info.Compression != cmpJpeg)
-        info.Photometric = phWhiteIsZero;
-
-    const std::vector<std::uint32_t> map = dir.Values(tagColorMap, 3 * 65536);
-    std::size_t n = map.size() / 3;
-    if (info.BitsPerSample <= 16) n = std::min<std::size_t>(n, std::size_t(1) << info.BitsPerSample);
-    info.ColorMap.resize(n);
-    for (std::size_t i = 0; i < n; ++i)
-        info.ColorMap[i] = CreateRGB(std::uint8_t(map[i] >> 8), std::uint8_t(map[i + n] >> 8),
-                                     std::uint8_t(map[i + 2 * n] >> 8));
-    return info;
-}
-
-void FillParams(const TTiffDirectory& dir, const TImageInfo& info, int frameCount, TIOParamsVals& p) {
-    p.ImageWidth = ClampToInt32(double(info.Width));
-    p.ImageHeight = ClampToInt32(double(info.Height));
-    p.BitsPerSample = info.BitsPerSample;
-    p.SamplesPerPixel = info.SamplesPerPixel;
-    p.TiffCompression = CompressionCode(info.Compression, info.T4Options);
-    if (info.Photometric >= 0 && info.Photometric <= 6)
-        p.TiffPhotometric = std::uint8_t(info.Photometric);
-    else if (info.Photometric == phCieLab)
-        p.TiffPhotometric = 7;
-    p.TiffPlanarConfig = ClampToInt32(double(info.Planar));
-    p.SetTiffOrientation(info.Orientation);
-    p.TiffDocumentName = dir.Text(tagDocumentName);
-    p.TiffImageDescription = dir.Text(tagImageDescription);
-    p.TiffPageName = dir.Text(tagPageName);
-    const std::vector<std::uint32_t> page = dir.Values(tagPageNumber, 2);
-    p.TiffPageNumber = page.size() > 0 ? std::int32_t(page[0]) : 0;
-    p.TiffPageCount = page.size() > 1 ? std::int32_t(page[1]) : 0;
-
-    const double factor = dir.Single(tagResolutionUnit, 2) == 3 ? 2.54 : 1.0;
-    p.TiffXPosition = ClampToInt32(dir.Rational(tagXPosition) * factor);
-    p.TiffYPosition = ClampToInt32(dir.Rational(tagYPosition) * factor);
-    const std::int32_t dpiX = ClampToInt32(dir.Rational(tagXResolution) * factor);
-    const std::int32_t dpiY = ClampToInt32(dir.Rational(tagYResolution) * factor);
-    p.SetHorizontalDpi(dpiX <= 0 ? DefaultDpiX : dpiX);
-    p.SetVerticalDpi(dpiY <= 0 ? DefaultDpiY : dpiY);
-
-    p.FreePalette();
-    if (!info.ColorMap.empty()) p.SetPalette(info.ColorMap.data(), int(info.ColorMap.size()));
-    p.TiffFrameCount = frameCount;
-
-    // The descriptive fields that have a place in the record.
-    p.ExifImageDescription = p.TiffImageDescription;
-    p.ExifMake = dir.Text(tagMake);
-    p.ExifModel = dir.Text(tagModel);
-    p.ExifDateTime = dir.Text(tagDateTime);
-    p.ExifSoftware = info.Software;
-    p.ExifCopyright = dir.Text(tagCopyright);
-    if (dir.Has(tagXResolution)) p.ExifXResolution = dir.Rational(tagXResolution);
-    if (dir.Has(tagYResolution)) p.ExifYResolution = dir.Rational(tagYResolution);
-    if (dir.Has(tagResolutionUnit))
-        p.ExifResolutionUnit = ClampToInt32(double(dir.Single(tagResolutionUnit, 2)));
-
-    p.IPTCInfo.clear();
-    if (std::vector<std::uint8_t> iptc = dir.Bytes(tagIptc); !iptc.empty())
-        p.IPTCInfo.push_back(std::move(iptc));
-    if (std::vector<std::uint8_t> annot = dir.Bytes(tagAnnotation); !annot.empty()) {
-        p.ImagingAnnot.clear();
-        p.ImagingAnnot.push_back(std::move(annot));
     }
 }
 
@@ -210,6 +69,10 @@ std::int64_t MaxExpansion(std::uint32_t compression) {
     case cmpAdobeDeflate:
     case cmpDeflate:
         return 1032;
+    case cmpZstd: // blocks of one repeated byte
+    case cmpLzma:
+    case cmpWebp: // lossless pictures of one colour
+        return 32768;
     case cmpHuffman:
     case cmpFax3:
     case cmpFax4:
@@ -261,6 +124,10 @@ private:
     void DecodeStrips();
     void DecodeTiles();
     void DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows);
+    void DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows);
+    // Ends the block on a row source's failure: rows missing when the file cut the block short, else
+    // damage.
+    void BlockFailed(std::int64_t from, std::int64_t to);
     void DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int y, int width, int rows, int maxWidth,
                     int maxHeight, bool single);
     void PutRow(int row, int x, int width, const std::uint8_t* pixels);
@@ -280,6 +147,9 @@ private:
     std::uint8_t Pad = 0;                             // raw byte that stands for missing data
     bool LastBlockShort = false;                      // the last block read is not all in the file
     std::int64_t MissingFirst = -1, MissingLast = -1; // rows the data did not reach
+    bool Narrow = false;                              // samples wider than a byte, or floats, go to bytes
+    bool FlipSigns = false;                           // signed samples laid onto the unsigned range
+    bool Associated = false;                          // the alpha sample is premultiplied into the colour
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -354,26 +224,55 @@ void TTiffDecoder::PutAlpha(int row, int x, int width, const std::uint8_t* alpha
     Mask->FullyOpaque = false;
 }
 
-// Signed samples are shown the way viewers show them: the range -max..max laid onto 0..2max, which
-// flipping the sign bit does (two's complement plus half the range).
-void FlipSignBits(std::uint8_t* samples, std::size_t count, int bits, bool bigEndian) {
-    const std::size_t step = bits == 16 ? 2 : 1;
-    const std::size_t high = bits == 16 && !bigEndian ? 1 : 0;
-    for (std::size_t i = 0; i < count; ++i) samples[i * step + high] ^= 0x80;
+void TTiffDecoder::BlockFailed(std::int64_t from, std::int64_t to) {
+    if (LastBlockShort)
+        RowsMissing(from, to);
+    else
+        Progress.Fail(DamagedReason(Info.Compression));
+}
+
+// Data units of luma and chroma: each source row holds V image rows.
+void TTiffDecoder::DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows) {
+    const TYCbCr& c = Info.YCbCr;
+    TSourceOptions options;
+    options.Compression = Info.Compression;
+    options.Width = width;
+    options.RowLength = int(c.UnitRowBytes(width));
+    options.Rows = (rows + c.V - 1) / c.V;
+    options.Samples = Info.SamplesPerPixel;
+    options.Lzw = Lzw;
+    const std::unique_ptr<TRowSource> source = MakeRowSource(options, data);
+    std::vector<std::uint8_t> units(std::size_t(options.RowLength) + 1);
+    const std::size_t stride = std::size_t(RowStrideOf(width, 24)) + 4;
+    std::vector<std::uint8_t> pixels(stride * std::size_t(c.V));
+    std::vector<std::uint8_t*> out;
+    for (int j = 0; j < c.V; ++j) out.push_back(pixels.data() + stride * std::size_t(j));
+    for (int r = 0; r < rows; r += c.V) {
+        const int count = std::min(c.V, rows - r);
+        const TRowStatus status = source->Next(units.data());
+        if (status == TRowStatus::Failed) return BlockFailed(y + r, std::int64_t(y) + rows - 1);
+        if (status != TRowStatus::Row) RowsMissing(y + r, std::int64_t(y) + r + count - 1);
+        if (status == TRowStatus::Row || status == TRowStatus::Partial) {
+            YCbCrUnitsToRows(c, units.data(), width, out.data(), count);
+            for (int j = 0; j < count; ++j) PutRow(y + r + j, x, width, out[std::size_t(j)]);
+        }
+        Progress.ProgressCounter += count;
+        Progress.Report();
+        if (Progress.IsAborting()) return;
+    }
 }
 
 void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width,
                               int rows) {
+    if (Format.Kind == TConversion::YCbCr) return DecodeYCbCrRows(planes[0], x, y, width, rows);
     const std::int64_t bits = Info.BitsPerSample;
     const std::int64_t spp = Info.SamplesPerPixel;
     const std::int64_t rowSamples = PlaneCount > 1 ? width : spp * width;
     const std::int64_t rowLength = (rowSamples * bits + 7) / 8;
-    const std::size_t sampleBytes = bits == 16 ? 2 : 1;
-    const bool predictor =
-        Info.Predictor == 2 &&
-        (Info.Compression == cmpLzw || Info.Compression == cmpAdobeDeflate || Info.Compression == cmpDeflate);
+    const std::size_t sampleBytes = bits >= 8 ? std::size_t(bits / 8) : 1;
+    const bool predictor = Info.Predictor == kPredictorHorizontal && TakesPredictor(Info.Compression);
+    const bool floatPredictor = Info.Predictor == kPredictorFloat && TakesPredictor(Info.Compression);
     const bool unpack = NeedsUnpack(Format);
-    const bool signedSamples = Info.SampleFormat == 2 && (bits == 8 || bits == 16);
 
     TSourceOptions options;
     options.Compression = Info.Compression;
@@ -382,6 +281,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     options.RowLength = int(rowLength);
     options.Pad = Pad;
     options.Lzw = Lzw;
+    options.Rows = rows;
+    options.Samples = int(spp);
     std::vector<std::unique_ptr<TRowSource>> sources;
     std::vector<std::vector<std::uint8_t>> raw(planes.size(),
                                                std::vector<std::uint8_t>(std::size_t(rowLength) + 1));
@@ -390,6 +291,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
     const std::size_t chunkySamples = std::size_t(spp * width);
     std::vector<std::uint8_t> planeSamples(std::size_t(rowSamples) * sampleBytes + 1);
     std::vector<std::uint8_t> samples(chunkySamples * sampleBytes + 1);
+    std::vector<std::uint8_t> narrow(Narrow ? chunkySamples : 0);
     std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(width, BitsPerPixelOf(Format.Target))) + 4);
     std::vector<std::uint8_t> alpha(Mask ? std::size_t(width) : 0);
 
@@ -400,10 +302,7 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
         bool any = false, whole = true;
         for (std::size_t p = 0; p < planes.size(); ++p) {
             const TRowStatus status = sources[p]->Next(raw[p].data());
-            if (status == TRowStatus::Failed) {
-                Progress.Fail(DamagedReason(Info.Compression));
-                return;
-            }
+            if (status == TRowStatus::Failed) return BlockFailed(y + r, std::int64_t(y) + rows - 1);
             if (p < colourPlanes) whole = whole && status == TRowStatus::Row;
             if (status == TRowStatus::Row || status == TRowStatus::Partial)
                 any = true;
@@ -420,6 +319,11 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                 }
                 if (predictor)
                     UndoPredictor(rowSamplesPtr, chunkySamples, int(spp), int(bits), Src.BigEndian);
+                if (floatPredictor) {
+                    UndoFloatPredictor(rowSamplesPtr, chunkySamples, int(sampleBytes), int(spp),
+                                       Src.BigEndian, samples.data());
+                    rowSamplesPtr = samples.data();
+                }
             } else {
                 for (std::size_t p = 0; p < planes.size(); ++p) {
                     std::uint8_t* ps = raw[p].data();
@@ -428,16 +332,30 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
                         ps = planeSamples.data();
                     }
                     if (predictor) UndoPredictor(ps, std::size_t(width), 1, int(bits), Src.BigEndian);
+                    if (floatPredictor) {
+                        UndoFloatPredictor(ps, std::size_t(width), int(sampleBytes), 1, Src.BigEndian,
+                                           planeSamples.data());
+                        ps = planeSamples.data();
+                    }
                     for (int i = 0; i < width; ++i)
                         std::memcpy(samples.data() + (std::size_t(i) * spp + p) * sampleBytes,
                                     ps + std::size_t(i) * sampleBytes, sampleBytes);
                 }
                 rowSamplesPtr = samples.data();
             }
-            if (signedSamples) FlipSignBits(rowSamplesPtr, chunkySamples, int(bits), Src.BigEndian);
+            if (FlipSigns) FlipSignBits(rowSamplesPtr, chunkySamples, int(bits), Src.BigEndian);
+            if (Narrow) {
+                if (Associated && Mask && Info.SampleFormat != sfFloat)
+                    UnpremultiplyWide(rowSamplesPtr, std::size_t(width), int(spp),
+                                      ColourSamples(Info.Photometric), Format.AlphaIndex, int(bits),
+                                      Src.BigEndian);
+                NarrowSamples(rowSamplesPtr, chunkySamples, int(bits), Info.SampleFormat == sfFloat,
+                              Src.BigEndian, narrow.data());
+                rowSamplesPtr = narrow.data();
+            }
             const bool hasAlpha =
                 ConvertRow(Format, rowSamplesPtr, width, pixels.data(), Mask ? alpha.data() : nullptr);
-            if (hasAlpha && Info.ExtraSamples == 1) UnpremultiplyRow(pixels.data(), alpha.data(), width);
+            if (hasAlpha && Associated && !Narrow) UnpremultiplyRow(pixels.data(), alpha.data(), width);
             PutRow(y + r, x, width, pixels.data());
             if (hasAlpha) PutAlpha(y + r, x, width, alpha.data());
         }
@@ -553,13 +471,26 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
         return "invalid tile size";
 
     const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
-    // Floating-point samples would come out as noise read as integers.
-    Format.Kind = Info.SampleFormat == 3 ? TConversion::Unsupported
-                                         : ClassifyConversion(Info.Photometric, Info.SamplesPerPixel,
-                                                              Info.BitsPerSample, !Info.ColorMap.empty());
+    const bool isFloat = Info.SampleFormat == sfFloat;
+    // Wide and floating-point samples are brought to bytes first; one 16-bit sample keeps its own rules.
+    Narrow = !jpeg && (isFloat || bits == 32 || bits == 64 || (bits == 16 && spp > 1));
+    if (Narrow && !CanNarrow(int(bits), isFloat))
+        return "unsupported: " + std::string(isFloat ? "floating-point" : "integer") + " samples of " +
+               std::to_string(bits) + " bits";
+    const int bitsAfter = Narrow ? 8 : int(bits);
+    Format.Kind =
+        ClassifyConversion(Info.Photometric, Info.SamplesPerPixel, bitsAfter, !Info.ColorMap.empty());
     Format.Photometric = Info.Photometric;
     Format.SamplesPerPixel = Info.SamplesPerPixel;
-    Format.BitsPerSample = Info.BitsPerSample;
+    Format.BitsPerSample = bitsAfter;
+    const int alphaIndex = AlphaSample(Info);
+    Format.AlphaIndex = ignoreAlpha ? -1 : alphaIndex;
+    Associated = alphaIndex >= 0 &&
+                 std::size_t(alphaIndex - ColourSamples(Info.Photometric)) < Info.Extras.size() &&
+                 Info.Extras[std::size_t(alphaIndex - ColourSamples(Info.Photometric))] == kAssociatedAlpha;
+    // Palette indexes and CIELab's own signed axes are not signed light values.
+    FlipSigns = Info.SampleFormat == sfSigned && bits >= 8 && Info.Photometric != phCieLab &&
+                Info.Photometric != phPalette;
     Format.BigEndian = Src.BigEndian;
     Format.InvertBilevel = Info.Photometric == phWhiteIsZero;
     Format.GreyShift = Info.Software.compare(0, 15, "Look@Molli v1.1") == 0 ? 4 : 8;
@@ -591,8 +522,7 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
     const std::int64_t blocksAcross = Info.Tiled ? (w + Info.TileWidth - 1) / Info.TileWidth : 1;
     if (rowBytes > std::numeric_limits<std::int32_t>::max() / 2) return "invalid image size";
     const std::int64_t stored = MulSat(MulSat(rowBytes, storedRows), blocksAcross);
-    const bool wantsMask = !ignoreAlpha && ((spp == 4 && Info.ExtraSamples == 2) || (spp == 2 && bits == 8) ||
-                                            (spp == 4 && Info.Photometric == phRgb));
+    const bool wantsMask = Format.AlphaIndex >= 0;
     const std::int64_t bitmapBytes =
         AddSat(MulSat(RowStrideOf(allocW, BitsPerPixelOf(Format.Target)), allocH), wantsMask ? w * h : 0);
     if (!StreamCanHold(bitmapBytes, stored / MaxExpansion(Info.Compression), Src.Size))
@@ -619,7 +549,13 @@ std::string TTiffDecoder::UndecodableReason() const {
     if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
     if (c == cmpJpeg) return PlaneCount > 1 ? "unsupported: JPEG data in separate planes" : "";
     if (c == cmpLzw && !Lzw) return "LZW decoding is not part of this build";
-    if (Info.SampleFormat == 3) return "unsupported: floating-point samples";
+    if (Format.Kind == TConversion::YCbCr && PlaneCount > 1) return "unsupported: YCbCr in separate planes";
+    if (Format.Kind == TConversion::YCbCr && !Info.YCbCr.Valid())
+        return "unsupported: YCbCr subsampling " + std::to_string(Info.YCbCr.H) + " x " +
+               std::to_string(Info.YCbCr.V);
+    if (c == cmpWebp && (Info.BitsPerSample != 8 || PlaneCount > 1 ||
+                         (Info.SamplesPerPixel != 3 && Info.SamplesPerPixel != 4)))
+        return "unsupported: WebP data other than 8-bit RGB or RGBA";
     if (Format.Kind == TConversion::Unsupported || (IsCcitt(c) && Format.Kind != TConversion::Bilevel)) {
         const int n = Info.SamplesPerPixel;
         return "unsupported: " + std::to_string(n) + (n == 1 ? " sample" : " samples") + " of " +
@@ -692,7 +628,7 @@ void ReadCore(TIEBitmap* bitmap, TStream& stream, int& frameCount, bool forceDec
     TTiffSource src(stream, relativeOffsets ? stream.Position() : 0);
     TTiffChain chain = WalkChain(src, params ? params->TiffFrameIndex : -1);
     if (chain.BadHeader) {
-        progress.Fail("not a TIFF file");
+        progress.Fail(chain.Problem);
         return;
     }
     frameCount = chain.Count;

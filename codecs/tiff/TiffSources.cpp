@@ -1,10 +1,14 @@
 #include "codecs/tiff/TiffSources.h"
 
 #include "codecs/tiff/CcittDecoder.h"
+#include "codecs/tiff/LzmaGlue.h"
+#include "codecs/tiff/WebpGlue.h"
+#include "codecs/tiff/ZstdGlue.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include <zlib.h>
 
@@ -156,6 +160,47 @@ private:
     TCcittDecoder Decoder;
 };
 
+// Compressions that code a block as a whole: decoded at once into the block's rows, then handed out.
+class TWholeBlockSource : public TRowSource {
+public:
+    TWholeBlockSource(const TSourceOptions& o, std::span<const std::uint8_t> d) : Options(o) {
+        const std::size_t length = std::size_t(Options.RowLength);
+        Buffer.resize(length * std::size_t(std::max(Options.Rows, 0)));
+        if (d.empty() || Buffer.empty()) return;
+        TInflated result;
+        switch (Options.Compression) {
+        case cmpZstd:
+            result = ZstdInflate(d, Buffer);
+            break;
+        case cmpLzma:
+            result = LzmaInflate(d, Buffer);
+            break;
+        default:
+            result = WebpInflate(d, Options.Width, Options.Samples, Buffer);
+            break;
+        }
+        Produced = result.Produced;
+        Corrupt = result.Corrupt;
+    }
+    TRowStatus Next(std::uint8_t* row) override {
+        const std::size_t length = std::size_t(Options.RowLength);
+        const std::size_t at = Row * length;
+        ++Row;
+        if (at >= Produced) return Corrupt ? TRowStatus::Failed : TRowStatus::Missing;
+        const std::size_t n = std::min(length, Produced - at);
+        std::memcpy(row, Buffer.data() + at, n);
+        std::memset(row + n, Options.Pad, length - n);
+        return n < length ? TRowStatus::Partial : TRowStatus::Row;
+    }
+
+private:
+    TSourceOptions Options;
+    std::vector<std::uint8_t> Buffer;
+    std::size_t Produced = 0;
+    bool Corrupt = false;
+    std::size_t Row = 0;
+};
+
 } // namespace
 
 bool IsRowCompression(std::uint32_t c) {
@@ -168,6 +213,9 @@ bool IsRowCompression(std::uint32_t c) {
     case cmpAdobeDeflate:
     case cmpDeflate:
     case cmpPackBits:
+    case cmpZstd:
+    case cmpLzma:
+    case cmpWebp:
         return true;
     default:
         return false;
@@ -193,6 +241,10 @@ std::unique_ptr<TRowSource> MakeRowSource(const TSourceOptions& o, std::span<con
         return std::make_unique<TDeflateSource>(o, data);
     case cmpPackBits:
         return std::make_unique<TPackBitsSource>(o, data);
+    case cmpZstd:
+    case cmpLzma:
+    case cmpWebp:
+        return std::make_unique<TWholeBlockSource>(o, data);
     default:
         return nullptr;
     }

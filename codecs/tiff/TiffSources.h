@@ -34,19 +34,25 @@ enum TCompression : std::uint32_t {
     cmpJpeg = 7,
     cmpAdobeDeflate = 8,
     cmpPackBits = 32773,
-    cmpDeflate = 32946
+    cmpDeflate = 32946,
+    cmpLzma = 34925,
+    cmpZstd = 50000,
+    cmpWebp = 50001
 };
 
 struct TSourceOptions {
     std::uint32_t Compression = cmpNone;
     std::uint32_t T4Options = 0;
-    int Width = 0;        // pixels per row (CCITT)
+    int Width = 0;        // pixels per row (CCITT, WebP)
     int RowLength = 0;    // bytes per row
+    int Rows = 0;         // rows in the block (whole-block decompressors)
+    int Samples = 0;      // samples per pixel (WebP)
     std::uint8_t Pad = 0; // fills rows that uncompressed or run-length data leaves short
     TTiffLzwDecoder Lzw = nullptr;
 };
 
-// A source for the compressions that code rows (none, CCITT, LZW, PackBits, deflate); null for others.
+// A source for the compressions that code rows (none, CCITT, LZW, PackBits, Deflate) or whole blocks
+// (Zstandard, LZMA, WebP); null for others.
 // data must outlive the source.
 std::unique_ptr<TRowSource> MakeRowSource(const TSourceOptions& options, std::span<const std::uint8_t> data);
 
