@@ -379,7 +379,8 @@ TEST_P(IEBitmapCopy, RectangleGeometry) {
     auto dst = Make(8, 6, type, ieHeap);
     dst->FillAll(0);
     // Every source pixel gets a distinct value (1-bit: a checker pattern of x+y parity).
-    auto value = [&](int x, int y) { return type == ie1Bit ? (x * 3 + y) % 2 : OldPixel(x, y); };
+    const bool bilevel = type == ie1Bit;
+    auto value = [bilevel](int x, int y) { return bilevel ? (x * 3 + y) % 2 : OldPixel(x, y); };
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x) {
             if (type == ie1Bit)
