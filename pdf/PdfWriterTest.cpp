@@ -354,10 +354,10 @@ TEST(PdfWriterTest, ContentStreamPlacesThePictureAsItsFileSays) {
         auto b = Bilevel(c.Iw, c.Ih, [](int x, int) { return x % 2 == 0; });
         AddImagePage(*d.Doc, *b, d.Params, d.Progress);
         ASSERT_EQ(d.Doc->ContentList.size(), 1u);
-        const auto& bytes = d.Doc->ContentList[0]->Data();
+        const std::string pdf = Write(d.Doc, d.Params);
+        const auto bytes = StreamData(pdf, 4);
         EXPECT_EQ(std::string(bytes.begin(), bytes.end()), c.Content);
         // The image itself is the stored one: width and height as the bitmap holds them.
-        const std::string pdf = Write(d.Doc, d.Params);
         EXPECT_NE(
             ObjectText(pdf, 3).find("/Width " + std::to_string(c.Iw) + "\n/Height " + std::to_string(c.Ih)),
             std::string::npos);

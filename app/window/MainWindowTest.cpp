@@ -672,7 +672,8 @@ TEST_F(MainWindowTest, MenusCarryTheActionsWithTheirShortcuts) {
         {form.EditMenu, "ActClear", "&Clear list", QKeySequence(Qt::SHIFT | Qt::Key_Delete), false},
         {form.EditMenu, "ActClearProperties", "C&lear properties", QKeySequence(Qt::Key_F2), true},
         {form.HelpMenu, "ActAbout", "About...", QKeySequence(Qt::Key_F1), true},
-        {form.EditMenu, "ActKeepTransparency", "Keep &transparency", QKeySequence(), true},
+        {form.OptionsMenu, "ActKeepAsStored", "&Keep images as stored", QKeySequence(), true},
+        {form.OptionsMenu, "ActKeepTransparency", "Keep &transparency", QKeySequence(), true},
     };
     EXPECT_EQ(form.FileMenu->title(), QStringLiteral("&File"));
     EXPECT_EQ(form.EditMenu->title(), QStringLiteral("&Edit"));
