@@ -55,7 +55,7 @@ enum TPdfCompression : std::uint8_t {
 struct TIEPDFEncodedPage {
     std::unique_ptr<TIEPDFStreamObject> Image;    // the image XObject, data included; none: no page
     std::unique_ptr<TIEPDFStreamObject> SoftMask; // the image's soft mask, when it has one
-    TIEFitSize Size; // the upright picture's size on the page
+    TIEFitSize Size;                              // the upright picture's size on the page
     TImageOrientation Orientation = TImageOrientation::TopLeft; // how the placement turns the image
     std::int32_t PaperHeight = 0;
     std::int32_t PaperWidth = 0;
@@ -66,13 +66,13 @@ struct TIEPDFEncodedPage {
 // PdfCompression (TPdfCompression). An ie1Bit bitmap gives a 1-bit page (none, run length, G3, or G4
 // for 2 and everything above 3), an ie24Rgb one a colour page (DCT for 4, /DeviceGray when every
 // pixel is grey; Flate for 5, in one grey channel or palette indexes when the pixels allow it;
-// uncompressed otherwise). What params says of the image (resolution, JPEG markers, orientation) must describe
-// this bitmap: the image data is kept as stored, and the placement turns it upright when PdfAutoOrient
-// asks for it and gives pixels of unequal resolutions their physical proportions (see PageGeometry.h). Touches no document. A bitmap of zero width or height gives no page and sets
-// Aborting; other pixel types raise EPlatformException. Encoder failures set Aborting and give the
-// page with what the encoder produced; a fatal JPEG error raises EIEJpegException.
-// kept: when given and of the bitmap's size, its data is the page image instead of the bitmap's
-// pixels; the caller promises they show the same picture.
+// uncompressed otherwise). What params says of the image (resolution, JPEG markers, orientation) must
+// describe this bitmap: the image data is kept as stored, and the placement turns it upright when
+// PdfAutoOrient asks for it and gives pixels of unequal resolutions their physical proportions (see
+// PageGeometry.h). Touches no document. A bitmap of zero width or height gives no page and sets Aborting;
+// other pixel types raise EPlatformException. Encoder failures set Aborting and give the page with what the
+// encoder produced; a fatal JPEG error raises EIEJpegException. kept: when given and of the bitmap's size,
+// its data is the page image instead of the bitmap's pixels; the caller promises they show the same picture.
 // PdfKeepAlpha: a bitmap with an alpha plane that is not wholly opaque gets a soft mask.
 TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress,
                                 const TPdfCodedImage* kept = nullptr);

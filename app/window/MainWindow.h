@@ -163,7 +163,7 @@ public:
     QAction* ActClearProperties = nullptr;
     QAction* ActAbout = nullptr;
     QAction* ActKeepTransparency = nullptr; // checked: transparency becomes the page image's soft mask
-    QAction* ActKeepAsStored = nullptr; // checked: pages are not turned upright
+    QAction* ActKeepAsStored = nullptr;     // checked: pages are not turned upright
 
     // Non-visual components.
     TIEView PictoraView1;
