@@ -15,6 +15,7 @@ enum class TKeptOrigin : std::uint8_t {
     TiffG4,      // a TIFF page's Group 4 data
     TiffG3,      // a TIFF page's Group 3 data (strips joined when there are several)
     TiffHuffman, // a TIFF page's modified Huffman rows
+    TiffJpeg,    // a TIFF page's JPEG strip with the file's shared tables
 };
 
 struct TPdfCodedImage {
@@ -23,6 +24,7 @@ struct TPdfCodedImage {
     TCodedColourSpace ColourSpace = TCodedColourSpace::Rgb;
     int BitsPerComponent = 8;
     bool InvertedCmyk = false;         // Adobe CMYK: stored inverted, decoded with [1 0 1 0 1 0 1 0]
+    bool NoColourTransform = false;    // DCT: three components stored as RGB, not YCbCr
     std::vector<std::uint8_t> Palette; // Indexed: red, green, blue per entry (at most 256)
     // CCITT data.
     int CcittK = -1; // -1 Group 4, 0 one-dimensional, above 0 mixed

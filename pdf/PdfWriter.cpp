@@ -153,6 +153,11 @@ std::unique_ptr<TIEPDFStreamObject> KeptImage(const TPdfCodedImage& kept) {
     switch (kept.Filter) {
     case TCodedFilter::Dct:
         dict.Add("Filter", Name("DCTDecode"));
+        if (kept.NoColourTransform) {
+            auto* parms = new TIEPDFDictionaryObject;
+            dict.Add("DecodeParms", parms);
+            parms->Add("ColorTransform", Number(0));
+        }
         break;
     case TCodedFilter::Flate:
         dict.Add("Filter", Name("FlateDecode"));

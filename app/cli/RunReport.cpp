@@ -64,6 +64,8 @@ std::string KeptText(const TPdfPageStorage& s) {
         return FromStrips("G3", s);
     case TKeptOrigin::TiffHuffman:
         return FromStrips("modified Huffman", s);
+    case TKeptOrigin::TiffJpeg:
+        return "kept JPEG data from TIFF";
     case TKeptOrigin::None:
         break;
     }

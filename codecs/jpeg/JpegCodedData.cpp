@@ -44,7 +44,7 @@ bool IsFrameMarker(std::uint8_t m) {
 }
 } // namespace
 
-TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data) {
+TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data, bool rgbByContainer) {
     TJpegCodedInfo info;
     if (data.size() < 4 || data[0] != 0xFF || data[1] != mkSoi)
         return Refuse(info, "the file does not start with the JPEG data");
@@ -94,7 +94,9 @@ TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data) {
         info.Colours = TJpegCodedColours::Gray;
         break;
     case 3:
-        if (!jfif && !info.AdobeMarker && ids[0] == 'R' && ids[1] == 'G' && ids[2] == 'B')
+        if (rgbByContainer && (info.AdobeMarker || jfif))
+            return Refuse(info, "RGB JPEG data with a colour marker");
+        if (!rgbByContainer && !jfif && !info.AdobeMarker && ids[0] == 'R' && ids[1] == 'G' && ids[2] == 'B')
             return Refuse(info, "RGB JPEG without a colour marker");
         info.Colours = TJpegCodedColours::YCbCrOrRgb;
         break;

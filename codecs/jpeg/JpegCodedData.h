@@ -22,5 +22,7 @@ struct TJpegCodedInfo {
 // baseline, extended or progressive frames of 8-bit samples with 1, 3 or 4 components and a height
 // in the frame header. Three components that libjpeg would take as RGB without an Adobe marker
 // saying so (component ids 'R', 'G', 'B') are refused: other decoders would take them as YCbCr.
-// Reads stay inside data.
-TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data);
+// Reads stay inside data. rgbByContainer: the container (a TIFF page) says three components are red,
+// green and blue, stored without a colour transform; such data is carried only without an Adobe marker,
+// whose transform flag could say otherwise, and the caller tells the PDF not to transform it.
+TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data, bool rgbByContainer = false);

@@ -3,6 +3,7 @@
 #include "codecs/jpeg/JpegCodedData.h"
 #include "codecs/png/PngCodedData.h"
 #include "codecs/tiff/TiffCodedData.h"
+#include "codecs/tiff/TiffCodedJpeg.h"
 #include "imaging/params/FormatIds.h"
 #include "imaging/params/IOParams.h"
 #include "platform/Stream.h"
@@ -25,12 +26,9 @@ bool ReadWhole(TStream& file, std::vector<std::uint8_t>& bytes) {
     return file.Read(bytes.data(), size) == size;
 }
 
-TKeptPageData FromJpeg(TStream& file, const TIOParamsVals& p) {
-    if (p.JpegWarningCount != 0) return None("JPEG data has errors");
-    if (p.JpegScaleUsed != 1) return None("JPEG was scaled when read");
-    std::vector<std::uint8_t> bytes;
-    if (!ReadWhole(file, bytes)) return None("file too large to keep");
-    const TJpegCodedInfo info = ProbeJpegCodedData(bytes);
+// JPEG data as a DCT image, with the colour space its components give.
+TKeptPageData FromJpegData(std::vector<std::uint8_t> bytes, TKeptOrigin origin, bool rgbByContainer = false) {
+    const TJpegCodedInfo info = ProbeJpegCodedData(bytes, rgbByContainer);
     if (!info.Carriable) return None(info.Refusal);
     TPdfCodedImage image;
     image.Filter = TCodedFilter::Dct;
@@ -48,9 +46,18 @@ TKeptPageData FromJpeg(TStream& file, const TIOParamsVals& p) {
         image.InvertedCmyk = info.AdobeMarker;
         break;
     }
-    image.Origin = TKeptOrigin::JpegFile;
+    image.NoColourTransform = rgbByContainer;
+    image.Origin = origin;
     image.Data = std::move(bytes);
     return {std::move(image), {}};
+}
+
+TKeptPageData FromJpeg(TStream& file, const TIOParamsVals& p) {
+    if (p.JpegWarningCount != 0) return None("JPEG data has errors");
+    if (p.JpegScaleUsed != 1) return None("JPEG was scaled when read");
+    std::vector<std::uint8_t> bytes;
+    if (!ReadWhole(file, bytes)) return None("file too large to keep");
+    return FromJpegData(std::move(bytes), TKeptOrigin::JpegFile);
 }
 
 TKeptPageData FromPng(TStream& file) {
@@ -80,9 +87,31 @@ TKeptPageData FromPng(TStream& file) {
     return {std::move(image), {}};
 }
 
+TCodedColourSpace ColourSpaceOf(TTiffJpegColours colours) {
+    switch (colours) {
+    case TTiffJpegColours::Gray:
+        return TCodedColourSpace::Gray;
+    case TTiffJpegColours::Cmyk:
+        return TCodedColourSpace::Cmyk;
+    case TTiffJpegColours::YCbCr:
+    case TTiffJpegColours::Rgb:
+        break;
+    }
+    return TCodedColourSpace::Rgb;
+}
+
 TKeptPageData FromTiff(TStream& file, const TIOParamsVals& p, int frame) {
     if (p.TiffApplyOrientation && p.TiffOrientation >= 2 && p.TiffOrientation <= 8)
         return None("TIFF page turned when read");
+    TTiffCodedJpeg jpeg = ProbeTiffJpegData(file, frame);
+    if (jpeg.CodedAsJpeg) {
+        if (!jpeg.Carriable) return None(jpeg.Refusal);
+        const bool rgb = jpeg.Colours == TTiffJpegColours::Rgb;
+        TKeptPageData kept = FromJpegData(std::move(jpeg.Data), TKeptOrigin::TiffJpeg, rgb);
+        if (kept.Image && kept.Image->ColourSpace != ColourSpaceOf(jpeg.Colours))
+            return None("JPEG data of other colours than the TIFF page says");
+        return kept;
+    }
     TTiffCodedFax fax = ProbeTiffFaxData(file, frame);
     if (!fax.Carriable) return None(fax.Refusal);
     TPdfCodedImage image;
