@@ -23,6 +23,16 @@ constexpr std::int64_t kCoefficientBytes = 2;
 // What the read decided from the header, used by the row loop.
 enum class TRowKind { Straight, FourComponents, Other };
 
+// The Adobe marker's colour transform for four components (its other value, 0, means plain CMYK).
+constexpr std::uint8_t kAdobeTransformYcck = 2;
+
+// An Adobe marker seen in a tables-only stream. libjpeg forgets it when the image's own header is read,
+// but TIFF writers may keep it with the tables rather than repeat it in every strip.
+struct TTablesAdobe {
+    bool Seen = false;
+    std::uint8_t Transform = 0;
+};
+
 void FillFromHeader(jpeg_decompress_struct& info, TIOParamsVals& Params, bool RawComponents) {
     Params.BitsPerSample = 8;
     switch (info.jpeg_color_space) {
@@ -153,7 +163,7 @@ public:
     }
 
     // Steps up to the header; false when the read stops here.
-    bool ReadHeader(bool RawComponents) {
+    bool ReadHeader(bool RawComponents, TTablesAdobe tablesAdobe) {
         try {
             for (int m = 0; m < 16; ++m) jpeg_save_markers(&Info, JPEG_APP0 + m, 0xFFFF);
             jpeg_save_markers(&Info, JPEG_COM, 0xFFFF);
@@ -162,6 +172,13 @@ public:
             Refuse("damaged JPEG header");
         }
         if (Aborting) return false;
+        if (tablesAdobe.Seen && !Info.saw_Adobe_marker && Info.num_components == 4) {
+            // The image takes the tables' marker as its own: the same inverted-ink rule, and the
+            // colour space libjpeg would have chosen from the marker.
+            Info.saw_Adobe_marker = TRUE;
+            Info.Adobe_transform = tablesAdobe.Transform;
+            Info.jpeg_color_space = tablesAdobe.Transform == kAdobeTransformYcck ? JCS_YCCK : JCS_CMYK;
+        }
         FillFromHeader(Info, Params, RawComponents);
         const unsigned d = ScaleDenominator(Params, Info);
         if (d != 0) {
@@ -322,6 +339,7 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
     TJpegRead read(*dec, Params, Progress, aborting);
     std::exception_ptr tablesFailure;
     bool headerRead = false;
+    TTablesAdobe tablesAdobe;
 
     [&] {
         if (aborting) return;
@@ -340,9 +358,10 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
                 return;
             }
             if (aborting) return;
+            tablesAdobe = {dec->Info().saw_Adobe_marker != FALSE, dec->Info().Adobe_transform};
         }
         dec->PointAt(Stream);
-        if (!read.ReadHeader(RawComponents)) return;
+        if (!read.ReadHeader(RawComponents, tablesAdobe)) return;
         headerRead = true;
         if (!read.Start(streamBytes) || HeaderOnly) return;
         try {
