@@ -321,8 +321,7 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
                 Skip(12); // EOL codes before the row's first run
                 continue;
             }
-            if (colour == Black) row.Black(a, Width);
-            return Width; // left for the next row
+            return Width; // a row cut short by its EOL: the rest stays white, the EOL opens the next row
         }
         const int run = ReadRun(colour);
         if (run == kInvalid) {
@@ -340,7 +339,24 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
         Current.push_back(a);
         colour = colour == White ? Black : White;
     }
+    if (a >= Width && Mode != TCcittMode::ModifiedHuffman) SkipZeroRunsBeforeEol();
     return a;
+}
+
+// Some writers close a full row with zero-length runs before its EOL. They belong to no row: read as the
+// start of the next one, they would make an extra row and push the page down by one.
+void TCcittDecoder::SkipZeroRunsBeforeEol() {
+    const std::size_t start = Pos;
+    while (!AtEnd()) {
+        if (NextIsEol()) return;
+        // Either colour's zero run, whatever colour would come next: writers differ, and only codes
+        // that an EOL follows are dropped.
+        const unsigned window = unsigned(Peek(TCodeTree::kWindowBits));
+        int length = 0;
+        if (WhiteTree().Match(window, length) != 0 && BlackTree().Match(window, length) != 0) break;
+        Skip(length);
+    }
+    if (!AtEnd()) Pos = start; // not followed by an EOL: the codes are the next row's
 }
 
 int TCcittDecoder::DecodeTwoD(TRow& row) {
@@ -348,10 +364,7 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
     TColour colour = White;
     std::size_t p = 0;
     while (a0 < Width && !AtEnd()) {
-        if (NextIsEol()) {
-            if (colour == Black) row.Black(a0, Width);
-            return Width; // left for the next row
-        }
+        if (NextIsEol()) return Width; // as in one dimension: the rest stays white
         while (Reference[p] <= a0) ++p;
         std::size_t i = p;
         if (int(i & 1) != int(colour)) ++i; // even elements turn white to black

@@ -37,6 +37,7 @@ private:
     // Each returns the column the row reached (the width for a whole row, also one an EOL ends).
     int DecodeOneD(TRow& row);
     int DecodeTwoD(TRow& row);
+    void SkipZeroRunsBeforeEol();
     bool Uncompressed(TRow& row, int& a, TColour& colour);
     void ChangesFromPixels(const std::uint8_t* row);
 

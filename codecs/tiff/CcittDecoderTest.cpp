@@ -61,12 +61,47 @@ const TCcittCase kCases[] = {
     {"RunPastRowEndIsClipped", TCcittMode::Group3OneD, 4, "1000 10", {"...#"}},
     // EOL codes before a row are skipped, also with extra fill zeros before them.
     {"EolAndFillBeforeRow", TCcittMode::Group3OneD, 8, "0000 000000000001 1000 11 1000", {"...##..."}},
-    // An EOL in mid-row ends the row; a black run in progress runs to the end. The EOL then opens row 2.
-    {"EolInMidRowWhileBlack",
+    // An EOL in mid-row ends the row and opens the next; the rest of the cut row stays white, whichever
+    // colour came next.
+    {"EolInMidRowAfterWhite",
      TCcittMode::Group3OneD,
      8,
      "1000 000000000001 0111 010 1100",
-     {"...#####", "..#....."}},
+     {"........", "..#....."}},
+    {"EolInMidRowAfterBlack",
+     TCcittMode::Group3OneD,
+     8,
+     "1000 11 000000000001 0111 010 1100",
+     {"...##...", "..#....."}},
+    // EOL after each row instead of before it, with fill bits ending each EOL on a byte, then RTC: no
+    // row is lost or added, and rows past RTC are missing.
+    {"EolAfterRowsWithFillAndRtc",
+     TCcittMode::Group3OneD,
+     8,
+     "1000 11 1000 0000 000000000001   1011 11 0111 0000 000000000001"
+     "  0111 010 1100 0000 000000000001   000000000001 000000000001 000000000001 000000000001"
+     " 000000000001",
+     {"...##...", "....##..", "..#.....", "........"}},
+    // Zero-length runs closing a full row before its EOL belong to no row: white 0, and white 0 with
+    // black 0, after rows that end white and black.
+    {"ZeroRunsBeforeEolBelongToNoRow",
+     TCcittMode::Group3OneD,
+     8,
+     "0111 010 1100 00110101 000000000001   0111 010 1100 00110101 0000110111 000000000001"
+     "  1000 0011   00110101 000000000001   1011 11 0111",
+     {"..#.....", "..#.....", "...#####", "....##.."}},
+    // The same codes without a following EOL start the next row.
+    {"ZeroRunsWithoutEolStartTheNextRow",
+     TCcittMode::Group3OneD,
+     8,
+     "0111 010 1100   00110101 11 1100 000000000001",
+     {"..#.....", "##......"}},
+    // In two-dimensional rows the rest of a row an EOL cuts stays white too.
+    {"TwoDimensionalEolInMidRow",
+     TCcittMode::Group3TwoD,
+     8,
+     "000000000001 1 1000 11 1000   000000000001 0 1   000000000001 1 1011 11 0111",
+     {"...##...", "........", "....##.."}},
     // Modified Huffman rows start at byte boundaries: the 4 bits after row 1's codes are padding.
     {"ModifiedHuffmanRowsAreByteAligned",
      TCcittMode::ModifiedHuffman,
