@@ -321,10 +321,12 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
                 Skip(12); // EOL codes before the row's first run
                 continue;
             }
+            Mended = true;
             return Width; // a row cut short by its EOL: the rest stays white, the EOL opens the next row
         }
         const int run = ReadRun(colour);
         if (run == kInvalid) {
+            Mended = true;
             Skip(1);
             continue;
         }
@@ -347,16 +349,24 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
 // start of the next one, they would make an extra row and push the page down by one.
 void TCcittDecoder::SkipZeroRunsBeforeEol() {
     const std::size_t start = Pos;
+    bool skipped = false;
     while (!AtEnd()) {
-        if (NextIsEol()) return;
+        if (NextIsEol()) {
+            Mended = Mended || skipped;
+            return;
+        }
         // Either colour's zero run, whatever colour would come next: writers differ, and only codes
         // that an EOL follows are dropped.
         const unsigned window = unsigned(Peek(TCodeTree::kWindowBits));
         int length = 0;
         if (WhiteTree().Match(window, length) != 0 && BlackTree().Match(window, length) != 0) break;
         Skip(length);
+        skipped = true;
     }
-    if (!AtEnd()) Pos = start; // not followed by an EOL: the codes are the next row's
+    if (AtEnd())
+        Mended = Mended || skipped;
+    else
+        Pos = start; // not followed by an EOL: the codes are the next row's
 }
 
 int TCcittDecoder::DecodeTwoD(TRow& row) {
@@ -364,7 +374,10 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
     TColour colour = White;
     std::size_t p = 0;
     while (a0 < Width && !AtEnd()) {
-        if (NextIsEol()) return Width; // as in one dimension: the rest stays white
+        if (NextIsEol()) {
+            Mended = true;
+            return Width; // as in one dimension: the rest stays white
+        }
         while (Reference[p] <= a0) ++p;
         std::size_t i = p;
         if (int(i & 1) != int(colour)) ++i; // even elements turn white to black
@@ -373,6 +386,7 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
         int length = 0;
         const int mode = ModeTree().Match(unsigned(Peek(TCodeTree::kWindowBits)), length);
         if (mode == kInvalid) {
+            Mended = true;
             Skip(1);
             continue;
         }
@@ -386,7 +400,10 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
             const TColour other = colour == White ? Black : White;
             const int r1 = ReadRun(colour);
             const int r2 = r1 < 0 ? r1 : ReadRun(other);
-            if (r1 < 0 || r2 < 0) return Width; // corrupt: the row ends here
+            if (r1 < 0 || r2 < 0) {
+                Mended = true;
+                return Width; // corrupt: the row ends here
+            }
             const int a1 = std::min(start + r1, Width);
             const int a2 = std::min(a1 + r2, Width);
             row.Black(colour == Black ? start : a1, colour == Black ? a1 : a2);
@@ -481,6 +498,7 @@ bool TCcittDecoder::DecodeRow(std::uint8_t* out) {
     }
     Current.clear();
     UsedUncompressed = false;
+    Mended = false;
     const int reached = oneD ? DecodeOneD(row) : DecodeTwoD(row);
     Cut = reached < Width && AtEnd();
     if (UsedUncompressed) {

@@ -24,6 +24,9 @@ public:
     bool DecodeRow(std::uint8_t* row);
     // The last row decoded ran into the end of the data before its last column.
     bool LastRowCut() const { return Cut; }
+    // The last row needed mending: codes that match nothing, a row an EOL cut short, codes no row owns.
+    // Decoders that take the codes as they stand may make a different page of such data.
+    bool LastRowMended() const { return Mended; }
 
 private:
     enum TColour { White = 0, Black = 1 };
@@ -49,6 +52,7 @@ private:
     std::vector<int> Reference; // changing elements of the previous row, then sentinels
     std::vector<int> Current;   // changing elements of the row being decoded
     bool Cut = false;
+    bool Mended = false;
     bool UsedUncompressed = false;
 };
 

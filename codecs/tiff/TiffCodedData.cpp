@@ -1,10 +1,12 @@
 #include "codecs/tiff/TiffCodedData.h"
 
+#include "codecs/tiff/CcittDecoder.h"
 #include "codecs/tiff/TiffConvert.h"
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffSources.h"
 
 #include <limits>
+#include <vector>
 
 namespace {
 using namespace tiff;
@@ -36,6 +38,34 @@ bool OpensWithEol(const std::uint8_t* data, std::size_t size, bool twoDimensiona
     if (bit < std::size_t(kEolZeros) || bit >= bits) return false;
     if (!twoDimensional) return true;
     return bit + 1 < bits && at(bit + 1) == 1;
+}
+// Wider than any fax machine scans; wider pages are not decoded twice just to be carried.
+constexpr int kMaxCheckedWidth = 1 << 16;
+
+TCcittMode DecoderMode(TFaxCoding coding) {
+    switch (coding) {
+    case TFaxCoding::Group4:
+        return TCcittMode::Group4;
+    case TFaxCoding::Group3OneD:
+        return TCcittMode::Group3OneD;
+    case TFaxCoding::Group3TwoD:
+        return TCcittMode::Group3TwoD;
+    case TFaxCoding::Huffman:
+        break;
+    }
+    return TCcittMode::ModifiedHuffman;
+}
+
+// A PDF reader takes the codes as they stand. Data whose rows our decoder had to mend (codes no row owns,
+// a row an EOL cuts short, codes that match nothing) or that ends before the last row gives a different
+// page there, often shifted or garbled from that row on: such pages are decoded and coded afresh.
+bool DecodesCleanly(const TTiffCodedFax& f) {
+    if (f.Width > kMaxCheckedWidth) return false;
+    TCcittDecoder decoder(f.Data.data(), f.Data.size(), f.Width, DecoderMode(f.Coding));
+    std::vector<std::uint8_t> row(std::size_t((f.Width + 7) / 8));
+    for (int y = 0; y < f.Height; ++y)
+        if (!decoder.DecodeRow(row.data()) || decoder.LastRowCut() || decoder.LastRowMended()) return false;
+    return true;
 }
 } // namespace
 
@@ -110,6 +140,7 @@ TTiffCodedFax ProbeTiffFaxData(TStream& stream, int frame) {
         at += counts[i];
     }
     f.Strips = int(strips);
+    if (!DecodesCleanly(f)) return Refuse(f, "fax data other readers may misread");
     f.Carriable = true;
     return f;
 }

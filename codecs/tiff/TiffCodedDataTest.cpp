@@ -135,15 +135,27 @@ TEST_P(TiffCodedDataBuiltTest, Directory) {
     EXPECT_EQ(fax.Data, joined);
     EXPECT_FALSE(ProbeTiffFaxData(file, 1).Carriable); // no second page
 }
-const std::vector<std::uint8_t> kEol = {0x00, 0x1A, 0xB0}; // EOL, then 1-D data
+// Rows 16 pixels wide: Group 4 all white (V0 against the white row above), modified Huffman all white
+// (white 16, byte-aligned), two Group 3 rows each opened by an EOL.
+const std::vector<std::uint8_t> kGroup4White = {0xF0};
+const std::vector<std::uint8_t> kHuffmanWhite = {0xA8, 0xA8};
+const std::vector<std::uint8_t> kEol = {0x00, 0x1A, 0x80, 0x06, 0xA0};
+// Group 3 rows a PDF reader would read differently from us: zero-length runs between a full row and its
+// EOL (white 0, black 16, white 0), and a row an EOL cuts after four pixels.
+const std::vector<std::uint8_t> kZeroRunsBeforeEol = {0x00, 0x13, 0x50, 0x5C, 0xD4, 0x00, 0x6A};
+const std::vector<std::uint8_t> kRowCutByEol = {0x00, 0x1B, 0x00, 0x1A, 0x80};
 const BuiltCase kBuiltCases[] = {
-    {"BlackIsZero", 4, 1, 1, 0, {{1, 2, 3}}, 4, true, true},
-    {"WhiteIsZero", 4, 0, 1, 0, {{1, 2, 3}}, 4, true, false},
-    {"HuffmanStripsJoin", 2, 0, 1, 0, {{0xAA}, {0xBB}}, 2, true, false},
+    {"BlackIsZero", 4, 1, 1, 0, {kGroup4White}, 4, true, true},
+    {"WhiteIsZero", 4, 0, 1, 0, {kGroup4White}, 4, true, false},
+    {"HuffmanStripsJoin", 2, 0, 1, 0, {kHuffmanWhite, kHuffmanWhite}, 2, true, false},
     {"Group3StripsWithEols", 3, 0, 1, 0, {kEol, kEol}, 2, true, false},
     {"Group3SecondStripWithoutEol", 3, 0, 1, 0, {kEol, {0xFF, 0x00}}, 2, false, false},
     {"Group3TwoDFirstStripWithoutEol", 3, 0, 1, 1, {{0xFF, 0x00}}, 4, false, false},
     {"Group3TwoDStripOpeningTwoD", 3, 0, 1, 1, {{0x00, 0x1A, 0xB0}, {0x00, 0x10, 0x00}}, 2, false, false},
+    {"Group3ZeroRunsBeforeEol", 3, 0, 1, 0, {kZeroRunsBeforeEol, kEol}, 2, false, false},
+    {"Group3RowCutByEol", 3, 0, 1, 0, {kRowCutByEol, kEol}, 2, false, false},
+    {"Group4DataEndsEarly", 4, 0, 1, 0, {{0xC0}}, 4, false, false},
+    {"Group4Garbage", 4, 0, 1, 0, {{0x01, 0x02, 0x03}}, 4, false, false},
     {"Palette", 4, 3, 1, 0, {{1}}, 4, false, false},
     {"TwoBits", 4, 0, 2, 0, {{1}}, 4, false, false},
     {"StripMissing", 4, 0, 1, 0, {{1}}, 2, false, false},
