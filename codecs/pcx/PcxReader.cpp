@@ -21,6 +21,9 @@ constexpr int kHeaderSize = 128;
 constexpr int kPalette256Size = 768;
 // One run-length pair produces at most 63 bytes.
 constexpr std::int64_t kMaxRunLength = 63;
+// Header versions: 3 is written without palette information, 0 means the fixed palette of the first
+// version; their header palettes hold no colours of the file.
+constexpr std::uint8_t kVersionFixedPalette = 0, kVersionNoPalette = 3;
 
 std::uint16_t Le16(const std::uint8_t* p) {
     return std::uint16_t(p[0] | (p[1] << 8));
@@ -57,19 +60,33 @@ TPcxHeader ParseHeader(const std::uint8_t* h) {
 
 // How a row's scan lines become pixels.
 enum class TPcxLayout {
-    None,    // not converted: the image stays black
-    Mono,    // one 1-bit plane, copied into an ie1Bit row
-    Packed,  // one plane of 2 or 4 bits, the 16-colour header palette
-    Indexed, // one 8-bit plane, the 256-colour palette
-    Planar,  // 2 to 4 planes of 1 bit: plane k gives bit k of the header palette index
-    Rgb,     // three 8-bit planes: red, green, blue
-    Rgba     // four 8-bit planes: red, green, blue, alpha
+    None,      // not converted: the image stays black
+    Mono,      // one 1-bit plane, copied into an ie1Bit row
+    TwoColour, // one 1-bit plane shown through the first two colours of the header palette
+    Packed,    // one plane of 2 or 4 bits, the 16-colour header palette
+    Indexed,   // one 8-bit plane, the 256-colour palette
+    Planar,    // 2 to 4 planes of 1 bit: plane k gives bit k of the header palette index
+    Rgb,       // three 8-bit planes: red, green, blue
+    Rgba       // four 8-bit planes: red, green, blue, alpha
 };
 
+// Whether a 1-bit file's header palette names its two colours. Common decoders ignore it and show black
+// and white; a file that sets two colours is shown in them, as 1-bit BMP and PNG files are. Many writers
+// leave that palette unset, though: all zero or repeated entries (taken as they stand, an all-black
+// page), the standard 16 colours (black and dark blue), or a version that says it holds no palette.
+// Those, and plain black and white, stay black and white.
+bool HasTwoColours(const TPcxHeader& h) {
+    const TIERgbTriple first = h.Palette16[0], second = h.Palette16[1];
+    const TIERgbTriple black = CreateRGB(0, 0, 0), white = CreateRGB(255, 255, 255);
+    const TIERgbTriple standardBlue = CreateRGB(0, 0, 0xAA);
+    if (h.Version == kVersionNoPalette || h.Version == kVersionFixedPalette) return false;
+    if (first == second) return false;
+    if (first == black && (second == white || second == standardBlue)) return false;
+    return true;
+}
+
 TPcxLayout LayoutOf(const TPcxHeader& h) {
-    // The header palette of 1-bit files is left zero, filled with the standard 16 colours or set to
-    // unrelated colours by common writers; common decoders show black and white, and so does this one.
-    if (h.Planes == 1 && h.Bits == 1) return TPcxLayout::Mono;
+    if (h.Planes == 1 && h.Bits == 1) return HasTwoColours(h) ? TPcxLayout::TwoColour : TPcxLayout::Mono;
     if (h.Planes == 1 && (h.Bits == 2 || h.Bits == 4)) return TPcxLayout::Packed;
     if (h.Planes == 1 && h.Bits == 8) return TPcxLayout::Indexed;
     if (h.Planes >= 2 && h.Planes <= 4 && h.Bits == 1) return TPcxLayout::Planar;
@@ -136,6 +153,10 @@ void ConvertRow(TPcxLayout layout, const TPcxHeader& h, const std::array<TIERgbT
     switch (layout) {
     case TPcxLayout::Mono:
         if (covered > 0) std::memcpy(out, lines.data(), std::size_t((covered + 7) / 8));
+        break;
+    case TPcxLayout::TwoColour:
+        for (std::int64_t x = 0; x < covered; ++x)
+            put(x, h.Palette16[std::size_t((lines[std::size_t(x / 8)] >> (7 - x % 8)) & 1)]);
         break;
     case TPcxLayout::Packed: {
         const int perByte = 8 / h.Bits;

@@ -292,12 +292,13 @@ const TLayoutCase kLayoutCases[] = {
      8,
      4},
     {"TwoBitsPacked", 2, 1, 2, {0x6C, 0, 0xFF, 0xC0}, {kRed, kGreen, kBlue, kBlue, kBlue, kBlue}, 2, 1},
-    {"OneBitAsStored",
+    // The header palette here starts black, red: two colours of the file's own.
+    {"OneBitThroughTwoColours",
      1,
      1,
      2,
      {0xA0, 0xFF, 0x40, 0},
-     {kWhite, kBlack, kWhite, kBlack, kWhite, kBlack},
+     {kRed, kBlack, kRed, kBlack, kRed, kBlack},
      1,
      1},
 };
@@ -305,6 +306,56 @@ INSTANTIATE_TEST_SUITE_P(Table, PcxLayout, ::testing::ValuesIn(kLayoutCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 
 // ---- Four 8-bit planes (written by common Qt-based tools): the fourth is alpha; zeros mean none.
+
+// ---- 1-bit files: the header palette's first two colours, unless the writer left it unset.
+
+struct TTwoColourCase {
+    const char* Name;
+    std::uint8_t Version;
+    std::vector<TIERgbTriple> Palette16;
+    bool Bilevel;                     // black and white as stored (ie1Bit)
+    TIERgbTriple Zero = {}, One = {}; // otherwise the colours of 0 and 1 bits
+};
+
+const TTwoColourCase kTwoColourCases[] = {
+    {"RedAndBlue", 5, {kRed, kBlue}, false, kRed, kBlue},
+    {"WhiteAndBlackTurnsTheBitsAround", 5, {kWhite, kBlack}, false, kWhite, kBlack},
+    {"VersionTwoHasAPalette", 2, {kGreen, kRed}, false, kGreen, kRed},
+    {"BlackAndWhite", 5, {kBlack, kWhite}, true},
+    {"AllZero", 5, {}, true},
+    {"EqualEntries", 5, {CreateRGB(9, 9, 9), CreateRGB(9, 9, 9)}, true},
+    {"StandardSixteenColours", 5, {kBlack, CreateRGB(0, 0, 0xAA), CreateRGB(0, 0xAA, 0)}, true},
+    {"VersionWithoutPalette", 3, {kWhite, kRed}, true},
+    {"VersionWithFixedPalette", 0, {kRed, kBlue}, true},
+};
+
+void PrintTo(const TTwoColourCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class PcxTwoColour : public ::testing::TestWithParam<TTwoColourCase> {};
+
+TEST_P(PcxTwoColour, ColoursOnlyWhereThePaletteHoldsThem) {
+    const auto& c = GetParam();
+    TPcx pcx;
+    pcx.Version = c.Version;
+    pcx.Bits = 1;
+    pcx.Width = 4;
+    pcx.BytesPerLine = 2;
+    pcx.Encoding = 0;
+    pcx.Palette16 = c.Palette16;
+    pcx.Data = {0xA0, 0x00}; // 1, 0, 1, 0
+    TLoad l;
+    l.Read(pcx.Build());
+    ASSERT_FALSE(l.Aborting) << l.Outcome.Refusal;
+    EXPECT_EQ(l.Bitmap.PixelType(), c.Bilevel ? ie1Bit : ie24Rgb);
+    const TIERgbTriple zero = c.Bilevel ? kBlack : c.Zero, one = c.Bilevel ? kWhite : c.One;
+    EXPECT_EQ(l.Pixels(), (std::vector<TIERgbTriple>{one, zero, one, zero}));
+    EXPECT_EQ(l.Params.PaletteCount, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, PcxTwoColour, ::testing::ValuesIn(kTwoColourCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(PcxReader, FourthPlaneOfFourIsAlpha) {
     const std::pair<Bytes, std::vector<int>> cases[] = {
