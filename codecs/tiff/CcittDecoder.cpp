@@ -326,7 +326,7 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
         }
         const int run = ReadRun(colour);
         if (run == kInvalid) {
-            Mended = true;
+            Mended = BadCodes = true;
             Skip(1);
             continue;
         }
@@ -337,6 +337,7 @@ int TCcittDecoder::DecodeOneD(TRow& row) {
             continue;
         }
         if (colour == Black) row.Black(a, a + run);
+        if (run > Width - a) BadCodes = true; // runs of a row add up to its width, never more
         a = std::min(a + run, Width);
         Current.push_back(a);
         colour = colour == White ? Black : White;
@@ -386,7 +387,7 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
         int length = 0;
         const int mode = ModeTree().Match(unsigned(Peek(TCodeTree::kWindowBits)), length);
         if (mode == kInvalid) {
-            Mended = true;
+            Mended = BadCodes = true;
             Skip(1);
             continue;
         }
@@ -401,9 +402,10 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
             const int r1 = ReadRun(colour);
             const int r2 = r1 < 0 ? r1 : ReadRun(other);
             if (r1 < 0 || r2 < 0) {
-                Mended = true;
+                Mended = BadCodes = true;
                 return Width; // corrupt: the row ends here
             }
+            if (r1 > Width - start || r2 > Width - start - r1) BadCodes = true;
             const int a1 = std::min(start + r1, Width);
             const int a2 = std::min(a1 + r2, Width);
             row.Black(colour == Black ? start : a1, colour == Black ? a1 : a2);
@@ -420,7 +422,9 @@ int TCcittDecoder::DecodeTwoD(TRow& row) {
         }
         default: {
             static constexpr int kShift[] = {0, 1, 2, 3, -1, -2, -3};
-            const int a1 = std::clamp(b1 + kShift[mode - mV0], start, Width);
+            const int wanted = b1 + kShift[mode - mV0];
+            if (wanted < start || wanted > Width) BadCodes = true; // a change outside the row's remainder
+            const int a1 = std::clamp(wanted, start, Width);
             if (colour == Black) row.Black(start, a1);
             Current.push_back(a1);
             a0 = a1;
@@ -498,7 +502,7 @@ bool TCcittDecoder::DecodeRow(std::uint8_t* out) {
     }
     Current.clear();
     UsedUncompressed = false;
-    Mended = false;
+    Mended = BadCodes = false;
     const int reached = oneD ? DecodeOneD(row) : DecodeTwoD(row);
     Cut = reached < Width && AtEnd();
     if (UsedUncompressed) {

@@ -27,6 +27,10 @@ public:
     // The last row needed mending: codes that match nothing, a row an EOL cut short, codes no row owns.
     // Decoders that take the codes as they stand may make a different page of such data.
     bool LastRowMended() const { return Mended; }
+    // The last row held codes that match nothing: not a row of fax data as written.
+    bool LastRowDamaged() const { return BadCodes; }
+    // Whole bytes of data after the position reached.
+    std::size_t BytesLeft() const { return Pos >= Bits ? 0 : (Bits - Pos) / 8; }
 
 private:
     enum TColour { White = 0, Black = 1 };
@@ -53,6 +57,7 @@ private:
     std::vector<int> Current;   // changing elements of the row being decoded
     bool Cut = false;
     bool Mended = false;
+    bool BadCodes = false;
     bool UsedUncompressed = false;
 };
 

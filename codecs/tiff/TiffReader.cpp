@@ -56,6 +56,12 @@ std::string DamagedReason(std::uint32_t c) {
         return "damaged LZMA data";
     case cmpWebp:
         return "damaged WebP data";
+    case cmpPackBits:
+        return "damaged PackBits data";
+    case cmpHuffman:
+    case cmpFax3:
+    case cmpFax4:
+        return "damaged fax data";
     default:
         return "damaged image data";
     }
@@ -147,9 +153,12 @@ private:
     std::uint8_t Pad = 0;                             // raw byte that stands for missing data
     bool LastBlockShort = false;                      // the last block read is not all in the file
     std::int64_t MissingFirst = -1, MissingLast = -1; // rows the data did not reach
-    bool Narrow = false;                              // samples wider than a byte, or floats, go to bytes
-    bool FlipSigns = false;                           // signed samples laid onto the unsigned range
-    bool Associated = false;                          // the alpha sample is premultiplied into the colour
+    // Rows decoded, and those whose codes were damaged: when most are, the data is not what the
+    // compression tag says, and its page would be noise.
+    std::int64_t CodedRows = 0, DamagedRows = 0;
+    bool Narrow = false;     // samples wider than a byte, or floats, go to bytes
+    bool FlipSigns = false;  // signed samples laid onto the unsigned range
+    bool Associated = false; // the alpha sample is premultiplied into the colour
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -363,6 +372,8 @@ void TTiffDecoder::DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, in
         Progress.Report();
         if (Progress.IsAborting()) return;
     }
+    CodedRows += rows;
+    for (const auto& source : sources) DamagedRows += source->DamagedRows();
 }
 
 void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int y, int width, int rows,
@@ -592,6 +603,8 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
             DecodeTiles();
         else
             DecodeStrips();
+        if (DamagedRows > 0 && DamagedRows * 2 > CodedRows && !Progress.IsAborting())
+            Progress.Fail(DamagedReason(c));
         // Blocks the file does not hold, or holds in part: their rows are missing, the others stay.
         if (MissingFirst >= 0 && !Progress.IsAborting()) {
             if (Params.TiffApplyOrientation && Info.Orientation >= 2 && Info.Orientation <= 8)

@@ -70,12 +70,23 @@ public:
             }
         }
         std::memset(row + x, Options.Pad, length - x);
+        if (x == length && ++Delivered == Options.Rows && Overran()) return TRowStatus::Failed;
         return x < length ? TRowStatus::Partial : TRowStatus::Row;
     }
 
 private:
+    // The block's rows are complete, yet much of its data is left, or a run reaches far past its end: data
+    // that is not PackBits (taken as runs, most bytes repeat the next one many times) rather than a row cut.
+    bool Overran() const {
+        const std::size_t left = Data.size() - Pos;
+        return left > std::max(kSlackBytes, Data.size() / 4) ||
+               Literal + Repeat > std::size_t(Options.RowLength);
+    }
+    static constexpr std::size_t kSlackBytes = 16; // padding some writers leave after the runs
+
     TSourceOptions Options;
     std::span<const std::uint8_t> Data;
+    int Delivered = 0;
     std::size_t Pos = 0;
     std::size_t Literal = 0; // bytes of a literal run still to copy
     std::size_t Repeat = 0;  // copies of Value still to write
@@ -147,17 +158,27 @@ private:
 class TCcittSource : public TRowSource {
 public:
     TCcittSource(const TSourceOptions& o, std::span<const std::uint8_t> d, TCcittMode mode)
-        : Options(o), Decoder(d.data(), d.size(), o.Width, mode) {}
+        : Options(o), Decoder(d.data(), d.size(), o.Width, mode), Size(d.size()) {}
     TRowStatus Next(std::uint8_t* row) override {
         const std::size_t bytes = (std::size_t(Options.Width) + 7) / 8;
         if (!Decoder.DecodeRow(row)) return TRowStatus::Missing;
         for (std::size_t i = 0; i < bytes; ++i) row[i] = std::uint8_t(~row[i]);
+        if (Decoder.LastRowDamaged()) ++Damaged;
+        // Every row is decoded, yet most of the data is left: not fax data, whose codes a row follows
+        // to its last column (only RTC or EOFB and fill come after the last row).
+        if (++Delivered == Options.Rows && Decoder.BytesLeft() > std::max(kSlackBytes, Size / 2))
+            return TRowStatus::Failed;
         return Decoder.LastRowCut() ? TRowStatus::Partial : TRowStatus::Row;
     }
+    int DamagedRows() const override { return Damaged; }
 
 private:
     TSourceOptions Options;
+    static constexpr std::size_t kSlackBytes = 64; // end codes and fill some writers pad strips with
     TCcittDecoder Decoder;
+    std::size_t Size;
+    int Delivered = 0;
+    int Damaged = 0;
 };
 
 // Compressions that code a block as a whole: decoded at once into the block's rows, then handed out.

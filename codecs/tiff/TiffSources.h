@@ -21,6 +21,9 @@ public:
     virtual ~TRowSource() = default;
     // Writes RowLength bytes into row.
     virtual TRowStatus Next(std::uint8_t* row) = 0;
+    // Rows delivered so far whose codes were damaged and mended (fax data, which has no other way to
+    // say that it is not what its tag claims).
+    virtual int DamagedRows() const { return 0; }
 };
 
 // TIFF compression tag values.
