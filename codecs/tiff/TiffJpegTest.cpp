@@ -51,6 +51,10 @@ const TCmykCase kCmykCases[] = {
     {"AdobeMarkerInTheOldFormStream",
      [] { return WrapCmykJpeg(testsupport::ReadFileBytes(kData + "/cmyk-adobe.jpg"), true); },
      "cmyk-jpeg-adobe-tables.ppm"},
+    // The old form with JPEGInterchangeFormat three bytes past the marker and a length past the file.
+    {"OldFormOffsetAndLengthOff",
+     [] { return testsupport::ReadFileBytes(kData + "/old-jpeg-offset-off.tif"); },
+     "cmyk-jpeg-adobe-tables.ppm"},
     {"NoMarkerPlainInks", [] { return testsupport::ReadFileBytes(kData + "/cmyk-jpeg-plain.tif"); },
      "cmyk-jpeg-plain.ppm"},
 };
@@ -75,6 +79,77 @@ TEST_P(TiffCmykJpegTest, InvertsOnlyMarkedData) {
 
 INSTANTIATE_TEST_SUITE_P(Files, TiffCmykJpegTest, testing::ValuesIn(kCmykCases),
                          [](const testing::TestParamInfo<TCmykCase>& i) {
+                             return std::string(i.param.Name);
+                         });
+
+// ---- The old form's stream wherever writers left it.
+
+std::vector<std::uint8_t> CmykJpeg() {
+    return testsupport::ReadFileBytes(kData + "/cmyk-adobe.jpg");
+}
+
+struct TOldFormCase {
+    const char* Name;
+    std::size_t Junk;         // bytes before the stream in the first strip
+    std::int64_t OffsetShift; // JPEGInterchangeFormat relative to the stream (-1: tag absent)
+    std::uint32_t Length;     // JPEGInterchangeFormatLength (0: tag absent)
+    std::size_t Split;        // the stream cut into two strips at this byte (0: one strip)
+    const char* Refusal;      // empty: decodes like the standalone stream
+};
+
+constexpr std::uint32_t kHugeLength = 0x7FFFFFF0;
+
+const TOldFormCase kOldFormCases[] = {
+    {"OffsetRight", 0, 0, 0, 0, ""},
+    {"OffsetAFewBytesEarly", 6, -6, 0, 0, ""},
+    {"OffsetAFewBytesLate", 6, 4, 0, 0, ""},
+    {"LengthPastTheFile", 0, 0, kHugeLength, 0, ""},
+    {"NoInterchangeTagStreamInTheStrips", 0, -1, 0, 400, ""},
+    {"NoInterchangeTagOneStrip", 0, -1, 0, 0, ""},
+    // Tables in JPEGQTables and friends, scans alone in the strips: not read.
+    {"NoInterchangeTagNoStream", 0, -1, 0, 0, "unsupported: old-style JPEG without an interchange stream"},
+};
+
+void PrintTo(const TOldFormCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+class TiffOldJpegTest : public testing::TestWithParam<TOldFormCase> {};
+
+TEST_P(TiffOldJpegTest, FindsTheStream) {
+    const TOldFormCase& c = GetParam();
+    std::vector<std::uint8_t> jpeg = CmykJpeg();
+    ASSERT_GT(jpeg.size(), 500u);
+    if (*c.Refusal) jpeg.erase(jpeg.begin(), jpeg.begin() + 2); // no start-of-image marker anywhere
+    std::vector<std::uint8_t> first(c.Junk, 0x55);
+    std::vector<std::vector<std::uint8_t>> strips;
+    if (c.Split) {
+        first.insert(first.end(), jpeg.begin(), jpeg.begin() + std::ptrdiff_t(c.Split));
+        strips = {first, std::vector<std::uint8_t>(jpeg.begin() + std::ptrdiff_t(c.Split), jpeg.end())};
+    } else {
+        first.insert(first.end(), jpeg.begin(), jpeg.end());
+        strips = {first};
+    }
+    B b;
+    auto& d = b.AddDirectory();
+    B::Image(d, 32, 24, 8, 4, kSeparated, kCompressionOldJpeg, c.Split ? 12 : 24, strips);
+    if (c.OffsetShift >= 0 || c.OffsetShift < -1) // the first strip starts at offset 8
+        B::Long(d, tagInterchangeFormat, std::uint32_t(8 + std::int64_t(c.Junk) + c.OffsetShift));
+    if (c.Length) B::Long(d, tagInterchangeFormatLength, c.Length);
+    const auto r = ReadBytes(b.Build());
+    if (*c.Refusal) {
+        EXPECT_TRUE(r->Aborted);
+        EXPECT_EQ(r->Outcome.Refusal, c.Refusal);
+        return;
+    }
+    ASSERT_FALSE(r->Aborted) << r->Outcome.Refusal;
+    testsupport::RgbImage reference;
+    ASSERT_TRUE(testsupport::ReadPnm(kData + "/cmyk-jpeg-adobe-tables.ppm", reference));
+    EXPECT_GT(testsupport::Psnr(ToRgb(r->Bitmap), reference), 35.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, TiffOldJpegTest, testing::ValuesIn(kOldFormCases),
+                         [](const testing::TestParamInfo<TOldFormCase>& i) {
                              return std::string(i.param.Name);
                          });
 

@@ -7,6 +7,7 @@
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffInfo.h"
 #include "codecs/tiff/TiffJpeg.h"
+#include "codecs/tiff/TiffOldJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
 #include "codecs/tiff/TiffSamples.h"
 #include "codecs/tiff/TiffSources.h"
@@ -585,12 +586,10 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
     }
     const std::uint32_t c = Info.Compression;
     if (c == cmpOldJpeg && Info.JpegProc < 2) {
-        const std::int64_t offset = Info.JpegOffset;
-        const std::int64_t available = Src.AvailableAt(offset);
-        std::vector<std::uint8_t> data(std::size_t(std::max<std::int64_t>(
-            0, Info.JpegLength > 0 ? std::min<std::int64_t>(Info.JpegLength, available) : available)));
-        if (data.empty() || !Src.ReadAt(offset, data.data(), std::int64_t(data.size()))) {
-            Progress.Fail(reasons::kNoRowData);
+        const TOldJpegStream stream = FindOldJpegStream(Src, Info);
+        const std::vector<std::uint8_t>& data = stream.Data;
+        if (data.empty()) {
+            Progress.Fail(stream.Refusal);
             return;
         }
         const double limit = std::max(double(kFreeAllowance), double(MaxExpansion(c)) * double(data.size()));
