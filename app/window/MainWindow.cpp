@@ -6,6 +6,7 @@
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
 #include "app/window/PrivateSettings.h"
+#include "app/window/RunThread.h"
 #include "app/window/WebDrop.h"
 #include "app/window/WebPreview.h"
 #include "app/window/WindowText.h"
@@ -104,7 +105,6 @@ TWindowHooks DesktopHooks() {
         box.exec();
         return open && box.clickedButton() == open;
     };
-    h.ProcessMessages = [] { QCoreApplication::processEvents(); };
     h.ShowContextMenu = [](TShellBrowser& browser, const QPoint& at) { return browser.ShowContextMenu(at); };
     return h;
 }
@@ -122,6 +122,7 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     FPictoraIO1->SetAttachedPictora(&PictoraView1);
     FPictoraIO1->SetBackground(clBtnFace);
     FJob = std::make_unique<TConversionJob>(PictoraView1, *FPictoraIO1);
+    FRun = std::make_unique<TRunThread>();
     FWebPreview = std::make_unique<TWebPreview>(
         [this](const std::string& address, const QImage& image, const std::string& failure) {
             WebPreviewArrived(address, image, failure);
@@ -148,7 +149,11 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // A run still going stops after its page; its thread is waited for before the job goes.
+    FJob->RunFlag = 0;
+    FRun.reset();
+}
 
 void TForm1::CreateActions() {
     auto make = [this](const char* name, const QString& caption, const QKeySequence& key, bool enabled,
@@ -436,7 +441,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     FAboutBox->close();
-    emit Closed();
+    // A run stops after its current page and writes what it has; the program ends after that.
+    if (Converting())
+        FClosePending = true;
+    else
+        emit Closed();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
