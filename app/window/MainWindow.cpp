@@ -5,6 +5,7 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
+#include "app/window/FilePreview.h"
 #include "app/window/PrivateSettings.h"
 #include "app/window/RunThread.h"
 #include "app/window/WebDrop.h"
@@ -127,6 +128,10 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
         [this](const std::string& address, const QImage& image, const std::string& failure) {
             WebPreviewArrived(address, image, failure);
         });
+    FFilePreview = std::make_unique<TPreviewThreads>(
+        MakeFilePreview,
+        [this](const std::string& path, const TPreviewResult& result) { FilePreviewArrived(path, result); },
+        false); // a file may change between two looks
 
     CreateActions();
     CreateControls();
@@ -371,6 +376,10 @@ QWidget* TForm1::CreateRightColumn(QWidget* parent) {
     right->addWidget(GroupBox2);
     right->addWidget(GroupBox3, 1);
     return column;
+}
+
+bool TForm1::FilePreviewPending() const {
+    return FFilePreview->Pending();
 }
 
 void TForm1::FormCreate() {

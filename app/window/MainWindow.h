@@ -42,6 +42,8 @@ class TRunThread;
 class TShellBrowser;
 class TShellPathEdit;
 class TWebPreview;
+class TPreviewThreads;
+struct TPreviewResult;
 class QImage;
 
 struct TWindowHooks {
@@ -104,6 +106,10 @@ public:
     // A web address's picture arrived (null: it could not be had, for the reason given); shown if the
     // address is still the selected entry. A failure goes into the preview's hover hint, never a box.
     void WebPreviewArrived(const std::string& address, const QImage& image, const std::string& failure);
+    // A file's picture and info tip arrived; shown if the file is still the selected entry.
+    void FilePreviewArrived(const std::string& path, const TPreviewResult& result);
+    // A file's preview is being made off the GUI thread.
+    bool FilePreviewPending() const;
     // pos: list viewport coordinates. The right button opens the shell menu of the entry under pos
     // (which its press selected).
     void FileListMouseUp(Qt::MouseButton button, const QPoint& pos);
@@ -206,6 +212,7 @@ private:
     std::unique_ptr<TConversionJob> FJob;
     std::unique_ptr<TAboutBox> FAboutBox;
     std::unique_ptr<TWebPreview> FWebPreview;
+    std::unique_ptr<TPreviewThreads> FFilePreview;
     std::unique_ptr<TRunThread> FRun; // after FJob: it ends its thread before the job goes
     bool FClosePending = false;       // closed during a run
     bool FImage1ShowHint = false;

@@ -366,6 +366,7 @@ TEST_F(MainWindowTest, SelectionShowsPreviewAndHintOnlyForExistingFiles) {
     Drop({File("shown.png"), File("gone.png")});
     Select(0);
     EXPECT_TRUE(form.Image1ShowHint());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     EXPECT_FALSE(form.Image1->toolTip().isEmpty());
     EXPECT_TRUE(form.Image1->isVisibleTo(form.GroupBox4));
     EXPECT_FALSE(form.Image1->pixmap().isNull());
@@ -615,6 +616,7 @@ TEST_F(MainWindowTest, MenuKeysAndTheInfoTipWorkFromTheKeyboard) {
     Activate();
     form.FileList->setFocus();
     Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     QTest::keyClick(form.FileList, Qt::Key_Menu);
     QTest::keyClick(form.FileList, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_EQ(desk.MenuObjects, (QStringList{File("b.png"), File("b.png")}));
@@ -1015,6 +1017,51 @@ TEST_F(MainWindowTest, TheWindowAnswersEventsThroughoutARun) {
     EXPECT_GE(qint64(ticks.size()), finished / 100 / 3) << "the timer fell far behind";
 }
 
+// The user's timer keeps firing while a big image's thumbnail is made, and a preview that comes after
+// the selection has moved on is dropped.
+TEST_F(MainWindowTest, ABigImagesThumbnailIsMadeWhileTheWindowAnswers) {
+    MakeImage("-size 8000x8000 gradient:orange-navy", "big.png");
+    MakeImage("-size 40x60 xc:green", "small.png");
+    Drop({File("big.png"), File("small.png")});
+    QElapsedTimer clock;
+    std::vector<qint64> ticks;
+    QTimer timer;
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
+    clock.start();
+    timer.start();
+    Select(0);
+    const qint64 selected = clock.elapsed();
+    EXPECT_TRUE(form.FilePreviewPending());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 120000));
+    const qint64 shown = clock.elapsed();
+    timer.stop();
+    EXPECT_LT(selected, 500) << "the selection waited for the picture";
+    EXPECT_FALSE(form.Image1->pixmap().isNull());
+    EXPECT_TRUE(form.Image1->toolTip().contains(QStringLiteral("8000 x 8000")))
+        << form.Image1->toolTip().toStdString();
+    qint64 previous = 0, longest = 0;
+    for (const qint64 t : ticks) {
+        longest = std::max(longest, t - previous);
+        previous = t;
+    }
+    longest = std::max(longest, shown - previous);
+    EXPECT_LE(longest, 1000) << ticks.size() << " ticks in " << shown << " ms";
+
+    // Back to the big one (its thumbnail now cached on disk, but made again off the thread) and on to
+    // the small one at once: only the small one's picture and tip may be shown.
+    Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
+    const QString smallTip = form.Image1->toolTip();
+    Select(0);
+    Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
+    QTest::qWait(300); // time for the big one's late result, which must be dropped
+    EXPECT_EQ(form.Image1->toolTip(), smallTip);
+    EXPECT_TRUE(smallTip.contains(QStringLiteral("40 x 60"))) << smallTip.toStdString();
+    EXPECT_EQ(form.Image1->pixmap().size(), QSize(40, 60));
+}
+
 TEST_F(MainWindowTest, ControlsCarryAccessibleNames) {
     EXPECT_EQ(form.FileList->accessibleName(), QStringLiteral("Files to convert"));
     EXPECT_EQ(form.ShellPathEdit1->Edit()->accessibleName(), QStringLiteral("Output folder"));
@@ -1192,6 +1239,7 @@ TEST_F(WebEntriesTest, AnAddressThatGivesNoPictureLeavesThePreviewEmptyWithoutAB
     // A download still on its way when another entry is chosen never replaces that entry's preview.
     Select(2);
     Select(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     const QString localTip = form.Image1->toolTip();
     ASSERT_TRUE(PreviewShown());
     const QSize local = form.Image1->pixmap().size();
