@@ -51,11 +51,12 @@ const option kLongOptions[] = {
     {"sort", required_argument, nullptr, optSort},
     {"alpha", required_argument, nullptr, optAlpha},
     {"verbose", no_argument, nullptr, 'v'},
+    {"jobs", required_argument, nullptr, 'j'},
     {"no-auto-orient", no_argument, nullptr, optNoAutoOrient},
     {nullptr, 0, nullptr, 0},
 };
 // The leading ':' makes getopt return ':' for a missing value and print nothing itself.
-constexpr char kShortOptions[] = ":o:c:p:fqvr0hV";
+constexpr char kShortOptions[] = ":o:c:p:j:fqvr0hV";
 
 bool SameIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
@@ -96,6 +97,24 @@ bool Choose(std::span<const std::string_view> names, const char* what, const cha
     if (index >= 0) return true;
     error = std::string("unknown ") + what + " \"" + value + "\" (use " + Choices(names) + ")";
     return false;
+}
+
+// A decimal count from 1 to CliMaxJobs, nothing else (no sign, no spaces, no trailing text).
+bool ParseJobs(const char* value, int& jobs, std::string& error) {
+    const std::string_view text(value);
+    int n = 0;
+    bool ok = !text.empty() && text.size() <= 3;
+    for (const char c : text) {
+        if (c < '0' || c > '9') ok = false;
+        if (ok) n = n * 10 + (c - '0');
+    }
+    if (!ok || n < 1 || n > CliMaxJobs) {
+        error = "invalid number of jobs \"" + std::string(text) + "\" (use 1 to " +
+                std::to_string(CliMaxJobs) + ")";
+        return false;
+    }
+    jobs = n;
+    return true;
 }
 } // namespace
 
@@ -154,6 +173,8 @@ std::string CliUsage() {
            "\n"
            "Other:\n"
            "      --info                describe each FILE instead of converting\n"
+           "  -j, --jobs=N              load and encode N pages at once (default: one per core;\n"
+           "                              the document is the same for every N)\n"
            "  -q, --quiet               no progress output\n"
            "  -v, --verbose             tell how each page was stored, and its size\n"
            "  -h, --help                show this help and exit\n"
@@ -210,6 +231,9 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
             break;
         case 'v':
             o.Verbose = true;
+            break;
+        case 'j':
+            if (!ParseJobs(optarg, o.Jobs, error)) return false;
             break;
         case optSort:
             if (!Choose(kSorts, "sort order", optarg, index, error)) return false;

@@ -16,6 +16,7 @@ inline constexpr int CliDctIndex = 4;    // compression index of DCT, the window
 inline constexpr int CliAutoIndex = 6;   // compression index of "keep original data": the default here
 inline constexpr int CliFitPaper = 12;   // paper index of "Fit", the window's default too
 inline constexpr char CliStdout[] = "-"; // -o - writes the document to standard output
+inline constexpr int CliMaxJobs = 256;   // --jobs takes 1..CliMaxJobs
 
 struct TCliOptions {
     std::string Output;                 // as given with -o
@@ -30,6 +31,7 @@ struct TCliOptions {
     std::string Title, Subject, Author, Keywords;
     bool KeepAlpha = false; // --alpha keep: transparency as a soft mask
     bool Verbose = false;   // how each page was stored
+    int Jobs = 0;           // workers; 0: one per core
     bool Force = false;
     bool Quiet = false;
     bool Open = false;

@@ -15,6 +15,7 @@ struct ParseCase {
     bool Force = false, Quiet = false;
     bool KeepAlpha = false, Verbose = false;
     bool AutoOrient = true;
+    int Jobs = 0;
 };
 
 const ParseCase kParseCases[] = {
@@ -60,6 +61,42 @@ const ParseCase kParseCases[] = {
      false,
      false,
      false},
+    {"JobsShortAndLong",
+     {"-j", "3", "--jobs=1", "-o", "x", "a"},
+     "x",
+     {"a"},
+     CliAutoIndex,
+     12,
+     false,
+     false,
+     false,
+     false,
+     true,
+     1},
+    {"JobsAttachedLargest",
+     {"-j256", "-o", "x", "a"},
+     "x",
+     {"a"},
+     CliAutoIndex,
+     12,
+     false,
+     false,
+     false,
+     false,
+     true,
+     CliMaxJobs},
+    {"JobsPerCoreByDefault",
+     {"-o", "x", "a"},
+     "x",
+     {"a"},
+     CliAutoIndex,
+     12,
+     false,
+     false,
+     false,
+     false,
+     true,
+     0},
 };
 
 class CliParse : public ::testing::TestWithParam<ParseCase> {};
@@ -78,6 +115,7 @@ TEST_P(CliParse, ReadsEveryFormOfOption) {
     EXPECT_EQ(o.KeepAlpha, c.KeepAlpha);
     EXPECT_EQ(o.Verbose, c.Verbose);
     EXPECT_EQ(o.AutoOrient, c.AutoOrient);
+    EXPECT_EQ(o.Jobs, c.Jobs);
 }
 
 INSTANTIATE_TEST_SUITE_P(Options, CliParse, ::testing::ValuesIn(kParseCases),
@@ -108,6 +146,13 @@ const RefusalCase kRefusals[] = {
     {"UnknownLongOption", {"--bogus", "-o", "x", "a"}, "unknown option --bogus"},
     {"UnknownShortOption", {"-x", "-o", "x", "a"}, "unknown option -x"},
     {"FlagWithValue", {"--force=yes", "-o", "x", "a"}, "option --force takes no value"},
+    {"JobsZero", {"-j", "0", "-o", "x", "a"}, "invalid number of jobs \"0\" (use 1 to 256)"},
+    {"JobsTooMany", {"--jobs=257", "-o", "x", "a"}, "invalid number of jobs \"257\""},
+    {"JobsNegative", {"--jobs=-2", "-o", "x", "a"}, "invalid number of jobs \"-2\""},
+    {"JobsNotANumber", {"-j", "2x", "-o", "x", "a"}, "invalid number of jobs \"2x\""},
+    {"JobsHuge", {"-j", "99999999999", "-o", "x", "a"}, "invalid number of jobs"},
+    {"JobsEmpty", {"--jobs=", "-o", "x", "a"}, "invalid number of jobs \"\""},
+    {"JobsMissing", {"-o", "x", "a", "--jobs"}, "option --jobs needs a value"},
     {"OpenWithStandardOutput", {"--open", "-o", "-", "a"}, "--open needs an output file"},
 };
 

@@ -44,6 +44,7 @@ TConversionInputs JobInputs(const TCliOptions& o, const TOutputTarget& target,
     in.PaperIndex = o.PaperIndex;
     in.KeepAlpha = o.KeepAlpha;
     in.AutoOrient = o.AutoOrient;
+    in.Jobs = o.Jobs > 0 ? o.Jobs : DefaultJobCount();
     in.Title = o.Title;
     in.Subject = o.Subject;
     in.Author = o.Author;

@@ -1,49 +1,34 @@
 #include "app/job/ConversionJob.h"
 
 #include "app/job/ConversionTables.h"
-#include "imaging/bitmap/IEBitmap.h"
+#include "app/job/EntryQueue.h"
+#include "app/job/PageWorker.h"
 #include "imaging/io/IEView.h"
-#include "imaging/io/KeptPageData.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
-#include "imaging/params/PageGeometry.h"
-#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
-#include "platform/net/WebAddress.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
+#include <thread>
 
 namespace {
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-// Extension from the last ".", as the list shows it (a dot inside a folder name counts too). For a
-// web address the rule reads its path alone: a query or fragment says nothing about the file.
-std::string ExtensionOf(const std::string& path) {
-    const std::string name = IsWebAddress(path) ? WebAddressPath(path) : path;
-    const auto dot = name.find_last_of('.');
-    return dot == std::string::npos ? std::string() : name.substr(dot);
-}
-
 template <class F> void Call(const F& f, auto&&... args) {
     if (f) f(std::forward<decltype(args)>(args)...);
 }
 
-// While a run goes on, every download asks here whether to go on: the window's events are processed
-// (so that it can be stopped or closed) and the run flag answers. Undone when the run ends.
+// While a run goes on, every download asks here whether to go on: the run flag answers, and on the
+// caller's thread the window's events are processed meanwhile (so that it can be stopped or closed).
+// Undone when the run ends.
 class TDownloadWatch {
 public:
-    TDownloadWatch(const std::atomic<int>& runFlag, std::initializer_list<TPictoraIO*> components,
-                   const TConversionCallbacks& cb) {
+    TDownloadWatch(const std::atomic<int>& runFlag, const std::vector<TPictoraIO*>& components,
+                   const std::function<void()>& processMessages) {
         for (TPictoraIO* io : components) {
             Saved.emplace_back(io, io->DownloadContinue);
-            io->DownloadContinue = [&runFlag, &cb] {
-                Call(cb.ProcessMessages);
+            io->DownloadContinue = [&runFlag, &processMessages] {
+                Call(processMessages);
                 return runFlag == 1;
             };
         }
@@ -58,34 +43,96 @@ private:
     std::vector<std::pair<TPictoraIO*, std::function<bool()>>> Saved;
 };
 
-std::string ReasonOf(const std::exception& e) {
-    if (const auto* open = dynamic_cast<const EFOpenError*>(&e)) return "cannot be opened: " + open->Reason;
-    return e.what();
-}
+// Takes the events of each entry, in list order: adds its pages to the document, keeps the result and
+// makes the callbacks.
+class TRunCollector {
+public:
+    TRunCollector(TIEPDFBuilder& document, TJobResult& result, const TConversionCallbacks& cb,
+                  int& progressMax, int& position)
+        : Document(document), Result(result), Cb(cb), ProgressMax(progressMax), Position(position) {}
 
-// Why a load that raised nothing still gave no usable page: the reader's own words when it gave
-// some, else what the component knows.
-std::string FailedLoadReason(TPictoraIO& io) {
-    if (!io.LastLoad().Refusal.empty()) return io.LastLoad().Refusal;
-    if (io.Params().FileFormat == 0) return "not a supported image file";
-    return "the image data is damaged or of a kind this program cannot read";
-}
+    void EntryStarted(const std::string& path) { Call(Cb.EntryStarted, path); }
 
-// Rows as a user counts them, from 1.
-std::string MissingDataNote(const TIELoadOutcome& load) {
-    if (!load.MissingRowsKnown()) return "data ends early, part of the image is missing";
-    const std::string first = std::to_string(std::int64_t(load.FirstMissingRow) + 1);
-    const std::string last = std::to_string(std::int64_t(load.LastMissingRow) + 1);
-    if (first == last) return "data ends early, row " + first + " missing";
-    return "data ends early, rows " + first + "\u2013" + last + " missing";
-}
+    // True for the entry's last event.
+    bool Take(const std::string& path, TJobEvent e) {
+        switch (e.Kind) {
+        case TJobEventKind::PageStarted:
+            Call(Cb.PageStarted, e.Progress);
+            return false;
+        case TJobEventKind::FramesCounted:
+            Call(Cb.FramesCounted, path, e.Frames);
+            ProgressMax += 10 * e.Frames;
+            Call(Cb.SetProgressMax, ProgressMax);
+            return false;
+        case TJobEventKind::Skipped:
+            Result.Skipped.push_back(std::move(e.Skip));
+            return false;
+        case TJobEventKind::Page:
+            AddPage(*e.Page);
+            return false;
+        case TJobEventKind::FrameDone:
+            Position += 10;
+            Call(Cb.SetProgressPosition, Position);
+            // A long multi-page file must not freeze the window: a stop takes effect at the next frame.
+            Call(Cb.ProcessMessages);
+            return false;
+        case TJobEventKind::EntryDone:
+            Call(Cb.ProcessMessages);
+            Position += 10;
+            Call(Cb.SetProgressPosition, Position);
+            return true;
+        }
+        return false;
+    }
 
-std::string PointsText(int width, int height) {
-    return std::to_string(width) + " \u00d7 " + std::to_string(height);
+private:
+    void AddPage(TMadePage& page) {
+        AddEncodedPage(Document, std::move(page.Encoded)); // EWriteError: the run cannot go on
+        const TPageStored& stored = page.Stored;
+        // The encoder could not finish this page, but the page is in the document: say so.
+        if (page.Incomplete)
+            Result.Skipped.push_back({stored.Path, stored.Frame, "the page could not be encoded completely"});
+        ++Result.PagesWritten;
+        if (stored.Storage.Coding == TPageCoding::Kept) ++Result.PagesKept;
+        Result.Stored.push_back(stored);
+        for (TPageNote& note : page.Notes) Result.Notes.push_back(std::move(note));
+        Call(Cb.PageAdded, Result.PagesWritten);
+    }
+
+    TIEPDFBuilder& Document;
+    TJobResult& Result;
+    const TConversionCallbacks& Cb;
+    int& ProgressMax;
+    int& Position;
+};
+
+// Cancels the queue when the run leaves, normally or by an exception, so that the workers stop and
+// can be joined.
+class TCancelOnExit {
+public:
+    explicit TCancelOnExit(TEntryQueue& queue) : Queue(queue) {}
+    ~TCancelOnExit() { Queue.Cancel(); }
+    TCancelOnExit(const TCancelOnExit&) = delete;
+    TCancelOnExit& operator=(const TCancelOnExit&) = delete;
+
+private:
+    TEntryQueue& Queue;
+};
+
+TPageProgress ProgressOf(const std::vector<std::string>& paths, std::size_t i) {
+    const int entries = static_cast<int>(std::min<std::size_t>(paths.size(), INT_MAX));
+    return {paths[i], static_cast<int>(std::min<std::size_t>(i + 1, INT_MAX)), entries, 1, 1};
 }
 } // namespace
 
-TConversionJob::TConversionJob(TIEView& view, TPictoraIO& frameIO) : View(view), FrameIO(frameIO) {}
+int DefaultJobCount() {
+    return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+TConversionJob::TConversionJob(TIEView& view, TPictoraIO& frameIO)
+    : View(view), FWorker(std::make_unique<TPageWorker>(view, frameIO)) {}
+
+TConversionJob::~TConversionJob() = default;
 
 std::string TConversionJob::Validate(const TConversionInputs& in, std::string& folderPath,
                                      std::string& outputPath) {
@@ -100,23 +147,7 @@ std::string TConversionJob::Validate(const TConversionInputs& in, std::string& f
 }
 
 void TConversionJob::ParamPaper(int paperIndex, int paperHeight, int paperWidth) {
-    TIOParamsVals& p = View.IOComponent()->Params();
-    // The picture as its page will show it: upright, and in its physical proportions.
-    const TUprightSize picture = UprightImageSize(p, View.BitmapWidth(), View.BitmapHeight());
-    if (paperIndex == PaperFitIndex) {
-        p.PdfPaperWidth = picture.Width;
-        p.PdfPaperHeight = picture.Height;
-    } else if (paperIndex == PaperImageSizeIndex) {
-        const TUprightSize physical = PhysicalImageSize(p, View.BitmapWidth(), View.BitmapHeight());
-        p.PdfPaperWidth = physical.Width;
-        p.PdfPaperHeight = physical.Height;
-    } else if (picture.Width > picture.Height) {
-        p.PdfPaperWidth = paperHeight;
-        p.PdfPaperHeight = paperWidth;
-    } else {
-        p.PdfPaperWidth = paperWidth;
-        p.PdfPaperHeight = paperHeight;
-    }
+    FWorker->SetPaper(paperIndex, paperHeight, paperWidth);
 }
 
 std::string TConversionJob::BoundPageSize(int& width, int& height) {
@@ -136,130 +167,12 @@ std::string TConversionJob::BoundPageSize(int& width, int& height) {
     };
     width = side(w);
     height = side(h);
+    const auto points = [](int x, int y) { return std::to_string(x) + " \u00d7 " + std::to_string(y); };
     if (scale < 1.0)
-        return "page of " + PointsText(w, h) + " points scaled down to " + PointsText(width, height) +
+        return "page of " + points(w, h) + " points scaled down to " + points(width, height) +
                ", the largest PDF viewers show";
-    return "page of " + PointsText(w, h) + " points scaled up to " + PointsText(width, height) +
+    return "page of " + points(w, h) + " points scaled up to " + points(width, height) +
            ", the smallest PDF viewers show";
-}
-
-bool TConversionJob::AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
-                                    int paperIndex, TJobResult& result, const TConversionCallbacks& cb) {
-    TPictoraIO& io = *View.IOComponent();
-    // The page is described by the load that filled the bitmap: a frame loaded through the other
-    // component must not go out with the resolution or JPEG markers of the last single image.
-    const TIOParamsVals& image = loader.Params();
-    const TIELoadOutcome& load = loader.LastLoad();
-    if (&image != &io.Params()) io.Params().CopyImageDescription(image);
-    const TPaperItem& paper = PaperItems[static_cast<std::size_t>(paperIndex)];
-    ParamPaper(paperIndex, paper.Height, paper.Width);
-    const std::string resized = BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
-    const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(compression)];
-    io.Params().PdfCompression = static_cast<std::uint8_t>(item.PdfCompression);
-    std::string notKept;
-    std::optional<TPdfCodedImage> kept;
-    if (item.KeepOriginalData) kept = KeptData(path, frame, loader, notKept);
-    const int pagesBefore = io.PdfPageCount();
-    try {
-        io.AddPdfPage(kept ? &*kept : nullptr);
-    } catch (const EWriteError&) {
-        throw; // the output itself failed: the run cannot go on
-    } catch (const std::exception& e) {
-        result.Skipped.push_back({path, frame, std::string("cannot be made into a page: ") + e.what()});
-        return false;
-    }
-    if (io.PdfPageCount() == pagesBefore) {
-        // The writer refuses a bitmap without pixels; nothing went into the document.
-        result.Skipped.push_back({path, frame, "the image has no pixels"});
-        return false;
-    }
-    if (io.Aborting) {
-        // The encoder could not finish this page, but the page is in the document: say so.
-        result.Skipped.push_back({path, frame, "the page could not be encoded completely"});
-    }
-    ++result.PagesWritten;
-    const TPdfPageStorage& storage = io.LastPdfPageStorage();
-    if (storage.Coding == TPageCoding::Kept) ++result.PagesKept;
-    result.Stored.push_back({path, frame, image.FileFormat, storage, item.KeepOriginalData,
-                             item.KeepOriginalData && storage.Coding != TPageCoding::Kept ? notKept : ""});
-    if (load.DataEndsEarly)
-        result.Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});
-    if (!resized.empty()) result.Notes.push_back({path, frame, TNoteKind::PageResized, resized});
-    Call(cb.PageAdded, result.PagesWritten);
-    return true;
-}
-
-std::optional<TPdfCodedImage> TConversionJob::KeptData(const std::string& path, int frame, TPictoraIO& loader,
-                                                       std::string& reason) {
-    const TIELoadOutcome& load = loader.LastLoad();
-    if (loader.Aborting || load.DataEndsEarly || !load.Refusal.empty()) {
-        reason = "the file's data is incomplete";
-        return std::nullopt;
-    }
-    if (IsWebAddress(path)) {
-        reason = "read from the web";
-        return std::nullopt;
-    }
-    try {
-        // The file is read again: readers keep pixels, not the data they came from.
-        TFileStream file(path, fmOpenRead);
-        TKeptPageData data = ReadKeptPageData(file, loader.Params(), frame < 0 ? 0 : frame);
-        reason = data.Reason;
-        return std::move(data.Image);
-    } catch (const std::exception&) {
-        reason = "the file could not be read again";
-        return std::nullopt;
-    }
-}
-
-int TConversionJob::ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex,
-                                  int& progressMax, int& position, TJobResult& result,
-                                  const TConversionCallbacks& cb, TPageProgress progress) {
-    TIOParamsVals& fp = FrameIO.Params();
-    // A web address is downloaded once; its frames are then read from memory.
-    const bool web = IsWebAddress(path);
-    TMemoryStream download;
-    if (web && !FrameIO.DownloadUrl(path, download)) {
-        result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
-        return 0;
-    }
-    // The key lets each GIF frame continue the composition of the one before, within this download.
-    const std::string key = web ? "download " + std::to_string(++DownloadCount) + " " + path : std::string();
-    const auto loadFrame = [&]() {
-        if (!web) return gif ? FrameIO.LoadGifFile(path) : FrameIO.LoadTiffFile(path);
-        download.SetPosition(0);
-        return gif ? FrameIO.LoadGifStream(download, key) : FrameIO.LoadTiffStream(download);
-    };
-    // The first call serves to learn the frame count; it reads the frame the index last held.
-    const int frames = loadFrame();
-    if (frames <= 0) {
-        result.Skipped.push_back({path, -1, FailedLoadReason(FrameIO)});
-        return 0;
-    }
-    Call(cb.FramesCounted, path, frames);
-    progressMax += 10 * frames;
-    Call(cb.SetProgressMax, progressMax);
-    for (int k = 0; k < frames; ++k) {
-        if (RunFlag != 1) break;
-        progress.Page = k + 1;
-        progress.Pages = frames;
-        Call(cb.PageStarted, progress);
-        if (gif)
-            fp.GifFrameIndex = k;
-        else
-            fp.TiffFrameIndex = k;
-        loadFrame();
-        if (FrameIO.Aborting)
-            result.Skipped.push_back({path, k, FailedLoadReason(FrameIO)});
-        else
-            AddCurrentPage(path, k, FrameIO, compression, paperIndex, result, cb);
-        View.ResetToBlank();
-        position += 10;
-        Call(cb.SetProgressPosition, position);
-        // A long multi-page file must not freeze the window: a stop takes effect at the next frame.
-        Call(cb.ProcessMessages);
-    }
-    return frames;
 }
 
 TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversionCallbacks& cb) {
@@ -271,74 +184,110 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         Call(cb.ShowMessage, message);
         return result;
     }
-    const int compression = std::clamp(in.CompressionIndex, 0, int(CompressionItems.size()) - 1);
-    const int paperIndex = std::clamp(in.PaperIndex, 0, int(PaperItems.size()) - 1);
+    TPageSettings settings;
+    settings.Compression = std::clamp(in.CompressionIndex, 0, int(CompressionItems.size()) - 1);
+    settings.PaperIndex = std::clamp(in.PaperIndex, 0, int(PaperItems.size()) - 1);
+    settings.KeepAlpha = in.KeepAlpha;
+    settings.AutoOrient = in.AutoOrient;
+    const std::vector<std::string>& paths = in.SourcePaths;
+    const std::size_t n = paths.size();
+    // More workers than entries would have nothing to do.
+    const std::size_t jobs = std::clamp<std::size_t>(static_cast<std::size_t>(std::max(in.Jobs, 1)), 1,
+                                                     std::max<std::size_t>(n, 1));
 
     RunFlag = 1;
     Call(cb.SetInputsEnabled, false);
-    TPictoraIO& io = *View.IOComponent();
-    // A download can take long: the window stays alive meanwhile, and a stop ends the download.
-    const TDownloadWatch watch(RunFlag, {&io, &FrameIO}, cb);
     int position = 0;
+    std::unique_ptr<TFileStream> output;
+    std::unique_ptr<TIEPDFBuilder> document;
     try {
-        const std::size_t n = in.SourcePaths.size();
+        std::vector<std::unique_ptr<TPageWorker>> more;
+        for (std::size_t w = 1; w < jobs; ++w) more.push_back(TPageWorker::Like(*FWorker));
+        std::vector<TPageWorker*> workers{FWorker.get()};
+        std::vector<TPictoraIO*> components{&FWorker->PageIO(), &FWorker->FrameIO()};
+        for (const auto& w : more) {
+            workers.push_back(w.get());
+            components.insert(components.end(), {&w->PageIO(), &w->FrameIO()});
+        }
+        // A download can take long: a stop ends it. Only a download on this thread may keep the
+        // window alive meanwhile.
+        const std::function<void()> noMessages;
+        const TDownloadWatch watch(RunFlag, components, jobs == 1 ? cb.ProcessMessages : noMessages);
+
         int progressMax = static_cast<int>(std::min<std::size_t>(n, 200000000) * 10);
         Call(cb.SetProgressMax, progressMax);
         Call(cb.SetProgressPosition, 0);
-        const int entries = static_cast<int>(std::min<std::size_t>(n, INT_MAX));
 
-        io.OpenPdfFile(result.OutputPath);
-        TIOParamsVals& p = io.Params();
-        p.PdfTitle = in.Title;
-        p.PdfSubject = in.Subject;
-        p.PdfAuthor = in.Author;
-        p.PdfCreator = in.Creator;
-        p.PdfProducer = in.Producer;
-        p.PdfKeywords = in.Keywords;
-        p.PdfKeepAlpha = in.KeepAlpha;
-        p.PdfAutoOrient = in.AutoOrient;
+        output = std::make_unique<TFileStream>(result.OutputPath, fmCreate);
+        // The spool goes beside the output: it takes the document's own disk, which it gives back as
+        // the document is written, rather than a temporary folder that may be small or held in memory.
+        const std::string folder = ExtractFilePath(result.OutputPath);
+        document = CreatePdfDocument(folder.empty() ? "." : folder);
+        TIOParamsVals info;
+        info.PdfTitle = in.Title;
+        info.PdfSubject = in.Subject;
+        info.PdfAuthor = in.Author;
+        info.PdfCreator = in.Creator;
+        info.PdfProducer = in.Producer;
+        info.PdfKeywords = in.Keywords;
 
-        for (std::size_t i = 0; i < n; ++i) {
-            const std::string& path = in.SourcePaths[i];
-            if (RunFlag != 1) break;
-            Call(cb.EntryStarted, path);
-            const TPageProgress progress{path, static_cast<int>(i + 1), entries, 1, 1};
-            const std::string ext = Upper(ExtensionOf(path));
-            // A web address follows the same rule by the extension of its path (ExtensionOf).
-            const bool tiff = ext == ".TIFF" || ext == ".TIF";
-            const bool gif = ext == ".GIF";
-            try {
-                if (!tiff && !gif) {
-                    Call(cb.PageStarted, progress);
-                    io.LoadFromFile(path);
-                    // A file that cannot be read must not become a page of the previous image.
-                    if (io.Aborting)
-                        result.Skipped.push_back({path, -1, FailedLoadReason(io)});
-                    else
-                        AddCurrentPage(path, -1, io, compression, paperIndex, result, cb);
-                } else {
-                    ConvertFrames(path, gif, compression, paperIndex, progressMax, position, result, cb,
-                                  progress);
-                }
-            } catch (const EWriteError&) {
-                throw;
-            } catch (const std::exception& e) {
-                result.Skipped.push_back({path, -1, ReasonOf(e)});
+        TRunCollector collect(*document, result, cb, progressMax, position);
+        if (jobs == 1) {
+            for (std::size_t i = 0; i < n; ++i) {
+                if (RunFlag != 1) break;
+                collect.EntryStarted(paths[i]);
+                FWorker->MakeEntry(paths[i], ProgressOf(paths, i), settings, RunFlag, [&](TJobEvent e) {
+                    collect.Take(paths[i], std::move(e));
+                    return true;
+                });
             }
-            Call(cb.ProcessMessages);
-            position += 10;
-            Call(cb.SetProgressPosition, position);
+        } else {
+            // Each worker holds at most a couple of encoded pages the document has not taken.
+            TEntryQueue queue(n, {2, 2 * jobs, 2 * jobs});
+            std::vector<std::jthread> threads;
+            const TCancelOnExit cancel(queue); // before the threads are joined
+            for (TPageWorker* worker : workers)
+                threads.emplace_back([&, worker] {
+                    while (const std::optional<std::size_t> i = queue.Take()) {
+                        const auto sink = [&](TJobEvent e) { return queue.Push(*i, std::move(e)); };
+                        try {
+                            worker->MakeEntry(paths[*i], ProgressOf(paths, *i), settings, RunFlag, sink);
+                        } catch (const std::exception& e) {
+                            TJobEvent skipped;
+                            skipped.Kind = TJobEventKind::Skipped;
+                            skipped.Skip = {paths[*i], -1, JobFailureReason(e)};
+                            sink(std::move(skipped));
+                            sink(TJobEvent{});
+                        }
+                    }
+                });
+            for (std::size_t i = 0; i < n; ++i) {
+                if (RunFlag != 1) break;
+                collect.EntryStarted(paths[i]);
+                bool frames = false, dropping = false;
+                while (std::optional<TJobEvent> e = queue.Next(i)) {
+                    frames = frames || e->Kind == TJobEventKind::FramesCounted;
+                    // As on one thread, a stop takes effect at the next frame, though the worker may
+                    // have made it already.
+                    dropping = dropping || (frames && e->Kind == TJobEventKind::PageStarted && RunFlag != 1);
+                    if (dropping && e->Kind != TJobEventKind::EntryDone) continue;
+                    if (collect.Take(paths[i], std::move(*e))) break;
+                }
+                queue.Finish(i);
+            }
         }
 
         // A stop request at any point of the run counts, even one that came during the last entry.
         const bool stopped = RunFlag != 1;
         if (result.PagesWritten == 0) {
             // Viewers reject a document without pages: leave no file rather than a broken one.
-            io.AbandonPdfFile();
+            document.reset();
+            output.reset();
             DeleteFile(result.OutputPath);
             result.Outcome = TJobOutcome::NoPages;
         } else {
-            io.ClosePdfFile();
+            WritePdfDocument(document, *output, info);
+            output.reset();
             result.Outcome = stopped ? TJobOutcome::Stopped : TJobOutcome::Completed;
             Call(cb.Beep);
             Call(cb.OpenFolder, folderPath);
@@ -348,10 +297,12 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         RunFlag = 0;
     } catch (const std::exception& e) {
         // Nothing of a broken run may look like a finished document.
-        io.AbandonPdfFile();
+        document.reset();
+        output.reset();
         DeleteFile(result.OutputPath);
         result.Outcome = TJobOutcome::Failed;
-        result.Message = "The PDF file " + result.OutputPath + " could not be written: " + ReasonOf(e);
+        result.Message =
+            "The PDF file " + result.OutputPath + " could not be written: " + JobFailureReason(e);
         Call(cb.ShowMessage, result.Message);
     }
     Call(cb.SetInputsEnabled, true);

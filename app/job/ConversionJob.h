@@ -1,19 +1,20 @@
 #pragma once
-// The conversion run: validates the output, loads every source into the one current bitmap and
-// adds it (or each of its frames) as a page of one PDF document. It has no window: everything a
+// The conversion run: validates the output, loads every source and adds it (or each of its frames)
+// as a page of one PDF document. Several workers may load and encode pages at once; the pages, the
+// callbacks and the result come out in list order all the same. It has no window: everything a
 // window supplies comes in as plain values and callbacks.
 #include "pdf/PdfCodedImage.h"
 
 #include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 class TIEView;
 class TPictoraIO;
-struct TIOParamsVals;
-struct TIELoadOutcome;
+class TPageWorker;
 
 struct TConversionInputs {
     std::string OutputFolder;
@@ -23,6 +24,7 @@ struct TConversionInputs {
     int PaperIndex = 12;      // PaperItems
     bool KeepAlpha = false;   // transparency as a soft mask instead of laid on white paper
     bool AutoOrient = true;   // turn pages upright as the files' orientation tags say
+    int Jobs = 1;             // workers loading and encoding pages at once (1: all on the calling thread)
     std::string Title, Subject, Author, Creator, Producer, Keywords;
 };
 
@@ -89,6 +91,10 @@ struct TPageProgress {
     int Page = 0, Pages = 0;
 };
 
+// The number of workers a run uses unless told otherwise: one per core.
+int DefaultJobCount();
+
+// The callbacks are all made on the thread that called Execute, in list order.
 struct TConversionCallbacks {
     std::function<void(const std::string& text)> ShowMessage; // information box with OK
     std::function<void(int max)> SetProgressMax;
@@ -110,11 +116,14 @@ struct TConversionCallbacks {
 
 class TConversionJob {
 public:
-    // pageIO: the view's own I/O component (document, single images); frameIO: attached to the same
-    // view, for the frames of .tif, .tiff and .gif files.
+    // view: its own I/O component loads single images; frameIO, attached to the same view, the frames
+    // of .tif, .tiff and .gif files. They are the first worker's; other workers make their own.
     TConversionJob(TIEView& view, TPictoraIO& frameIO);
+    ~TConversionJob();
+    TConversionJob(const TConversionJob&) = delete;
+    TConversionJob& operator=(const TConversionJob&) = delete;
 
-    // 1 while a run may go on; anyone may set 0 to stop it (the window's Tag).
+    // 1 while a run may go on; anyone, on any thread, may set 0 to stop it (the window's Tag).
     std::atomic<int> RunFlag{0};
 
     TJobResult Execute(const TConversionInputs& inputs, const TConversionCallbacks& callbacks);
@@ -133,19 +142,6 @@ public:
                                 std::string& outputPath);
 
 private:
-    // loader: the component whose load filled the current bitmap (its parameters describe the page,
-    // its outcome says what the page lacks).
-    bool AddCurrentPage(const std::string& path, int frame, TPictoraIO& loader, int compression,
-                        int paperIndex, TJobResult& result, const TConversionCallbacks& cb);
-    // The page's coded data from its file, when the compression keeps original data and the load
-    // left the bitmap exactly as the file codes it; otherwise why not.
-    static std::optional<TPdfCodedImage> KeptData(const std::string& path, int frame, TPictoraIO& loader,
-                                                  std::string& reason);
-    int ConvertFrames(const std::string& path, bool gif, int compression, int paperIndex, int& progressMax,
-                      int& position, TJobResult& result, const TConversionCallbacks& cb,
-                      TPageProgress progress);
-
     TIEView& View;
-    TPictoraIO& FrameIO;
-    int DownloadCount = 0; // names each download's frames apart
+    std::unique_ptr<TPageWorker> FWorker; // on the given components
 };

@@ -190,12 +190,96 @@ TEST_F(ConversionJobTest, StopWritesThePagesDoneSoFar) {
     MakeImage("-size 20x10 xc:red", "a.png");
     MakeImage("-size 20x10 xc:green", "b.png");
     MakeImage("-size 20x10 xc:blue", "c.png");
-    rec.onProcessMessages = [this] { job.RunFlag = 0; }; // closing the window after the first entry
-    TJobResult r = job.Execute(Inputs({"a.png", "b.png", "c.png"}), rec.Callbacks());
-    EXPECT_EQ(r.Outcome, TJobOutcome::Stopped);
-    EXPECT_EQ(PageCount(r.OutputPath), 1);
-    EXPECT_EQ(rec.beeps, 1);
-    EXPECT_EQ(rec.opened.size(), 1u);
+    MakeTiff("four.tif", 4);
+    struct Case {
+        int Jobs;
+        std::vector<std::string> Files;
+        int StopAtCall; // the ProcessMessages call that stops the run
+        int Pages;
+    };
+    // Workers may have made later pages already: they must not reach the document.
+    const Case cases[] = {
+        {1, {"a.png", "b.png", "c.png"}, 1, 1},
+        {3, {"a.png", "b.png", "c.png"}, 1, 1},
+        {1, {"a.png", "four.tif", "c.png"}, 3, 3},
+        {2, {"a.png", "four.tif", "c.png"}, 3, 3},
+        {4, {"four.tif", "a.png", "b.png", "c.png"}, 1, 1},
+    };
+    int run = 0;
+    for (const Case& c : cases) {
+        Recorder r;
+        int calls = 0;
+        // Closing the window after that many entries or frames.
+        r.onProcessMessages = [&] {
+            if (++calls == c.StopAtCall) job.RunFlag = 0;
+        };
+        TConversionInputs in = Inputs(c.Files);
+        in.OutputName = "stopped" + std::to_string(++run);
+        in.Jobs = c.Jobs;
+        const TJobResult result = job.Execute(in, r.Callbacks());
+        EXPECT_EQ(result.Outcome, TJobOutcome::Stopped) << run;
+        EXPECT_EQ(PageCount(result.OutputPath), c.Pages) << run;
+        EXPECT_EQ(result.PagesWritten, c.Pages) << run;
+        EXPECT_EQ(r.beeps, 1) << run;
+        EXPECT_EQ(r.opened.size(), 1u) << run;
+        EXPECT_EQ(r.enabled, (std::vector<bool>{false, true})) << run;
+    }
+}
+
+// Several workers make the same run as one: the same callbacks in the same order, the same result and
+// the same document bytes.
+TEST_F(ConversionJobTest, WorkersGiveTheRunOfOneThread) {
+    ::setenv("SOURCE_DATE_EPOCH", "86400", 1);
+    MakeTiff("three.tif", 3);
+    MakeImage("-delay 5 -size 16x16 xc:red xc:lime xc:blue", "anim.gif");
+    MakeImage("-size 300x200 gradient:red-blue", "photo.jpg");
+    MakeImage("-size 20x30 xc:green", "small.png");
+    testsupport::WriteFileBytes(dir.File("broken.png"), {'n', 'o', 't'});
+    const std::vector<std::string> files = {"photo.jpg",   "three.tif", "broken.png", "anim.gif",
+                                            "missing.gif", "small.png", "three.tif",  "photo.jpg"};
+    const auto runWith = [&](int jobs, int compression, Recorder& r, std::vector<std::uint8_t>& pdf) {
+        TConversionInputs in = Inputs(files);
+        in.OutputName = "jobs" + std::to_string(jobs) + "-" + std::to_string(compression);
+        in.Jobs = jobs;
+        in.CompressionIndex = compression;
+        const TJobResult result = job.Execute(in, r.Callbacks());
+        pdf = testsupport::ReadFileBytes(result.OutputPath);
+        return result;
+    };
+    for (const int compression : {CompressionAutomaticIndex, CompressionFlateIndex, 2, 4}) {
+        Recorder one;
+        std::vector<std::uint8_t> onePdf;
+        const TJobResult first = runWith(1, compression, one, onePdf);
+        ASSERT_EQ(first.Outcome, TJobOutcome::Completed) << first.Message;
+        EXPECT_EQ(first.PagesWritten, 12);
+        for (const int jobs : {2, 3, 8}) {
+            Recorder many;
+            std::vector<std::uint8_t> manyPdf;
+            const TJobResult r = runWith(jobs, compression, many, manyPdf);
+            const std::string at = std::to_string(jobs) + " jobs, compression " + std::to_string(compression);
+            EXPECT_EQ(r.Outcome, first.Outcome) << at;
+            EXPECT_EQ(r.PagesWritten, first.PagesWritten) << at;
+            EXPECT_EQ(r.PagesKept, first.PagesKept) << at;
+            EXPECT_EQ(many.pages, one.pages) << at;
+            EXPECT_EQ(many.maxes, one.maxes) << at;
+            EXPECT_EQ(many.positions, one.positions) << at;
+            EXPECT_EQ(many.enabled, one.enabled) << at;
+            ASSERT_EQ(many.skipped.size(), one.skipped.size()) << at;
+            for (std::size_t i = 0; i < one.skipped.size(); ++i) {
+                EXPECT_EQ(many.skipped[i].Path, one.skipped[i].Path) << at;
+                EXPECT_EQ(many.skipped[i].Frame, one.skipped[i].Frame) << at;
+                EXPECT_EQ(many.skipped[i].Reason, one.skipped[i].Reason) << at;
+            }
+            ASSERT_EQ(r.Stored.size(), first.Stored.size()) << at;
+            for (std::size_t i = 0; i < first.Stored.size(); ++i) {
+                EXPECT_EQ(r.Stored[i].Path, first.Stored[i].Path) << at;
+                EXPECT_EQ(r.Stored[i].Frame, first.Stored[i].Frame) << at;
+                EXPECT_EQ(r.Stored[i].NotKeptReason, first.Stored[i].NotKeptReason) << at;
+            }
+            EXPECT_TRUE(manyPdf == onePdf) << at << ": the documents differ";
+        }
+    }
+    ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
 TEST_F(ConversionJobTest, UnreadableSourcesAreSkippedAndReported) {
@@ -549,22 +633,29 @@ TEST_F(WebSourcesTest, MixedListGivesEveryPageInOrderAndEveryFailureItsReason) {
                       server->Url("/html"),
                       stalled,
                       dir.File("broken.gif")};
-    const TJobResult r = job.Execute(in, rec.Callbacks());
-    EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
-    EXPECT_EQ(r.PagesWritten, 8);
-    EXPECT_EQ(PageSizes(r.OutputPath),
-              (std::vector<std::string>{"8x6", "10x4", "12x7", "6x5", "6x5", "6x5", "64x48", "64x48"}));
-    ASSERT_EQ(rec.skipped.size(), 6u);
-    EXPECT_EQ(rec.skipped[0].Reason, "HTTP 404 Not Found");
-    EXPECT_EQ(rec.skipped[1].Path, server->Url("/files/missing.gif"));
-    EXPECT_EQ(rec.skipped[1].Reason, "HTTP 404 Not Found");
-    EXPECT_EQ(rec.skipped[2].Reason, "redirect loop");
-    EXPECT_EQ(rec.skipped[3].Reason, "not an image (the server sent text/html; charset=utf-8)");
-    EXPECT_EQ(rec.skipped[4].Path, stalled);
-    EXPECT_EQ(rec.skipped[4].Reason.rfind("no data from 127.0.0.1:", 0), 0u) << rec.skipped[4].Reason;
-    // A local file's failure is its own, not the last download's.
-    EXPECT_EQ(rec.skipped[5].Path, dir.File("broken.gif"));
-    EXPECT_EQ(rec.skipped[5].Reason.find("HTTP"), std::string::npos) << rec.skipped[5].Reason;
+    // The same with workers: the downloads run at once, the pages and reasons come in list order.
+    for (const int jobs : {1, 3}) {
+        SCOPED_TRACE(std::to_string(jobs) + " jobs");
+        Recorder r2;
+        in.Jobs = jobs;
+        in.OutputName = "web" + std::to_string(jobs);
+        const TJobResult r = job.Execute(in, r2.Callbacks());
+        EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
+        EXPECT_EQ(r.PagesWritten, 8);
+        EXPECT_EQ(PageSizes(r.OutputPath),
+                  (std::vector<std::string>{"8x6", "10x4", "12x7", "6x5", "6x5", "6x5", "64x48", "64x48"}));
+        ASSERT_EQ(r2.skipped.size(), 6u);
+        EXPECT_EQ(r2.skipped[0].Reason, "HTTP 404 Not Found");
+        EXPECT_EQ(r2.skipped[1].Path, server->Url("/files/missing.gif"));
+        EXPECT_EQ(r2.skipped[1].Reason, "HTTP 404 Not Found");
+        EXPECT_EQ(r2.skipped[2].Reason, "redirect loop");
+        EXPECT_EQ(r2.skipped[3].Reason, "not an image (the server sent text/html; charset=utf-8)");
+        EXPECT_EQ(r2.skipped[4].Path, stalled);
+        EXPECT_EQ(r2.skipped[4].Reason.rfind("no data from 127.0.0.1:", 0), 0u) << r2.skipped[4].Reason;
+        // A local file's failure is its own, not the last download's.
+        EXPECT_EQ(r2.skipped[5].Path, dir.File("broken.gif"));
+        EXPECT_EQ(r2.skipped[5].Reason.find("HTTP"), std::string::npos) << r2.skipped[5].Reason;
+    }
 }
 
 TEST_F(WebSourcesTest, StopEndsADownloadInProgress) {

@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
     }
 
     TForm1 form;
+    // The window says when the program is done: closed during a run, it first lets the run write its
+    // pages.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     QObject::connect(&form, &TForm1::Closed, &app, &QCoreApplication::quit);
     form.show();
 

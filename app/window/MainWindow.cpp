@@ -5,7 +5,9 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
+#include "app/window/FilePreview.h"
 #include "app/window/PrivateSettings.h"
+#include "app/window/RunThread.h"
 #include "app/window/WebDrop.h"
 #include "app/window/WebPreview.h"
 #include "app/window/WindowText.h"
@@ -104,7 +106,6 @@ TWindowHooks DesktopHooks() {
         box.exec();
         return open && box.clickedButton() == open;
     };
-    h.ProcessMessages = [] { QCoreApplication::processEvents(); };
     h.ShowContextMenu = [](TShellBrowser& browser, const QPoint& at) { return browser.ShowContextMenu(at); };
     return h;
 }
@@ -122,10 +123,15 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     FPictoraIO1->SetAttachedPictora(&PictoraView1);
     FPictoraIO1->SetBackground(clBtnFace);
     FJob = std::make_unique<TConversionJob>(PictoraView1, *FPictoraIO1);
+    FRun = std::make_unique<TRunThread>();
     FWebPreview = std::make_unique<TWebPreview>(
         [this](const std::string& address, const QImage& image, const std::string& failure) {
             WebPreviewArrived(address, image, failure);
         });
+    FFilePreview = std::make_unique<TPreviewThreads>(
+        MakeFilePreview,
+        [this](const std::string& path, const TPreviewResult& result) { FilePreviewArrived(path, result); },
+        false); // a file may change between two looks
 
     CreateActions();
     CreateControls();
@@ -148,7 +154,11 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
     FormCreate();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1() {
+    // A run still going stops after its page; its thread is waited for before the job goes.
+    FJob->RunFlag = 0;
+    FRun.reset();
+}
 
 void TForm1::CreateActions() {
     auto make = [this](const char* name, const QString& caption, const QKeySequence& key, bool enabled,
@@ -368,6 +378,10 @@ QWidget* TForm1::CreateRightColumn(QWidget* parent) {
     return column;
 }
 
+bool TForm1::FilePreviewPending() const {
+    return FFilePreview->Pending();
+}
+
 void TForm1::FormCreate() {
     // Files dropped anywhere on the window reach FilesDropped, whichever control is under the cursor
     // and whether or not it is enabled.
@@ -436,7 +450,11 @@ void TForm1::closeEvent(QCloseEvent* event) {
     }
     event->accept();
     FAboutBox->close();
-    emit Closed();
+    // A run stops after its current page and writes what it has; the program ends after that.
+    if (Converting())
+        FClosePending = true;
+    else
+        emit Closed();
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -7,9 +7,9 @@
 // file manager, the shell menu, the event loop step) goes through TWindowHooks, so tests can answer
 // instead of a user.
 //
-// The window reacts to a run through plain member functions (SetProgressMax, PageStarted,
-// RunFinished, ...) that take values only, so they can be driven by queued signals as well as by the
-// job's callbacks; StopRun only clears the job's atomic run flag.
+// The job runs on a thread of its own (TRunThread). The window reacts to a run through plain member
+// functions (SetProgressMax, PageStarted, RunFinished, ...) that take values only, called on the GUI
+// thread through queued calls; StopRun only clears the job's atomic run flag.
 #include "app/job/ConversionJob.h"
 #include "app/window/ListMoves.h"
 #include "imaging/io/IEView.h"
@@ -38,9 +38,12 @@ class TAboutBox;
 class TFileListBox;
 class TOpenPictoraDialog;
 class TPictoraIO;
+class TRunThread;
 class TShellBrowser;
 class TShellPathEdit;
 class TWebPreview;
+class TPreviewThreads;
+struct TPreviewResult;
 class QImage;
 
 struct TWindowHooks {
@@ -55,7 +58,8 @@ struct TWindowHooks {
     // The end-of-run report; offerOpen adds a button that opens the written PDF. True when the user
     // chose that button.
     std::function<bool(QWidget* parent, const QString& text, bool offerOpen)> ShowRunReport;
-    // Lets pending events run once (the job calls it after every entry and frame page).
+    // Called on the GUI thread at the run's meeting points, after every entry and frame page (the run
+    // waits there for the window; see TRunThread).
     std::function<void()> ProcessMessages;
     // Shows the shell's menu for the browser's object at a screen point, runs the chosen command and
     // returns its verb (empty when nothing was done).
@@ -73,6 +77,9 @@ public:
     // The run flag: 1 while a conversion may go on; closing or quitting sets 0.
     int Tag() const { return FJob->RunFlag; }
     bool RunActive() const { return Tag() == 1; }
+    // From the start of a run until its end-of-run report is done (the run itself goes on a thread of
+    // its own).
+    bool Converting() const;
 
     // Handlers, callable directly (the menu, shortcuts and events call them too).
     void FormShow();
@@ -99,6 +106,10 @@ public:
     // A web address's picture arrived (null: it could not be had, for the reason given); shown if the
     // address is still the selected entry. A failure goes into the preview's hover hint, never a box.
     void WebPreviewArrived(const std::string& address, const QImage& image, const std::string& failure);
+    // A file's picture and info tip arrived; shown if the file is still the selected entry.
+    void FilePreviewArrived(const std::string& path, const TPreviewResult& result);
+    // A file's preview is being made off the GUI thread.
+    bool FilePreviewPending() const;
     // pos: list viewport coordinates. The right button opens the shell menu of the entry under pos
     // (which its press selected).
     void FileListMouseUp(Qt::MouseButton button, const QPoint& pos);
@@ -174,7 +185,8 @@ public:
     TConversionJob& Job() { return *FJob; }
 
 signals:
-    // The window was closed (the program ends).
+    // The window was closed (the program ends); when closed during a run, once the run has written its
+    // pages.
     void Closed();
 
 protected:
@@ -200,6 +212,9 @@ private:
     std::unique_ptr<TConversionJob> FJob;
     std::unique_ptr<TAboutBox> FAboutBox;
     std::unique_ptr<TWebPreview> FWebPreview;
+    std::unique_ptr<TPreviewThreads> FFilePreview;
+    std::unique_ptr<TRunThread> FRun; // after FJob: it ends its thread before the job goes
+    bool FClosePending = false;       // closed during a run
     bool FImage1ShowHint = false;
     bool FShown = false;
     bool FPlaced = false;

@@ -5,6 +5,7 @@
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
 #include "app/window/FileListRules.h"
+#include "app/window/FilePreview.h"
 #include "app/window/WebPreview.h"
 #include "app/window/WindowText.h"
 #include "imaging/io/PictoraIO.h"
@@ -145,6 +146,7 @@ void TForm1::Renumber() {
 
 void TForm1::ClearPreview() {
     FWebPreview->Cancel();
+    FFilePreview->Cancel();
     Image1->clear();
     Image1->setToolTip(QString());
     Image1->setAccessibleDescription(QString());
@@ -202,6 +204,7 @@ void TForm1::FileListClick() {
     const int i = FileList->ItemIndex();
     if (i < 0) {
         FWebPreview->Cancel();
+        FFilePreview->Cancel();
         Image1->clear();
         ActDelete->setEnabled(false);
         FImage1ShowHint = false;
@@ -215,28 +218,40 @@ void TForm1::FileListClick() {
     if (i >= ListBox1->count()) return;
     const QString path = ListBox1->item(i)->text();
     if (IsWebEntry(path)) {
+        FFilePreview->Cancel();
         ShowWebPreview(path);
         return;
     }
     FWebPreview->Cancel();
+    // The hint and picture of the file shown before must not stay on this entry meanwhile.
+    Image1->clear();
+    Image1->setToolTip(QString());
+    Image1->setAccessibleDescription(QString());
     if (!FileExists(Encoded(path))) {
-        // The hint of the file shown before must not stay on an entry whose file is gone.
-        Image1->clear();
-        Image1->setToolTip(QString());
-        Image1->setAccessibleDescription(QString());
+        FFilePreview->Cancel();
         return;
     }
     try {
-        ShellBrowser1->SetObjectName(Encoded(path));
-        const QString tip = QString::fromStdString(ShellBrowser1->ObjectInfoTip());
-        Image1->setToolTip(tip);
-        Image1->setAccessibleDescription(tip);
-        Image1->setVisible(ShellBrowser1->AssignThumbnail(Image1));
+        ShellBrowser1->SetObjectName(Encoded(path)); // the shell menu's object
     } catch (const std::exception& e) {
-        Image1->clear();
-        Image1->setToolTip(QString());
+        FFilePreview->Cancel();
         if (FHooks.ShowMessage) FHooks.ShowMessage(this, QString::fromUtf8(e.what()));
+        return;
     }
+    // Reading a big image takes a while: the picture and its tip come when they are made.
+    FFilePreview->Request(Encoded(path), Image1->size());
+}
+
+void TForm1::FilePreviewArrived(const std::string& path, const TPreviewResult& result) {
+    const int i = FileList->ItemIndex();
+    if (i < 0 || i >= ListBox1->count() || Encoded(ListBox1->item(i)->text()) != path) return;
+    const QString tip = QString::fromStdString(result.Tip);
+    Image1->setToolTip(tip);
+    Image1->setAccessibleDescription(tip);
+    Image1->setVisible(!result.Image.isNull());
+    if (!result.Image.isNull()) Image1->setPixmap(QPixmap::fromImage(result.Image));
+    if (!result.Failure.empty() && FHooks.ShowMessage)
+        FHooks.ShowMessage(this, QString::fromStdString(result.Failure));
 }
 
 // The shell knows nothing of web addresses: the picture is downloaded off the GUI thread and shown

@@ -4,6 +4,7 @@
 
 #include "app/window/FileListBox.h"
 #include "app/window/RunTexts.h"
+#include "app/window/RunThread.h"
 #include "app/window/WindowText.h"
 #include "platform/FileSystem.h"
 #include "shell/pathedit/ShellPathEdit.h"
@@ -34,6 +35,7 @@ TConversionInputs TForm1::Inputs() const {
     in.Creator = CreatorEd->text().toStdString();
     in.Producer = ProducerEd->text().toStdString();
     in.Keywords = Keywords->toPlainText().toStdString();
+    in.Jobs = DefaultJobCount();
     return in;
 }
 
@@ -79,6 +81,7 @@ void TForm1::PageStarted(const TPageProgress& page) {
 void TForm1::RunFinished(const TJobResult& result) {
     switch (result.Outcome) {
     case TJobOutcome::NotStarted:
+        SetInputsEnabled(true); // as they were before the run was asked for
         return;
     case TJobOutcome::Failed:
         // The job's message said why; the files it could not read are listed as before.
@@ -99,8 +102,23 @@ void TForm1::RunFinished(const TJobResult& result) {
         FHooks.OpenFile(Decoded(result.OutputPath));
 }
 
+bool TForm1::Converting() const {
+    return FRun->Running();
+}
+
 void TForm1::ActConvertExecute() {
-    if (!ActConvert->isEnabled()) return;
+    if (!ActConvert->isEnabled() || Converting()) return;
+    TConversionInputs inputs = Inputs();
+    // A message about the output comes before anything is disabled, as the job would show it.
+    std::string folder, output;
+    if (const std::string message = TConversionJob::Validate(inputs, folder, output); !message.empty()) {
+        if (FHooks.ShowMessage) FHooks.ShowMessage(this, Decoded(message));
+        return;
+    }
+    // Locked at once, not when the job's first step arrives: nothing may start a second run or touch
+    // the job's components meanwhile.
+    SetInputsEnabled(false);
+    // These run on this thread, in the job's order (see TRunThread).
     TConversionCallbacks cb;
     cb.ShowMessage = [this](const std::string& text) {
         if (FHooks.ShowMessage) FHooks.ShowMessage(this, Decoded(text));
@@ -112,8 +130,18 @@ void TForm1::ActConvertExecute() {
     cb.OpenFolder = [this](const std::string& folder) {
         if (FHooks.OpenFolder) FHooks.OpenFolder(Decoded(folder));
     };
-    cb.ProcessMessages = FHooks.ProcessMessages;
+    // The window's own events need no help now; the call remains the job's meeting point with it.
+    cb.ProcessMessages = [this] {
+        if (FHooks.ProcessMessages) FHooks.ProcessMessages();
+    };
     cb.SetInputsEnabled = [this](bool enabled) { SetInputsEnabled(enabled); };
     // The skipped files are part of the end-of-run report (RunFinished).
-    RunFinished(FJob->Execute(Inputs(), cb));
+    FRun->Start(*FJob, std::move(inputs), std::move(cb), [this](const TJobResult& result) {
+        RunFinished(result);
+        // Closed during the run: the program ends now that the pages are written.
+        if (FClosePending) {
+            FClosePending = false;
+            emit Closed();
+        }
+    });
 }

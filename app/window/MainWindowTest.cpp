@@ -1,4 +1,5 @@
 #include "app/window/MainWindow.h"
+#include "app/job/ConversionTables.h"
 #include "app/window/AboutBox.h"
 #include "app/window/DefaultFolders.h"
 #include "app/window/FileListBox.h"
@@ -16,6 +17,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -31,6 +33,7 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolTip>
 #include <QUrl>
 
@@ -176,6 +179,10 @@ protected:
     }
     ActionStates States() const {
         return {form.ActConvert->isEnabled(), form.ActClear->isEnabled(), form.ActDelete->isEnabled()};
+    }
+    // The run goes on a thread of its own: wait until its end-of-run report is done.
+    void FinishRun() {
+        ASSERT_TRUE(QTest::qWaitFor([&] { return !form.Converting(); }, 120000));
     }
     void Activate() {
         QApplication::setActiveWindow(&form);
@@ -359,6 +366,7 @@ TEST_F(MainWindowTest, SelectionShowsPreviewAndHintOnlyForExistingFiles) {
     Drop({File("shown.png"), File("gone.png")});
     Select(0);
     EXPECT_TRUE(form.Image1ShowHint());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     EXPECT_FALSE(form.Image1->toolTip().isEmpty());
     EXPECT_TRUE(form.Image1->isVisibleTo(form.GroupBox4));
     EXPECT_FALSE(form.Image1->pixmap().isNull());
@@ -608,6 +616,7 @@ TEST_F(MainWindowTest, MenuKeysAndTheInfoTipWorkFromTheKeyboard) {
     Activate();
     form.FileList->setFocus();
     Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     QTest::keyClick(form.FileList, Qt::Key_Menu);
     QTest::keyClick(form.FileList, Qt::Key_F10, Qt::ShiftModifier);
     EXPECT_EQ(desk.MenuObjects, (QStringList{File("b.png"), File("b.png")}));
@@ -722,7 +731,9 @@ TEST_F(MainWindowTest, F5DoesNothingWhileTheListIsEmpty) {
     form.OutputFile->setText(QStringLiteral("out"));
     form.ShellPathEdit1->SetPath(dir.Path());
     QTest::keyClick(&form, Qt::Key_F5);
+    FinishRun();
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(desk.Messages.isEmpty());
     EXPECT_EQ(desk.Beeps, 0);
     EXPECT_FALSE(std::filesystem::exists(dir.File("out.pdf")));
@@ -792,6 +803,7 @@ TEST_F(MainWindowTest, ConvertWritesThePdfThroughTheJob) {
     };
     Activate();
     QTest::keyClick(&form, Qt::Key_F5);
+    FinishRun();
 
     EXPECT_TRUE(disabledDuringRun);
     EXPECT_EQ(status,
@@ -840,6 +852,7 @@ TEST_F(MainWindowTest, ValidationMessagesStopTheRun) {
         form.ShellPathEdit1->SetPath(c.Folder);
         form.OutputFile->setText(QString::fromStdString(c.OutputName));
         form.ActConvertExecute();
+        FinishRun();
         EXPECT_EQ(desk.Messages, QStringList{QString::fromUtf8(c.Message)}) << c.Name;
         EXPECT_EQ(desk.Beeps, 0) << c.Name;
         EXPECT_TRUE(form.FileList->isEnabled() && form.ActConvert->isEnabled()) << c.Name;
@@ -859,6 +872,7 @@ TEST_F(MainWindowTest, UnreadableFilesAreReportedInOneMessageAfterTheRun) {
     form.ShellPathEdit1->SetPath(dir.Path());
     form.OutputFile->setText(QStringLiteral("report"));
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(desk.Messages.isEmpty());
     ASSERT_EQ(desk.Reports.size(), 1); // one report at the end, naming what gave no page
     EXPECT_TRUE(desk.Reports[0].contains(File("gone.png")));
@@ -876,6 +890,7 @@ TEST_F(MainWindowTest, ARunWithoutAPageReportsTheFilesAndLeavesNoDocument) {
     form.ShellPathEdit1->SetPath(dir.Path());
     form.OutputFile->setText(QStringLiteral("nothing"));
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(desk.Messages.isEmpty());
     ASSERT_EQ(desk.Reports.size(), 1); // the end-of-run report names the files, with nothing to open
     EXPECT_TRUE(desk.Reports[0].startsWith("No page was converted; no PDF file was written."));
@@ -903,6 +918,7 @@ TEST_F(MainWindowTest, ClosingDuringARunWritesThePagesDoneSoFar) {
         }
     };
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(filesDroppedMeanwhile);
     EXPECT_EQ(PageCount(dir.File("stopped.pdf")), 1);
     EXPECT_EQ(desk.Beeps, 1);
@@ -936,6 +952,7 @@ TEST_F(MainWindowTest, StopEndsTheRunButKeepsTheWindow) {
     };
     desk.ReportOpens = true;
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(liveDuringRun);
     EXPECT_GT(highest, 0);
     EXPECT_EQ(PageCount(dir.File("partial.pdf")), 3); // 1.png and two pages of four.tif
@@ -956,7 +973,93 @@ TEST_F(MainWindowTest, StopEndsTheRunButKeepsTheWindow) {
     form.OutputFile->setText(QStringLiteral("whole"));
     desk.OnProcessMessages = nullptr;
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_EQ(PageCount(dir.File("whole.pdf")), 6);
+}
+
+// A timer due every 100 ms stands for the user: while pages are made it must keep firing. The slack
+// allows for a loaded machine; a run on the GUI thread would stall it for the whole first page (noise
+// that Flate cannot shrink, 81 MB of pixels: two seconds of work and more).
+TEST_F(MainWindowTest, TheWindowAnswersEventsThroughoutARun) {
+    if (!testsupport::ToolAvailable("qpdf")) GTEST_SKIP() << "qpdf missing";
+    // One page slow to encode (noise does not compress), then many quick ones.
+    MakeImage("-size 6000x4500 xc:gray +noise Random -quality 95", "noise.jpg");
+    MakeImage("-size 300x200 plasma:fractal -seed 3 -duplicate 29 -compress lzw", "frames.tif");
+    Drop({File("noise.jpg"), File("frames.tif")});
+    form.ShellPathEdit1->SetPath(dir.Path());
+    form.OutputFile->setText(QStringLiteral("busy"));
+    form.CompresBox->setCurrentIndex(CompressionFlateIndex);
+
+    QElapsedTimer clock;
+    std::vector<qint64> ticks;
+    QTimer timer;
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
+    clock.start();
+    timer.start();
+    form.ActConvertExecute();
+    const qint64 started = clock.elapsed();
+    EXPECT_TRUE(form.Converting());
+    FinishRun();
+    const qint64 finished = clock.elapsed();
+    timer.stop();
+
+    EXPECT_LT(started, 1000) << "starting the run held the window";
+    EXPECT_EQ(PageCount(dir.File("busy.pdf")), 31);
+    ASSERT_EQ(desk.Reports.size(), 1);
+    qint64 previous = 0, longest = 0;
+    for (const qint64 t : ticks) {
+        longest = std::max(longest, t - previous);
+        previous = t;
+    }
+    longest = std::max(longest, finished - previous);
+    EXPECT_LE(longest, 1000) << ticks.size() << " ticks in " << finished << " ms";
+    EXPECT_GE(qint64(ticks.size()), finished / 100 / 3) << "the timer fell far behind";
+}
+
+// The user's timer keeps firing while a big image's thumbnail is made, and a preview that comes after
+// the selection has moved on is dropped.
+TEST_F(MainWindowTest, ABigImagesThumbnailIsMadeWhileTheWindowAnswers) {
+    MakeImage("-size 8000x8000 gradient:orange-navy", "big.png");
+    MakeImage("-size 40x60 xc:green", "small.png");
+    Drop({File("big.png"), File("small.png")});
+    QElapsedTimer clock;
+    std::vector<qint64> ticks;
+    QTimer timer;
+    timer.setInterval(100);
+    QObject::connect(&timer, &QTimer::timeout, [&] { ticks.push_back(clock.elapsed()); });
+    clock.start();
+    timer.start();
+    Select(0);
+    const qint64 selected = clock.elapsed();
+    EXPECT_TRUE(form.FilePreviewPending());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 120000));
+    const qint64 shown = clock.elapsed();
+    timer.stop();
+    EXPECT_LT(selected, 500) << "the selection waited for the picture";
+    EXPECT_FALSE(form.Image1->pixmap().isNull());
+    EXPECT_TRUE(form.Image1->toolTip().contains(QStringLiteral("8000 x 8000")))
+        << form.Image1->toolTip().toStdString();
+    qint64 previous = 0, longest = 0;
+    for (const qint64 t : ticks) {
+        longest = std::max(longest, t - previous);
+        previous = t;
+    }
+    longest = std::max(longest, shown - previous);
+    EXPECT_LE(longest, 1000) << ticks.size() << " ticks in " << shown << " ms";
+
+    // Back to the big one (its thumbnail now cached on disk, but made again off the thread) and on to
+    // the small one at once: only the small one's picture and tip may be shown.
+    Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
+    const QString smallTip = form.Image1->toolTip();
+    Select(0);
+    Select(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
+    QTest::qWait(300); // time for the big one's late result, which must be dropped
+    EXPECT_EQ(form.Image1->toolTip(), smallTip);
+    EXPECT_TRUE(smallTip.contains(QStringLiteral("40 x 60"))) << smallTip.toStdString();
+    EXPECT_EQ(form.Image1->pixmap().size(), QSize(40, 60));
 }
 
 TEST_F(MainWindowTest, ControlsCarryAccessibleNames) {
@@ -1085,6 +1188,7 @@ TEST_F(WebEntriesTest, AMixedListGivesAPagePerEntry) {
     QStringList status;
     desk.OnProcessMessages = [&] { status << form.statusBar()->currentMessage(); };
     form.ActConvertExecute();
+    FinishRun();
     EXPECT_TRUE(desk.Messages.isEmpty()) << desk.Messages.join('\n').toStdString();
     ASSERT_EQ(desk.Reports.size(), 1);
     EXPECT_TRUE(desk.Reports[0].contains("2 pages")) << desk.Reports[0].toStdString();
@@ -1135,6 +1239,7 @@ TEST_F(WebEntriesTest, AnAddressThatGivesNoPictureLeavesThePreviewEmptyWithoutAB
     // A download still on its way when another entry is chosen never replaces that entry's preview.
     Select(2);
     Select(3);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form.FilePreviewPending(); }, 20000));
     const QString localTip = form.Image1->toolTip();
     ASSERT_TRUE(PreviewShown());
     const QSize local = form.Image1->pixmap().size();

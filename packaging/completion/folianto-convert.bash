@@ -51,13 +51,17 @@ _folianto_convert() {
             mapfile -t COMPREPLY < <(compgen -f -- "$cur")
             return
             ;;
+        -j | --jobs)
+            mapfile -t COMPREPLY < <(compgen -W "1 2 4 $(nproc 2>/dev/null)" -- "$cur")
+            return
+            ;;
         --title | --subject | --author | --keywords)
             return
             ;;
     esac
     if [[ $cur == -* ]]; then
         mapfile -t COMPREPLY < <(compgen -W "-o --output -f --force -c --compression -p --paper --title --subject
-            --author --keywords --open --no-auto-orient --from-file -0 --null -r --recursive --sort --alpha --info -q --quiet -v --verbose -h --help
+            --author --keywords --open --no-auto-orient --from-file -0 --null -r --recursive --sort --alpha --info -j --jobs -q --quiet -v --verbose -h --help
             -V --version --" -- "$cur")
         return
     fi

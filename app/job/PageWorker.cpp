@@ -1,0 +1,275 @@
+#include "app/job/PageWorker.h"
+
+#include "app/job/ConversionTables.h"
+#include "imaging/bitmap/AlphaFlatten.h"
+#include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/IEView.h"
+#include "imaging/io/KeptPageData.h"
+#include "imaging/io/PictoraIO.h"
+#include "imaging/params/IOParams.h"
+#include "imaging/params/PageGeometry.h"
+#include "platform/Exceptions.h"
+#include "platform/Stream.h"
+#include "platform/net/WebAddress.h"
+
+#include <cctype>
+
+namespace {
+std::string Upper(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Extension from the last ".", as the list shows it (a dot inside a folder name counts too). For a
+// web address the rule reads its path alone: a query or fragment says nothing about the file.
+std::string ExtensionOf(const std::string& path) {
+    const std::string name = IsWebAddress(path) ? WebAddressPath(path) : path;
+    const auto dot = name.find_last_of('.');
+    return dot == std::string::npos ? std::string() : name.substr(dot);
+}
+
+// Why a load that raised nothing still gave no usable page: the reader's own words when it gave
+// some, else what the component knows.
+std::string FailedLoadReason(TPictoraIO& io) {
+    if (!io.LastLoad().Refusal.empty()) return io.LastLoad().Refusal;
+    if (io.Params().FileFormat == 0) return "not a supported image file";
+    return "the image data is damaged or of a kind this program cannot read";
+}
+
+// Rows as a user counts them, from 1.
+std::string MissingDataNote(const TIELoadOutcome& load) {
+    if (!load.MissingRowsKnown()) return "data ends early, part of the image is missing";
+    const std::string first = std::to_string(std::int64_t(load.FirstMissingRow) + 1);
+    const std::string last = std::to_string(std::int64_t(load.LastMissingRow) + 1);
+    if (first == last) return "data ends early, row " + first + " missing";
+    return "data ends early, rows " + first + "\u2013" + last + " missing";
+}
+
+TJobEvent Skipped(const std::string& path, int frame, std::string reason) {
+    TJobEvent e;
+    e.Kind = TJobEventKind::Skipped;
+    e.Skip = {path, frame, std::move(reason)};
+    return e;
+}
+
+TJobEvent Plain(TJobEventKind kind) {
+    TJobEvent e;
+    e.Kind = kind;
+    return e;
+}
+
+// The current bitmap as a page of no document yet, as the component would add it.
+TIEPDFEncodedPage EncodeCurrentBitmap(TPictoraIO& io, const TPdfCodedImage* kept) {
+    PreparePageBitmap(*io.IEBitmap(), io.Params().PdfKeepAlpha);
+    io.Aborting = false;
+    TIEProgressRecord progress(io.OnProgress, &io, io.Aborting);
+    return EncodePdfPage(*io.IEBitmap(), io.Params(), progress, kept);
+}
+
+// What a worker's own components take over from the model's.
+void CopySettings(TPictoraIO& from, TPictoraIO& to) {
+    to.WebProxy = from.WebProxy;
+    to.WebUserName = from.WebUserName;
+    to.WebPassword = from.WebPassword;
+    to.DownloadLimits = from.DownloadLimits;
+    to.StreamHeaders = from.StreamHeaders;
+    to.AutoAdjustDPI = from.AutoAdjustDPI;
+    to.FilteredAdjustDPI = from.FilteredAdjustDPI;
+    to.Params().CopyFrom(from.Params()); // encoder settings such as the JPEG quality
+}
+} // namespace
+
+std::string JobFailureReason(const std::exception& e) {
+    if (const auto* open = dynamic_cast<const EFOpenError*>(&e)) return "cannot be opened: " + open->Reason;
+    return e.what();
+}
+
+TPageWorker::TPageWorker(TIEView& view, TPictoraIO& frameIO) : FView(&view), FFrameIO(&frameIO) {}
+
+TPageWorker::~TPageWorker() = default;
+
+std::unique_ptr<TPageWorker> TPageWorker::Like(TPageWorker& model) {
+    std::unique_ptr<TPageWorker> w(new TPageWorker());
+    w->FOwnView = std::make_unique<TIEView>();
+    w->FOwnFrameIO = std::make_unique<TPictoraIO>();
+    w->FView = w->FOwnView.get();
+    w->FFrameIO = w->FOwnFrameIO.get();
+    w->FView->Background = model.View().Background;
+    w->FFrameIO->SetAttachedPictora(w->FView);
+    CopySettings(model.PageIO(), w->PageIO());
+    CopySettings(model.FrameIO(), w->FrameIO());
+    return w;
+}
+
+TPictoraIO& TPageWorker::PageIO() {
+    return *FView->IOComponent();
+}
+
+void TPageWorker::SetPaper(int paperIndex, int paperHeight, int paperWidth) {
+    TIOParamsVals& p = PageIO().Params();
+    // The picture as its page will show it: upright, and in its physical proportions.
+    const TUprightSize picture = UprightImageSize(p, FView->BitmapWidth(), FView->BitmapHeight());
+    if (paperIndex == PaperFitIndex) {
+        p.PdfPaperWidth = picture.Width;
+        p.PdfPaperHeight = picture.Height;
+    } else if (paperIndex == PaperImageSizeIndex) {
+        const TUprightSize physical = PhysicalImageSize(p, FView->BitmapWidth(), FView->BitmapHeight());
+        p.PdfPaperWidth = physical.Width;
+        p.PdfPaperHeight = physical.Height;
+    } else if (picture.Width > picture.Height) {
+        p.PdfPaperWidth = paperHeight;
+        p.PdfPaperHeight = paperWidth;
+    } else {
+        p.PdfPaperWidth = paperWidth;
+        p.PdfPaperHeight = paperHeight;
+    }
+}
+
+std::optional<TPdfCodedImage> KeptPageImage(const std::string& path, int frame, TPictoraIO& loader,
+                                            std::string& reason) {
+    const TIELoadOutcome& load = loader.LastLoad();
+    if (loader.Aborting || load.DataEndsEarly || !load.Refusal.empty()) {
+        reason = "the file's data is incomplete";
+        return std::nullopt;
+    }
+    if (IsWebAddress(path)) {
+        reason = "read from the web";
+        return std::nullopt;
+    }
+    try {
+        // The file is read again: readers keep pixels, not the data they came from.
+        TFileStream file(path, fmOpenRead);
+        TKeptPageData data = ReadKeptPageData(file, loader.Params(), frame < 0 ? 0 : frame);
+        reason = data.Reason;
+        return std::move(data.Image);
+    } catch (const std::exception&) {
+        reason = "the file could not be read again";
+        return std::nullopt;
+    }
+}
+
+bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loader,
+                           const TPageSettings& settings, const std::function<bool(TJobEvent)>& emit) {
+    TPictoraIO& io = PageIO();
+    // The page is described by the load that filled the bitmap: a frame loaded through the other
+    // component must not go out with the resolution or JPEG markers of the last single image.
+    const TIOParamsVals& image = loader.Params();
+    const TIELoadOutcome& load = loader.LastLoad();
+    if (&image != &io.Params()) io.Params().CopyImageDescription(image);
+    io.Params().PdfKeepAlpha = settings.KeepAlpha;
+    io.Params().PdfAutoOrient = settings.AutoOrient;
+    const TPaperItem& paper = PaperItems[static_cast<std::size_t>(settings.PaperIndex)];
+    SetPaper(settings.PaperIndex, paper.Height, paper.Width);
+    const std::string resized =
+        TConversionJob::BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
+    const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(settings.Compression)];
+    io.Params().PdfCompression = static_cast<std::uint8_t>(item.PdfCompression);
+    std::string notKept;
+    std::optional<TPdfCodedImage> kept;
+    if (item.KeepOriginalData) kept = KeptPageImage(path, frame, loader, notKept);
+
+    auto made = std::make_unique<TMadePage>();
+    try {
+        made->Encoded = EncodeCurrentBitmap(io, kept ? &*kept : nullptr);
+    } catch (const EWriteError&) {
+        throw;
+    } catch (const std::exception& e) {
+        return emit(Skipped(path, frame, std::string("cannot be made into a page: ") + e.what()));
+    }
+    // The writer refuses a bitmap without pixels: no page.
+    if (!made->Encoded.Image) return emit(Skipped(path, frame, "the image has no pixels"));
+    made->Incomplete = io.Aborting;
+    const TPdfPageStorage& storage = made->Encoded.Storage;
+    made->Stored = {path,
+                    frame,
+                    image.FileFormat,
+                    storage,
+                    item.KeepOriginalData,
+                    item.KeepOriginalData && storage.Coding != TPageCoding::Kept ? notKept : ""};
+    if (load.DataEndsEarly)
+        made->Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});
+    if (!resized.empty()) made->Notes.push_back({path, frame, TNoteKind::PageResized, resized});
+    TJobEvent e = Plain(TJobEventKind::Page);
+    e.Page = std::move(made);
+    return emit(std::move(e));
+}
+
+bool TPageWorker::MakeFrames(const std::string& path, bool gif, const TPageSettings& settings,
+                             TPageProgress progress, const std::atomic<int>& runFlag,
+                             const std::function<bool(TJobEvent)>& emit) {
+    TPictoraIO& frames = *FFrameIO;
+    TIOParamsVals& fp = frames.Params();
+    // A web address is downloaded once; its frames are then read from memory.
+    const bool web = IsWebAddress(path);
+    TMemoryStream download;
+    if (web && !frames.DownloadUrl(path, download)) return emit(Skipped(path, -1, FailedLoadReason(frames)));
+    // The key lets each GIF frame continue the composition of the one before, within this download.
+    const std::string key = web ? "download " + std::to_string(++FDownloadCount) + " " + path : std::string();
+    const auto loadFrame = [&]() {
+        if (!web) return gif ? frames.LoadGifFile(path) : frames.LoadTiffFile(path);
+        download.SetPosition(0);
+        return gif ? frames.LoadGifStream(download, key) : frames.LoadTiffStream(download);
+    };
+    // The first call serves to learn the frame count; it reads the frame the index last held.
+    const int count = loadFrame();
+    if (count <= 0) return emit(Skipped(path, -1, FailedLoadReason(frames)));
+    TJobEvent counted = Plain(TJobEventKind::FramesCounted);
+    counted.Frames = count;
+    if (!emit(std::move(counted))) return false;
+    for (int k = 0; k < count; ++k) {
+        if (runFlag != 1) break;
+        progress.Page = k + 1;
+        progress.Pages = count;
+        TJobEvent started = Plain(TJobEventKind::PageStarted);
+        started.Progress = progress;
+        if (!emit(std::move(started))) return false;
+        if (gif)
+            fp.GifFrameIndex = k;
+        else
+            fp.TiffFrameIndex = k;
+        loadFrame();
+        const bool go = frames.Aborting ? emit(Skipped(path, k, FailedLoadReason(frames)))
+                                        : MakePage(path, k, frames, settings, emit);
+        FView->ResetToBlank();
+        if (!go || !emit(Plain(TJobEventKind::FrameDone))) return false;
+    }
+    return true;
+}
+
+void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progress,
+                            const TPageSettings& settings, const std::atomic<int>& runFlag,
+                            const TJobEventSink& sink) {
+    bool go = true;
+    const std::function<bool(TJobEvent)> emit = [&](TJobEvent e) {
+        if (go) go = sink(std::move(e));
+        return go;
+    };
+    if (runFlag == 1) {
+        const std::string ext = Upper(ExtensionOf(path));
+        // A web address follows the same rule by the extension of its path (ExtensionOf).
+        const bool tiff = ext == ".TIFF" || ext == ".TIF";
+        const bool gif = ext == ".GIF";
+        try {
+            if (!tiff && !gif) {
+                TJobEvent started = Plain(TJobEventKind::PageStarted);
+                started.Progress = progress;
+                if (emit(std::move(started))) {
+                    TPictoraIO& io = PageIO();
+                    io.LoadFromFile(path);
+                    // A file that cannot be read must not become a page of the previous image.
+                    if (io.Aborting)
+                        emit(Skipped(path, -1, FailedLoadReason(io)));
+                    else
+                        MakePage(path, -1, io, settings, emit);
+                }
+            } else {
+                MakeFrames(path, gif, settings, progress, runFlag, emit);
+            }
+        } catch (const EWriteError&) {
+            throw; // the output itself failed: the run cannot go on
+        } catch (const std::exception& e) {
+            emit(Skipped(path, -1, JobFailureReason(e)));
+        }
+    }
+    emit(Plain(TJobEventKind::EntryDone));
+}

@@ -1,0 +1,70 @@
+#pragma once
+// One worker of a conversion run: its own view and I/O components, which load an entry of the list
+// and encode its pages apart from the document. Nothing here is shared with another worker.
+#include "app/job/JobEvents.h"
+#include "pdf/PdfCodedImage.h"
+
+#include <atomic>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+
+class TIEView;
+class TPictoraIO;
+
+// What every page of a run is made with.
+struct TPageSettings {
+    int Compression = 0; // CompressionItems index
+    int PaperIndex = 0;  // PaperItems index
+    bool KeepAlpha = false;
+    bool AutoOrient = true;
+};
+
+class TPageWorker {
+public:
+    // Works with the given view and its frame component (attached to the view).
+    TPageWorker(TIEView& view, TPictoraIO& frameIO);
+    // A worker with components of its own, set up like the model's.
+    static std::unique_ptr<TPageWorker> Like(TPageWorker& model);
+    ~TPageWorker();
+    TPageWorker(const TPageWorker&) = delete;
+    TPageWorker& operator=(const TPageWorker&) = delete;
+
+    TIEView& View() { return *FView; }
+    TPictoraIO& PageIO();
+    TPictoraIO& FrameIO() { return *FFrameIO; }
+
+    // Makes the pages of one entry (a frame file: each frame in order) and gives every step to sink,
+    // the last being EntryDone. A cleared run flag ends a frame file at the next frame and an entry
+    // not yet begun at once. Stops quietly when sink wants no more. Only a failure of the output
+    // (EWriteError, which the sink may raise) leaves it.
+    void MakeEntry(const std::string& path, const TPageProgress& progress, const TPageSettings& settings,
+                   const std::atomic<int>& runFlag, const TJobEventSink& sink);
+
+    // Sets the page size for the bitmap about to become a page, from the picture as the page shows it
+    // (upright when asked, in its physical proportions).
+    void SetPaper(int paperIndex, int paperHeight, int paperWidth);
+
+private:
+    TPageWorker() = default;
+    bool MakeFrames(const std::string& path, bool gif, const TPageSettings& settings, TPageProgress progress,
+                    const std::atomic<int>& runFlag, const std::function<bool(TJobEvent)>& emit);
+    // loader: the component whose load filled the current bitmap.
+    bool MakePage(const std::string& path, int frame, TPictoraIO& loader, const TPageSettings& settings,
+                  const std::function<bool(TJobEvent)>& emit);
+
+    std::unique_ptr<TIEView> FOwnView;
+    std::unique_ptr<TPictoraIO> FOwnFrameIO;
+    TIEView* FView = nullptr;
+    TPictoraIO* FFrameIO = nullptr;
+    int FDownloadCount = 0; // names each download's frames apart
+};
+
+// A failure's words for the report.
+std::string JobFailureReason(const std::exception& e);
+
+// The page's coded data from its file, when the load left the bitmap exactly as the file codes it;
+// otherwise none, and why not.
+std::optional<TPdfCodedImage> KeptPageImage(const std::string& path, int frame, TPictoraIO& loader,
+                                            std::string& reason);
