@@ -1,11 +1,11 @@
 // The one load routine behind every entry point: a scope that starts each load afresh and finishes it
 // on every exit, the read itself (one image, or the frames of an animation composed up to the one
 // asked for), and the one step every read ends with.
+#include "codecs/gif/GifComposition.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/IEMask.h"
 #include "imaging/io/FormatDetection.h"
 #include "imaging/io/FormatRegistry.h"
-#include "imaging/io/GifComposition.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/LoadScope.h"
 #include "imaging/io/PictoraIO.h"

@@ -1,9 +1,9 @@
 // Rendering of WMF and EMF files into the current bitmap.
+#include "codecs/metafile/Metafile.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/LoadScope.h"
 #include "imaging/io/PictoraIO.h"
-#include "imaging/metafile/Metafile.h"
 
 #include <algorithm>
 #include <cstring>

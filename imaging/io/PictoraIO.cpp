@@ -1,8 +1,8 @@
 #include "imaging/io/PictoraIO.h"
 
+#include "codecs/gif/GifComposition.h"
 #include "imaging/bitmap/AlphaFlatten.h"
 #include "imaging/bitmap/IEBitmap.h"
-#include "imaging/io/GifComposition.h"
 #include "imaging/io/IEView.h"
 #include "pdf/PdfWriter.h"
 #include "platform/Exceptions.h"
