@@ -2,9 +2,8 @@
 
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/IEMask.h"
-#include "imaging/io/IEView.h"
+#include "imaging/io/FormatRegistry.h"
 #include "imaging/io/PictoraIO.h"
-#include "imaging/io/Readers.h"
 #include "imaging/params/FormatTable.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
@@ -116,89 +115,13 @@ int DetectFileFormat(const std::string& path, bool checkExtension) {
 
 // ---- loading and header reads by content
 
-void TPictoraIO::LoadFromStream(TStream& stream) {
-    const std::int64_t pos = stream.Position();
-    const int id = DetectStreamFormat(stream);
-    stream.SetPosition(pos);
-    switch (id) {
-    case ioTIFF:
-        LoadTiffStream(stream);
-        return;
-    case ioGIF:
-        LoadGifStream(stream);
-        return;
-    case ioJPEG:
-        LoadJpegStream(stream);
-        return;
-    case ioPCX:
-        LoadPcxStream(stream);
-        return;
-    case ioBMP:
-        LoadBmpStream(stream);
-        return;
-    case ioICO:
-        LoadIcoStream(stream);
-        return;
-    case ioCUR:
-        LoadCurStream(stream);
-        return;
-    case ioPNG:
-        LoadPngStream(stream);
-        return;
-    case ioTGA:
-        LoadTgaStream(stream);
-        return;
-    case ioPXM:
-        LoadPxmStream(stream);
-        return;
-    case ioJP2:
-        LoadJp2Stream(stream);
-        return;
-    case ioJ2K:
-        LoadJ2kStream(stream);
-        return;
-    default:
-        break;
-    }
-    BeginLoad();
-    FParams.ResetImageInfo();
-    FParams.LoadedFileName.clear();
-    FParams.FileFormat = 0;
-    const TIEFileFormatInfo* info = FindFormatById(id);
-    // Built-in read functions are markers; only a registered format reads through its function.
-    if (!info || !info->ReadFunction || info->FileType <= 18) {
-        FailLoad("not a supported image file");
-        FinishWork();
-        return;
-    }
-    Aborting = false;
-    if (!PrepareBitmap()) {
-        FinishWork();
-        return;
-    }
-    TIEProgressRecord progress = MakeProgress();
-    FParams.FileFormat = id;
-    try {
-        info->ReadFunction(stream, *FBitmap, FParams, false, progress);
-    } catch (...) {
-        Aborting = true;
-    }
-    FLastLoad = progress.Outcome;
-    AdjustDpi();
-    if (FView) FView->SetDpi(FParams.HorizontalDpi, FParams.VerticalDpi);
-    NotifyBitmapChanged();
-    FinishWork();
-}
-
 namespace {
 // The header-only read of one format id into the parameters; the bitmap is not touched.
 void ReadHeader(TStream& stream, int id, TIOParamsVals& params, TColor background, bool& aborting) {
-    TIERgbTriple fileBackground{};
-    int frames = 0;
-    const TPictoraIO::TReader reader = readers::ForFormat(id, background, fileBackground, frames);
+    const TFormatEntry* format = ReadableFormat(id);
     params.ResetImageInfo();
-    if (!reader) {
-        params.FileFormat = 0;
+    if (!format) {
+        params.FileFormat = ioUnknown;
         return;
     }
     const std::int64_t start = stream.Position();
@@ -206,12 +129,14 @@ void ReadHeader(TStream& stream, int id, TIOParamsVals& params, TColor backgroun
     std::unique_ptr<TIEMask> mask;
     aborting = false;
     TIEProgressRecord progress(aborting);
-    reader(stream, scratch, params, progress, mask, true);
+    TReadContext context;
+    context.HeaderOnly = true;
+    context.Background = background;
+    format->Read(stream, scratch, params, progress, mask, context);
     params.FileFormat = id;
     // A header read stops at the first image; the frame count is the whole file's.
     stream.SetPosition(start);
-    if (id == ioTIFF) params.TiffFrameCount = readers::TiffFrameCount(stream);
-    if (id == ioGIF) params.GifFrameCount = readers::GifFrameCount(stream);
+    if (format->ImageCountField) params.*format->ImageCountField = format->CountImages(stream);
 }
 } // namespace
 

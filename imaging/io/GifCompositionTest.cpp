@@ -2,7 +2,7 @@
 // and every frame of every animated corpus GIF as it lands on its page, against a coalescing player
 // whose frames are laid on the same white paper (ImageMagick: -coalesce -background white -alpha
 // remove).
-#include "imaging/io/GifComposition.h"
+#include "codecs/gif/GifComposition.h"
 #include "imaging/bitmap/AlphaFlatten.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"

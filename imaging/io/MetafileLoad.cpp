@@ -1,8 +1,9 @@
 // Rendering of WMF and EMF files into the current bitmap.
+#include "codecs/metafile/Metafile.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/IEView.h"
+#include "imaging/io/LoadScope.h"
 #include "imaging/io/PictoraIO.h"
-#include "imaging/metafile/Metafile.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,24 +30,12 @@ bool RenderInto(const TMetafile& mf, TIEBitmap& bitmap, TColor background) {
 } // namespace
 
 void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, int height) {
-    BeginLoad();
+    TLoadScope scope(*this);
     Aborting = false;
-    if (width == 0 || height == 0 || !PrepareBitmap()) {
-        FinishWork();
-        return;
-    }
-    FParams.ResetImageInfo();
+    if (width == 0 || height == 0 || !PrepareBitmap()) return;
     TMetafile mf;
-    bool loaded = false;
-    try {
-        loaded = mf.LoadFromFile(path);
-    } catch (...) {
-        FinishWork();
-        throw;
-    }
-    if (!loaded) { // not a metafile this player understands: a clear failure, not a blank page
+    if (!mf.LoadFromFile(path)) { // not a metafile this player understands: a clear failure, not a blank page
         FailLoad("not a WMF or EMF picture");
-        FinishWork();
         return;
     }
     std::int64_t w = width, h = height;
@@ -61,7 +50,6 @@ void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, in
     }
     if (w <= 0 || h <= 0) {
         FailLoad("the picture is too small to draw");
-        FinishWork();
         return;
     }
     if (w > kMaxMetafileSide || h > kMaxMetafileSide) {
@@ -108,5 +96,4 @@ void TPictoraIO::LoadMetafile(const std::string& path, int width, bool alpha, in
         plane->FullyOpaque = false;
     }
     NotifyBitmapChanged();
-    FinishWork();
 }

@@ -1,5 +1,6 @@
 #pragma once
 // TPictoraIO: reads image files into one current bitmap and writes PDF documents from it.
+#include "imaging/params/FormatIds.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfCodedImage.h"
@@ -18,6 +19,9 @@ class TFileStream;
 class TMemoryStream;
 struct TIEPDFBuilder;
 struct TGifComposition;
+struct TFormatEntry;
+struct TReadContext;
+struct TIEFileFormatInfo;
 
 class TPictoraIO : public TIOParamsOwner {
 public:
@@ -134,26 +138,33 @@ public:
     bool OwnerBitmapSize(int& width, int& height) override;
     bool OwnerViewDpi(int& x, int& y) override;
 
-    // A reader as the entry points call it: the mask it returns (if any) becomes the alpha plane.
-    // headerOnly: fill the parameters and leave the bitmap untouched.
-    using TReader = std::function<void(TStream&, TIEBitmap&, TIOParamsVals&, TIEProgressRecord&,
-                                       std::unique_ptr<TIEMask>&, bool headerOnly)>;
-
 private:
+    class TLoadScope;
+    friend class TLoadScope;
+
     void ViewBitmapChanged(bool detach);
-    void LoadFileWith(const std::string& path, int formatId, const TReader& reader);
-    void LoadStreamWith(TStream& stream, int formatId, const TReader& reader);
-    void RunReader(TStream& stream, int formatId, const TReader& reader);
-    void LoadRegisteredFormat(const std::string& path, const std::string& ext);
-    int LoadGifFrames(TStream& stream, const std::string& key);
+    // The one load routine: opens the file (or takes the stream), reads the image of format id into
+    // the current bitmap and ends with the after-read step; the file's frame count, or 0.
+    int LoadFile(const std::string& path, TIOFileFormat id);
+    int LoadStream(TStream& stream, TIOFileFormat id, const std::string& animationKey = {});
+    int LoadWith(TStream& stream, const TFormatEntry& format, const std::string& fileName,
+                 const std::string& animationKey);
+    void ReadImage(TStream& stream, const TFormatEntry& format, TReadContext& context,
+                   TIEProgressRecord& progress);
+    void ReadAnimation(TStream& stream, const TFormatEntry& format, TReadContext& context,
+                       TIEProgressRecord& progress, const std::string& key);
+    // What every read ends with, whatever its format.
+    void AfterRead(const TFormatEntry& format, const TReadContext& context, const TIEProgressRecord& progress,
+                   const std::string& fileName);
+    void LoadRegisteredFormat(TStream& stream, const TIEFileFormatInfo& info, const std::string& fileName);
+    // Ends a load of data no reader knows.
+    void RefuseFormat();
     void AdjustDpi();
-    void MaskToAlpha(std::unique_ptr<TIEMask>& mask);
+    void MaskToAlpha(TIEBitmap& bitmap, std::unique_ptr<TIEMask>& mask);
     TIEProgressRecord MakeProgress();
-    // Starts a load's outcome afresh; a load that ends before its reader runs fails with reason.
-    void BeginLoad() { FLastLoad = {}; }
     void FailLoad(std::string_view reason);
     // Keeps the reader's outcome and makes the rows its data did not reach transparent.
-    void KeepOutcome(const TIEProgressRecord& progress);
+    void KeepOutcome(const TIEProgressRecord& progress, bool clearMissingRows);
 
     std::unique_ptr<TIEBitmap> FOwnedBitmap;
     TIEBitmap* FBitmap = nullptr;
@@ -161,6 +172,7 @@ private:
     int FViewRegistration = -1;
     TIOParamsVals FParams;
     TIELoadOutcome FLastLoad;
+    int FLoadDepth = 0; // loads in progress: a web address loads its stream inside its own load
     TPdfPageStorage FLastPageStorage;
     TColor FBackground = clBlack;
     std::unique_ptr<TFileStream> FPdfStream;

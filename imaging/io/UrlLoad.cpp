@@ -1,6 +1,7 @@
 // Loading from web addresses: the download through the platform's HTTP client into memory, then the
 // image by its content, as a stream load.
 #include "imaging/io/FormatDetection.h"
+#include "imaging/io/LoadScope.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/Stream.h"
 #include "platform/net/HttpTexts.h"
@@ -48,26 +49,20 @@ bool TPictoraIO::DownloadUrl(const std::string& url, TMemoryStream& body, std::s
 }
 
 void TPictoraIO::LoadFromUrl(const std::string& url) {
-    BeginLoad();
+    TLoadScope scope(*this);
     if (!PrepareBitmap()) {
         Aborting = true;
-        FinishWork();
         return;
     }
     TMemoryStream body;
     std::string contentType;
-    if (!DownloadUrl(url, body, &contentType)) {
-        FinishWork();
-        return;
-    }
-    if (DetectStreamFormat(body) == 0) {
+    if (!DownloadUrl(url, body, &contentType)) return;
+    if (DetectStreamFormat(body) == ioUnknown) {
         // An error page served as a success, or a file of a kind no reader knows: no page, and the
         // server's own word for what it sent.
-        FParams.ResetImageInfo();
         FParams.LoadedFileName.clear();
-        FParams.FileFormat = 0;
+        FParams.FileFormat = ioUnknown;
         FailLoad(NotAnImageText(contentType));
-        FinishWork();
         return;
     }
     LoadFromStream(body);

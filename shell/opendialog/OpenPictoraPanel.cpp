@@ -1,10 +1,8 @@
 // The preview panel of the open dialog: its controls, the previews and the preview window.
 #include "shell/opendialog/OpenPictoraDialog.h"
 
-#include "codecs/gif/GifReader.h"
-#include "codecs/ico/IcoReader.h"
-#include "codecs/tiff/TiffReader.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/FormatRegistry.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatIds.h"
@@ -92,31 +90,17 @@ struct TWaitCursor {
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
 
-// The frame counters of the readers; a file they cannot read counts 0.
+// The frame counts of the I/O component's formats; a file they cannot read counts 0.
 int GifFrames(const std::string& path) {
-    try {
-        return GetGifFrameCount(path);
-    } catch (...) {
-        return 0;
-    }
+    return CountImagesInFile(path, ioGIF);
 }
 
 int TiffFrames(const std::string& path) {
-    try {
-        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-        return GetTiffFrameCount(file);
-    } catch (...) {
-        return 0;
-    }
+    return CountImagesInFile(path, ioTIFF);
 }
 
 int IcoImages(const std::string& path) {
-    try {
-        TFileStream file(path, fmOpenRead | fmShareDenyWrite);
-        return GetIcoImageCount(file);
-    } catch (...) {
-        return 0;
-    }
+    return CountImagesInFile(path, ioICO);
 }
 
 } // namespace

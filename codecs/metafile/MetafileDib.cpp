@@ -1,4 +1,4 @@
-#include "imaging/metafile/MetafileDib.h"
+#include "codecs/metafile/MetafileDib.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,7 +1,7 @@
 // WMF playback: 16-bit records with their parameters in reverse order, and an object table whose
 // slots are handed out lowest-free-first.
-#include "imaging/metafile/MetafileDib.h"
-#include "imaging/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileDib.h"
+#include "codecs/metafile/MetafilePlayers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>

@@ -1,5 +1,5 @@
 // Path brackets, clipping and regions of the canvas.
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <algorithm>
 #include <cmath>

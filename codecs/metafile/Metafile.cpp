@@ -1,7 +1,7 @@
-#include "imaging/metafile/Metafile.h"
+#include "codecs/metafile/Metafile.h"
 
-#include "imaging/metafile/MetafileCanvas.h"
-#include "imaging/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafilePlayers.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 

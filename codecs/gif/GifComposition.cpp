@@ -1,4 +1,4 @@
-#include "imaging/io/GifComposition.h"
+#include "codecs/gif/GifComposition.h"
 
 #include "imaging/params/IOParams.h"
 #include "platform/Colors.h"

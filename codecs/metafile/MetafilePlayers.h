@@ -1,6 +1,6 @@
 #pragma once
 // Record readers and the WMF and EMF players that turn records into canvas calls.
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // Device-independent bitmaps inside metafile records: header parsing and bounded decoding into
 // premultiplied ARGB images.
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // fuzz-seeds: wmf emf
 // Bytes -> metafile load -> playback into a small buffer.
-#include "imaging/metafile/Metafile.h"
+#include "codecs/metafile/Metafile.h"
 #include "platform/Stream.h"
 
 #include <cstdint>

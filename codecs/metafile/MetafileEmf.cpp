@@ -1,6 +1,6 @@
 // EMF playback: 32-bit records (type, size, fields) with objects at the handle slots the records name.
-#include "imaging/metafile/MetafileDib.h"
-#include "imaging/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileDib.h"
+#include "codecs/metafile/MetafilePlayers.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 // Bitmap records: stretched blits with ternary raster operations, alpha and transparent blits, and
 // gradient fills.
-#include "imaging/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileCanvas.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "imaging/metafile/Metafile.h"
+#include "codecs/metafile/Metafile.h"
 
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"

@@ -1,5 +1,5 @@
-#include "imaging/metafile/MetafileDib.h"
-#include "imaging/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileDib.h"
+#include "codecs/metafile/MetafilePlayers.h"
 
 #include <algorithm>
 #include <cmath>
