@@ -152,7 +152,7 @@ std::string CliUsage() {
            "                              as they are; other 1-bit pages as g4, the rest as flate)\n"
            "      --alpha=MODE          transparency: flatten (onto white paper, the default) or\n"
            "                              keep (as a soft mask)\n"
-           "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17\n"
+           "  -p, --paper=FORMAT        A0, A1, A2, A3, A4, A5, A6, B5, Letter, Legal, Ledger, 11x17,\n"
            "                              Fit (default: one point per pixel) or image (the\n"
            "                              image's own size, from its resolution)\n"
            "      --no-auto-orient      keep images as stored; by default photos and scans that\n"
