@@ -30,6 +30,11 @@ bool EntryExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+TOutputEntry EntryAt(const std::string& path) {
+    if (DirectoryExists(path)) return TOutputEntry::Folder;
+    return EntryExists(path) ? TOutputEntry::Other : TOutputEntry::None;
+}
+
 std::string WithoutTrailingSlash(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -69,6 +74,19 @@ bool CopyToStandardOutput(const std::string& path, std::string& error) {
     return ok;
 }
 } // namespace
+
+TOutputAction DecideOutput(TOutputEntry entry, bool force) {
+    switch (entry) {
+    case TOutputEntry::Folder:
+        return TOutputAction::RefuseFolder;
+    case TOutputEntry::Other:
+        return force ? TOutputAction::Replace : TOutputAction::RefuseExisting;
+    case TOutputEntry::None:
+        break;
+    }
+    // With --force a file that appears during the run is replaced as well.
+    return force ? TOutputAction::Replace : TOutputAction::Create;
+}
 
 std::string OutputFileFor(const std::string& output) {
     return EndsWithPdf(ExtractFileName(output)) ? output : output + kPdfExtension;
@@ -117,15 +135,20 @@ bool TOutputTarget::Plan(const std::string& output, bool force, std::string& err
         error = "no such folder: " + WithoutTrailingSlash(folder) + " (create it first, or choose another)";
         return false;
     }
-    if (DirectoryExists(Final)) {
+    switch (DecideOutput(EntryAt(Final), force)) {
+    case TOutputAction::RefuseFolder:
         error = "output is a folder: " + Final + " (choose another name)";
         return false;
-    }
-    if (EntryExists(Final) && !force) {
+    case TOutputAction::RefuseExisting:
         error = "output exists: " + Final + " (use --force to replace it)";
         return false;
+    case TOutputAction::Replace:
+        Replace = true;
+        break;
+    case TOutputAction::Create:
+        Replace = false;
+        break;
     }
-    Replace = force;
     Name = "." + name + ".partial-" + std::to_string(::getpid());
     return true;
 }

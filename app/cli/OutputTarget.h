@@ -43,5 +43,23 @@ private:
     bool Delivered = false;
 };
 
+// What stands at the output file's place when the run is planned.
+enum class TOutputEntry {
+    None,   // nothing
+    Folder, // a folder: never replaced
+    Other   // a file, a link (dangling ones too) or anything else that is not a folder
+};
+
+// What the run does about its output file.
+enum class TOutputAction {
+    Create,        // the document goes in as a new file; one that appears meanwhile is not replaced
+    Replace,       // the document replaces whatever is there when it is complete
+    RefuseFolder,  // the place is a folder
+    RefuseExisting // something is there and --force was not given
+};
+
+// The action for what stands at the output's place, with or without --force.
+TOutputAction DecideOutput(TOutputEntry entry, bool force);
+
 // The output file for an -o value: ".pdf" is added unless the name already ends in it (any case).
 std::string OutputFileFor(const std::string& output);

@@ -23,6 +23,24 @@ TEST(OutputTarget, AddsPdfOnlyWhenMissing) {
     for (const Case& c : cases) EXPECT_EQ(OutputFileFor(c.Output), c.File) << c.Output;
 }
 
+TEST(OutputTarget, DecidesFromWhatStandsThereAndForce) {
+    struct Case {
+        TOutputEntry Entry;
+        bool Force;
+        TOutputAction Action;
+    };
+    const Case cases[] = {
+        {TOutputEntry::None, false, TOutputAction::Create},
+        {TOutputEntry::None, true, TOutputAction::Replace},
+        {TOutputEntry::Other, false, TOutputAction::RefuseExisting},
+        {TOutputEntry::Other, true, TOutputAction::Replace},
+        {TOutputEntry::Folder, false, TOutputAction::RefuseFolder},
+        {TOutputEntry::Folder, true, TOutputAction::RefuseFolder},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(DecideOutput(c.Entry, c.Force), c.Action) << int(c.Entry) << " force " << c.Force;
+}
+
 class OutputTargetPlan : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -62,6 +80,16 @@ TEST_F(OutputTargetPlan, RefusesWithThePathAndTheFix) {
         std::string error;
         EXPECT_FALSE(t.Plan(c.Output, c.Force, error)) << c.Output;
         EXPECT_EQ(error.substr(0, c.Message.size()), c.Message) << c.Output;
+    }
+}
+
+TEST_F(OutputTargetPlan, ADanglingLinkCountsAsAnExistingOutput) {
+    std::filesystem::create_symlink(dir.File("nowhere.pdf"), dir.File("link.pdf"));
+    for (const bool force : {false, true}) {
+        TOutputTarget t;
+        std::string error;
+        EXPECT_EQ(t.Plan(dir.File("link.pdf"), force, error), force) << error;
+        EXPECT_EQ(error.empty(), force) << error;
     }
 }
 
