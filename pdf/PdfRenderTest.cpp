@@ -221,7 +221,7 @@ std::string WriteOnePage(const testsupport::TempDir& dir, const std::string& nam
                          TIOParamsVals& params) {
     bool aborting = false;
     TIEProgressRecord progress(aborting);
-    params.PdfCompression = 0;
+    params.PdfCompression = pdfUncompressed;
     const std::string pdf = dir.File(name + ".pdf");
     {
         TFileStream out(pdf, fmCreate);
@@ -245,7 +245,7 @@ TEST_P(PdfLosslessRenderTest, PixelIdenticalInBothRenderers) {
     if (!HaveTools()) GTEST_SKIP() << "qpdf, pdftocairo or mutool missing";
     testsupport::TempDir dir;
     std::vector<TPage> pages = BilevelPages();
-    if (GetParam().Compression == 0 || GetParam().Compression == pdfFlate) {
+    if (GetParam().Compression == pdfUncompressed || GetParam().Compression == pdfFlate) {
         for (TPage& p : ColourPages()) pages.push_back(std::move(p));
         // Flate stores these in one grey channel and as palette indexes.
         for (TPage& p : ColourPages()) {
@@ -281,8 +281,11 @@ TEST_P(PdfLosslessRenderTest, PixelIdenticalInBothRenderers) {
                 << kRenderers[r] << " page " << pages[i].Name << " " << rendered[r][i].Width << "x"
                 << rendered[r][i].Height;
 }
-const LosslessCase kLosslessCases[] = {
-    {"None", 0}, {"RunLength", 1}, {"Group4", 2}, {"Group3", 3}, {"Flate", pdfFlate}};
+const LosslessCase kLosslessCases[] = {{"None", pdfUncompressed},
+                                       {"RunLength", pdfRunLength},
+                                       {"Group4", pdfGroup4},
+                                       {"Group3", pdfGroup3},
+                                       {"Flate", pdfFlate}};
 INSTANTIATE_TEST_SUITE_P(Compressions, PdfLosslessRenderTest, testing::ValuesIn(kLosslessCases),
                          [](const auto& info) { return std::string(info.param.Name); });
 

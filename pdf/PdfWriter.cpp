@@ -82,9 +82,10 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
     const int width = bitmap.Width();
     const int height = bitmap.Height();
     std::unique_ptr<TIEPDFStreamObject> image;
-    if (params.PdfCompression == 0) {
+    const auto compression = static_cast<TPdfCompression>(params.PdfCompression);
+    if (compression == pdfUncompressed) {
         image = std::make_unique<TIEPDFStreamObject>(BilevelRows(bitmap));
-    } else if (params.PdfCompression == 1) {
+    } else if (compression == pdfRunLength) {
         // One block for the whole image, so runs cross row boundaries.
         const std::vector<std::uint8_t> rows = BilevelRows(bitmap);
         std::vector<std::uint8_t> encoded(RunLengthBound(rows.size()));
@@ -95,7 +96,7 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
         filter->Add(Name("RunLengthDecode"));
     } else {
         // Group 3 for 3; Group 4 for 2 and for every value that names no 1-bit encoding (DCT and above).
-        const bool group3 = params.PdfCompression == 3;
+        const bool group3 = compression == pdfGroup3;
         TMemoryStream coded;
         CcittState state;
         for (int y = 0; y < height; ++y) {
@@ -120,7 +121,8 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
 
 std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals& params,
                                                 TIEProgressRecord& progress, TPdfPageStorage& storage) {
-    if (params.PdfCompression == pdfFlate) {
+    const auto compression = static_cast<TPdfCompression>(params.PdfCompression);
+    if (compression == pdfFlate) {
         bool localAborting = false;
         bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
         TFlateColours kind = TFlateColours::Rgb;
@@ -131,7 +133,7 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     }
     std::unique_ptr<TIEPDFStreamObject> image;
     bool gray = false;
-    if (params.PdfCompression == 4) {
+    if (compression == pdfDct) {
         TMemoryStream jpeg;
         gray = EncodeDct(jpeg, bitmap, params, progress) == TDctColourSpace::Gray;
         image = TIEPDFStreamObject::CreateWithData(jpeg.Memory(), jpeg.Size());
@@ -142,7 +144,7 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
     image->Dictionary().Add("BitsPerComponent", Number(8));
     storage.Gray = gray;
-    if (params.PdfCompression == pdfDct) storage.DctQuality = params.JpegQuality;
+    if (compression == pdfDct) storage.DctQuality = params.JpegQuality;
     return image;
 }
 
@@ -212,7 +214,7 @@ bool KeptFits(const TPdfCodedImage& kept, int width, int height) {
     return true;
 }
 
-TPageCoding CodingOf(std::uint8_t compression, bool bilevel) {
+TPageCoding CodingOf(TPdfCompression compression, bool bilevel) {
     if (bilevel) {
         switch (compression) {
         case pdfUncompressed:
@@ -402,7 +404,7 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
         storage.Gray = kept->ColourSpace == TCodedColourSpace::Gray;
         storage.Indexed = kept->ColourSpace == TCodedColourSpace::Indexed;
     } else {
-        storage.Coding = CodingOf(params.PdfCompression, type == ie1Bit);
+        storage.Coding = CodingOf(static_cast<TPdfCompression>(params.PdfCompression), type == ie1Bit);
         page.Image = type == ie1Bit ? BilevelImage(bitmap, params, aborting)
                                     : ColourImage(bitmap, params, progress, storage);
     }

@@ -4,6 +4,7 @@
 // pages' streams wait in a spool on disk.
 #include "imaging/params/PageGeometry.h"
 #include "pdf/PdfCodedImage.h"
+#include "pdf/PdfCompression.h"
 #include "pdf/PdfObjects.h"
 #include "pdf/PdfPageObject.h"
 #include "pdf/PdfSpool.h"
@@ -40,16 +41,6 @@ struct TIEPDFBuilder {
 // A new document holding the catalog and the resources dictionary, with its spool in spoolFolder
 // (the temporary folder when empty or unusable). Raises EFOpenError when no spool can be created.
 std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder = {});
-
-// The values of PdfCompression.
-enum TPdfCompression : std::uint8_t {
-    pdfUncompressed = 0,
-    pdfRunLength = 1,
-    pdfGroup4 = 2,
-    pdfGroup3 = 3,
-    pdfDct = 4,
-    pdfFlate = 5
-};
 
 // A page encoded apart from any document, ready to be added as the next page of one.
 struct TIEPDFEncodedPage {

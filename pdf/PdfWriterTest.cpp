@@ -178,7 +178,7 @@ TEST(PdfWriterTest, EmptyDocumentExactBytes) {
 TEST(PdfWriterTest, SeveralPagesExactBytes) {
     TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
     TDoc d;
-    d.Params.PdfCompression = 0;
+    d.Params.PdfCompression = pdfUncompressed;
     d.Params.PdfTitle = "Three";
     const auto white = [](int, int) { return true; };
     const auto black = [](int, int) { return false; };
@@ -281,7 +281,7 @@ TEST(PdfWriterTest, IdentifierFollowsTheContent) {
 
 TEST(PdfWriterTest, BilevelPageUncompressed10x2) {
     TDoc d;
-    d.Params.PdfCompression = 0;
+    d.Params.PdfCompression = pdfUncompressed;
     auto b = Bilevel(10, 2, [](int x, int y) { return (x + y) % 3 != 0; });
     AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     const std::string pdf = Write(d.Doc, d.Params);
@@ -315,7 +315,7 @@ TEST(PdfWriterTest, ContentStreamHangsFromTopLeft) {
         TDoc d;
         d.Params.PdfPaperWidth = c.Pw;
         d.Params.PdfPaperHeight = c.Ph;
-        d.Params.PdfCompression = 0;
+        d.Params.PdfCompression = pdfUncompressed;
         auto b = Bilevel(c.Iw, c.Ih, [](int, int) { return true; });
         AddImagePage(*d.Doc, *b, d.Params, d.Progress);
         ASSERT_EQ(d.Doc->ContentList.size(), 1u);
@@ -344,7 +344,7 @@ TEST(PdfWriterTest, ContentStreamPlacesThePictureAsItsFileSays) {
         TDoc d;
         d.Params.PdfPaperWidth = 595;
         d.Params.PdfPaperHeight = 842;
-        d.Params.PdfCompression = 0;
+        d.Params.PdfCompression = pdfUncompressed;
         d.Params.HorizontalDpi = c.DpiX;
         d.Params.VerticalDpi = c.DpiY;
         d.Params.FileFormat = ioJPEG;
@@ -366,7 +366,7 @@ TEST(PdfWriterTest, ContentStreamPlacesThePictureAsItsFileSays) {
 
 TEST(PdfWriterTest, ThirdPageObjectNumbers) {
     TDoc d;
-    d.Params.PdfCompression = 0;
+    d.Params.PdfCompression = pdfUncompressed;
     auto b = Bilevel(8, 8, [](int x, int) { return x < 4; });
     for (int i = 0; i < 3; ++i) AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     ASSERT_EQ(d.Doc->ImageList.size(), 3u);
@@ -439,7 +439,7 @@ INSTANTIATE_TEST_SUITE_P(Pages, PdfPageEncodingTest, testing::ValuesIn(kEncoding
 
 TEST(PdfWriterTest, UncompressedColourIsRedGreenBlue) {
     TDoc d;
-    d.Params.PdfCompression = 0;
+    d.Params.PdfCompression = pdfUncompressed;
     auto b = Colour(3, 2);
     AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     const auto data = StreamData(Write(d.Doc, d.Params), 3);
@@ -452,7 +452,7 @@ TEST(PdfWriterTest, UncompressedColourIsRedGreenBlue) {
 
 TEST(PdfWriterTest, RunLengthRunsCrossRows) {
     TDoc d;
-    d.Params.PdfCompression = 1;
+    d.Params.PdfCompression = pdfRunLength;
     auto b = Bilevel(16, 4, [](int, int) { return false; }); // 8 zero bytes in all
     AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     EXPECT_EQ(StreamData(Write(d.Doc, d.Params), 3), (std::vector<std::uint8_t>{0xF9, 0x00, 0x80}));
@@ -510,7 +510,7 @@ public:
 TEST(PdfWriterTest, ShortWriteRaisesAfterFreeingTheDocument) {
     for (const std::int64_t room : {0, 5, 100, 400}) {
         TDoc d;
-        d.Params.PdfCompression = 0;
+        d.Params.PdfCompression = pdfUncompressed;
         auto b = Colour(5, 5);
         AddImagePage(*d.Doc, *b, d.Params, d.Progress);
         TShortStream out(room);
@@ -524,7 +524,7 @@ TEST(PdfWriterTest, ShortWriteRaisesAfterFreeingTheDocument) {
 TEST(PdfWriterTest, APageTheSpoolCannotTakeLeavesTheDocumentAsItWas) {
     testsupport::TempDir dir;
     const auto addPages = [](TDoc& d, bool failSecond, const std::string& folder) {
-        d.Params.PdfCompression = 0;
+        d.Params.PdfCompression = pdfUncompressed;
         AddImagePage(*d.Doc, *Colour(40, 30), d.Params, d.Progress);
         if (failSecond) {
             // Room for part of the image: the page's streams would be spooled only in part.
@@ -627,7 +627,7 @@ TEST(DctEncoderTest, ComponentsFollowThePixels) {
     for (const auto& c : cases)
         for (int lastJpegColorSpace = 0; lastJpegColorSpace <= 4; ++lastJpegColorSpace) {
             TDoc d;
-            d.Params.PdfCompression = 4;
+            d.Params.PdfCompression = pdfDct;
             d.Params.JpegColorSpace = std::uint8_t(lastJpegColorSpace);
             auto b = c.Make();
             AddImagePage(*d.Doc, *b, d.Params, d.Progress);
@@ -694,7 +694,7 @@ TEST(DctEncoderTest, ProgressAndAbortRequest) {
 
 TEST(DctEncoderTest, FatalLibraryErrorRaisesAndAddsNoPage) {
     TDoc d;
-    d.Params.PdfCompression = 4;
+    d.Params.PdfCompression = pdfDct;
     auto b = Colour(65501, 1); // wider than a JPEG frame can be
     EXPECT_THROW(AddImagePage(*d.Doc, *b, d.Params, d.Progress), EIEJpegException);
     EXPECT_TRUE(d.Aborting);

@@ -9,6 +9,11 @@
 
 namespace {
 constexpr std::array<std::string_view, 7> kCompressions = {"none", "rle", "g4", "g3", "dct", "flate", "auto"};
+// The window's item each name chooses.
+constexpr std::array<int, 7> kCompressionItems = {
+    CompressionIndexOf(pdfUncompressed), CompressionIndexOf(pdfRunLength), CompressionIndexOf(pdfGroup4),
+    CompressionIndexOf(pdfGroup3),       CompressionIndexOf(pdfDct),       CompressionIndexOf(pdfFlate),
+    CompressionIndexOf(pdfFlate, true)};
 constexpr std::array<std::string_view, 14> kPapers = {
     "A0", "A1", "A2", "A3", "A4", "A5", "A6", "B5", "Letter", "Legal", "Ledger", "11x17", "Fit", "image"};
 constexpr std::array<std::string_view, 2> kAlphas = {"flatten", "keep"};
@@ -220,7 +225,8 @@ bool ParseCliOptions(const std::vector<std::string>& args, TCliOptions& o, std::
             o.Output = optarg;
             break;
         case 'c':
-            if (!Choose(kCompressions, "compression", optarg, o.CompressionIndex, error)) return false;
+            if (!Choose(kCompressions, "compression", optarg, index, error)) return false;
+            o.CompressionIndex = kCompressionItems[static_cast<std::size_t>(index)];
             break;
         case 'p':
             if (!Choose(kPapers, "paper", optarg, o.PaperIndex, error)) return false;

@@ -1,5 +1,7 @@
 #pragma once
 // Command line of folianto-convert, parsed with getopt_long.
+#include "app/job/ConversionTables.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,8 +14,8 @@ enum class TInputOrder {
     Name     // plain byte order of the paths
 };
 
-inline constexpr int CliDctIndex = 4;    // compression index of DCT, the window's default
-inline constexpr int CliAutoIndex = 6;   // compression index of "keep original data": the default here
+inline constexpr int CliDctIndex = CompressionDctIndex;        // the window's default
+inline constexpr int CliAutoIndex = CompressionAutomaticIndex; // "keep original data": the default here
 inline constexpr int CliFitPaper = 12;   // paper index of "Fit", the window's default too
 inline constexpr char CliStdout[] = "-"; // -o - writes the document to standard output
 inline constexpr int CliMaxJobs = 256;   // --jobs takes 1..CliMaxJobs
@@ -25,7 +27,7 @@ struct TCliOptions {
     bool NullSeparated = false;         // --null: list entries end with NUL, not a line feed
     bool Recursive = false;             // a folder adds the images found in it
     TInputOrder Order = TInputOrder::AsGiven;
-    int CompressionIndex = CliAutoIndex; // index into the compression names below
+    int CompressionIndex = CliAutoIndex; // CompressionItems index, chosen by the compression names below
     int PaperIndex = CliFitPaper;        // index into the paper names below
     bool AutoOrient = true;              // --no-auto-orient clears it
     std::string Title, Subject, Author, Keywords;

@@ -191,6 +191,36 @@ TEST(CliOptions, InputListOptionsAndModesWithoutOutput) {
     EXPECT_TRUE(version.Version);
 }
 
+// Each name chooses the window's item that codes pages that way; the window stores item indexes, so
+// they stay where they are.
+TEST(CliOptions, CompressionNamesChooseTheWindowsItems) {
+    struct Case {
+        const char* Name;
+        int Item;
+        TPdfCompression Compression;
+        bool KeepOriginal;
+    };
+    const Case cases[] = {
+        {"none", 0, pdfUncompressed, false}, {"rle", 1, pdfRunLength, false}, {"g4", 2, pdfGroup4, false},
+        {"g3", 3, pdfGroup3, false},         {"DCT", 4, pdfDct, false},       {"flate", 5, pdfFlate, false},
+        {"auto", 6, pdfFlate, true},
+    };
+    for (const Case& c : cases) {
+        TCliOptions o;
+        std::string error;
+        ASSERT_TRUE(ParseCliOptions({"-c", c.Name, "-o", "x", "a"}, o, error)) << error;
+        ASSERT_EQ(o.CompressionIndex, c.Item) << c.Name;
+        const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(o.CompressionIndex)];
+        EXPECT_EQ(item.PdfCompression, c.Compression) << c.Name;
+        EXPECT_EQ(item.KeepOriginalData, c.KeepOriginal) << c.Name;
+        EXPECT_EQ(CompressionIndexOf(c.Compression, c.KeepOriginal), c.Item) << c.Name;
+    }
+    EXPECT_EQ(CliDctIndex, CompressionDctIndex);
+    EXPECT_EQ(std::string_view(CompressionItems[CliDctIndex].Text), "DCT-jpeg (only color images)");
+    EXPECT_EQ(std::string_view(CompressionItems[CliAutoIndex].Text), "Automatic (keep original data)");
+    EXPECT_EQ(CompressionIndexOf(pdfGroup4, true), -1); // no item keeps data for fax coding
+}
+
 // The help text is the manual page's source: every value the parser takes must be listed in it.
 TEST(CliOptions, HelpListsEveryAcceptedValue) {
     const std::string help = CliUsage();

@@ -3,6 +3,7 @@
 // as a page of one PDF document. Several workers may load and encode pages at once; the pages, the
 // callbacks and the result come out in list order all the same. It has no window: everything a
 // window supplies comes in as plain values and callbacks.
+#include "app/job/ConversionTables.h"
 #include "pdf/PdfCodedImage.h"
 
 #include <atomic>
@@ -20,11 +21,11 @@ struct TConversionInputs {
     std::string OutputFolder;
     std::string OutputName; // without ".pdf"
     std::vector<std::string> SourcePaths;
-    int CompressionIndex = 4; // CompressionItems
-    int PaperIndex = 12;      // PaperItems
-    bool KeepAlpha = false;   // transparency as a soft mask instead of laid on white paper
-    bool AutoOrient = true;   // turn pages upright as the files' orientation tags say
-    int Jobs = 1;             // workers loading and encoding pages at once (1: all on the calling thread)
+    int CompressionIndex = CompressionDctIndex; // CompressionItems
+    int PaperIndex = 12;                        // PaperItems
+    bool KeepAlpha = false;                     // transparency as a soft mask instead of laid on white paper
+    bool AutoOrient = true;                     // turn pages upright as the files' orientation tags say
+    int Jobs = 1; // workers loading and encoding pages at once (1: all on the calling thread)
     std::string Title, Subject, Author, Creator, Producer, Keywords;
 };
 

@@ -246,7 +246,8 @@ TEST_F(ConversionJobTest, WorkersGiveTheRunOfOneThread) {
         pdf = testsupport::ReadFileBytes(result.OutputPath);
         return result;
     };
-    for (const int compression : {CompressionAutomaticIndex, CompressionFlateIndex, 2, 4}) {
+    for (const int compression : {CompressionAutomaticIndex, CompressionFlateIndex,
+                                  CompressionIndexOf(pdfGroup4), CompressionDctIndex}) {
         Recorder one;
         std::vector<std::uint8_t> onePdf;
         const TJobResult first = runWith(1, compression, one, onePdf);

@@ -1,25 +1,39 @@
 #pragma once
 // The window's compression and paper lists: item texts and what each item means.
+#include "pdf/PdfCompression.h"
+
 #include <array>
 #include <string_view>
 
 struct TCompressionItem {
     std::string_view Text;
-    int PdfCompression;
+    TPdfCompression PdfCompression;
     // Pages whose file data a PDF reads as it is keep that data; the others take PdfCompression.
     bool KeepOriginalData = false;
 };
-inline constexpr int CompressionFlateIndex = 5;
-inline constexpr int CompressionAutomaticIndex = 6;
+// The window shows the items in this order and stores the chosen item's index.
 inline constexpr std::array<TCompressionItem, 7> CompressionItems{{
-    {"No compression", 0},
-    {"Run length compression", 1},
-    {"G4Fax (only black/white images)", 2},
-    {"G3Fax (only black/white images)", 3},
-    {"DCT-jpeg (only color images)", 4},
-    {"Flate (lossless)", 5},
-    {"Automatic (keep original data)", 5, true},
+    {"No compression", pdfUncompressed},
+    {"Run length compression", pdfRunLength},
+    {"G4Fax (only black/white images)", pdfGroup4},
+    {"G3Fax (only black/white images)", pdfGroup3},
+    {"DCT-jpeg (only color images)", pdfDct},
+    {"Flate (lossless)", pdfFlate},
+    {"Automatic (keep original data)", pdfFlate, true},
 }};
+
+// The index of the item that codes pages with compression (keeping original data where it can when
+// keepOriginal), or -1 when no item does.
+constexpr int CompressionIndexOf(TPdfCompression compression, bool keepOriginal = false) {
+    for (std::size_t i = 0; i < CompressionItems.size(); ++i)
+        if (CompressionItems[i].PdfCompression == compression &&
+            CompressionItems[i].KeepOriginalData == keepOriginal)
+            return static_cast<int>(i);
+    return -1;
+}
+inline constexpr int CompressionDctIndex = CompressionIndexOf(pdfDct); // the window's default
+inline constexpr int CompressionFlateIndex = CompressionIndexOf(pdfFlate);
+inline constexpr int CompressionAutomaticIndex = CompressionIndexOf(pdfFlate, true);
 
 // Width and height in PDF points, in the order the item text lists them.
 struct TPaperItem {

@@ -163,7 +163,7 @@ bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loade
     const std::string resized =
         TConversionJob::BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
     const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(settings.Compression)];
-    io.Params().PdfCompression = static_cast<std::uint8_t>(item.PdfCompression);
+    io.Params().PdfCompression = item.PdfCompression;
     std::string notKept;
     std::optional<TPdfCodedImage> kept;
     if (item.KeepOriginalData) kept = KeptPageImage(path, frame, loader, notKept);

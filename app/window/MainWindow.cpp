@@ -392,7 +392,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormShow() {
     ShellPathEdit1->SetPath(Encoded(DefaultOutputFolder()));
-    CompresBox->setCurrentIndex(4);
+    CompresBox->setCurrentIndex(CompressionDctIndex);
     FormatBox->setCurrentIndex(PaperFitIndex);
     OutputFile->setFocus();
 }
