@@ -4,6 +4,7 @@
 #include "platform/SystemInfo.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -79,6 +80,17 @@ void TCanvas::Draw(int x, int y, const TBitmap& source) {
 
 TBitmap::TBitmap() : FCanvas(*this) {}
 
+void TBitmap::TPixelFree::operator()(std::uint8_t* pixels) const noexcept {
+    std::free(pixels);
+}
+
+TBitmap::TPixelStore TBitmap::ZeroedPixels(std::int64_t size) {
+    if (size <= 0) return nullptr;
+    TPixelStore pixels(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(size), 1)));
+    if (!pixels) throw EOutOfMemory();
+    return pixels;
+}
+
 void TBitmap::Allocate(int width, int height, bool keepContent) {
     width = std::max(width, 0);
     height = std::max(height, 0);
@@ -87,11 +99,7 @@ void TBitmap::Allocate(int width, int height, bool keepContent) {
     const std::int64_t size = stride * height;
     const std::uint64_t available = AvailablePhysicalMemory();
     if (size > 0 && available != 0 && static_cast<std::uint64_t>(size) > available) throw EOutOfMemory();
-    std::unique_ptr<std::uint8_t[]> pixels;
-    if (size > 0) {
-        pixels.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]());
-        if (!pixels) throw EOutOfMemory();
-    }
+    TPixelStore pixels = ZeroedPixels(size);
     if (keepContent && FPixels && pixels) {
         const int rows = std::min(height, FHeight);
         const auto bytes = static_cast<std::size_t>(std::min<std::int64_t>(stride, FStride));
@@ -246,13 +254,9 @@ void TBitmap::SetPixel(int x, int y, TColor color) {
 
 void TBitmap::Assign(const TBitmap& source) {
     if (&source == this) return;
-    std::unique_ptr<std::uint8_t[]> pixels;
     const std::int64_t size = source.PixelBlockSize();
-    if (size > 0) {
-        pixels.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(size)]);
-        if (!pixels) throw EOutOfMemory();
-        std::memcpy(pixels.get(), source.FPixels.get(), static_cast<std::size_t>(size));
-    }
+    TPixelStore pixels = ZeroedPixels(size);
+    if (pixels) std::memcpy(pixels.get(), source.FPixels.get(), static_cast<std::size_t>(size));
     FPixels = std::move(pixels);
     FWidth = source.FWidth;
     FHeight = source.FHeight;

@@ -106,7 +106,15 @@ private:
     int FStride = 0;
     TPixelFormat FFormat = pf24bit;
     bool FMonochrome = false;
-    std::unique_ptr<std::uint8_t[]> FPixels;
+    // Pixels from calloc: a large block comes zeroed from the system, without a pass over it, and is
+    // touched only where a reader writes.
+    struct TPixelFree {
+        void operator()(std::uint8_t* pixels) const noexcept;
+    };
+    using TPixelStore = std::unique_ptr<std::uint8_t[], TPixelFree>;
+    static TPixelStore ZeroedPixels(std::int64_t size);
+
+    TPixelStore FPixels;
     std::vector<TColor> FPalette;
     TCanvas FCanvas;
 };

@@ -12,6 +12,7 @@
 #include "app/job/ConversionTables.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
+#include "platform/Allocator.h"
 #include "platform/DateTime.h"
 
 #include <cstdint>
@@ -116,6 +117,7 @@ int Convert(const TCliOptions& o, std::vector<std::string> paths) {
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepPixelBlocksForReuse();
     TCliOptions o;
     std::string error;
     if (!ParseCliOptions(std::vector<std::string>(argv + 1, argv + argc), o, error)) return Usage(error);

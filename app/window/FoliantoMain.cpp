@@ -3,6 +3,7 @@
 #include "app/window/FileListRules.h"
 #include "app/window/MainWindow.h"
 #include "app/window/WindowCommandLine.h"
+#include "platform/Allocator.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -28,6 +29,7 @@ void OnQtMessage(QtMsgType type, const QMessageLogContext&, const QString& text)
 } // namespace
 
 int main(int argc, char** argv) {
+    KeepPixelBlocksForReuse();
     switch (WindowActionFor(std::vector<std::string>(argv + 1, argv + argc),
                             [](const char* name) -> const char* { return std::getenv(name); })) {
     case TWindowAction::Help:
