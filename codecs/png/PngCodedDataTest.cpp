@@ -31,7 +31,7 @@ Bytes Deflate(const Bytes& raw) {
     return out;
 }
 
-struct PngSpec {
+struct PngShape {
     int Width = 5, Height = 3;
     std::uint8_t Depth = 8, ColourType = 2, Interlace = 0;
     std::uint8_t Filter = 1;   // the filter byte of every row
@@ -43,7 +43,7 @@ struct PngSpec {
     int IdatPieces = 2;
 };
 
-Bytes MakePng(const PngSpec& s, Bytes* idat = nullptr) {
+Bytes MakePng(const PngShape& s, Bytes* idat = nullptr) {
     Bytes png = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     Bytes ihdr;
     Put32(ihdr, std::uint32_t(s.Width));
@@ -79,7 +79,7 @@ Bytes MakePng(const PngSpec& s, Bytes* idat = nullptr) {
 
 struct ProbeCase {
     const char* Name;
-    PngSpec Spec;
+    PngShape Shape;
     bool Carriable;
 };
 class PngCodedDataTest : public testing::TestWithParam<ProbeCase> {};
@@ -87,19 +87,19 @@ class PngCodedDataTest : public testing::TestWithParam<ProbeCase> {};
 TEST_P(PngCodedDataTest, CarriesWhatTheHeaderPromises) {
     const ProbeCase& c = GetParam();
     Bytes idat;
-    const TPngCodedData d = ProbePngCodedData(MakePng(c.Spec, &idat));
+    const TPngCodedData d = ProbePngCodedData(MakePng(c.Shape, &idat));
     EXPECT_EQ(d.Carriable, c.Carriable) << d.Refusal;
     EXPECT_EQ(d.Refusal.empty(), c.Carriable);
     if (!c.Carriable) {
         EXPECT_TRUE(d.Data.empty());
         return;
     }
-    EXPECT_EQ(d.Width, c.Spec.Width);
-    EXPECT_EQ(d.Height, c.Spec.Height);
+    EXPECT_EQ(d.Width, c.Shape.Width);
+    EXPECT_EQ(d.Height, c.Shape.Height);
     EXPECT_EQ(d.Data, idat); // the IDAT pieces joined, byte for byte
-    EXPECT_EQ(d.Channels, c.Spec.ColourType == 2 ? 3 : 1);
-    if (c.Spec.ColourType == 3) {
-        EXPECT_EQ(d.Palette.size(), std::size_t(c.Spec.PaletteEntries) * 3);
+    EXPECT_EQ(d.Channels, c.Shape.ColourType == 2 ? 3 : 1);
+    if (c.Shape.ColourType == 3) {
+        EXPECT_EQ(d.Palette.size(), std::size_t(c.Shape.PaletteEntries) * 3);
     }
 }
 const ProbeCase kProbeCases[] = {

@@ -28,7 +28,7 @@ using Rgb = std::array<std::uint8_t, 3>;
 
 // ---- A small PNG writer for hand-made cases (libpng's writer, into memory) ----
 
-struct PngSpec {
+struct PngShape {
     int Width = 4, Height = 2, Depth = 8, ColorType = PNG_COLOR_TYPE_RGB;
     bool Interlace = false;
     std::vector<png_color> Palette;
@@ -52,7 +52,7 @@ int SamplesOf(int colorType) {
     }
 }
 
-std::size_t RowBytesOf(const PngSpec& s) {
+std::size_t RowBytesOf(const PngShape& s) {
     return (std::size_t(s.Width) * SamplesOf(s.ColorType) * s.Depth + 7) / 8;
 }
 
@@ -61,7 +61,7 @@ void Append(png_structp png, png_bytep data, std::size_t n) {
     out->insert(out->end(), data, data + n);
 }
 
-std::vector<std::uint8_t> EncodePng(const PngSpec& s) {
+std::vector<std::uint8_t> EncodePng(const PngShape& s) {
     std::vector<std::uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
@@ -202,7 +202,7 @@ INSTANTIATE_TEST_SUITE_P(Png, PngSignature, testing::ValuesIn(kSignatures),
                          [](const auto& i) { return std::string(i.param.Name); });
 
 TEST(PngReader, DamagedSignatureRestFailsInDecoder) {
-    PngSpec s;
+    PngShape s;
     std::vector<std::uint8_t> bytes = EncodePng(s);
     bytes[5] = 0x00;
     Loaded r;
@@ -226,7 +226,7 @@ class PngOneBit : public testing::TestWithParam<OneBitCase> {};
 
 TEST_P(PngOneBit, KeepsColoursOfStoredBits) {
     const OneBitCase& c = GetParam();
-    PngSpec s;
+    PngShape s;
     s.Width = 11; // not a whole number of bytes
     s.Height = 9;
     s.Depth = 1;
@@ -315,7 +315,7 @@ class PngTransparency : public testing::TestWithParam<TransparencyCase> {};
 
 TEST_P(PngTransparency, MaskFollowsExpansion) {
     const TransparencyCase& c = GetParam();
-    PngSpec s;
+    PngShape s;
     s.Width = 4;
     s.Height = 1;
     s.Depth = c.Depth;
@@ -356,7 +356,7 @@ INSTANTIATE_TEST_SUITE_P(Png, PngTransparency, testing::ValuesIn(kTransparency),
                          [](const auto& i) { return std::string(i.param.Name); });
 
 TEST(PngReader, NativePaletteKeepsIndexesAndPalette) {
-    PngSpec s;
+    PngShape s;
     s.ColorType = PNG_COLOR_TYPE_PALETTE;
     s.Width = 3;
     s.Height = 1;
@@ -373,7 +373,7 @@ TEST(PngReader, NativePaletteKeepsIndexesAndPalette) {
 }
 
 TEST(PngReader, SixteenBitRgbaKeepsHighBytes) {
-    PngSpec s;
+    PngShape s;
     s.ColorType = PNG_COLOR_TYPE_RGB_ALPHA;
     s.Depth = 16;
     s.Width = 2;
@@ -405,7 +405,7 @@ struct PhysCase {
 class PngResolution : public testing::TestWithParam<PhysCase> {};
 
 TEST_P(PngResolution, PixelsPerMetreToDpi) {
-    PngSpec s;
+    PngShape s;
     s.Phys = GetParam().Phys;
     Loaded r;
     Load(EncodePng(s), r, {.HeaderOnly = true});
@@ -428,8 +428,8 @@ INSTANTIATE_TEST_SUITE_P(Png, PngResolution, testing::ValuesIn(kPhys),
 
 // ---- Interlace ----
 
-PngSpec RampImage(int colorType, bool interlace) {
-    PngSpec s;
+PngShape RampImage(int colorType, bool interlace) {
+    PngShape s;
     s.ColorType = colorType;
     s.Width = 13;
     s.Height = 11;
@@ -481,7 +481,7 @@ TEST(PngReader, AbortFromProgressStopsAfterThatRow) {
 // ---- Background ----
 
 TEST(PngReader, HeaderOnlyReportsFileBackground) {
-    PngSpec s;
+    PngShape s;
     s.Depth = 16;
     s.Background = Rgb16(0xFF00, 0x8000, 0x0000);
     Loaded r;
@@ -506,7 +506,7 @@ class PngBackground : public testing::TestWithParam<BackgroundCase> {};
 
 TEST_P(PngBackground, TransparencyIsComposited) {
     const BackgroundCase& c = GetParam();
-    PngSpec s;
+    PngShape s;
     s.ColorType = c.ColorType;
     s.Depth = c.Depth;
     s.Width = 2;
@@ -575,7 +575,7 @@ INSTANTIATE_TEST_SUITE_P(Png, PngBackground, testing::ValuesIn(kBackground),
                          [](const auto& i) { return std::string(i.param.Name); });
 
 TEST(PngReader, BackgroundModeCompositesPaletteTransparency) {
-    PngSpec s;
+    PngShape s;
     s.ColorType = PNG_COLOR_TYPE_PALETTE;
     s.Width = 2;
     s.Height = 1;
@@ -591,8 +591,8 @@ TEST(PngReader, BackgroundModeCompositesPaletteTransparency) {
 // ---- Bad data ----
 
 // Noise barely compresses, so a cut at a fraction of the file is near the same fraction of the rows.
-PngSpec NoiseImage(bool interlace) {
-    PngSpec s = RampImage(PNG_COLOR_TYPE_RGB, interlace);
+PngShape NoiseImage(bool interlace) {
+    PngShape s = RampImage(PNG_COLOR_TYPE_RGB, interlace);
     s.Width = 64;
     s.Height = 64;
     s.Rows.assign(RowBytesOf(s) * 64, 0);
@@ -668,7 +668,7 @@ TEST(PngReader, CutAfterItsImageDataIsWhole) {
 
 TEST(PngReader, SizeTheDataCannotHoldIsRefused) {
     // A valid 2x2 image whose header is rewritten to claim 1,000,000 x 1,000,000 pixels.
-    PngSpec s;
+    PngShape s;
     s.Width = 2;
     s.Height = 2;
     std::vector<std::uint8_t> bytes = EncodePng(s);
