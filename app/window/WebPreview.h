@@ -1,7 +1,7 @@
 #pragma once
 // Previews of web addresses for the window: each download runs off the GUI thread (TPreviewThreads),
 // so the window never waits for a server. Only the latest request counts.
-#include "app/window/PreviewThreads.h"
+#include "shell/preview/PreviewThreads.h"
 #include "platform/net/HttpClient.h"
 
 #include <QImage>
