@@ -371,19 +371,19 @@ TEST_F(DialogTest, ExecuteRunsModallyAndReturnsTheAnswer) {
     d->SetInitialDir(Dir.Path());
     // The answer is given from inside the dialog's own event loop; a second timer makes sure a
     // failure cannot leave the test waiting.
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, d.get(), [&] {
         auto* w = qobject_cast<QFileDialog*>(d->DialogWindow());
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->isModal());
         w->findChild<QLineEdit*>("fileNameEdit")->setText("a.png");
         static_cast<QDialog*>(w)->accept();
     });
-    QTimer::singleShot(10000, [&] {
+    QTimer::singleShot(10000, d.get(), [&] { // dropped with the dialog
         if (d->DialogWindow()) d->DialogWindow()->reject();
     });
     EXPECT_TRUE(d->Execute());
     EXPECT_EQ(d->SelectedFiles(), std::vector<std::string>{Dir.File("a.png")});
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, d.get(), [&] {
         if (d->DialogWindow()) d->DialogWindow()->reject();
     });
     EXPECT_FALSE(d->Execute());
