@@ -1,8 +1,8 @@
 #pragma once
 // Previews of web addresses for the window: each download runs off the GUI thread (TPreviewThreads),
 // so the window never waits for a server. Only the latest request counts.
-#include "app/window/PreviewThreads.h"
 #include "platform/net/HttpClient.h"
+#include "shell/preview/PreviewThreads.h"
 
 #include <QImage>
 

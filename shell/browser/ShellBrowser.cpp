@@ -308,20 +308,7 @@ std::string TShellBrowser::ObjectInfoTip() {
 }
 
 QImage TShellBrowser::ExtractThumbnail(int width, int height) {
-    if (width <= 0 || height <= 0) width = height = 64;
-    const std::string path = ObjectPath();
-    struct stat st {};
-    if (path.empty() || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    const int bucket = ThumbnailBucketSize(width, height);
-    QImage image = ReadCachedThumbnail(path, bucket);
-    if (image.isNull()) {
-        image = MakeThumbnail(path, bucket);
-        if (image.isNull()) return {};
-        WriteCachedThumbnail(path, image, bucket);
-    }
-    if (image.width() > width || image.height() > height)
-        image = image.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
-    return image;
+    return FileThumbnail(ObjectPath(), width, height);
 }
 
 bool TShellBrowser::AssignThumbnail(QLabel* image) {

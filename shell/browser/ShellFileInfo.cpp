@@ -208,6 +208,23 @@ QImage MakeThumbnail(const std::string& path, int bucketSize) {
     }
 }
 
+QImage FileThumbnail(const std::string& path, int width, int height, const std::atomic<bool>* cancelled) {
+    const auto stop = [cancelled] { return cancelled && cancelled->load(); };
+    if (width <= 0 || height <= 0) width = height = 64;
+    struct stat st {};
+    if (stop() || !StatFile(path, st)) return {};
+    const int bucket = ThumbnailBucketSize(width, height);
+    QImage image = ReadCachedThumbnail(path, bucket);
+    if (image.isNull()) {
+        image = MakeThumbnail(path, bucket);
+        if (image.isNull() || stop()) return {};
+        WriteCachedThumbnail(path, image, bucket);
+    }
+    if (image.width() > width || image.height() > height)
+        image = image.scaled(width, height, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return image;
+}
+
 bool WriteCachedThumbnail(const std::string& path, const QImage& thumbnail, int bucketSize) {
     struct stat st {};
     if (thumbnail.isNull() || !StatFile(path, st)) return false;

@@ -5,6 +5,7 @@
 // Cache misses are filled with our own readers, never with the desktop's thumbnailers.
 #include <QImage>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -32,6 +33,12 @@ QImage MakeThumbnail(const std::string& path, int bucketSize);
 // Stores thumbnail for path: PNG with Thumb::URI, Thumb::MTime and Thumb::Size, mode 0600, written to
 // a temporary name and renamed into place. Files inside the cache are never stored. False on failure.
 bool WriteCachedThumbnail(const std::string& path, const QImage& thumbnail, int bucketSize);
+
+// The thumbnail of a regular file fitting width x height (64 x 64 when either is not positive): from
+// the cache, else made with our readers and stored. Null for anything else, for files the readers
+// cannot read, and once cancelled (may be null) turns true.
+QImage FileThumbnail(const std::string& path, int width, int height,
+                     const std::atomic<bool>* cancelled = nullptr);
 
 // The bitmap as an image, with its alpha plane when it has one. A bitmap with an edge above
 // 2 x maxEdge is sampled (every k-th pixel of every k-th row, the smallest k that brings both edges

@@ -3,7 +3,9 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "platform/FileSystem.h"
+#include "shell/opendialog/DialogPreview.h"
 #include "shell/opendialog/PreviewViews.h"
+#include "shell/preview/PreviewThreads.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -162,11 +164,16 @@ TOpenPictoraDialog::TOpenPictoraDialog(QObject* owner)
     FFrameImage->Background = clWhite;
     FFrameIO = FFrameImage->IOComponent();
     FFrameIO->OnProgress = FPreviewIO->OnProgress;
+    FPreviewRequests = std::make_unique<TPreviewThreads>(
+        nullptr,
+        [this](const std::string& path, const TPreviewResult& result) { PreviewArrived(path, result); },
+        false);
     CreateControls();
     RefreshTexts();
 }
 
 TOpenPictoraDialog::~TOpenPictoraDialog() {
+    FPreviewRequests.reset(); // no preview arrives at a dialog on its way out
     if (QDialog* window = DialogWindow()) {
         static_cast<TDialogWindow*>(window)->Release();
         window->disconnect(this);
@@ -272,7 +279,7 @@ QDialog* TOpenPictoraDialog::BuildWindow() {
         if (auto* sidebar = window->findChild<QWidget*>("sidebar")) sidebar->hide();
 
     connect(window, &QFileDialog::currentChanged, this,
-            [this](const QString& path) { UpdatePreview(path.toStdString()); });
+            [this](const QString& path) { RequestPreview(path.toStdString()); });
     connect(window, &QFileDialog::directoryEntered, this, [this](const QString&) {
         Guard([this] {
             if (OnFolderChange) OnFolderChange(this);
@@ -368,6 +375,7 @@ void TOpenPictoraDialog::FinishWindow(int result, bool destroying) {
         if (const int i = CurrentFilterIndex(*window); i > 0) FFilterIndex = i;
     }
     // What the window's destruction does: forget it, stop playback, empty both views, hide the hint.
+    FPreviewRequests->Cancel();
     FPlayButton->setChecked(false);
     FPictoraMView->Clear();
     BlankViews();

@@ -33,6 +33,10 @@ class TIEView;
 class TPictoraIO;
 class TIEPreviewView;
 class TIEFrameView;
+class TPreviewThreads;
+struct TDialogPreview;
+struct TDialogPreviewRequest;
+struct TPreviewResult;
 
 enum TOpenOption : std::uint8_t {
     ofReadOnly,
@@ -168,9 +172,15 @@ public:
     // the answer and done(accepted) runs. Does nothing while the dialog is already open.
     void Open(std::function<void(bool accepted)> done = {});
 
-    // Previews path (what a selection change does); an empty path or one that is no readable file
+    // Previews path at once, on the calling thread; an empty path or one that is no readable file
     // clears the panel. Never raises.
     void UpdatePreview(const std::string& path);
+    // What a selection change does: previews path from a thread of its own, so the dialog never
+    // waits for a decode. The panel empties at once and fills when the picture is made, unless the
+    // selection has moved on by then.
+    void RequestPreview(const std::string& path);
+    // A requested preview that has not arrived yet.
+    bool PreviewPending() const;
     // The modal preview window for the current preview image or selected thumbnail; null when
     // nothing is previewed. PreviewButton runs it.
     std::unique_ptr<QDialog> CreatePreviewForm();
@@ -215,8 +225,10 @@ private:
     bool AskCanClose();
     void TypeChanged(int index);
 
-    bool PreviewInto(const std::string& path);
-    bool PreviewFrames(const std::string& path, int frames, bool isAvi, bool isGif);
+    TDialogPreviewRequest PreviewRequest() const;
+    void PreviewArrived(const std::string& path, const TPreviewResult& result);
+    void ShowPreview(TDialogPreview& preview);
+    void ShowProgress(bool measured);
     void ShowInformation(const TIOParamsVals& params, std::int64_t fileSize);
     void SetInformation(const TPreviewInfoTexts& texts);
     void ClearInformation();
@@ -267,4 +279,6 @@ private:
     QPushButton* FAdvancedButton = nullptr;
     QCheckBox* FPreviewCheck = nullptr;
     QCheckBox* FReadOnlyCheck = nullptr; // a child of the open window
+    // Previews for selection changes; its threads end before the views they fill go.
+    std::unique_ptr<TPreviewThreads> FPreviewRequests;
 };

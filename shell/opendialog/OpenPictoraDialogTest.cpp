@@ -371,19 +371,19 @@ TEST_F(DialogTest, ExecuteRunsModallyAndReturnsTheAnswer) {
     d->SetInitialDir(Dir.Path());
     // The answer is given from inside the dialog's own event loop; a second timer makes sure a
     // failure cannot leave the test waiting.
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, d.get(), [&] {
         auto* w = qobject_cast<QFileDialog*>(d->DialogWindow());
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->isModal());
         w->findChild<QLineEdit*>("fileNameEdit")->setText("a.png");
         static_cast<QDialog*>(w)->accept();
     });
-    QTimer::singleShot(10000, [&] {
+    QTimer::singleShot(10000, d.get(), [&] { // dropped with the dialog
         if (d->DialogWindow()) d->DialogWindow()->reject();
     });
     EXPECT_TRUE(d->Execute());
     EXPECT_EQ(d->SelectedFiles(), std::vector<std::string>{Dir.File("a.png")});
-    QTimer::singleShot(0, [&] {
+    QTimer::singleShot(0, d.get(), [&] {
         if (d->DialogWindow()) d->DialogWindow()->reject();
     });
     EXPECT_FALSE(d->Execute());
@@ -596,8 +596,8 @@ TEST_F(DialogTest, UntickedPreviewReadsOnlyTheHeader) {
     d->UpdatePreview(Dir.File("none.png"));
     EXPECT_TRUE(d->PicLabel1()->text().isEmpty());
     d->UpdatePreview(path);
-    d->PreviewCheck()->setChecked(true);
-    EXPECT_FALSE(d->PictoraView()->IsBlank());
+    d->PreviewCheck()->setChecked(true); // previews from its own thread
+    EXPECT_TRUE(WaitFor([&] { return !d->PictoraView()->IsBlank(); }));
 }
 
 TEST_F(DialogTest, NarrowDialogShowsOnlyTheImageAndItsButtons) {
@@ -702,11 +702,61 @@ TEST_F(DialogTest, SelectionInTheWindowPreviews) {
         return i.isValid() && i.data().toString() == "pic.png";
     }));
     list->setCurrentIndex(list->model()->index(0, 0, list->rootIndex()));
-    EXPECT_EQ(Text(d->PicLabel1()), "32 x 16 pixel");
-    EXPECT_GE(changes, 1);
+    EXPECT_GE(changes, 1); // at once, before the picture is made
+    EXPECT_TRUE(WaitFor([&] { return Text(d->PicLabel1()) == "32 x 16 pixel"; })) << Text(d->PicLabel1());
     EXPECT_EQ(d->FileName(), path);
     CloseWindow(*d, false);
     EXPECT_TRUE(d->PicLabel1()->text().isEmpty()); // the panel is emptied with the window
+}
+
+// A selection previews from a thread of its own: the dialog goes on at once, only the latest
+// selection's picture is shown, and closing the window drops what is still being made.
+TEST_F(DialogTest, SelectionsPreviewWithoutWaiting) {
+    if (!HaveConvert()) GTEST_SKIP() << "no /usr/bin/convert";
+    const std::string big = Make("big.png", "-size 3000x3000 gradient:red-blue");
+    const std::string small = Make("small.gif", "-size 30x20 xc:green");
+    auto d = WindowDialog();
+    const auto shows = [&](const std::string& text) { return Text(d->PicLabel1()) == text; };
+
+    struct Case {
+        const char* Name;
+        std::vector<std::string> Selections; // in order, without waiting between them
+        const char* Shown;                   // the first label once every preview has ended
+    };
+    const Case cases[] = {
+        {"one file", {big}, "3000 x 3000 pixel"},
+        {"moved on to a small file", {big, small}, "30 x 20 pixel"},
+        {"moved on and back", {small, big, small}, "30 x 20 pixel"},
+        {"moved on to nothing", {big, ""}, ""},
+        {"moved on to a missing file", {small, Dir.File("missing.png")}, ""},
+    };
+    for (const Case& c : cases) {
+        d->UpdatePreview(""); // a blank panel to start from
+        for (const std::string& path : c.Selections) d->RequestPreview(path);
+        if (!c.Selections.back().empty() && c.Selections.back() != Dir.File("missing.png")) {
+            EXPECT_TRUE(d->PreviewPending()) << c.Name;
+            EXPECT_TRUE(d->PictoraView()->IsBlank()) << c.Name; // not the last file's picture
+        }
+        EXPECT_TRUE(WaitFor([&] { return !d->PreviewPending(); }, 20000)) << c.Name;
+        // A superseded preview that ends later must not replace the latest one.
+        QElapsedTimer settle;
+        settle.start();
+        while (settle.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_TRUE(shows(c.Shown)) << c.Name << ": " << Text(d->PicLabel1());
+        EXPECT_EQ(d->PictoraView()->IsBlank(), std::string(c.Shown).empty()) << c.Name;
+    }
+
+    // Closing the window while a picture is being made leaves the panel empty.
+    QFileDialog* w = OpenOn(*d, Dir.Path());
+    ASSERT_NE(w, nullptr);
+    d->RequestPreview(big);
+    CloseWindow(*d, false);
+    EXPECT_FALSE(d->PreviewPending());
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 1500) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_TRUE(d->PicLabel1()->text().isEmpty());
+    EXPECT_TRUE(d->PictoraView()->IsBlank());
 }
 
 } // namespace

@@ -2,13 +2,11 @@
 #include "shell/opendialog/OpenPictoraDialog.h"
 
 #include "imaging/bitmap/IEBitmap.h"
-#include "imaging/io/FormatRegistry.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
-#include "imaging/params/FormatIds.h"
-#include "platform/FileSystem.h"
-#include "platform/Stream.h"
+#include "shell/opendialog/DialogPreview.h"
 #include "shell/opendialog/PreviewViews.h"
+#include "shell/preview/PreviewThreads.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -28,7 +26,6 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -37,18 +34,11 @@ constexpr int kPanelBorder = 6;
 constexpr int kPanelWidth = 186;
 constexpr int kViewLeft = 6, kViewTop = 36, kViewWidth = 133, kViewHeight = 139;
 constexpr int kLabelTops[3] = {180, 203, 226};
-// Thumbnails loaded for a multi-frame file; the frame count shown is still the file's own.
-constexpr int kMaxThumbnailFrames = 64;
 
 // What a window manager's frame takes around the preview window (title bar, borders).
 constexpr QMargins kPreviewFrameAllowance(4, 30, 4, 4);
 
 const int kZoomSteps[] = {0, 25, 50, 75, 100, 125, 150, 175, 200, 300, 400};
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -89,19 +79,6 @@ struct TWaitCursor {
     TWaitCursor(const TWaitCursor&) = delete;
     TWaitCursor& operator=(const TWaitCursor&) = delete;
 };
-
-// The frame counts of the I/O component's formats; a file they cannot read counts 0.
-int GifFrames(const std::string& path) {
-    return CountImagesInFile(path, ioGIF);
-}
-
-int TiffFrames(const std::string& path) {
-    return CountImagesInFile(path, ioTIFF);
-}
-
-int IcoImages(const std::string& path) {
-    return CountImagesInFile(path, ioICO);
-}
 
 } // namespace
 
@@ -259,28 +236,32 @@ void TOpenPictoraDialog::DetachPanels(QDialog& window) {
 
 // ---- the preview
 
+TDialogPreviewRequest TOpenPictoraDialog::PreviewRequest() const {
+    TDialogPreviewRequest r;
+    r.Decode = FPreviewCheck->isChecked();
+    r.ShowAllFrames = ShowAllFrames;
+    r.ViewWidth = FPictoraView->width();
+    r.ViewHeight = FPictoraView->height();
+    r.AutoAdjustDPI = AutoAdjustDPI;
+    r.FilteredAdjustDPI = FilteredAdjustDPI;
+    r.Language = MsgLanguage;
+    return r;
+}
+
 void TOpenPictoraDialog::UpdatePreview(const std::string& path) {
     if (FPreviewBusy) return;
     FPreviewBusy = true;
+    FPreviewRequests->Cancel();
     FPreviewPath = path;
     try {
-        bool shown = false;
-        const QFileInfo info(Q(path));
-        if (!path.empty() && info.isFile() && info.isReadable()) {
-            FFileSize = info.size();
-            if (FPreviewCheck->isChecked()) {
-                shown = PreviewInto(path);
-            } else {
-                FPreviewIO->ReadParamsFromFile(path);
-                FFrameCount = 1;
-                if (FPreviewIO->Params().FileFormat != 0)
-                    ShowInformation(FPreviewIO->Params(), FFileSize);
-                else
-                    ClearInformation();
-                shown = true;
-            }
-        }
-        if (!shown) FailPreview();
+        TWaitCursor wait;
+        BlankViews();
+        FPlayButton->setChecked(false);
+        ShowProgress(true);
+        const TIEProgressEvent progress = [this](void*, int percent) { ProgressChanged(percent); };
+        const std::atomic<bool> never{false};
+        TDialogPreview preview = MakeDialogPreview(path, PreviewRequest(), never, progress);
+        ShowPreview(preview);
     } catch (...) {
         // A file that cannot be previewed leaves the panel blank; the dialog goes on.
         try {
@@ -294,106 +275,95 @@ void TOpenPictoraDialog::UpdatePreview(const std::string& path) {
     });
 }
 
-bool TOpenPictoraDialog::PreviewInto(const std::string& path) {
-    TWaitCursor wait;
+void TOpenPictoraDialog::RequestPreview(const std::string& path) {
+    FPreviewPath = path;
     BlankViews();
     FPlayButton->setChecked(false);
-    const std::string ext = Lower(ExtractFileExt(path));
-    const bool isAvi = ext == ".avi", isGif = ext == ".gif", isTiff = ext == ".tif" || ext == ".tiff";
-    if (ShowAllFrames && (isAvi || isGif || isTiff)) {
-        const int frames = isAvi ? 0 : isGif ? GifFrames(path) : TiffFrames(path);
-        if (isAvi || frames > 1) return PreviewFrames(path, frames, isAvi, isGif);
+    ClearInformation();
+    const QFileInfo info(Q(path));
+    if (path.empty() || !info.isFile()) {
+        FPreviewRequests->Cancel();
+        FailPreview();
+    } else {
+        // The settings of this moment travel with the request; the widgets stay on this thread.
+        const TDialogPreviewRequest request = PreviewRequest();
+        ShowProgress(false);
+        FPreviewRequests->Request(
+            path, FPictoraView->size(),
+            [request](const std::string& key, QSize, const std::atomic<bool>& cancelled) {
+                TPreviewResult result;
+                result.Extra = std::make_shared<TDialogPreview>(MakeDialogPreview(key, request, cancelled));
+                return result;
+            });
     }
-
-    FThumbnailMode = false;
-    FPlayButton->setEnabled(false);
-    FZoomCombo->setEnabled(true);
-    FPictoraMView->hide();
-    FPictoraView->show();
-    FProgressBar->setValue(0);
-    FProgressBar->show();
-    FProgressBar->raise();
-    TIOParamsVals& p = FPreviewIO->Params();
-    p.ImageWidth = FPictoraView->width();
-    p.ImageHeight = FPictoraView->height();
-    p.JpegScale = 0; // large JPEG files decode reduced to the view's size
-    FPreviewIO->AutoAdjustDPI = AutoAdjustDPI;
-    FPreviewIO->FilteredAdjustDPI = FilteredAdjustDPI;
-    FPreviewIO->LoadFromFile(path);
-    FProgressBar->hide();
-    if (FPreviewIO->Aborting || p.FileFormat == 0) return false;
-    switch (p.FileFormat) {
-    case ioGIF:
-        FFrameCount = GifFrames(path);
-        break;
-    case ioTIFF:
-        FFrameCount = TiffFrames(path);
-        break;
-    case ioICO:
-        FFrameCount = IcoImages(path);
-        break;
-    case ioAVI:
-        FFrameCount = p.AVIFrameCount;
-        break;
-    default:
-        FFrameCount = 1;
-        break;
-    }
-    FPictoraView->ShowImage(*FPreviewImage);
-    ShowInformation(p, FFileSize);
-    ApplyZoom();
-    FPreviewButton->setEnabled(true);
-    FZoomCombo->setEnabled(true);
-    return true;
+    Guard([this] {
+        if (OnSelectionChange) OnSelectionChange(this);
+    });
 }
 
-bool TOpenPictoraDialog::PreviewFrames(const std::string& path, int frames, bool isAvi, bool isGif) {
-    FThumbnailMode = true;
-    FFramesAreGif = isGif;
-    FPlayButton->setEnabled(true);
-    FZoomCombo->setEnabled(false); // zooming has no meaning for thumbnails
-    FPictoraView->hide();
-    FPictoraMView->show();
+bool TOpenPictoraDialog::PreviewPending() const {
+    return FPreviewRequests->Pending();
+}
+
+void TOpenPictoraDialog::PreviewArrived(const std::string& path, const TPreviewResult& result) {
+    const auto* preview = std::any_cast<std::shared_ptr<TDialogPreview>>(&result.Extra);
+    if (path != FPreviewPath || !preview || !*preview) {
+        FailPreview();
+        return;
+    }
+    try {
+        ShowPreview(**preview);
+    } catch (...) {
+        FailPreview();
+    }
+}
+
+void TOpenPictoraDialog::ShowProgress(bool measured) {
+    // A preview made on its own thread has no percentages to show: the bar only says it is busy.
+    FProgressBar->setRange(0, measured ? 100 : 0);
     FProgressBar->setValue(0);
     FProgressBar->show();
     FProgressBar->raise();
-    if (isAvi) { // no video reader in this build: nothing to show
-        FProgressBar->hide();
-        return false;
-    }
-    const int wanted = std::min(frames, kMaxThumbnailFrames);
-    TPreviewInfoTexts first;
-    TIOParamsVals& p = FFrameIO->Params();
-    for (int i = 0; i < wanted; ++i) {
-        if (isGif) {
-            p.GifFrameIndex = i;
-            FFrameIO->LoadGifFile(path);
-        } else {
-            p.TiffFrameIndex = i;
-            FFrameIO->LoadTiffFile(path);
-        }
-        if (FFrameIO->Aborting) {
-            if (i == 0) {
-                FProgressBar->hide();
-                return false;
-            }
-            break;
-        }
-        FPictoraMView->AddFrame(DisplayImage(*FFrameImage->IEBitmap(), qRgb(255, 255, 255)),
-                                isGif ? p.GifDelay * 10 : 0);
-        if (i == 0) first = PreviewInfoTexts(p, frames, FFileSize, MsgLanguage);
-        FProgressBar->setValue((i + 1) * 100 / wanted);
-    }
-    p.GifFrameIndex = 0;
-    p.TiffFrameIndex = 0;
-    FFrameImage->ResetToBlank();
-    FFrameCount = frames;
-    SetInformation(first);
+}
+
+void TOpenPictoraDialog::ShowPreview(TDialogPreview& preview) {
+    using TKind = TDialogPreview::TKind;
     FProgressBar->hide();
+    FProgressBar->setRange(0, 100);
+    if (preview.Kind == TKind::Nothing) {
+        FailPreview();
+        return;
+    }
+    FFileSize = preview.FileSize;
+    FFrameCount = preview.FrameCount;
+    if (preview.Kind == TKind::Information) {
+        BlankViews();
+        SetInformation(preview.Texts);
+        return;
+    }
+    BlankViews();
+    FPlayButton->setChecked(false);
+    FThumbnailMode = preview.Kind == TKind::Frames;
+    FPlayButton->setEnabled(FThumbnailMode);
+    FZoomCombo->setEnabled(!FThumbnailMode); // zooming has no meaning for thumbnails
+    FPictoraView->setVisible(!FThumbnailMode);
+    FPictoraMView->setVisible(FThumbnailMode);
+    if (FThumbnailMode) {
+        FFramesAreGif = preview.FramesAreGif;
+        for (const TDialogFrame& frame : preview.Frames)
+            FPictoraMView->AddFrame(frame.Thumbnail, frame.DelayMs);
+        if (FPictoraMView->FrameCount() > 0) FPictoraMView->setCurrentRow(0);
+    } else {
+        // The preview's own view becomes the panel's: its I/O component holds what the load found.
+        FPreviewImage = std::move(preview.View);
+        FPreviewIO = FPreviewImage->IOComponent();
+        FPreviewIO->OnProgress = [this](void*, int percent) { ProgressChanged(percent); };
+        FPictoraView->ShowImage(*FPreviewImage);
+        ApplyZoom();
+    }
+    SetInformation(preview.Texts);
     FPreviewButton->setEnabled(true);
-    if (FPictoraMView->FrameCount() > 0) FPictoraMView->setCurrentRow(0);
-    if (AlwaysAnimate && (isAvi || isGif)) FPlayButton->setChecked(true);
-    return true;
+    if (FThumbnailMode && AlwaysAnimate && FFramesAreGif) FPlayButton->setChecked(true);
 }
 
 void TOpenPictoraDialog::ShowInformation(const TIOParamsVals& params, std::int64_t fileSize) {
@@ -449,9 +419,10 @@ void TOpenPictoraDialog::ProgressChanged(int percent) {
 
 void TOpenPictoraDialog::PreviewCheckToggled(bool checked) {
     if (checked) {
-        UpdatePreview(FPreviewPath);
+        RequestPreview(FPreviewPath);
         return;
     }
+    FPreviewRequests->Cancel();
     FPlayButton->setChecked(false);
     ClearInformation();
     BlankViews();

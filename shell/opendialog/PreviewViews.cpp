@@ -204,13 +204,17 @@ void TIEFrameView::Clear() {
     FDelays.clear();
 }
 
+QImage TIEFrameView::FitThumbnail(const QImage& image) {
+    if (image.width() <= kThumbnailWidth && image.height() <= kThumbnailHeight) return image.copy();
+    return image.scaled(kThumbnailWidth, kThumbnailHeight, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
 void TIEFrameView::AddFrame(const QImage& image, int delayMs) {
     QPixmap thumb(kThumbnailWidth, kThumbnailHeight);
     thumb.fill(Qt::white);
     if (!image.isNull()) {
         const QImage small = image.width() > kThumbnailWidth || image.height() > kThumbnailHeight
-                                 ? image.scaled(kThumbnailWidth, kThumbnailHeight, Qt::KeepAspectRatio,
-                                                Qt::SmoothTransformation)
+                                 ? FitThumbnail(image)
                                  : image;
         QPainter p(&thumb);
         p.drawImage((kThumbnailWidth - small.width()) / 2, (kThumbnailHeight - small.height()) / 2, small);

@@ -74,6 +74,9 @@ public:
     // Appends a frame: image is scaled down to the thumbnail size; delayMs is its display time
     // during playback (values below 20 ms are taken as 100 ms).
     void AddFrame(const QImage& image, int delayMs);
+    // The image scaled down to fit a thumbnail, or a copy of it when it fits already: it owns its
+    // pixels, so it may travel between threads.
+    static QImage FitThumbnail(const QImage& image);
     int FrameCount() const { return count(); }
     // The selected frame (0 when none is selected and there are frames, -1 when empty).
     int SelectedFrame() const;

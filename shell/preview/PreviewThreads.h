@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSize>
 
+#include <any>
 #include <atomic>
 #include <functional>
 #include <list>
@@ -16,11 +17,12 @@
 #include <tuple>
 
 // What a request gives: a picture that fits the box asked for, the words to show on hover, or why
-// there is no picture.
+// there is no picture; Extra carries what a maker gives beyond these (copyable, e.g. a shared_ptr).
 struct TPreviewResult {
     QImage Image;
     std::string Tip;
     std::string Failure;
+    std::any Extra;
 };
 
 class TPreviewThreads : public QObject {
@@ -38,7 +40,9 @@ public:
     TPreviewThreads(const TPreviewThreads&) = delete;
     TPreviewThreads& operator=(const TPreviewThreads&) = delete;
 
-    void Request(const std::string& key, QSize box);
+    // maker, when given, makes this request's result instead of the one given at construction (it
+    // may hold the settings of the moment the request was made).
+    void Request(const std::string& key, QSize box, TMaker maker = {});
     void Cancel();
     // A request whose result has not been delivered yet.
     bool Pending() const;
@@ -47,6 +51,7 @@ private:
     struct TTask {
         std::string Key;
         QSize Box;
+        TMaker Maker;
         std::atomic<bool> Cancelled{false};
         std::atomic<bool> Finished{false};
         std::thread Thread;

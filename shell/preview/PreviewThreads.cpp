@@ -1,4 +1,4 @@
-#include "app/window/PreviewThreads.h"
+#include "shell/preview/PreviewThreads.h"
 
 #include "imaging/io/PictoraIO.h"
 
@@ -29,7 +29,7 @@ bool TPreviewThreads::Pending() const {
     return !FTasks.empty() && !FTasks.back()->Cancelled;
 }
 
-void TPreviewThreads::Request(const std::string& key, QSize box) {
+void TPreviewThreads::Request(const std::string& key, QSize box, TMaker maker) {
     Cancel();
     if (const auto kept = FKept.find({key, box.width(), box.height()}); kept != FKept.end()) {
         if (FDone) FDone(key, kept->second);
@@ -38,6 +38,7 @@ void TPreviewThreads::Request(const std::string& key, QSize box) {
     auto task = std::make_shared<TTask>();
     task->Key = key;
     task->Box = box;
+    task->Maker = maker ? std::move(maker) : FMaker;
     FTasks.push_back(task);
     task->Thread = std::thread([this, task] { Run(task); });
 }
@@ -46,7 +47,7 @@ void TPreviewThreads::Request(const std::string& key, QSize box) {
 void TPreviewThreads::Run(const std::shared_ptr<TTask>& task) {
     TPreviewResult result;
     try {
-        result = FMaker(task->Key, task->Box, task->Cancelled);
+        result = task->Maker(task->Key, task->Box, task->Cancelled);
     } catch (const std::exception& e) {
         result = {}; // a preview that cannot be made is no preview
         result.Failure = e.what();
