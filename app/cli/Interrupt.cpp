@@ -22,7 +22,7 @@ void OnInterrupt(int) {
         if (gFolder[0]) ::rmdir(gFolder);
         ::_exit(kInterruptedStatus);
     }
-    if (gJob) gJob->RunFlag = 0; // lock-free atomic store
+    if (gJob) gJob->RequestStop(); // lock-free atomic stores
 }
 
 void Keep(char (&buffer)[4096], const std::string& text) {

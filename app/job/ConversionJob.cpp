@@ -196,6 +196,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                                                      std::max<std::size_t>(n, 1));
 
     RunFlag = 1;
+    if (StopRequested) RunFlag = 0;
     Call(cb.SetInputsEnabled, false);
     int position = 0;
     std::unique_ptr<TFileStream> output;

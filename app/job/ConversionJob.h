@@ -126,6 +126,15 @@ public:
 
     // 1 while a run may go on; anyone, on any thread, may set 0 to stop it (the window's Tag).
     std::atomic<int> RunFlag{0};
+    // Kept by RequestStop so that a stop asked for just before a run sets RunFlag to 1 still counts;
+    // whoever starts runs on another thread clears it before each.
+    std::atomic<bool> StopRequested{false};
+    // Stops the run after its current page, or a run about to begin before its first. Lock-free, so a
+    // signal handler may call it.
+    void RequestStop() {
+        StopRequested = true;
+        RunFlag = 0;
+    }
 
     TJobResult Execute(const TConversionInputs& inputs, const TConversionCallbacks& callbacks);
 

@@ -356,15 +356,19 @@ TEST_F(ConversionJobTest, ARunWithoutAPageLeavesNoFile) {
         std::vector<std::string> Files;
         bool StopAtTheFirstEntry;
         std::size_t Skipped;
+        bool StopBeforeTheRun = false; // asked for while the run was being started
     };
     const Case cases[] = {
         {"EveryEntrySkipped", {"text.jpg", "missing.png", "blank.emptyimg"}, false, 3},
         {"EmptyList", {}, false, 0},
         {"StoppedBeforeTheFirstPage", {"three.tif", "text.jpg"}, true, 0},
+        {"StoppedBeforeTheRunBegan", {"three.tif", "text.jpg"}, false, 0, true},
     };
     for (const Case& c : cases) {
         Recorder r;
         TConversionCallbacks cb = r.Callbacks();
+        job.StopRequested = false;
+        if (c.StopBeforeTheRun) job.RequestStop();
         if (c.StopAtTheFirstEntry) cb.EntryStarted = [this](const std::string&) { job.RunFlag = 0; };
         const TJobResult result = job.Execute(Inputs(c.Files), cb);
         EXPECT_EQ(result.Outcome, TJobOutcome::NoPages) << c.Name;

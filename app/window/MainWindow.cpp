@@ -156,7 +156,7 @@ TForm1::TForm1(TWindowHooks hooks, QWidget* parent) : QMainWindow(parent), FHook
 
 TForm1::~TForm1() {
     // A run still going stops after its page; its thread is waited for before the job goes.
-    FJob->RunFlag = 0;
+    FJob->RequestStop();
     FRun.reset();
 }
 
@@ -398,7 +398,7 @@ void TForm1::FormShow() {
 }
 
 bool TForm1::FormCloseQuery() {
-    FJob->RunFlag = 0;
+    FJob->RequestStop();
     return true;
 }
 
@@ -495,7 +495,7 @@ bool TForm1::HandleExternalDrag(QEvent* event) {
 }
 
 void TForm1::ActExitExecute() {
-    FJob->RunFlag = 0;
+    FJob->RequestStop();
     close();
 }
 

@@ -60,7 +60,7 @@ void TForm1::SetInputsEnabled(bool enabled) {
 
 void TForm1::StopRun() {
     if (!RunActive()) return;
-    FJob->RunFlag = 0;
+    FJob->RequestStop();
     StopButton->setEnabled(false);
     statusBar()->showMessage(QStringLiteral("Stopping after the current page..."));
 }
@@ -136,6 +136,7 @@ void TForm1::ActConvertExecute() {
     };
     cb.SetInputsEnabled = [this](bool enabled) { SetInputsEnabled(enabled); };
     // The skipped files are part of the end-of-run report (RunFinished).
+    FJob->StopRequested = false;
     FRun->Start(*FJob, std::move(inputs), std::move(cb), [this](const TJobResult& result) {
         RunFinished(result);
         // Closed during the run: the program ends now that the pages are written.
