@@ -160,6 +160,7 @@ private:
     bool Narrow = false;     // samples wider than a byte, or floats, go to bytes
     bool FlipSigns = false;  // signed samples laid onto the unsigned range
     bool Associated = false; // the alpha sample is premultiplied into the colour
+    TOldJpegPlan OldJpeg;    // where the old form's stream or its pieces are
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -180,7 +181,7 @@ bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<st
     }
     out.resize(std::size_t(n));
     if (!Src.ReadAt(offset, out.data(), n)) out.clear();
-    if (Info.FillOrder == 2 && Info.Compression != cmpJpeg) {
+    if (Info.FillOrder == 2 && Info.Compression != cmpJpeg && Info.Compression != cmpOldJpeg) {
         static const auto reversed = [] {
             std::array<std::uint8_t, 256> t{};
             for (int v = 0; v < 256; ++v)
@@ -385,9 +386,15 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
     bool blockFailed = false;
     TIEProgressRecord blockProgress(single ? Progress.OnProgress : TIEProgressEvent(), Progress.Sender,
                                     blockFailed);
-    const bool ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight,
-                                    Params, blockProgress, block) &&
-                    !blockFailed;
+    // The old form's blocks become streams of their own, each frame the size of its block.
+    const bool oldForm = Info.Compression == cmpOldJpeg;
+    const std::vector<std::uint8_t> own =
+        oldForm ? OldJpegBlockStream(OldJpeg.Header, data, width, rows) : std::vector<std::uint8_t>();
+    using TBytes = std::span<const std::uint8_t>;
+    const bool ok =
+        DecodeJpegBlock(oldForm ? TBytes(own) : TBytes(data), oldForm ? TBytes() : TBytes(Info.JpegTables),
+                        Info.Photometric == phRgb, maxWidth, maxHeight, Params, blockProgress, block) &&
+        !blockFailed;
     if (!single) {
         ++Progress.ProgressCounter;
         if (Progress.OnProgress)
@@ -395,7 +402,7 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
     }
     if (Progress.IsAborting()) return; // stopped by the caller
     if (!ok) {
-        if (LastBlockShort || data.empty())
+        if (LastBlockShort || data.empty() || (oldForm && own.empty()))
             RowsMissing(y, std::int64_t(y) + rows - 1);
         else
             Progress.Fail(blockProgress.Outcome.Refusal.empty() ? DamagedReason(cmpJpeg)
@@ -420,7 +427,7 @@ void TTiffDecoder::DecodeStrips() {
     Progress.PercentPerUnit = 100.0 / double(Info.Height);
     Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
     Progress.ProgressCounter = 0;
-    const bool jpeg = Info.Compression == cmpJpeg;
+    const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
     // Planes of separated data follow each other in the strip list, each a third (or 1/n) of it.
     const std::size_t perPlane = PlaneCount > 1 ? offsets / std::size_t(PlaneCount) : offsets;
     const std::int64_t planeRow = PlaneCount > 1
@@ -451,7 +458,7 @@ void TTiffDecoder::DecodeTiles() {
     Progress.PercentPerUnit = 100.0 / double(across * down * tl);
     Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
     Progress.ProgressCounter = 0;
-    const bool jpeg = Info.Compression == cmpJpeg;
+    const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
     const std::int64_t planeRow = PlaneCount > 1 ? (tw * Info.BitsPerSample + 7) / 8
                                                  : (tw * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
     std::size_t index = 0;
@@ -547,7 +554,12 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
         mask->Fill(255);
         Mask = mask.get();
     }
-    if (Info.Compression == cmpOldJpeg && Info.JpegProc < 2) return {}; // the JPEG reader allocates
+    if (Info.Compression == cmpOldJpeg) {
+        OldJpeg = PlanOldJpeg(Src, Info);
+        if (!OldJpeg.Refusal.empty()) return OldJpeg.Refusal;
+        if (OldJpeg.Mode == TOldJpegPlan::TMode::Whole) return {}; // the JPEG reader allocates
+        if (PlaneCount > 1) return "unsupported: old-style JPEG in separate planes";
+    }
     Bitmap.Reallocate(int(allocW), int(allocH), Format.Target);
     Format.Target = Bitmap.PixelType(); // a platform bitmap keeps 16 bit grey as 8 bit
     Bitmap.FillAll(Format.Target == ie1Bit ? 1.0 : 0.0);
@@ -585,19 +597,14 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         return;
     }
     const std::uint32_t c = Info.Compression;
-    if (c == cmpOldJpeg && Info.JpegProc < 2) {
-        const TOldJpegStream stream = FindOldJpegStream(Src, Info);
-        const std::vector<std::uint8_t>& data = stream.Data;
-        if (data.empty()) {
-            Progress.Fail(stream.Refusal);
-            return;
-        }
+    if (c == cmpOldJpeg && OldJpeg.Mode == TOldJpegPlan::TMode::Whole) {
+        const std::vector<std::uint8_t>& data = OldJpeg.Stream;
         const double limit = std::max(double(kFreeAllowance), double(MaxExpansion(c)) * double(data.size()));
         DecodeOldJpeg(data, Params, Progress, std::int64_t(std::min(limit, 9.0e18)), Bitmap);
     } else {
         // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
         // JPEG blocks write parts of rows.
-        if (!Info.Tiled && c != cmpJpeg) Bitmap.Access = AccessWrite;
+        if (!Info.Tiled && c != cmpJpeg && c != cmpOldJpeg) Bitmap.Access = AccessWrite;
         if (Info.Tiled)
             DecodeTiles();
         else
@@ -621,6 +628,11 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
                 Bitmap.SetPaletteEntry(int(i), Info.ColorMap[i]);
     }
     Bitmap.Access = access.Saved();
+    // The decoder converts old-form YCbCr with its own standard; the file may say otherwise.
+    if (c == cmpOldJpeg && Info.Photometric == phYCbCr && !Info.YCbCr.IsJpegStandard() &&
+        Bitmap.PixelType() == ie24Rgb && !Progress.IsAborting())
+        for (int y = 0; y < Bitmap.Height(); ++y)
+            RecodeJpegColours(Info.YCbCr, Bitmap.RowPointer(y), Bitmap.Width());
     if (Params.TiffApplyOrientation && Info.Orientation >= 2 && Info.Orientation <= 8 && Bitmap.Width() > 0 &&
         Bitmap.Height() > 0) {
         ApplyTiffOrientation(Bitmap, Mask, Info.Orientation);
