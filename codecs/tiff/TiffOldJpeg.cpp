@@ -17,6 +17,7 @@ constexpr std::int64_t kPrefixLimit = 65536;
 // JPEG frames and Huffman tables.
 constexpr int kMaxFrameSide = 0xFFFF, kMaxComponents = 4, kHuffmanCounts = 16, kMaxHuffmanValues = 256;
 constexpr std::size_t kQuantEntries = 64;
+constexpr std::uint32_t kMaxRestartInterval = 0xFFFF;
 constexpr int kLumaTable = 0, kChromaTable = 1;
 
 const char* const kNoStream = "unsupported: old-style JPEG without an interchange stream";
@@ -141,19 +142,24 @@ std::vector<std::uint8_t> DefaultScan(const std::vector<std::uint8_t>& frame) {
     return ScanSegment(components);
 }
 
+// MCUs in one full strip.
+std::int64_t McusPerStrip(const TImageInfo& info, const TOldJpegHeader& header) {
+    const std::int64_t mcuWidth = 8 * std::int64_t(header.McuWidth());
+    const std::int64_t mcuRows = 8 * std::int64_t(header.McuHeight());
+    return (info.Width + mcuWidth - 1) / mcuWidth * (info.RowsPerStrip / mcuRows);
+}
+
 // Strips that each start afresh: whole MCU rows, and whole restart intervals when there are any.
 bool StripsStandAlone(const TImageInfo& info, const TOldJpegHeader& header) {
     if (info.Tiled || info.Offsets.size() <= 1) return true;
-    const std::int64_t mcuRows = 8 * std::int64_t(header.McuHeight());
-    const std::int64_t mcuWidth = 8 * std::int64_t(header.McuWidth());
-    if (info.RowsPerStrip % mcuRows != 0) return false;
-    const std::int64_t mcus = (info.Width + mcuWidth - 1) / mcuWidth * (info.RowsPerStrip / mcuRows);
-    return header.RestartInterval == 0 || mcus % header.RestartInterval == 0;
+    if (info.RowsPerStrip % (8 * std::int64_t(header.McuHeight())) != 0) return false;
+    return header.RestartInterval == 0 || McusPerStrip(info, header) % header.RestartInterval == 0;
 }
 
-// The stream of an image whose scan runs on from strip to strip: all strips' coded data in one scan.
-std::vector<std::uint8_t> JoinedStream(TTiffSource& src, const TImageInfo& info,
-                                       const TOldJpegHeader& header) {
+// All strips' coded data in one scan: with a restart marker between strips when each starts afresh,
+// else running on from strip to strip.
+std::vector<std::uint8_t> JoinedStream(TTiffSource& src, const TImageInfo& info, const TOldJpegHeader& header,
+                                       bool resetBetween) {
     const std::int64_t fileEnd = src.AvailableAt(0);
     std::vector<std::vector<std::uint8_t>> blocks;
     std::vector<std::span<const std::uint8_t>> pieces;
@@ -172,7 +178,7 @@ std::vector<std::uint8_t> JoinedStream(TTiffSource& src, const TImageInfo& info,
         }
         pieces.push_back(EntropyData(data));
     }
-    return BuildJpegStream(header, int(info.Width), int(info.Height), pieces, false);
+    return BuildJpegStream(header, int(info.Width), int(info.Height), pieces, resetBetween);
 }
 
 } // namespace
@@ -254,10 +260,22 @@ TOldJpegPlan PlanOldJpeg(TTiffSource& src, const TImageInfo& info) {
         plan.Refusal = "unsupported: old-style JPEG blocks larger than a JPEG frame";
         return plan;
     }
-    if (!StripsStandAlone(info, header)) {
-        plan.Stream = JoinedStream(src, info, header);
-        if (plan.Stream.empty()) plan.Refusal = std::string(reasons::kNoRowData);
-        return plan;
+    // Strips are decoded as one scan, so that chroma is smoothed across their edges as in one image:
+    // a strip that starts afresh is one restart interval, as old-form readers take it.
+    const bool standAlone = StripsStandAlone(info, header);
+    if (!info.Tiled) {
+        TOldJpegHeader joined = header;
+        if (standAlone && info.Offsets.size() > 1 && joined.RestartInterval == 0)
+            joined.RestartInterval =
+                std::uint32_t(std::min<std::int64_t>(McusPerStrip(info, header), kMaxRestartInterval + 1));
+        if (joined.RestartInterval <= kMaxRestartInterval)
+            plan.Stream = JoinedStream(src, info, joined, standAlone);
+        if (!plan.Stream.empty()) return plan;
+        // Larger than one frame or one restart interval allows: strip by strip.
+        if (!standAlone) {
+            plan.Refusal = "unsupported: old-style JPEG larger than a JPEG frame";
+            return plan;
+        }
     }
     plan.Mode = TOldJpegPlan::TMode::Blocks;
     plan.Header = std::move(header);
