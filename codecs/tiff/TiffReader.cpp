@@ -7,6 +7,7 @@
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffInfo.h"
 #include "codecs/tiff/TiffJpeg.h"
+#include "codecs/tiff/TiffLogLuv.h"
 #include "codecs/tiff/TiffOldJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
 #include "codecs/tiff/TiffSamples.h"
@@ -57,6 +58,8 @@ std::string DamagedReason(std::uint32_t c) {
         return "damaged LZMA data";
     case cmpWebp:
         return "damaged WebP data";
+    case cmpSgiLog:
+        return "damaged LogLuv data";
     case cmpPackBits:
         return "damaged PackBits data";
     case cmpHuffman:
@@ -72,6 +75,7 @@ std::string DamagedReason(std::uint32_t c) {
 std::int64_t MaxExpansion(std::uint32_t compression) {
     switch (compression) {
     case cmpPackBits:
+    case cmpSgiLog: // runs of 129 bytes from two
         return 64;
     case cmpAdobeDeflate:
     case cmpDeflate:
@@ -129,6 +133,7 @@ private:
     }
     bool ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out);
     void DecodeStrips();
+    void DecodeLogStrips();
     void DecodeTiles();
     void DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows);
     void DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows);
@@ -450,6 +455,35 @@ void TTiffDecoder::DecodeStrips() {
     }
 }
 
+void TTiffDecoder::DecodeLogStrips() {
+    const int pixelBytes = LogLuvPixelBytes(Info.Photometric);
+    const std::int64_t rowsPerStrip = std::max<std::int64_t>(Info.RowsPerStrip, 1);
+    const std::int64_t strips = (Info.Height + rowsPerStrip - 1) / rowsPerStrip;
+    std::vector<std::uint8_t> words(std::size_t(Info.Width) * std::size_t(pixelBytes));
+    std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(Info.Width, 24)) + 4);
+    Progress.PercentPerUnit = 100.0 / double(Info.Height);
+    Progress.ProgressCounter = 0;
+    std::vector<std::uint8_t> data;
+    for (std::int64_t i = 0; i < strips && std::size_t(i) < Info.Offsets.size(); ++i) {
+        const std::int64_t first = i * rowsPerStrip;
+        const int rows = int(std::min(rowsPerStrip, Info.Height - first));
+        if (!ReadBlock(std::size_t(i), 0, data)) return;
+        std::size_t pos = 0;
+        for (int r = 0; r < rows; ++r) {
+            if (!DecodeLogRow(data, pos, int(Info.Width), pixelBytes, words.data())) {
+                BlockFailed(first + r, first + rows - 1);
+                break;
+            }
+            LogPixelsToBgr(words.data(), int(Info.Width), pixelBytes, pixels.data());
+            PutRow(int(first + r), 0, int(Info.Width), pixels.data());
+            ++Progress.ProgressCounter;
+            Progress.Report();
+            if (Progress.IsAborting()) return;
+        }
+        if (Progress.IsAborting()) return;
+    }
+}
+
 void TTiffDecoder::DecodeTiles() {
     const std::int64_t tw = Info.TileWidth, tl = Info.TileLength;
     const std::int64_t across = (Info.Width + tw - 1) / tw, down = (Info.Height + tl - 1) / tl;
@@ -568,6 +602,16 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
 
 std::string TTiffDecoder::UndecodableReason() const {
     const std::uint32_t c = Info.Compression;
+    if (c == cmpSgiLog || c == cmpSgiLog24 || Info.Photometric == phLogL || Info.Photometric == phLogLuv) {
+        // The run-length form with 16-bit LogL or 32-bit LogLuv pixels; the 24-bit form's chromaticity
+        // needs a table of cells this reader does not have.
+        const bool shape =
+            Info.BitsPerSample == 16 && ((Info.Photometric == phLogL && Info.SamplesPerPixel == 1) ||
+                                         (Info.Photometric == phLogLuv && Info.SamplesPerPixel == 3));
+        if (c == cmpSgiLog24) return "unsupported: LogLuv in 24-bit coding";
+        if (c != cmpSgiLog || !shape || PlaneCount > 1 || Info.Tiled) return "unsupported: LogLuv";
+        return Info.Offsets.empty() ? "no image data" : "";
+    }
     if (c == cmpOldJpeg && Info.JpegProc < 2) return {};
     if (c == cmpOldJpeg) return "unsupported JPEG process";
     if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
@@ -605,7 +649,9 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
         // JPEG blocks write parts of rows.
         if (!Info.Tiled && c != cmpJpeg && c != cmpOldJpeg) Bitmap.Access = AccessWrite;
-        if (Info.Tiled)
+        if (c == cmpSgiLog)
+            DecodeLogStrips();
+        else if (Info.Tiled)
             DecodeTiles();
         else
             DecodeStrips();
