@@ -51,7 +51,8 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
     const tiff::TTiffDirectory& d = chain.Wanted;
     const std::uint32_t compression = d.Single(259, 1), photometric = d.Single(262, 2);
     const std::uint32_t bits = d.First(258, 1), spp = d.Single(277, 1), format = d.First(339, 1);
-    const std::vector<std::uint32_t> known = {1, 2, 3, 4, 5, 6, 7, 8, 32773, 32946, 34676, 34925, 50000, 50001};
+    const std::vector<std::uint32_t> known = {1, 2,     3,     4,     5,     6,     7,
+                                              8, 32773, 32946, 34676, 34925, 50000, 50001};
     constexpr std::uint32_t kSgiLog = 34676;
     if (std::find(known.begin(), known.end(), compression) == known.end())
         e.Unsupported = "compression " + std::to_string(compression);
