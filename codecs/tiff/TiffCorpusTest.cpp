@@ -51,7 +51,9 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
     const tiff::TTiffDirectory& d = chain.Wanted;
     const std::uint32_t compression = d.Single(259, 1), photometric = d.Single(262, 2);
     const std::uint32_t bits = d.First(258, 1), spp = d.Single(277, 1), format = d.First(339, 1);
-    const std::vector<std::uint32_t> known = {1, 2, 3, 4, 5, 6, 7, 8, 32773, 32946, 34925, 50000, 50001};
+    const std::vector<std::uint32_t> known = {1, 2,     3,     4,     5,     6,     7,
+                                              8, 32773, 32946, 34676, 34925, 50000, 50001};
+    constexpr std::uint32_t kSgiLog = 34676;
     if (std::find(known.begin(), known.end(), compression) == known.end())
         e.Unsupported = "compression " + std::to_string(compression);
     else if (compression == 7 && photometric == 2 && spp == 4)
@@ -64,8 +66,12 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
                 length ? std::min<std::size_t>(bytes.size(), std::size_t(offset) + length) : bytes.size();
             e.OldJpegStream.assign(bytes.begin() + offset, bytes.begin() + std::ptrdiff_t(end));
         }
-        if (!Contains(e.OldJpegStream, 0xFF, 0xDA))
-            e.Unsupported = "old-style JPEG with its scans in the strips";
+        // Tables apart from the scans: libtiff's rendering is the reference.
+        if (!Contains(e.OldJpegStream, 0xFF, 0xDA)) e.OldJpegStream.clear();
+    } else if (compression == kSgiLog) {
+        // LogL and LogLuv in run-length coding: libtiff's 8-bit rendering is the reference.
+        e.ReferenceRgba = true;
+        return e;
     } else if (!(bits <= 8 || bits == 16 || bits == 32 || bits == 64))
         e.Unsupported = std::to_string(bits) + " bits per sample";
     else if (photometric == 6 && d.Single(284, 1) == 2)
@@ -92,7 +98,10 @@ TExpectation Expectation(const std::vector<std::uint8_t>& bytes, const std::stri
             "grey with extra samples the file does not declare: the reference reads them as colour";
     else if (format == 2 && photometric == 5)
         e.SkipReason = "signed inks: the reference reads them unsigned, and inks do not flip like light";
-    else if (compression == 6)
+    else if (compression == 6 && e.OldJpegStream.empty()) {
+        e.Compare = TCompare::Lossy;
+        e.ReferenceRgba = true;
+    } else if (compression == 6)
         e.Compare = TCompare::OldJpeg; // the reference's old-JPEG path mis-converts colours
     else if (compression == 7)
         e.Compare = TCompare::Lossy;

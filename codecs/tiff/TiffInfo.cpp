@@ -65,6 +65,12 @@ TImageInfo ReadInfo(const TTiffDirectory& dir, int bitsPerSample) {
     info.JpegProc = dir.Single(tagJpegProc, 0);
     info.JpegOffset = dir.Single(tagJpegInterchangeFormat, 0);
     info.JpegLength = dir.Single(tagJpegInterchangeFormatLength, 0);
+    info.JpegRestartInterval = dir.Single(tagJpegRestartInterval, 0);
+    // More tables than JPEG components can have say nothing more.
+    constexpr std::uint32_t kMaxTables = 4;
+    info.JpegQTables = dir.Values(tagJpegQTables, kMaxTables);
+    info.JpegDcTables = dir.Values(tagJpegDcTables, kMaxTables);
+    info.JpegAcTables = dir.Values(tagJpegAcTables, kMaxTables);
     info.Software = dir.Text(tagSoftware);
     info.JpegTables = dir.Bytes(tagJpegTables);
     info.YCbCr = ReadYCbCr(dir);

@@ -30,6 +30,9 @@ struct TImageInfo {
     int Orientation = 1;
     std::uint32_t JpegProc = 0;
     std::uint32_t JpegOffset = 0, JpegLength = 0;
+    // The old form's tables by tag: offsets of each component's quantization and Huffman tables.
+    std::uint32_t JpegRestartInterval = 0;
+    std::vector<std::uint32_t> JpegQTables, JpegDcTables, JpegAcTables;
     bool Tiled = false;
     std::int64_t TileWidth = 0, TileLength = 0;
     std::vector<std::uint32_t> Offsets, ByteCounts; // of the strips or tiles that will be decoded

@@ -7,6 +7,7 @@
 #include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffInfo.h"
 #include "codecs/tiff/TiffJpeg.h"
+#include "codecs/tiff/TiffLogLuv.h"
 #include "codecs/tiff/TiffOldJpeg.h"
 #include "codecs/tiff/TiffOrientation.h"
 #include "codecs/tiff/TiffSamples.h"
@@ -57,6 +58,8 @@ std::string DamagedReason(std::uint32_t c) {
         return "damaged LZMA data";
     case cmpWebp:
         return "damaged WebP data";
+    case cmpSgiLog:
+        return "damaged LogLuv data";
     case cmpPackBits:
         return "damaged PackBits data";
     case cmpHuffman:
@@ -72,6 +75,7 @@ std::string DamagedReason(std::uint32_t c) {
 std::int64_t MaxExpansion(std::uint32_t compression) {
     switch (compression) {
     case cmpPackBits:
+    case cmpSgiLog: // runs of 129 bytes from two
         return 64;
     case cmpAdobeDeflate:
     case cmpDeflate:
@@ -129,6 +133,7 @@ private:
     }
     bool ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out);
     void DecodeStrips();
+    void DecodeLogStrips();
     void DecodeTiles();
     void DecodeRows(std::vector<std::vector<std::uint8_t>>& planes, int x, int y, int width, int rows);
     void DecodeYCbCrRows(std::span<const std::uint8_t> data, int x, int y, int width, int rows);
@@ -160,6 +165,7 @@ private:
     bool Narrow = false;     // samples wider than a byte, or floats, go to bytes
     bool FlipSigns = false;  // signed samples laid onto the unsigned range
     bool Associated = false; // the alpha sample is premultiplied into the colour
+    TOldJpegPlan OldJpeg;    // where the old form's stream or its pieces are
 };
 
 bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<std::uint8_t>& out) {
@@ -180,7 +186,7 @@ bool TTiffDecoder::ReadBlock(std::size_t index, std::int64_t cap, std::vector<st
     }
     out.resize(std::size_t(n));
     if (!Src.ReadAt(offset, out.data(), n)) out.clear();
-    if (Info.FillOrder == 2 && Info.Compression != cmpJpeg) {
+    if (Info.FillOrder == 2 && Info.Compression != cmpJpeg && Info.Compression != cmpOldJpeg) {
         static const auto reversed = [] {
             std::array<std::uint8_t, 256> t{};
             for (int v = 0; v < 256; ++v)
@@ -385,9 +391,15 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
     bool blockFailed = false;
     TIEProgressRecord blockProgress(single ? Progress.OnProgress : TIEProgressEvent(), Progress.Sender,
                                     blockFailed);
-    const bool ok = DecodeJpegBlock(data, Info.JpegTables, Info.Photometric == phRgb, maxWidth, maxHeight,
-                                    Params, blockProgress, block) &&
-                    !blockFailed;
+    // The old form's blocks become streams of their own, each frame the size of its block.
+    const bool oldForm = Info.Compression == cmpOldJpeg;
+    const std::vector<std::uint8_t> own =
+        oldForm ? OldJpegBlockStream(OldJpeg.Header, data, width, rows) : std::vector<std::uint8_t>();
+    using TBytes = std::span<const std::uint8_t>;
+    const bool ok =
+        DecodeJpegBlock(oldForm ? TBytes(own) : TBytes(data), oldForm ? TBytes() : TBytes(Info.JpegTables),
+                        Info.Photometric == phRgb, maxWidth, maxHeight, Params, blockProgress, block) &&
+        !blockFailed;
     if (!single) {
         ++Progress.ProgressCounter;
         if (Progress.OnProgress)
@@ -395,7 +407,7 @@ void TTiffDecoder::DecodeJpeg(const std::vector<std::uint8_t>& data, int x, int 
     }
     if (Progress.IsAborting()) return; // stopped by the caller
     if (!ok) {
-        if (LastBlockShort || data.empty())
+        if (LastBlockShort || data.empty() || (oldForm && own.empty()))
             RowsMissing(y, std::int64_t(y) + rows - 1);
         else
             Progress.Fail(blockProgress.Outcome.Refusal.empty() ? DamagedReason(cmpJpeg)
@@ -420,7 +432,7 @@ void TTiffDecoder::DecodeStrips() {
     Progress.PercentPerUnit = 100.0 / double(Info.Height);
     Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
     Progress.ProgressCounter = 0;
-    const bool jpeg = Info.Compression == cmpJpeg;
+    const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
     // Planes of separated data follow each other in the strip list, each a third (or 1/n) of it.
     const std::size_t perPlane = PlaneCount > 1 ? offsets / std::size_t(PlaneCount) : offsets;
     const std::int64_t planeRow = PlaneCount > 1
@@ -443,6 +455,35 @@ void TTiffDecoder::DecodeStrips() {
     }
 }
 
+void TTiffDecoder::DecodeLogStrips() {
+    const int pixelBytes = LogLuvPixelBytes(Info.Photometric);
+    const std::int64_t rowsPerStrip = std::max<std::int64_t>(Info.RowsPerStrip, 1);
+    const std::int64_t strips = (Info.Height + rowsPerStrip - 1) / rowsPerStrip;
+    std::vector<std::uint8_t> words(std::size_t(Info.Width) * std::size_t(pixelBytes));
+    std::vector<std::uint8_t> pixels(std::size_t(RowStrideOf(Info.Width, 24)) + 4);
+    Progress.PercentPerUnit = 100.0 / double(Info.Height);
+    Progress.ProgressCounter = 0;
+    std::vector<std::uint8_t> data;
+    for (std::int64_t i = 0; i < strips && std::size_t(i) < Info.Offsets.size(); ++i) {
+        const std::int64_t first = i * rowsPerStrip;
+        const int rows = int(std::min(rowsPerStrip, Info.Height - first));
+        if (!ReadBlock(std::size_t(i), 0, data)) return;
+        std::size_t pos = 0;
+        for (int r = 0; r < rows; ++r) {
+            if (!DecodeLogRow(data, pos, int(Info.Width), pixelBytes, words.data())) {
+                BlockFailed(first + r, first + rows - 1);
+                break;
+            }
+            LogPixelsToBgr(words.data(), int(Info.Width), pixelBytes, pixels.data());
+            PutRow(int(first + r), 0, int(Info.Width), pixels.data());
+            ++Progress.ProgressCounter;
+            Progress.Report();
+            if (Progress.IsAborting()) return;
+        }
+        if (Progress.IsAborting()) return;
+    }
+}
+
 void TTiffDecoder::DecodeTiles() {
     const std::int64_t tw = Info.TileWidth, tl = Info.TileLength;
     const std::int64_t across = (Info.Width + tw - 1) / tw, down = (Info.Height + tl - 1) / tl;
@@ -451,7 +492,7 @@ void TTiffDecoder::DecodeTiles() {
     Progress.PercentPerUnit = 100.0 / double(across * down * tl);
     Progress.PercentPerStrip = offsets ? 100.0 / double(offsets) : 0.0;
     Progress.ProgressCounter = 0;
-    const bool jpeg = Info.Compression == cmpJpeg;
+    const bool jpeg = Info.Compression == cmpJpeg || Info.Compression == cmpOldJpeg;
     const std::int64_t planeRow = PlaneCount > 1 ? (tw * Info.BitsPerSample + 7) / 8
                                                  : (tw * Info.SamplesPerPixel * Info.BitsPerSample + 7) / 8;
     std::size_t index = 0;
@@ -547,7 +588,12 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
         mask->Fill(255);
         Mask = mask.get();
     }
-    if (Info.Compression == cmpOldJpeg && Info.JpegProc < 2) return {}; // the JPEG reader allocates
+    if (Info.Compression == cmpOldJpeg) {
+        OldJpeg = PlanOldJpeg(Src, Info);
+        if (!OldJpeg.Refusal.empty()) return OldJpeg.Refusal;
+        if (OldJpeg.Mode == TOldJpegPlan::TMode::Whole) return {}; // the JPEG reader allocates
+        if (PlaneCount > 1) return "unsupported: old-style JPEG in separate planes";
+    }
     Bitmap.Reallocate(int(allocW), int(allocH), Format.Target);
     Format.Target = Bitmap.PixelType(); // a platform bitmap keeps 16 bit grey as 8 bit
     Bitmap.FillAll(Format.Target == ie1Bit ? 1.0 : 0.0);
@@ -556,6 +602,16 @@ std::string TTiffDecoder::Prepare(bool ignoreAlpha, std::unique_ptr<TIEMask>& ma
 
 std::string TTiffDecoder::UndecodableReason() const {
     const std::uint32_t c = Info.Compression;
+    if (c == cmpSgiLog || c == cmpSgiLog24 || Info.Photometric == phLogL || Info.Photometric == phLogLuv) {
+        // The run-length form with 16-bit LogL or 32-bit LogLuv pixels; the 24-bit form's chromaticity
+        // needs a table of cells this reader does not have.
+        const bool shape =
+            Info.BitsPerSample == 16 && ((Info.Photometric == phLogL && Info.SamplesPerPixel == 1) ||
+                                         (Info.Photometric == phLogLuv && Info.SamplesPerPixel == 3));
+        if (c == cmpSgiLog24) return "unsupported: LogLuv in 24-bit coding";
+        if (c != cmpSgiLog || !shape || PlaneCount > 1 || Info.Tiled) return "unsupported: LogLuv";
+        return Info.Offsets.empty() ? "no image data" : "";
+    }
     if (c == cmpOldJpeg && Info.JpegProc < 2) return {};
     if (c == cmpOldJpeg) return "unsupported JPEG process";
     if (!IsRowCompression(c) && c != cmpJpeg) return reasons::Unsupported("compression", c);
@@ -585,20 +641,17 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
         return;
     }
     const std::uint32_t c = Info.Compression;
-    if (c == cmpOldJpeg && Info.JpegProc < 2) {
-        const TOldJpegStream stream = FindOldJpegStream(Src, Info);
-        const std::vector<std::uint8_t>& data = stream.Data;
-        if (data.empty()) {
-            Progress.Fail(stream.Refusal);
-            return;
-        }
+    if (c == cmpOldJpeg && OldJpeg.Mode == TOldJpegPlan::TMode::Whole) {
+        const std::vector<std::uint8_t>& data = OldJpeg.Stream;
         const double limit = std::max(double(kFreeAllowance), double(MaxExpansion(c)) * double(data.size()));
         DecodeOldJpeg(data, Params, Progress, std::int64_t(std::min(limit, 9.0e18)), Bitmap);
     } else {
         // Whole rows are written once per strip, so a file-backed bitmap need not read them back; tiles and
         // JPEG blocks write parts of rows.
-        if (!Info.Tiled && c != cmpJpeg) Bitmap.Access = AccessWrite;
-        if (Info.Tiled)
+        if (!Info.Tiled && c != cmpJpeg && c != cmpOldJpeg) Bitmap.Access = AccessWrite;
+        if (c == cmpSgiLog)
+            DecodeLogStrips();
+        else if (Info.Tiled)
             DecodeTiles();
         else
             DecodeStrips();
@@ -621,6 +674,11 @@ void TTiffDecoder::Run(bool ignoreAlpha, std::unique_ptr<TIEMask>& mask) {
                 Bitmap.SetPaletteEntry(int(i), Info.ColorMap[i]);
     }
     Bitmap.Access = access.Saved();
+    // The decoder converts old-form YCbCr with its own standard; the file may say otherwise.
+    if (c == cmpOldJpeg && Info.Photometric == phYCbCr && !Info.YCbCr.IsJpegStandard() &&
+        Bitmap.PixelType() == ie24Rgb && !Progress.IsAborting())
+        for (int y = 0; y < Bitmap.Height(); ++y)
+            RecodeJpegColours(Info.YCbCr, Bitmap.RowPointer(y), Bitmap.Width());
     if (Params.TiffApplyOrientation && Info.Orientation >= 2 && Info.Orientation <= 8 && Bitmap.Width() > 0 &&
         Bitmap.Height() > 0) {
         ApplyTiffOrientation(Bitmap, Mask, Info.Orientation);

@@ -20,6 +20,33 @@ bool TYCbCr::Valid() const {
     return ok(H) && ok(V) && V <= H && Lg > 0 && Ref[1] != Ref[0] && Ref[3] != Ref[2] && Ref[5] != Ref[4];
 }
 
+bool TYCbCr::IsJpegStandard() const {
+    const TYCbCr standard;
+    constexpr double kClose = 1e-6;
+    bool same = std::abs(Lr - standard.Lr) < kClose && std::abs(Lg - standard.Lg) < kClose &&
+                std::abs(Lb - standard.Lb) < kClose;
+    for (int i = 0; i < 6; ++i) same = same && std::abs(Ref[i] - standard.Ref[i]) < kClose;
+    return same;
+}
+
+void RecodeJpegColours(const TYCbCr& c, std::uint8_t* pixels, int width) {
+    if (c.Lg <= 0 || c.Ref[1] == c.Ref[0] || c.Ref[3] == c.Ref[2] || c.Ref[5] == c.Ref[4]) return;
+    const double ys = 255.0 / (c.Ref[1] - c.Ref[0]), cbs = 127.0 / (c.Ref[3] - c.Ref[2]),
+                 crs = 127.0 / (c.Ref[5] - c.Ref[4]);
+    for (int x = 0; x < width; ++x, pixels += 3) {
+        const double b = pixels[0], g = pixels[1], r = pixels[2];
+        // Back to the coded values, as the decoder's standard conversion had them.
+        const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+        const double cb = (b - y) / 1.772 + 128, cr = (r - y) / 1.402 + 128;
+        const double ly = (y - c.Ref[0]) * ys, lcb = (cb - c.Ref[2]) * cbs, lcr = (cr - c.Ref[4]) * crs;
+        const double nr = ly + (2 - 2 * c.Lr) * lcr, nb = ly + (2 - 2 * c.Lb) * lcb;
+        const double ng = (ly - c.Lb * nb - c.Lr * nr) / c.Lg;
+        pixels[0] = Clamp(nb);
+        pixels[1] = Clamp(ng);
+        pixels[2] = Clamp(nr);
+    }
+}
+
 TYCbCr ReadYCbCr(const TTiffDirectory& dir) {
     TYCbCr c;
     const std::vector<std::uint32_t> sub = dir.Values(kTagSubSampling, 2);

@@ -16,6 +16,8 @@ struct TYCbCr {
     std::int64_t UnitRowBytes(std::int64_t width) const { return (width + H - 1) / H * UnitBytes(); }
     // Subsampling the format allows (1, 2 or 4 each way, vertical at most horizontal).
     bool Valid() const;
+    // The coefficients and full range a JPEG decoder converts with.
+    bool IsJpegStandard() const;
 };
 
 // Reads the YCbCr tags of a directory (defaults where absent or unreadable).
@@ -23,6 +25,10 @@ TYCbCr ReadYCbCr(const TTiffDirectory& dir);
 
 // Converts one row of data units into rows[0..count) of width pixels, each blue, green, red (ie24Rgb);
 // count is at most V (the last unit row of an image may be cut).
+// Converts width pixels (blue, green, red) that a JPEG decoder made from YCbCr with its standard
+// coefficients and full range into those the file's coefficients and reference black and white give.
+void RecodeJpegColours(const TYCbCr& c, std::uint8_t* pixels, int width);
+
 void YCbCrUnitsToRows(const TYCbCr& c, const std::uint8_t* units, int width, std::uint8_t* const* rows,
                       int count);
 
