@@ -100,7 +100,7 @@ std::string HeaderFromTags(TTiffSource& src, const TImageInfo& info, TOldJpegHea
     const std::vector<int> q = TableIds(info.JpegQTables, n), dc = TableIds(info.JpegDcTables, n),
                            ac = TableIds(info.JpegAcTables, n);
     std::vector<std::uint8_t> tables;
-    std::vector<TComponentSpec> components(static_cast<std::size_t>(n));
+    std::vector<TFrameComponent> components(static_cast<std::size_t>(n));
     for (int i = 0; i < n; ++i) {
         const std::size_t k = std::size_t(i);
         if (q[k] == i) {
@@ -112,7 +112,7 @@ std::string HeaderFromTags(TTiffSource& src, const TImageInfo& info, TOldJpegHea
             return kBadTables;
         if (ac[k] == i && !AppendHuffmanFromFile(src, info.JpegAcTables[k], true, i, tables))
             return kBadTables;
-        TComponentSpec& c = components[k];
+        TFrameComponent& c = components[k];
         c.Id = std::uint8_t(i + 1);
         c.H = std::uint8_t(subsampled && i == 0 ? info.YCbCr.H : 1);
         c.V = std::uint8_t(subsampled && i == 0 ? info.YCbCr.V : 1);
@@ -130,11 +130,11 @@ std::string HeaderFromTags(TTiffSource& src, const TImageInfo& info, TOldJpegHea
 // the chroma ones, as encoders write them.
 std::vector<std::uint8_t> DefaultScan(const std::vector<std::uint8_t>& frame) {
     constexpr std::size_t kCountAt = 9, kComponentsAt = 10;
-    std::vector<TComponentSpec> components;
+    std::vector<TFrameComponent> components;
     for (std::size_t i = 0; frame.size() > kCountAt && i < frame[kCountAt] && i < kMaxComponents &&
                             kComponentsAt + 3 * i < frame.size();
          ++i) {
-        TComponentSpec c;
+        TFrameComponent c;
         c.Id = frame[kComponentsAt + 3 * i];
         c.DcTable = c.AcTable = std::uint8_t(i == 0 ? kLumaTable : kChromaTable);
         components.push_back(c);

@@ -175,7 +175,7 @@ void AppendHuffmanTable(std::vector<std::uint8_t>& out, bool ac, int id, std::sp
     out.insert(out.end(), values.begin(), values.end());
 }
 
-std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TComponentSpec> components) {
+std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TFrameComponent> components) {
     std::vector<std::uint8_t> out;
     PutMarker(out, kSof0);
     PutWord(out, 8 + 3 * components.size());
@@ -183,7 +183,7 @@ std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TC
     PutWord(out, std::size_t(height) & 0xFFFF);
     PutWord(out, std::size_t(width) & 0xFFFF);
     out.push_back(std::uint8_t(components.size()));
-    for (const TComponentSpec& c : components) {
+    for (const TFrameComponent& c : components) {
         out.push_back(c.Id);
         out.push_back(std::uint8_t(c.H << 4 | c.V));
         out.push_back(c.QuantTable);
@@ -191,13 +191,13 @@ std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TC
     return out;
 }
 
-std::vector<std::uint8_t> ScanSegment(std::span<const TComponentSpec> components) {
+std::vector<std::uint8_t> ScanSegment(std::span<const TFrameComponent> components) {
     constexpr std::uint8_t kFirstCoefficient = 0, kLastCoefficient = 63, kNoApproximation = 0;
     std::vector<std::uint8_t> out;
     PutMarker(out, kSos);
     PutWord(out, 6 + 2 * components.size());
     out.push_back(std::uint8_t(components.size()));
-    for (const TComponentSpec& c : components) {
+    for (const TFrameComponent& c : components) {
         out.push_back(c.Id);
         out.push_back(std::uint8_t(c.DcTable << 4 | c.AcTable));
     }

@@ -57,11 +57,11 @@ void AppendQuantTable(std::vector<std::uint8_t>& out, int id, std::span<const st
 void AppendHuffmanTable(std::vector<std::uint8_t>& out, bool ac, int id, std::span<const std::uint8_t> counts,
                         std::span<const std::uint8_t> values);
 
-struct TComponentSpec {
+struct TFrameComponent {
     std::uint8_t Id = 0, H = 1, V = 1, QuantTable = 0, DcTable = 0, AcTable = 0;
 };
 // A baseline frame and a scan over all components.
-std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TComponentSpec> components);
-std::vector<std::uint8_t> ScanSegment(std::span<const TComponentSpec> components);
+std::vector<std::uint8_t> FrameSegment(int width, int height, std::span<const TFrameComponent> components);
+std::vector<std::uint8_t> ScanSegment(std::span<const TFrameComponent> components);
 
 } // namespace tiff
