@@ -404,7 +404,7 @@ class PdfPageEncodingTest : public testing::TestWithParam<EncodingCase> {};
 TEST_P(PdfPageEncodingTest, ImageDictionary) {
     const EncodingCase& c = GetParam();
     TDoc d;
-    d.Params.PdfCompression = std::uint8_t(c.Compression);
+    d.Params.PdfCompression = TPdfCompression(c.Compression);
     auto b = c.Bilevel ? Bilevel(9, 3, [](int x, int y) { return (x * y) % 4 != 1; }) : Colour(9, 3);
     AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     const std::string pdf = Write(d.Doc, d.Params);
@@ -486,7 +486,7 @@ TEST(PdfWriterTest, FileBackedBitmapGivesTheSameDocument) {
         std::string pdfs[2];
         for (int i = 0; i < 2; ++i) {
             TDoc d;
-            d.Params.PdfCompression = std::uint8_t(compression);
+            d.Params.PdfCompression = TPdfCompression(compression);
             AddImagePage(*d.Doc, i == 0 ? *heap : *file, d.Params, d.Progress);
             TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
             pdfs[i] = Write(d.Doc, d.Params);
