@@ -1,5 +1,6 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "platform/Ascii.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
@@ -133,13 +134,8 @@ std::u32string Iconv(const char* from, const std::uint8_t* p, std::size_t n) {
     return out;
 }
 
-std::string Lower(std::string s) {
-    for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool IsSymbolFace(const std::string& face) {
-    const std::string f = Lower(face);
+    const std::string f = AsciiLower(face);
     return f == "symbol" || f == "symbolmt" || f == "mt symbol" || f == "standard symbols ps";
 }
 // The symbol font is chosen for its own character set and for the default one.
@@ -167,7 +163,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 // Generic fontconfig family for a LOGFONT's pitch-and-family byte and its face name.
 const char* GenericFamily(std::uint8_t pitchAndFamily, const std::string& face) {
-    const std::string f = Lower(face);
+    const std::string f = AsciiLower(face);
     for (const char* mono : {"courier", "mono", "consol", "fixed", "terminal", "lucida console"})
         if (f.find(mono) != std::string::npos) return "monospace";
     for (const char* serif : {"times", "roman", "serif", "garamond", "georgia", "cambria", "book", "palatino",
@@ -237,7 +233,7 @@ std::u32string TGdiCanvas::DecodeUtf16(const std::uint8_t* p, std::size_t n) con
 
 TGdiCanvas::TFontFace* TGdiCanvas::FaceFor(const TFont& f) {
     const int weight = f.Weight <= 0 ? 400 : std::clamp(f.Weight, 1, 1000);
-    const std::string key = Lower(f.Face) + '|' + std::to_string(weight / 100) + '|' +
+    const std::string key = AsciiLower(f.Face) + '|' + std::to_string(weight / 100) + '|' +
                             (f.Italic ? 'i' : 'r') + '|' + std::to_string(f.PitchAndFamily);
     if (auto it = FFaces.find(key); it != FFaces.end()) return it->second.get();
     if (FFaces.size() > 256) return FFaces.begin()->second.get(); // a file inventing fonts without end
@@ -260,7 +256,7 @@ TGdiCanvas::TFontFace* TGdiCanvas::FaceFor(const TFont& f) {
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
     // Stand-in faces run wider than the usual office fonts; a semi-condensed cut keeps lines closer to
     // their recorded length. An installed face of the requested family still wins, family ranking first.
-    if (std::string(generic) != "monospace" && Lower(f.Face).rfind("dejavu", 0) != 0)
+    if (std::string(generic) != "monospace" && AsciiLower(f.Face).rfind("dejavu", 0) != 0)
         FcPatternAddInteger(pat, FC_WIDTH, FC_WIDTH_SEMICONDENSED);
     FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
     FcPatternAddInteger(pat, FC_SLANT, f.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);

@@ -5,11 +5,11 @@
 #include "imaging/io/FormatRegistry.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatTable.h"
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -105,8 +105,7 @@ int DetectFileFormat(const std::string& path, bool checkExtension) {
     }
     if (r == 0 || !checkExtension) return r;
     std::string ext = ExtractFileExt(path);
-    if (!ext.empty()) ext = ext.substr(1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!ext.empty()) ext = AsciiLower(ext.substr(1));
     const TIEFileFormatInfo* entry = FindFormatByExtension(ext);
     if (!entry) return 0;
     if (r == ioICO || r == ioCUR) return entry->FileType;
