@@ -1,6 +1,7 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
 #include "codecs/metafile/MetafileCanvas.h"
 #include "platform/Ascii.h"
+#include "platform/ByteOrder.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
@@ -120,9 +121,7 @@ std::u32string Iconv(const char* from, const std::uint8_t* p, std::size_t n) {
         const std::size_t r = iconv(cd, &src, &left, &dst, &room);
         const std::size_t got = (sizeof(buf) - room) / 4;
         for (std::size_t i = 0; i < got; ++i) {
-            const std::uint8_t* b = reinterpret_cast<const std::uint8_t*>(&buf[i]);
-            out.push_back(char32_t(b[0]) | (char32_t(b[1]) << 8) | (char32_t(b[2]) << 16) |
-                          (char32_t(b[3]) << 24));
+            out.push_back(ReadLe32(reinterpret_cast<const std::uint8_t*>(&buf[i])));
         }
         if (r == std::size_t(-1) && errno != E2BIG) { // an invalid or cut sequence: skip one byte
             out.push_back(0xFFFD);
@@ -210,9 +209,9 @@ std::u32string TGdiCanvas::DecodeUtf16(const std::uint8_t* p, std::size_t n) con
     std::u32string out;
     const bool symbol = S.Font && UsesSymbolLayout(*S.Font);
     for (std::size_t i = 0; i < n; ++i) {
-        char32_t c = char32_t(p[2 * i] | (p[2 * i + 1] << 8));
+        char32_t c = ReadLe16(p + 2 * i);
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < n) {
-            const char32_t lo = char32_t(p[2 * i + 2] | (p[2 * i + 3] << 8));
+            const char32_t lo = ReadLe16(p + 2 * i + 2);
             if (lo >= 0xDC00 && lo < 0xE000) {
                 out.push_back(0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
                 out.push_back(0x200B); // the low half keeps its own character cell (and advance)

@@ -6,6 +6,7 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatTable.h"
 #include "platform/Ascii.h"
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 
@@ -34,7 +35,7 @@ int RunTests(TStream& s, std::int64_t start, std::int64_t size) {
     if (size > 13 && Peek(s, start, b.data(), 13) && std::memcmp(b.data(), "GIF", 3) == 0) return ioGIF;
     if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "PCX2") return ioPCX;
     if (size > 4 && Peek(s, start, b.data(), 4) && TextUpToZero(b.data(), 4) == "PCX") return ioPCX;
-    if (size > 14 && Peek(s, start, b.data(), 14) && (b[0] | (b[1] << 8)) == 19778) return ioBMP;
+    if (size > 14 && Peek(s, start, b.data(), 14) && ReadLe16(b.data()) == 19778) return ioBMP;
     if (size > 128 && Peek(s, start, b.data(), 128) && b[0] == 10 && b[1] <= 5) return ioPCX;
     if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "TIFF") return ioTIFF;
     if (size > 8 && Peek(s, start, b.data(), 8) &&
