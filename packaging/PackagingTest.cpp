@@ -2,6 +2,7 @@
 // and mailcap entries that offer the desktop program without choosing it.
 #include "app/cli/CliOptions.h"
 #include "imaging/params/FormatTable.h"
+#include "platform/Ascii.h"
 #include "testsupport/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -47,9 +48,7 @@ TEST(Completion, KnowsEveryOptionValueAndImageExtension) {
         if (!f.ReadFunction) continue;
         std::string exts = f.Extensions + ";";
         for (std::size_t at = 0, end; (end = exts.find(';', at)) != std::string::npos; at = end + 1) {
-            std::string ext = exts.substr(at, end - at);
-            for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
-            expected.push_back(ext);
+            expected.push_back(AsciiLower(exts.substr(at, end - at)));
         }
     }
     ASSERT_GT(expected.size(), 50u);

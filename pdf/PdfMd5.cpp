@@ -1,4 +1,5 @@
 #include "pdf/PdfMd5.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <bit>
@@ -25,9 +26,7 @@ TMd5::TMd5() : State{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
 void TMd5::Block(const std::uint8_t* block) {
     std::uint32_t m[16];
-    for (int i = 0; i < 16; ++i)
-        m[i] = std::uint32_t(block[i * 4]) | std::uint32_t(block[i * 4 + 1]) << 8 |
-               std::uint32_t(block[i * 4 + 2]) << 16 | std::uint32_t(block[i * 4 + 3]) << 24;
+    for (int i = 0; i < 16; ++i) m[i] = ReadLe32(block + i * 4);
     std::uint32_t a = State[0], b = State[1], c = State[2], d = State[3];
     for (int i = 0; i < 64; ++i) {
         std::uint32_t f;

@@ -1,5 +1,6 @@
 #include "pdf/PdfObjects.h"
 
+#include "platform/Ascii.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 
@@ -21,16 +22,6 @@ struct TOwnedUntilStored {
     }
 };
 
-char LowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
-
-bool SameKey(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-    return true;
-}
 } // namespace
 
 TIEPDFObject* RegisterObject(TIEPDFObjectList& list, TIEPDFObject* object) {
@@ -198,7 +189,7 @@ void TIEPDFDictionaryObject::Insert(std::size_t index, std::string_view key, TIE
 
 int TIEPDFDictionaryObject::IndexOf(std::string_view key) const {
     for (std::size_t i = 0; i < Entries.size(); ++i)
-        if (SameKey(Entries[i].first, key)) return static_cast<int>(i);
+        if (EqualsIgnoringAsciiCase(Entries[i].first, key)) return static_cast<int>(i);
     return -1;
 }
 

@@ -167,7 +167,7 @@ std::string WriteDocument(const testsupport::TempDir& dir, const std::string& na
     for (TPage& p : pages) {
         params.PdfPaperWidth = p.Bitmap->Width();
         params.PdfPaperHeight = p.Bitmap->Height();
-        params.PdfCompression = std::uint8_t(compression);
+        params.PdfCompression = TPdfCompression(compression);
         AddImagePage(*doc, *p.Bitmap, params, progress);
     }
     EXPECT_FALSE(aborting);

@@ -82,7 +82,7 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
     const int width = bitmap.Width();
     const int height = bitmap.Height();
     std::unique_ptr<TIEPDFStreamObject> image;
-    const auto compression = static_cast<TPdfCompression>(params.PdfCompression);
+    const auto compression = params.PdfCompression;
     if (compression == pdfUncompressed) {
         image = std::make_unique<TIEPDFStreamObject>(BilevelRows(bitmap));
     } else if (compression == pdfRunLength) {
@@ -121,7 +121,7 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
 
 std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals& params,
                                                 TIEProgressRecord& progress, TPdfPageStorage& storage) {
-    const auto compression = static_cast<TPdfCompression>(params.PdfCompression);
+    const auto compression = params.PdfCompression;
     if (compression == pdfFlate) {
         bool localAborting = false;
         bool& aborting = progress.Aborting ? *progress.Aborting : localAborting;
@@ -404,7 +404,7 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
         storage.Gray = kept->ColourSpace == TCodedColourSpace::Gray;
         storage.Indexed = kept->ColourSpace == TCodedColourSpace::Indexed;
     } else {
-        storage.Coding = CodingOf(static_cast<TPdfCompression>(params.PdfCompression), type == ie1Bit);
+        storage.Coding = CodingOf(params.PdfCompression, type == ie1Bit);
         page.Image = type == ie1Bit ? BilevelImage(bitmap, params, aborting)
                                     : ColourImage(bitmap, params, progress, storage);
     }

@@ -3,8 +3,8 @@
 // the top-left corner. The document is written in one pass by WritePdfDocument; until then its
 // pages' streams wait in a spool on disk.
 #include "imaging/params/PageGeometry.h"
+#include "imaging/params/PdfCompression.h"
 #include "pdf/PdfCodedImage.h"
-#include "pdf/PdfCompression.h"
 #include "pdf/PdfObjects.h"
 #include "pdf/PdfPageObject.h"
 #include "pdf/PdfSpool.h"

@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -404,7 +405,7 @@ class PdfPageEncodingTest : public testing::TestWithParam<EncodingCase> {};
 TEST_P(PdfPageEncodingTest, ImageDictionary) {
     const EncodingCase& c = GetParam();
     TDoc d;
-    d.Params.PdfCompression = std::uint8_t(c.Compression);
+    d.Params.PdfCompression = TPdfCompression(c.Compression);
     auto b = c.Bilevel ? Bilevel(9, 3, [](int x, int y) { return (x * y) % 4 != 1; }) : Colour(9, 3);
     AddImagePage(*d.Doc, *b, d.Params, d.Progress);
     const std::string pdf = Write(d.Doc, d.Params);
@@ -486,7 +487,7 @@ TEST(PdfWriterTest, FileBackedBitmapGivesTheSameDocument) {
         std::string pdfs[2];
         for (int i = 0; i < 2; ++i) {
             TDoc d;
-            d.Params.PdfCompression = std::uint8_t(compression);
+            d.Params.PdfCompression = TPdfCompression(compression);
             AddImagePage(*d.Doc, i == 0 ? *heap : *file, d.Params, d.Progress);
             TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
             pdfs[i] = Write(d.Doc, d.Params);
@@ -723,4 +724,60 @@ TEST(DctEncoderTest, ShortWriteSetsAborting) {
     EXPECT_NO_THROW(EncodeDct(out, *b, params, progress));
     EXPECT_TRUE(aborting);
 }
+
+// A stream whose writes raise after some bytes: the exception leaves the encoder as it is, from inside
+// the library's block output or its closing write alike, and nothing is left half done in between.
+struct TRaisingWriteCase {
+    const char* Name;
+    int Side;                // of a colour page of noise
+    std::int64_t RaiseAfter; // bytes accepted before the first write that raises
+};
+class TRaisingWriteStream : public TMemoryStream {
+public:
+    explicit TRaisingWriteStream(std::int64_t room) : Room(room) {}
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        if (count > Room) throw std::runtime_error("disk gone");
+        Room -= count;
+        return TMemoryStream::Write(buffer, count);
+    }
+    std::int64_t Room;
+};
+const TRaisingWriteCase kRaisingWriteCases[] = {
+    {"FirstFullBlock", 400, 0},     // 400 x 400 noise fills the 64 KiB block many times
+    {"LaterFullBlock", 400, 65536}, // the second block
+    {"ClosingWrite", 8, 0},         // a tiny page goes out only when the data is finished
+};
+std::unique_ptr<TIEBitmap> Noise(int w, int h) {
+    auto b = std::make_unique<TIEBitmap>();
+    b->Reallocate(w, h, ie24Rgb);
+    std::uint32_t state = 12345;
+    for (int y = 0; y < h; ++y) {
+        std::uint8_t* row = b->RowPointer(y);
+        for (int x = 0; x < 3 * w; ++x) {
+            state = state * 1103515245u + 12345u;
+            row[x] = std::uint8_t(state >> 24);
+        }
+    }
+    return b;
+}
+class DctRaisingWriteTest : public testing::TestWithParam<TRaisingWriteCase> {};
+TEST_P(DctRaisingWriteTest, TheStreamsExceptionLeavesTheEncoder) {
+    const TRaisingWriteCase& c = GetParam();
+    bool aborting = false;
+    TIEProgressRecord progress(aborting);
+    TIOParamsVals params;
+    params.JpegQuality = 100;
+    auto b = Noise(c.Side, c.Side);
+    TRaisingWriteStream out(c.RaiseAfter);
+    EXPECT_THROW(EncodeDct(out, *b, params, progress), std::runtime_error);
+    EXPECT_EQ(out.Size(), c.RaiseAfter);
+    // The same encoder runs again cleanly afterwards: no state of the failed one lingers.
+    TMemoryStream good;
+    EXPECT_NO_THROW(EncodeDct(good, *b, params, progress));
+    EXPECT_TRUE(EndsWithEoi(good.Bytes()));
+}
+INSTANTIATE_TEST_SUITE_P(Dct, DctRaisingWriteTest, testing::ValuesIn(kRaisingWriteCases),
+                         [](const testing::TestParamInfo<TRaisingWriteCase>& info) {
+                             return info.param.Name;
+                         });
 } // namespace

@@ -1,5 +1,6 @@
 #include "platform/PlatformBitmap.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 #include "platform/SystemInfo.h"
 
@@ -192,7 +193,7 @@ TColor TBitmap::Pixel(int x, int y) const {
         return PaletteEntry(row[x]);
     case pf15bit:
     case pf16bit: {
-        const unsigned v = row[2 * x] | (unsigned(row[2 * x + 1]) << 8);
+        const unsigned v = ReadLe16(row + 2 * x);
         if (FFormat == pf15bit)
             return RGBColor(std::uint8_t(((v >> 10) & 31) << 3), std::uint8_t(((v >> 5) & 31) << 3),
                             std::uint8_t((v & 31) << 3));

@@ -1,4 +1,5 @@
 #include "app/cli/CliOptions.h"
+#include "platform/Ascii.h"
 
 #include <array>
 #include <getopt.h>
@@ -63,18 +64,9 @@ const option kLongOptions[] = {
 // The leading ':' makes getopt return ':' for a missing value and print nothing itself.
 constexpr char kShortOptions[] = ":o:c:p:j:fqvr0hV";
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 int IndexOf(std::span<const std::string_view> names, std::string_view value) {
     for (std::size_t i = 0; i < names.size(); ++i)
-        if (SameIgnoringCase(names[i], value)) return static_cast<int>(i);
+        if (EqualsIgnoringAsciiCase(names[i], value)) return static_cast<int>(i);
     return -1;
 }
 

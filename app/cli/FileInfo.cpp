@@ -5,6 +5,7 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatIds.h"
 #include "imaging/params/FormatTable.h"
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 #include "platform/net/HttpTexts.h"
@@ -120,7 +121,7 @@ bool DescribeFile(const std::string& path, std::FILE* out, std::FILE* err) {
         std::string fix = "the converter goes by the name";
         if (!ext.empty()) {
             fix += ": rename it to .";
-            for (char c : ext) fix += c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+            fix += AsciiLower(ext);
         }
         Problem(out, err, path, FormatShortName(byContent) + " data under another extension (" + fix + ")");
         return false;

@@ -2,6 +2,7 @@
 
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatIds.h"
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 #include "platform/net/WebAddress.h"
 
@@ -13,9 +14,7 @@ constexpr std::array<std::string_view, 3> kFirstFrameOnly = {".fax", ".g3n", ".g
 }
 
 bool IsFirstFrameOnlyExtension(const std::string& path) {
-    std::string ext = ExtractFileExt(IsWebAddress(path) ? WebAddressPath(path) : path);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    const std::string ext = AsciiLower(ExtractFileExt(IsWebAddress(path) ? WebAddressPath(path) : path));
     for (std::string_view e : kFirstFrameOnly)
         if (ext == e) return true;
     return false;

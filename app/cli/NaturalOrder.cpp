@@ -1,11 +1,9 @@
 #include "app/cli/NaturalOrder.h"
+#include "platform/Ascii.h"
 
 namespace {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
-}
-char Folded(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
 }
 int Sign(int v) {
     return (v > 0) - (v < 0);
@@ -32,7 +30,7 @@ int NaturalCompare(std::string_view a, std::string_view b) {
             j = be;
             continue;
         }
-        const char ca = Folded(a[i]), cb = Folded(b[j]);
+        const char ca = AsciiLower(a[i]), cb = AsciiLower(b[j]);
         if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
         ++i;
         ++j;

@@ -1,5 +1,6 @@
 #include "app/cli/OutputTarget.h"
 
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 
 #include <cerrno>
@@ -15,13 +16,9 @@ constexpr char kPdfExtension[] = ".pdf";
 constexpr std::size_t kPdfExtensionLength = sizeof kPdfExtension - 1;
 
 bool EndsWithPdf(const std::string& name) {
-    if (name.size() < kPdfExtensionLength) return false;
-    for (std::size_t i = 0; i < kPdfExtensionLength; ++i) {
-        char c = name[name.size() - kPdfExtensionLength + i];
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-        if (c != kPdfExtension[i]) return false;
-    }
-    return true;
+    return name.size() >= kPdfExtensionLength &&
+           EqualsIgnoringAsciiCase(std::string_view(name).substr(name.size() - kPdfExtensionLength),
+                                   kPdfExtension);
 }
 
 // Any entry at all, a dangling symbolic link included: none may be replaced without --force.

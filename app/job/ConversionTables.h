@@ -1,6 +1,6 @@
 #pragma once
 // The window's compression and paper lists: item texts and what each item means.
-#include "pdf/PdfCompression.h"
+#include "imaging/params/PdfCompression.h"
 
 #include <array>
 #include <string_view>

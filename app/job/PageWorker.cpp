@@ -8,18 +8,12 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/PageGeometry.h"
+#include "platform/Ascii.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 #include "platform/net/WebAddress.h"
 
-#include <cctype>
-
 namespace {
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // Extension from the last ".", as the list shows it (a dot inside a folder name counts too). For a
 // web address the rule reads its path alone: a query or fragment says nothing about the file.
 std::string ExtensionOf(const std::string& path) {
@@ -245,7 +239,7 @@ void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progre
         return go;
     };
     if (runFlag == 1) {
-        const std::string ext = Upper(ExtensionOf(path));
+        const std::string ext = AsciiUpper(ExtensionOf(path));
         // A web address follows the same rule by the extension of its path (ExtensionOf).
         const bool tiff = ext == ".TIFF" || ext == ".TIF";
         const bool gif = ext == ".GIF";

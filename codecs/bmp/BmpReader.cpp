@@ -6,6 +6,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -88,20 +89,20 @@ bool ReadInfoHeader(TStream& Stream, std::uint32_t size, TBmpLayout& l, TIOParam
     if (size > 64) Stream.Seek(std::int64_t(size) - 64, TSeekOrigin::soCurrent);
     Params.BmpHeaderKind = size == 40 ? 1 : size == 64 ? 3 : 0;
 
-    const std::int32_t width = Le32s(rec + 4);
-    const std::int32_t height = Le32s(rec + 8);
+    const std::int32_t width = ReadLeInt32(rec + 4);
+    const std::int32_t height = ReadLeInt32(rec + 8);
     if (width < 0 || height == std::numeric_limits<std::int32_t>::min()) return false;
     l.Width = width;
     l.TopDown = height < 0;
     l.Height = height < 0 ? -std::int64_t(height) : height;
     Params.ImageWidth = width;
     Params.ImageHeight = std::int32_t(l.Height);
-    l.Bits = Le16(rec + 14);
-    l.Compression = Le32(rec + 16);
-    l.CompressedSize = Le32(rec + 20);
+    l.Bits = ReadLe16(rec + 14);
+    l.Compression = ReadLe32(rec + 16);
+    l.CompressedSize = ReadLe32(rec + 20);
 
-    const int dpiX = PelsPerMetreToDpi(Le32s(rec + 24));
-    const int dpiY = PelsPerMetreToDpi(Le32s(rec + 28));
+    const int dpiX = PelsPerMetreToDpi(ReadLeInt32(rec + 24));
+    const int dpiY = PelsPerMetreToDpi(ReadLeInt32(rec + 28));
     Params.HorizontalDpi = dpiX > 0 ? dpiX : DefaultDpiX;
     Params.VerticalDpi = dpiY > 0 ? dpiY : DefaultDpiY;
 
@@ -109,15 +110,15 @@ bool ReadInfoHeader(TStream& Stream, std::uint32_t size, TBmpLayout& l, TIOParam
     // fields there); after a shorter header they come first, before the colour table.
     const bool fields = l.Compression == kBitFields || l.Compression == kAlphaBitFields;
     if (fields && size >= 52 && size != 64) {
-        l.Masks = {Le32(rec + 40), Le32(rec + 44), Le32(rec + 48)};
-        if (size >= 56) l.AlphaMask = Le32(rec + 52);
+        l.Masks = {ReadLe32(rec + 40), ReadLe32(rec + 44), ReadLe32(rec + 48)};
+        if (size >= 56) l.AlphaMask = ReadLe32(rec + 52);
     } else if (fields) {
         std::uint8_t m[16]{};
         ReadPadded(Stream, m, l.Compression == kAlphaBitFields ? 16 : 12);
-        l.Masks = {Le32(m), Le32(m + 4), Le32(m + 8)};
-        if (l.Compression == kAlphaBitFields) l.AlphaMask = Le32(m + 12);
+        l.Masks = {ReadLe32(m), ReadLe32(m + 4), ReadLe32(m + 8)};
+        if (l.Compression == kAlphaBitFields) l.AlphaMask = ReadLe32(m + 12);
     }
-    ReadColorTable(Stream, Params, l, ColorCount(Le32(rec + 32), l.Bits), 4);
+    ReadColorTable(Stream, Params, l, ColorCount(ReadLe32(rec + 32), l.Bits), 4);
     return true;
 }
 
@@ -125,9 +126,9 @@ void ReadCoreHeader(TStream& Stream, TBmpLayout& l, TIOParamsVals& Params) {
     std::uint8_t rec[12]{};
     ReadPadded(Stream, rec, 12);
     Params.BmpHeaderKind = 2;
-    l.Width = Le16(rec + 4);
-    l.Height = Le16(rec + 6);
-    l.Bits = Le16(rec + 10);
+    l.Width = ReadLe16(rec + 4);
+    l.Height = ReadLe16(rec + 6);
+    l.Bits = ReadLe16(rec + 10);
     Params.ImageWidth = std::int32_t(l.Width);
     Params.ImageHeight = std::int32_t(l.Height);
     Params.HorizontalDpi = DefaultDpiX;
@@ -252,7 +253,7 @@ void TBmpDecoder::ConvertRow(const std::uint8_t* in, std::int64_t got, std::uint
     case 32: {
         const TChannel r = MakeChannel(L.Masks[0]), g = MakeChannel(L.Masks[1]), b = MakeChannel(L.Masks[2]);
         for (std::int64_t x = 0; x < covered; ++x) {
-            const std::uint32_t p = L.Bits == 16 ? Le16(in + 2 * x) : Le32(in + 4 * x);
+            const std::uint32_t p = L.Bits == 16 ? ReadLe16(in + 2 * x) : ReadLe32(in + 4 * x);
             out[3 * x] = Extract(p, b);
             out[3 * x + 1] = Extract(p, g);
             out[3 * x + 2] = Extract(p, r);
@@ -269,7 +270,7 @@ void TBmpDecoder::ConvertAlpha(const std::uint8_t* in, std::int64_t got, std::ui
     const std::int64_t covered = std::min<std::int64_t>(W, got * 8 / L.Bits);
     const TChannel a = MakeChannel(L.AlphaMask);
     for (std::int64_t x = 0; x < covered; ++x) {
-        const std::uint32_t p = L.Bits == 16 ? Le16(in + 2 * x) : Le32(in + 4 * x);
+        const std::uint32_t p = L.Bits == 16 ? ReadLe16(in + 2 * x) : ReadLe32(in + 4 * x);
         out[x] = Extract(p, a);
     }
 }
@@ -426,19 +427,19 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
     l.Start = Stream.Position();
     std::uint8_t fileHeader[14]{};
     ReadPadded(Stream, fileHeader, 14);
-    if (Le16(fileHeader) != kBmpType) {
+    if (ReadLe16(fileHeader) != kBmpType) {
         Progress.Fail("not a BMP file");
         return;
     }
-    const std::uint32_t fileSize = Le32(fileHeader + 2);
-    const std::uint32_t pixelOffset = Le32(fileHeader + 10);
+    const std::uint32_t fileSize = ReadLe32(fileHeader + 2);
+    const std::uint32_t pixelOffset = ReadLe32(fileHeader + 10);
     if (DataSize < 1 && fileSize > 0) DataSize = fileSize;
 
     const std::int64_t infoStart = Stream.Position();
     std::uint8_t sizeField[4]{};
     ReadPadded(Stream, sizeField, 4);
     Stream.SetPosition(infoStart);
-    const std::uint32_t headerSize = Le32(sizeField);
+    const std::uint32_t headerSize = ReadLe32(sizeField);
     const std::int64_t streamEnd = Stream.Size();
     // Headers and a pixel offset the file cannot hold describe no image of it.
     if (headerSize < kCoreHeaderSize) {

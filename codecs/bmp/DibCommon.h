@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the bitmap, icon and cursor readers: little-endian fields, padded stream reads,
-// resolution conversion and blank bitmaps.
+// Helpers shared by the bitmap, icon and cursor readers: padded stream reads, resolution conversion
+// and blank bitmaps.
 #include "imaging/bitmap/PixelTypes.h"
 #include "imaging/params/ReadBudget.h"
 
@@ -10,17 +10,6 @@ class TStream;
 class TIEBitmap;
 
 namespace dib {
-
-inline std::uint16_t Le16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-inline std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
-inline std::int32_t Le32s(const std::uint8_t* p) {
-    return static_cast<std::int32_t>(Le32(p));
-}
 
 // Reads up to count bytes; what the stream cannot deliver is zero-filled. Returns the bytes read.
 std::int64_t ReadPadded(TStream& Stream, void* Buffer, std::int64_t Count);

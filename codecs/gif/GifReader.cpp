@@ -6,6 +6,7 @@
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -30,10 +31,6 @@ struct TGraphicControl {
     std::uint8_t TransparentIndex = 0;
     std::uint8_t Disposal = 0;
 };
-
-int Le16(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8);
-}
 
 bool ReadByte(TStream& Stream, std::uint8_t& Value) {
     return Stream.Read(&Value, 1) == 1;
@@ -135,8 +132,8 @@ void TGifReader::Run() {
         return;
     }
     FParams.GifVersion.assign(reinterpret_cast<const char*>(header), 6);
-    FParams.GifScreenWidth = Le16(header + 6);
-    FParams.GifScreenHeight = Le16(header + 8);
+    FParams.GifScreenWidth = ReadLe16(header + 6);
+    FParams.GifScreenHeight = ReadLe16(header + 8);
     FParams.GifAspectRatio = header[12];
     FParams.SetHorizontalDpi(DefaultDpiX);
     FParams.SetVerticalDpi(DefaultDpiY);
@@ -195,7 +192,7 @@ void TGifReader::ReadExtension() {
         FStream.Read(data.data(), length);
         FControl.Disposal = std::uint8_t((data[0] >> 2) & 7);
         FControl.HasTransparency = (data[0] & 1) != 0;
-        FControl.Delay = Le16(&data[1]);
+        FControl.Delay = ReadLe16(&data[1]);
         FControl.TransparentIndex = data[3];
         if (length != 0) SkipSubBlocks(FStream); // the terminator, and whatever an odd block size left
     } else if (label == 0xFE) {
@@ -217,8 +214,9 @@ void TGifReader::ReadExtension() {
 void TGifReader::ReadImage() {
     std::uint8_t descriptor[9] = {};
     FStream.Read(descriptor, sizeof descriptor);
-    FImagesRight = std::max<std::int64_t>(FImagesRight, Le16(descriptor) + Le16(descriptor + 4));
-    FImagesBottom = std::max<std::int64_t>(FImagesBottom, Le16(descriptor + 2) + Le16(descriptor + 6));
+    FImagesRight = std::max<std::int64_t>(FImagesRight, ReadLe16(descriptor) + ReadLe16(descriptor + 4));
+    FImagesBottom =
+        std::max<std::int64_t>(FImagesBottom, ReadLe16(descriptor + 2) + ReadLe16(descriptor + 6));
     TGifColorTable local;
     if (descriptor[8] & 0x80) ReadColorTable(FStream, descriptor[8] & 7, local);
     if (ImagesSeen != FParams.GifFrameIndex) {
@@ -233,8 +231,8 @@ void TGifReader::DecodeChosenFrame(const std::uint8_t* Descriptor, const TGifCol
     FProgress.ReportPercent(30);
     if (FProgress.IsAborting()) return;
 
-    const int width = Le16(Descriptor + 4);
-    const int height = Le16(Descriptor + 6);
+    const int width = ReadLe16(Descriptor + 4);
+    const int height = ReadLe16(Descriptor + 6);
     const bool interlaced = (Descriptor[8] & 0x40) != 0;
     // The frame's table: local, else global; a frame with neither gets an all-black table of the size
     // its descriptor names.
@@ -242,8 +240,8 @@ void TGifReader::DecodeChosenFrame(const std::uint8_t* Descriptor, const TGifCol
     none.SizeBits = Descriptor[8] & 7;
     const TGifColorTable& table = Local.Present ? Local : FGlobal.Present ? FGlobal : none;
 
-    FParams.GifFrameLeft = Le16(Descriptor);
-    FParams.GifFrameTop = Le16(Descriptor + 2);
+    FParams.GifFrameLeft = ReadLe16(Descriptor);
+    FParams.GifFrameTop = ReadLe16(Descriptor + 2);
     FParams.ImageWidth = width;
     FParams.ImageHeight = height;
     FParams.GifDelay = FControl.Delay;

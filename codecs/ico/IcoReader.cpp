@@ -8,6 +8,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -35,7 +36,7 @@ struct TDirEntry {
 };
 
 TDirEntry ParseEntry(const std::uint8_t* e) {
-    return {e[0], e[1], e[2], e[3], Le16(e + 4), Le16(e + 6), Le32(e + 8), Le32(e + 12)};
+    return {e[0], e[1], e[2], e[3], ReadLe16(e + 4), ReadLe16(e + 6), ReadLe32(e + 8), ReadLe32(e + 12)};
 }
 
 // Index of the highest set bit (a colour count of 16 gives 4).
@@ -63,8 +64,8 @@ bool IsDirectory(TStream& Stream, TDirKind kind) {
         if (Stream.Size() <= 22) return false;
         std::uint8_t hdr[6]{};
         if (Stream.Read(hdr, 6) != 6) return false;
-        const int count = Le16(hdr + 4);
-        if (Le16(hdr) != 0 || Le16(hdr + 2) != int(kind) || count == 0) return false;
+        const int count = ReadLe16(hdr + 4);
+        if (ReadLe16(hdr) != 0 || ReadLe16(hdr + 2) != int(kind) || count == 0) return false;
         for (int i = 0; i < count; ++i) {
             std::uint8_t raw[16];
             if (Stream.Read(raw, 16) != 16) return false;
@@ -181,12 +182,12 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
     const std::int64_t start = Stream.Position();
     std::uint8_t hdr[6]{};
     ReadPadded(Stream, hdr, 6);
-    if (!cursor && Le16(hdr) == kBmpType) {
+    if (!cursor && ReadLe16(hdr) == kBmpType) {
         Stream.SetPosition(start);
         ReadBmpStream(Stream, Bitmap, Stream.Size() - start, HeaderOnly, Progress, Params, Mask);
         return;
     }
-    const int count = Le16(hdr + 4);
+    const int count = ReadLe16(hdr + 4);
     const int index = cursor ? Params.CursorImageIndex : Params.IconImageIndex;
     if (index < 0 || index >= count) {
         // A header read leaves everything as it was; a load without an image must not give a page.
@@ -230,17 +231,17 @@ void ReadDirectoryImage(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Param
 
     std::uint8_t info[kInfoHeaderSize]{};
     ReadPadded(Stream, info, kInfoHeaderSize);
-    const std::uint32_t infoSize = Le32(info);
+    const std::uint32_t infoSize = ReadLe32(info);
     // An image header the file cannot hold describes no image of it.
     if (imageStart + std::max<std::int64_t>(infoSize, kInfoHeaderSize) > Stream.Size()) {
         Progress.Fail("the image header runs past the end of the file");
         return;
     }
-    const std::int32_t infoWidth = Le32s(info + 4);
-    const std::int32_t infoHeight = Le32s(info + 8);
-    const int infoBits = Le16(info + 14);
-    const int dpiX = PelsPerMetreToDpi(Le32s(info + 24));
-    const int dpiY = PelsPerMetreToDpi(Le32s(info + 28));
+    const std::int32_t infoWidth = ReadLeInt32(info + 4);
+    const std::int32_t infoHeight = ReadLeInt32(info + 8);
+    const int infoBits = ReadLe16(info + 14);
+    const int dpiX = PelsPerMetreToDpi(ReadLeInt32(info + 24));
+    const int dpiY = PelsPerMetreToDpi(ReadLeInt32(info + 28));
     Params.HorizontalDpi = dpiX > 0 ? dpiX : DefaultDpiX;
     Params.VerticalDpi = dpiY > 0 ? dpiY : DefaultDpiY;
     // Larger headers (V4, V5) are followed by the colour table only after their own length.
@@ -369,5 +370,5 @@ int GetIcoImageCount(TStream& Stream) {
     TPositionKeeper keep(Stream);
     std::uint8_t hdr[6]{};
     if (Stream.Read(hdr, 6) != 6) return 0;
-    return Le16(hdr + 4);
+    return ReadLe16(hdr + 4);
 }

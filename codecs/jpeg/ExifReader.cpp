@@ -1,4 +1,5 @@
 #include "codecs/jpeg/ExifReader.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 #include <string>
@@ -18,16 +19,8 @@ public:
     bool Has(std::uint64_t offset, std::uint64_t count) const {
         return offset <= Size && count <= Size - offset;
     }
-    std::uint16_t U16(std::uint64_t at) const {
-        const std::uint8_t* p = Data + at;
-        return BigEndian ? std::uint16_t(p[0] << 8 | p[1]) : std::uint16_t(p[1] << 8 | p[0]);
-    }
-    std::uint32_t U32(std::uint64_t at) const {
-        const std::uint8_t* p = Data + at;
-        return BigEndian
-                   ? std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3]
-                   : std::uint32_t(p[3]) << 24 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[1]) << 8 | p[0];
-    }
+    std::uint16_t U16(std::uint64_t at) const { return Read16(Data + at, BigEndian); }
+    std::uint32_t U32(std::uint64_t at) const { return Read32(Data + at, BigEndian); }
     std::uint64_t U64(std::uint64_t at) const {
         const std::uint64_t first = U32(at), second = U32(at + 4);
         return BigEndian ? first << 32 | second : second << 32 | first;
@@ -228,7 +221,7 @@ std::size_t ReadIptcDatasets(const std::uint8_t* data, std::size_t size, TIEIPTC
     std::size_t added = 0, at = 0;
     while (data && at + 5 <= size && data[at] == 0x1C) {
         const std::uint8_t record = data[at + 1], dataset = data[at + 2];
-        std::uint64_t length = std::uint64_t(data[at + 3]) << 8 | data[at + 4];
+        std::uint64_t length = ReadBe16(data + at + 3);
         at += 5;
         if (length & 0x8000) { // extended dataset: the low bits give the size of the length field
             const std::size_t fieldBytes = length & 0x7FFF;
@@ -262,15 +255,14 @@ std::size_t ReadIptcFromMarkers(const TIEMarkerList& Markers, TIEIPTCInfoList& L
         std::size_t at = sizeof kSignature;
         // Image resource blocks: "8BIM", id, padded Pascal name, 32-bit size, data padded to even.
         while (at + 4 + 2 + 1 <= size && std::memcmp(d + at, "8BIM", 4) == 0) {
-            const std::uint16_t id = std::uint16_t(d[at + 4] << 8 | d[at + 5]);
+            const std::uint16_t id = ReadBe16(d + at + 4);
             at += 6;
             std::size_t nameBytes = std::size_t(d[at]) + 1;
             nameBytes += nameBytes & 1;
             if (nameBytes > size - at) break;
             at += nameBytes;
             if (size - at < 4) break;
-            const std::uint64_t length = std::uint64_t(d[at]) << 24 | std::uint64_t(d[at + 1]) << 16 |
-                                         std::uint64_t(d[at + 2]) << 8 | d[at + 3];
+            const std::uint64_t length = ReadBe32(d + at);
             at += 4;
             if (length > size - at) break;
             if (id == kIptcResource)

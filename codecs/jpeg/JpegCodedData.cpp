@@ -1,4 +1,5 @@
 #include "codecs/jpeg/JpegCodedData.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 
@@ -23,10 +24,6 @@ enum TMarker : std::uint8_t {
 };
 
 constexpr int kCarriedPrecision = 8;
-
-std::uint16_t Be16(const std::uint8_t* p) {
-    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
-}
 
 bool StartsWith(std::span<const std::uint8_t> segment, const char* text) {
     const std::size_t n = std::strlen(text) + 1; // with the terminating zero
@@ -60,7 +57,7 @@ TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data, bool rgbBy
         if (marker == mkTem || (marker >= mkRst0 && marker <= mkRst7)) continue; // no length
         if (marker == mkEoi || marker == mkSoi) return Refuse(info, "JPEG data without an image");
         if (at + 2 > data.size()) return Refuse(info, "damaged JPEG markers");
-        const std::size_t length = Be16(&data[at]);
+        const std::size_t length = ReadBe16(&data[at]);
         if (length < 2 || at + length > data.size()) return Refuse(info, "damaged JPEG markers");
         const std::span<const std::uint8_t> segment = data.subspan(at + 2, length - 2);
         at += length;
@@ -76,8 +73,8 @@ TJpegCodedInfo ProbeJpegCodedData(std::span<const std::uint8_t> data, bool rgbBy
                 return Refuse(info, "lossless or hierarchical JPEG");
             if (segment.size() < 6) return Refuse(info, "damaged JPEG frame header");
             info.Progressive = marker == mkSof2;
-            info.Height = Be16(&segment[1]);
-            info.Width = Be16(&segment[3]);
+            info.Height = ReadBe16(&segment[1]);
+            info.Width = ReadBe16(&segment[3]);
             info.Components = segment[5];
             if (segment[0] != kCarriedPrecision) return Refuse(info, "JPEG with 12-bit samples");
             if (info.Height == 0 || info.Width == 0)

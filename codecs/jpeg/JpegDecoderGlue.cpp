@@ -16,7 +16,14 @@ void InitSource(j_decompress_ptr cinfo) {
 boolean FillInputBuffer(j_decompress_ptr cinfo) {
     TJpegStreamSource& s = SourceOf(cinfo);
     std::int64_t got = 0;
-    if (s.Stream) got = s.Stream->Read(s.Buffer.data(), static_cast<std::int64_t>(s.Buffer.size()));
+    bool failed = false;
+    try {
+        if (s.Stream) got = s.Stream->Read(s.Buffer.data(), static_cast<std::int64_t>(s.Buffer.size()));
+    } catch (...) {
+        KeepJpegCallbackException(JpegErrorManagerOf(reinterpret_cast<j_common_ptr>(cinfo)));
+        failed = true;
+    }
+    if (failed) LeaveJpegLibrary(JpegErrorManagerOf(reinterpret_cast<j_common_ptr>(cinfo)));
     if (got <= 0) {
         if (s.StartOfFile && s.Aborting) *s.Aborting = true;
         if (!s.Ended) {
@@ -66,6 +73,7 @@ TJpegDecompressor::TJpegDecompressor(bool* aborting) {
     FSource.Pub.resync_to_restart = jpeg_resync_to_restart;
     FSource.Pub.term_source = TermSource;
     FProgress.progress_monitor = MonitorProgress;
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
     jpeg_create_decompress(&FInfo);
     FCreated = true;
     FInfo.src = &FSource.Pub;
@@ -88,4 +96,36 @@ void TJpegDecompressor::PointAt(TStream& stream) {
 void TJpegDecompressor::DetachAbortFlag() {
     FErrors.Aborting = nullptr;
     FSource.Aborting = nullptr;
+}
+
+// Each call below sets the jump target and then enters the library; a fatal error comes back to the
+// setjmp with the library object left as it was, and the exception starts from this frame.
+void TJpegDecompressor::SaveMarkers(int markerCode, unsigned lengthLimit) {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    jpeg_save_markers(&FInfo, markerCode, lengthLimit);
+}
+
+int TJpegDecompressor::ReadHeader(bool requireImage) {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    return jpeg_read_header(&FInfo, requireImage ? TRUE : FALSE);
+}
+
+bool TJpegDecompressor::StartDecompress() {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    return jpeg_start_decompress(&FInfo) != FALSE;
+}
+
+JDIMENSION TJpegDecompressor::ReadScanlines(JSAMPARRAY rows, JDIMENSION count) {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    return jpeg_read_scanlines(&FInfo, rows, count);
+}
+
+bool TJpegDecompressor::HasMultipleScans() {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    return jpeg_has_multiple_scans(&FInfo) != FALSE;
+}
+
+bool TJpegDecompressor::FinishDecompress() {
+    if (setjmp(FErrors.Jump)) RaiseJpegFailure(FErrors);
+    return jpeg_finish_decompress(&FInfo) != FALSE;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Owner of one libjpeg decompression object with the shared error handler and a source that reads a
-// TStream through a 65,536-byte buffer. This and JpegErrorManager are the only places that deal with
-// how libjpeg reports failures; everything a call can raise is EIEJpegException or a stream exception.
+// TStream through a 65,536-byte buffer. Every library call goes through a member here, which sets the
+// error handler's jump target first: this and JpegErrorManager are the only places that deal with how
+// libjpeg reports failures. Everything a call can raise is EIEJpegException or a stream exception.
 #include "codecs/jpeg/JpegErrorManager.h"
 #include "platform/Stream.h"
 
@@ -41,6 +42,14 @@ public:
     const TJpegStreamSource& Source() const { return FSource; }
     // Reads from stream's current position from now on; whatever is buffered is dropped.
     void PointAt(TStream& stream);
+
+    // The library's calls of the same names.
+    void SaveMarkers(int markerCode, unsigned lengthLimit);
+    int ReadHeader(bool requireImage);
+    bool StartDecompress();
+    JDIMENSION ReadScanlines(JSAMPARRAY rows, JDIMENSION count);
+    bool HasMultipleScans();
+    bool FinishDecompress();
     // After this a fatal error no longer marks the caller's read as aborted.
     void DetachAbortFlag();
 

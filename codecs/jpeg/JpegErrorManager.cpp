@@ -1,22 +1,41 @@
 #include "codecs/jpeg/JpegErrorManager.h"
 
 #include <string>
+#include <utility>
 
 #include <jerror.h>
 
-namespace {
-TIEJpegErrorManager& ManagerOf(j_common_ptr cinfo) {
+TIEJpegErrorManager& JpegErrorManagerOf(j_common_ptr cinfo) {
     // Pub is the first member, so the library's pointer is the record's address.
     return *reinterpret_cast<TIEJpegErrorManager*>(cinfo->err);
+}
+
+void KeepJpegCallbackException(TIEJpegErrorManager& manager) {
+    manager.Pending = std::current_exception();
+}
+
+void LeaveJpegLibrary(TIEJpegErrorManager& manager) {
+    std::longjmp(manager.Jump, 1);
+}
+
+void RaiseJpegFailure(TIEJpegErrorManager& manager) {
+    if (manager.Pending) {
+        const std::exception_ptr pending = std::exchange(manager.Pending, nullptr);
+        std::rethrow_exception(pending);
+    }
+    throw EIEJpegException(JpegMessageText(manager.Pub, manager.MessageCode));
+}
+
+namespace {
+TIEJpegErrorManager& ManagerOf(j_common_ptr cinfo) {
+    return JpegErrorManagerOf(cinfo);
 }
 
 [[noreturn]] void ErrorExit(j_common_ptr cinfo) {
     TIEJpegErrorManager& m = ManagerOf(cinfo);
     m.MessageCode = cinfo->err->msg_code;
     if (m.Aborting) *m.Aborting = true;
-    // libjpeg is built with unwind tables on this platform, so the exception crosses its frames;
-    // every caller owns the library objects through RAII and destroys them on the way out.
-    throw EIEJpegException(JpegMessageText(*cinfo->err, cinfo->err->msg_code));
+    LeaveJpegLibrary(m);
 }
 
 void EmitMessage(j_common_ptr cinfo, int level) {

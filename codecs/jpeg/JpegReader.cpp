@@ -110,11 +110,12 @@ unsigned ScaleDenominator(const TIOParamsVals& Params, const jpeg_decompress_str
     }
 }
 
-bool FitsStream(jpeg_decompress_struct& info, std::int64_t streamBytes) {
+bool FitsStream(TJpegDecompressor& dec, std::int64_t streamBytes) {
+    const jpeg_decompress_struct& info = dec.Info();
     const std::int64_t pixels = std::int64_t(info.image_width) * std::int64_t(info.image_height);
     const std::int64_t samples = pixels * std::max(info.num_components, 1);
     // Data in several scans is gathered for the whole image before the first row comes out.
-    const std::int64_t buffers = jpeg_has_multiple_scans(&info) ? samples * kCoefficientBytes : 0;
+    const std::int64_t buffers = dec.HasMultipleScans() ? samples * kCoefficientBytes : 0;
     return StreamCanHold(pixels * 3 + buffers, samples / kSamplesPerByte, streamBytes);
 }
 
@@ -165,9 +166,9 @@ public:
     // Steps up to the header; false when the read stops here.
     bool ReadHeader(bool RawComponents, TTablesAdobe tablesAdobe) {
         try {
-            for (int m = 0; m < 16; ++m) jpeg_save_markers(&Info, JPEG_APP0 + m, 0xFFFF);
-            jpeg_save_markers(&Info, JPEG_COM, 0xFFFF);
-            jpeg_read_header(&Info, TRUE);
+            for (int m = 0; m < 16; ++m) Dec.SaveMarkers(JPEG_APP0 + m, 0xFFFF);
+            Dec.SaveMarkers(JPEG_COM, 0xFFFF);
+            Dec.ReadHeader(true);
         } catch (const std::exception&) {
             Refuse("damaged JPEG header");
         }
@@ -190,13 +191,13 @@ public:
     }
 
     bool Start(std::int64_t streamBytes) {
-        if (!FitsStream(Info, streamBytes)) {
+        if (!FitsStream(Dec, streamBytes)) {
             Aborting = true;
             Progress.Fail(reasons::kLargerThanFile);
             return false;
         }
         try {
-            jpeg_start_decompress(&Info);
+            Dec.StartDecompress();
         } catch (const std::exception&) {
             Refuse("damaged JPEG data");
         }
@@ -224,7 +225,7 @@ public:
                 std::uint8_t* row = Bitmap.RowPointer(static_cast<int>(r));
                 std::memset(row + rowBytes, 0, std::size_t(Bitmap.RowStride()) - rowBytes);
                 JSAMPROW target = kind == TRowKind::Straight ? row : work.data();
-                const JDIMENSION got = jpeg_read_scanlines(&Info, &target, 1);
+                const JDIMENSION got = Dec.ReadScanlines(&target, 1);
                 if (got == 0) break; // suspension cannot happen with this source; stop rather than spin
                 if (kind == TRowKind::FourComponents)
                     CmykRowToBgr(work.data(), row, width, Info.saw_Adobe_marker);
@@ -249,7 +250,7 @@ public:
         // Data in several scans is spread over the whole image, so no run of rows can be named.
         const TJpegStreamSource& source = Dec.Source();
         if (source.Ended && source.EndRow < height) {
-            if (jpeg_has_multiple_scans(&Info))
+            if (Dec.HasMultipleScans())
                 Progress.DataEndsEarly();
             else
                 Progress.DataEndsEarly(source.EndRow, height - 1, height);
@@ -272,7 +273,7 @@ public:
         if (!Aborting && !HeaderOnly) {
             Dec.DetachAbortFlag();
             try {
-                jpeg_finish_decompress(&Info);
+                Dec.FinishDecompress();
             } catch (const std::exception&) {
                 // a complete decode stays successful
             }
@@ -346,7 +347,7 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
         if (TablesStream && TablesStream != &Stream) {
             dec->PointAt(*TablesStream);
             try {
-                jpeg_read_header(&dec->Info(), FALSE);
+                dec->ReadHeader(false);
             } catch (const EIEJpegException&) {
                 aborting = true;
                 Progress.Fail("damaged JPEG tables");

@@ -11,6 +11,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 
 #include <jpeglib.h>
 
@@ -602,6 +603,57 @@ TEST(ReadJpegStream, CutBeforeTheFirstRowGivesNoImage) {
     EXPECT_TRUE(r.Aborting);
     EXPECT_EQ(r.Outcome.Refusal, "data ends before the first row");
 }
+
+// A stream that raises on a read starting at or past Limit (and gives at most the bytes up to it): the
+// failure comes from inside a library call, and the read ends as for damaged data, keeping its rows.
+class TRaisingReadStream : public TReadOnlyMemoryStream {
+public:
+    TRaisingReadStream(const std::vector<std::uint8_t>& bytes, std::int64_t limit)
+        : TReadOnlyMemoryStream(bytes.data(), std::int64_t(bytes.size())), Limit(limit) {}
+    std::int64_t Read(void* buffer, std::int64_t count) override {
+        if (Position() >= Limit) throw std::runtime_error("device gone");
+        return TReadOnlyMemoryStream::Read(buffer, std::min(count, Limit - Position()));
+    }
+    std::int64_t Limit;
+};
+struct TRaisingReadCase {
+    const char* Name;
+    std::int64_t Limit;
+    const char* Refusal;
+    bool KeepsFirstRow;
+};
+const TRaisingReadCase kRaisingReadCases[] = {
+    {"InTheHeader", 200, "damaged JPEG header", false}, // the tables alone take more bytes
+    {"InTheRows", 65536 + 100, "damaged JPEG data", true},
+};
+class JpegRaisingRead : public ::testing::TestWithParam<TRaisingReadCase> {};
+TEST_P(JpegRaisingRead, EndsAsDamagedData) {
+    const TRaisingReadCase& c = GetParam();
+    TEncode e;
+    e.Width = e.Height = 256;
+    e.Pixel = [](int x, int y, int ch) {
+        return std::uint8_t((x * 2654435761u ^ y * 40503u ^ ch * 977u) >> 3);
+    };
+    const std::vector<std::uint8_t> bytes = Encode(e);
+    ASSERT_GT(bytes.size(), std::size_t(2 * 65536)); // the rows need a second buffer fill
+    TRead clean;
+    Read(clean, bytes);
+    ASSERT_FALSE(clean.Aborting);
+
+    TRead r;
+    TRaisingReadStream s(bytes, c.Limit);
+    TIEProgressRecord progress(r.Aborting);
+    ReadJpegStream(s, nullptr, r.Bitmap, r.Params, progress, false, false);
+    EXPECT_TRUE(r.Aborting);
+    EXPECT_EQ(progress.Outcome.Refusal, c.Refusal);
+    if (c.KeepsFirstRow) {
+        ASSERT_EQ(r.Bitmap.Height(), 256);
+        EXPECT_EQ(std::memcmp(r.Bitmap.RowPointer(0), clean.Bitmap.RowPointer(0), 256 * 3), 0);
+        EXPECT_NE(std::memcmp(r.Bitmap.RowPointer(255), clean.Bitmap.RowPointer(255), 256 * 3), 0);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(Reader, JpegRaisingRead, ::testing::ValuesIn(kRaisingReadCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
 
 TEST(ReadJpegStream, ProgressReachesOneHundredAndAnAbortStopsTheRows) {
     TEncode e;

@@ -2,6 +2,7 @@
 
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -85,10 +86,6 @@ struct TCodecOwner {
     }
 };
 
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
-
 // Reads the header of the box at the stream position inside [.., end): type and the offset of the
 // box's end. False when no well-formed box header fits.
 bool ReadBoxHeader(TStream& s, std::int64_t end, std::uint32_t& type, std::int64_t& contentStart,
@@ -96,12 +93,12 @@ bool ReadBoxHeader(TStream& s, std::int64_t end, std::uint32_t& type, std::int64
     const std::int64_t at = s.Position();
     std::uint8_t h[16];
     if (end - at < 8 || s.Read(h, 8) != 8) return false;
-    std::uint64_t length = BigEndian32(h);
-    type = BigEndian32(h + 4);
+    std::uint64_t length = ReadBe32(h);
+    type = ReadBe32(h + 4);
     contentStart = at + 8;
     if (length == 1) {
         if (end - at < 16 || s.Read(h + 8, 8) != 8) return false;
-        length = (std::uint64_t(BigEndian32(h + 8)) << 32) | BigEndian32(h + 12);
+        length = (std::uint64_t(ReadBe32(h + 8)) << 32) | ReadBe32(h + 12);
         contentStart = at + 16;
         if (length < 16) return false;
     } else if (length == 0) {
@@ -173,10 +170,6 @@ bool FindCodeStream(TStream& s, std::int64_t start, std::int64_t length, bool jp
     return false;
 }
 
-std::uint16_t BigEndian16(const std::uint8_t* p) {
-    return std::uint16_t((p[0] << 8) | p[1]);
-}
-
 // What the image and tile size marker (SIZ) of a code stream declares, read before the library sees
 // the stream: OpenJPEG sets up every tile and component while it reads the main header.
 struct TSizHeader {
@@ -196,16 +189,16 @@ bool ReadSiz(TStream& s, std::int64_t csStart, std::int64_t csLength, TSizHeader
     s.SetPosition(csStart);
     std::uint8_t b[42];
     if (csLength < 42 || s.Read(b, 42) != 42) return false;
-    if (BigEndian16(b) != 0xFF4F || BigEndian16(b + 2) != 0xFF51) return false;
-    h.X1 = BigEndian32(b + 8);
-    h.Y1 = BigEndian32(b + 12);
-    h.X0 = BigEndian32(b + 16);
-    h.Y0 = BigEndian32(b + 20);
-    h.TileW = BigEndian32(b + 24);
-    h.TileH = BigEndian32(b + 28);
-    h.TileX0 = BigEndian32(b + 32);
-    h.TileY0 = BigEndian32(b + 36);
-    const int comps = BigEndian16(b + 40);
+    if (ReadBe16(b) != 0xFF4F || ReadBe16(b + 2) != 0xFF51) return false;
+    h.X1 = ReadBe32(b + 8);
+    h.Y1 = ReadBe32(b + 12);
+    h.X0 = ReadBe32(b + 16);
+    h.Y0 = ReadBe32(b + 20);
+    h.TileW = ReadBe32(b + 24);
+    h.TileH = ReadBe32(b + 28);
+    h.TileX0 = ReadBe32(b + 32);
+    h.TileY0 = ReadBe32(b + 36);
+    const int comps = ReadBe16(b + 40);
     if (h.X1 <= h.X0 || h.Y1 <= h.Y0 || h.TileW == 0 || h.TileH == 0 || h.TileX0 > h.X0 || h.TileY0 > h.Y0 ||
         h.TileX0 + h.TileW <= h.X0 || h.TileY0 + h.TileH <= h.Y0 || comps == 0 || comps > 16384)
         return false;

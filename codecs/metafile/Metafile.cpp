@@ -2,6 +2,7 @@
 
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafilePlayers.h"
+#include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
 
@@ -24,14 +25,13 @@ constexpr std::uint32_t kEmfSignature = 0x464D4520u; // " EMF"
 constexpr double kScreenPxPerMm = kMetafileScreenDpi / 25.4;
 
 std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t o) {
-    return std::uint16_t(d[o] | (d[o + 1] << 8));
+    return ReadLe16(d.data() + o);
 }
 std::int16_t I16(const std::vector<std::uint8_t>& d, std::size_t o) {
     return std::int16_t(U16(d, o));
 }
 std::uint32_t U32(const std::vector<std::uint8_t>& d, std::size_t o) {
-    return std::uint32_t(d[o]) | (std::uint32_t(d[o + 1]) << 8) | (std::uint32_t(d[o + 2]) << 16) |
-           (std::uint32_t(d[o + 3]) << 24);
+    return ReadLe32(d.data() + o);
 }
 std::int32_t I32(const std::vector<std::uint8_t>& d, std::size_t o) {
     return std::int32_t(U32(d, o));

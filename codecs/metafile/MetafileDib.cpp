@@ -1,4 +1,5 @@
 #include "codecs/metafile/MetafileDib.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cstring>
@@ -7,13 +8,6 @@ namespace metafile {
 
 namespace {
 
-std::uint16_t U16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-std::uint32_t U32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
 std::uint32_t Opaque(TRgb c) {
     return 0xFF000000u | (std::uint32_t(c.R) << 16) | (std::uint32_t(c.G) << 8) | c.B;
 }
@@ -120,30 +114,30 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
                     TDibHeader& h) {
     h = TDibHeader{};
     if (!p || n < 12) return false;
-    const std::uint32_t size = U32(p);
+    const std::uint32_t size = ReadLe32(p);
     std::int64_t width, height;
     std::uint32_t clrUsed = 0;
     std::size_t entryBytes = usage == DIB_PAL_COLORS ? 2 : usage == DIB_PAL_MONO ? 0 : 4;
     if (size == 12) {
-        width = U16(p + 4);
-        height = std::int16_t(U16(p + 6));
-        h.BitCount = U16(p + 10);
+        width = ReadLe16(p + 4);
+        height = std::int16_t(ReadLe16(p + 6));
+        h.BitCount = ReadLe16(p + 10);
         if (usage != DIB_PAL_COLORS && usage != DIB_PAL_MONO) entryBytes = 3;
     } else if (size >= 40 && size <= 1024 && n >= size) {
-        width = std::int32_t(U32(p + 4));
-        height = std::int32_t(U32(p + 8));
-        h.BitCount = U16(p + 14);
-        h.Compression = U32(p + 16);
-        clrUsed = U32(p + 32);
+        width = std::int32_t(ReadLe32(p + 4));
+        height = std::int32_t(ReadLe32(p + 8));
+        h.BitCount = ReadLe16(p + 14);
+        h.Compression = ReadLe32(p + 16);
+        clrUsed = ReadLe32(p + 32);
         if (size >= 52) // V2 and later carry the masks in the header
-            for (int k = 0; k < 3; ++k) h.Masks[k] = U32(p + 40 + 4 * k);
+            for (int k = 0; k < 3; ++k) h.Masks[k] = ReadLe32(p + 40 + 4 * k);
     } else {
         return false;
     }
     h.InfoBytes = size;
     if (h.Compression == 3 && size == 40) {
         if (n < 52) return false;
-        for (int k = 0; k < 3; ++k) h.Masks[k] = U32(p + 40 + 4 * k);
+        for (int k = 0; k < 3; ++k) h.Masks[k] = ReadLe32(p + 40 + 4 * k);
         h.InfoBytes += 12;
     }
     h.TopDown = height < 0;
@@ -195,7 +189,7 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
             if (usage == DIB_PAL_MONO) {
                 h.Colors[k] = k ? TRgb{255, 255, 255} : TRgb{0, 0, 0};
             } else if (usage == DIB_PAL_COLORS) {
-                const std::uint16_t idx = U16(t + 2 * k);
+                const std::uint16_t idx = ReadLe16(t + 2 * k);
                 if (palette && idx < palette->Entries.size())
                     h.Colors[k] = palette->Entries[idx];
                 else
@@ -246,7 +240,7 @@ std::shared_ptr<TImage> DecodeDib(const TDibHeader& h, const std::uint8_t* bits,
                 break;
             }
             case 16: {
-                const std::uint32_t v = U16(row + 2 * sx);
+                const std::uint32_t v = ReadLe16(row + 2 * sx);
                 px = Opaque({r.Get(v), gr.Get(v), b.Get(v)});
                 break;
             }
@@ -254,7 +248,7 @@ std::shared_ptr<TImage> DecodeDib(const TDibHeader& h, const std::uint8_t* bits,
                 px = Opaque({row[3 * sx + 2], row[3 * sx + 1], row[3 * sx]});
                 break;
             case 32: {
-                const std::uint32_t v = U32(row + 4 * sx);
+                const std::uint32_t v = ReadLe32(row + 4 * sx);
                 if (keepAlpha && h.Compression == 0) {
                     const std::uint8_t a = std::uint8_t(v >> 24);
                     anyAlpha |= a != 0;

@@ -1,6 +1,7 @@
 #pragma once
 // Record readers and the WMF and EMF players that turn records into canvas calls.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "platform/ByteOrder.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -23,16 +24,9 @@ public:
         return P + off;
     }
     std::uint8_t U8(std::size_t off) const { return *Bytes(off, 1); }
-    std::uint16_t U16(std::size_t off) const {
-        const std::uint8_t* b = Bytes(off, 2);
-        return std::uint16_t(b[0] | (b[1] << 8));
-    }
+    std::uint16_t U16(std::size_t off) const { return ReadLe16(Bytes(off, 2)); }
     std::int16_t I16(std::size_t off) const { return std::int16_t(U16(off)); }
-    std::uint32_t U32(std::size_t off) const {
-        const std::uint8_t* b = Bytes(off, 4);
-        return std::uint32_t(b[0]) | (std::uint32_t(b[1]) << 8) | (std::uint32_t(b[2]) << 16) |
-               (std::uint32_t(b[3]) << 24);
-    }
+    std::uint32_t U32(std::size_t off) const { return ReadLe32(Bytes(off, 4)); }
     std::int32_t I32(std::size_t off) const { return std::int32_t(U32(off)); }
     float F32(std::size_t off) const {
         const std::uint32_t v = U32(off);

@@ -1,5 +1,7 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "platform/Ascii.h"
+#include "platform/ByteOrder.h"
 
 #include <cairo-ft.h>
 #include <fontconfig/fontconfig.h>
@@ -119,9 +121,7 @@ std::u32string Iconv(const char* from, const std::uint8_t* p, std::size_t n) {
         const std::size_t r = iconv(cd, &src, &left, &dst, &room);
         const std::size_t got = (sizeof(buf) - room) / 4;
         for (std::size_t i = 0; i < got; ++i) {
-            const std::uint8_t* b = reinterpret_cast<const std::uint8_t*>(&buf[i]);
-            out.push_back(char32_t(b[0]) | (char32_t(b[1]) << 8) | (char32_t(b[2]) << 16) |
-                          (char32_t(b[3]) << 24));
+            out.push_back(ReadLe32(reinterpret_cast<const std::uint8_t*>(&buf[i])));
         }
         if (r == std::size_t(-1) && errno != E2BIG) { // an invalid or cut sequence: skip one byte
             out.push_back(0xFFFD);
@@ -133,13 +133,8 @@ std::u32string Iconv(const char* from, const std::uint8_t* p, std::size_t n) {
     return out;
 }
 
-std::string Lower(std::string s) {
-    for (auto& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
 bool IsSymbolFace(const std::string& face) {
-    const std::string f = Lower(face);
+    const std::string f = AsciiLower(face);
     return f == "symbol" || f == "symbolmt" || f == "mt symbol" || f == "standard symbols ps";
 }
 // The symbol font is chosen for its own character set and for the default one.
@@ -167,7 +162,7 @@ void AppendUtf8(std::string& out, char32_t c) {
 
 // Generic fontconfig family for a LOGFONT's pitch-and-family byte and its face name.
 const char* GenericFamily(std::uint8_t pitchAndFamily, const std::string& face) {
-    const std::string f = Lower(face);
+    const std::string f = AsciiLower(face);
     for (const char* mono : {"courier", "mono", "consol", "fixed", "terminal", "lucida console"})
         if (f.find(mono) != std::string::npos) return "monospace";
     for (const char* serif : {"times", "roman", "serif", "garamond", "georgia", "cambria", "book", "palatino",
@@ -214,9 +209,9 @@ std::u32string TGdiCanvas::DecodeUtf16(const std::uint8_t* p, std::size_t n) con
     std::u32string out;
     const bool symbol = S.Font && UsesSymbolLayout(*S.Font);
     for (std::size_t i = 0; i < n; ++i) {
-        char32_t c = char32_t(p[2 * i] | (p[2 * i + 1] << 8));
+        char32_t c = ReadLe16(p + 2 * i);
         if (c >= 0xD800 && c < 0xDC00 && i + 1 < n) {
-            const char32_t lo = char32_t(p[2 * i + 2] | (p[2 * i + 3] << 8));
+            const char32_t lo = ReadLe16(p + 2 * i + 2);
             if (lo >= 0xDC00 && lo < 0xE000) {
                 out.push_back(0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00));
                 out.push_back(0x200B); // the low half keeps its own character cell (and advance)
@@ -237,7 +232,7 @@ std::u32string TGdiCanvas::DecodeUtf16(const std::uint8_t* p, std::size_t n) con
 
 TGdiCanvas::TFontFace* TGdiCanvas::FaceFor(const TFont& f) {
     const int weight = f.Weight <= 0 ? 400 : std::clamp(f.Weight, 1, 1000);
-    const std::string key = Lower(f.Face) + '|' + std::to_string(weight / 100) + '|' +
+    const std::string key = AsciiLower(f.Face) + '|' + std::to_string(weight / 100) + '|' +
                             (f.Italic ? 'i' : 'r') + '|' + std::to_string(f.PitchAndFamily);
     if (auto it = FFaces.find(key); it != FFaces.end()) return it->second.get();
     if (FFaces.size() > 256) return FFaces.begin()->second.get(); // a file inventing fonts without end
@@ -260,7 +255,7 @@ TGdiCanvas::TFontFace* TGdiCanvas::FaceFor(const TFont& f) {
     FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
     // Stand-in faces run wider than the usual office fonts; a semi-condensed cut keeps lines closer to
     // their recorded length. An installed face of the requested family still wins, family ranking first.
-    if (std::string(generic) != "monospace" && Lower(f.Face).rfind("dejavu", 0) != 0)
+    if (std::string(generic) != "monospace" && AsciiLower(f.Face).rfind("dejavu", 0) != 0)
         FcPatternAddInteger(pat, FC_WIDTH, FC_WIDTH_SEMICONDENSED);
     FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
     FcPatternAddInteger(pat, FC_SLANT, f.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);

@@ -6,6 +6,7 @@
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
@@ -25,10 +26,6 @@ constexpr std::int64_t kMaxRunLength = 63;
 // version; their header palettes hold no colours of the file.
 constexpr std::uint8_t kVersionFixedPalette = 0, kVersionNoPalette = 3;
 
-std::uint16_t Le16(const std::uint8_t* p) {
-    return std::uint16_t(p[0] | (p[1] << 8));
-}
-
 struct TPcxHeader {
     std::uint8_t Manufacturer = 0, Version = 0, Encoding = 0, Bits = 0;
     int XMin = 0, YMin = 0, XMax = 0, YMax = 0, HDpi = 0, VDpi = 0;
@@ -45,16 +42,16 @@ TPcxHeader ParseHeader(const std::uint8_t* h) {
     r.Version = h[1];
     r.Encoding = h[2];
     r.Bits = h[3];
-    r.XMin = Le16(h + 4);
-    r.YMin = Le16(h + 6);
-    r.XMax = Le16(h + 8);
-    r.YMax = Le16(h + 10);
-    r.HDpi = Le16(h + 12);
-    r.VDpi = Le16(h + 14);
+    r.XMin = ReadLe16(h + 4);
+    r.YMin = ReadLe16(h + 6);
+    r.XMax = ReadLe16(h + 8);
+    r.YMax = ReadLe16(h + 10);
+    r.HDpi = ReadLe16(h + 12);
+    r.VDpi = ReadLe16(h + 14);
     for (int i = 0; i < 16; ++i)
         r.Palette16[std::size_t(i)] = CreateRGB(h[16 + 3 * i], h[17 + 3 * i], h[18 + 3 * i]);
     r.Planes = h[65];
-    r.BytesPerLine = Le16(h + 66);
+    r.BytesPerLine = ReadLe16(h + 66);
     return r;
 }
 

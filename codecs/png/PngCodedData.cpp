@@ -1,4 +1,5 @@
 #include "codecs/png/PngCodedData.h"
+#include "platform/ByteOrder.h"
 
 #include <cstring>
 #include <limits>
@@ -11,10 +12,6 @@ constexpr int kCarriedDepth = 8;
 constexpr int kLastFilter = 4; // Paeth
 constexpr std::size_t kMaxPaletteEntries = 256;
 enum TColourType : std::uint8_t { ctGray = 0, ctRgb = 2, ctPalette = 3 };
-
-std::uint32_t Be32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
-}
 
 bool Is(const std::uint8_t* type, const char* name) {
     return std::memcmp(type, name, 4) == 0;
@@ -129,17 +126,17 @@ TPngCodedData ProbePngCodedData(std::span<const std::uint8_t> file) {
     int depth = 0, colourType = 0, interlace = 0;
     while (!ended) {
         if (file.size() - at < 12) return Refuse(d, "damaged PNG chunks");
-        const std::uint32_t length = Be32(&file[at]);
+        const std::uint32_t length = ReadBe32(&file[at]);
         if (length > file.size() - at - 12) return Refuse(d, "damaged PNG chunks");
         const std::uint8_t* type = &file[at + 4];
         const std::uint8_t* body = &file[at + 8];
         const uLong crc = crc32(crc32(0, nullptr, 0), type, uInt(length) + 4);
-        if (crc != Be32(body + length)) return Refuse(d, "PNG chunk with a wrong checksum");
+        if (crc != ReadBe32(body + length)) return Refuse(d, "PNG chunk with a wrong checksum");
         at += std::size_t(length) + 12;
         if (!header) {
             if (!Is(type, "IHDR") || length < 13) return Refuse(d, "damaged PNG header");
             header = true;
-            const std::uint32_t w = Be32(body), h = Be32(body + 4);
+            const std::uint32_t w = ReadBe32(body), h = ReadBe32(body + 4);
             if (w == 0 || h == 0 || w > std::uint32_t(std::numeric_limits<int>::max()) ||
                 h > std::uint32_t(std::numeric_limits<int>::max()))
                 return Refuse(d, "damaged PNG header");

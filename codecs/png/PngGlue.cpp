@@ -1,5 +1,6 @@
 #include "codecs/png/PngGlue.h"
 
+#include "platform/ByteOrder.h"
 #include "platform/Stream.h"
 
 #include <csetjmp>
@@ -232,9 +233,6 @@ bool TPngDecoder::ReadEnd() {
 }
 
 namespace {
-std::uint32_t BigEndian32(const std::uint8_t* p) {
-    return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
-}
 
 // The contents of the IDAT chunks that follow the signature at Start, up to the stream's end.
 std::vector<std::uint8_t> ImageData(TStream& Stream, std::int64_t Start) {
@@ -244,7 +242,7 @@ std::vector<std::uint8_t> ImageData(TStream& Stream, std::int64_t Start) {
     for (;;) {
         std::uint8_t head[8];
         if (Stream.Read(head, 8) != 8) break;
-        const std::uint32_t length = BigEndian32(head), type = BigEndian32(head + 4);
+        const std::uint32_t length = ReadBe32(head), type = ReadBe32(head + 4);
         if (type == kIend) break;
         const std::int64_t present =
             std::min<std::int64_t>(length, std::max<std::int64_t>(0, Stream.Remaining()));

@@ -2,6 +2,7 @@
 
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 
 #include <algorithm>
@@ -309,7 +310,7 @@ void DecodeRaw(TByteInput& in, TIEBitmap& Bitmap, const TPxmHeader& h, TIEProgre
             for (std::size_t x = 0; x < width; ++x) {
                 std::uint8_t v[3];
                 for (int c = 0; c < channels; ++c, s += sampleBytes) {
-                    const std::int64_t raw = sampleBytes == 2 ? (s[0] << 8 | s[1]) : s[0];
+                    const std::int64_t raw = sampleBytes == 2 ? ReadBe16(s) : s[0];
                     v[c] = scale ? Scaled(raw, h.Maximum) : static_cast<std::uint8_t>(raw);
                 }
                 if (channels == 1) v[1] = v[2] = v[0];

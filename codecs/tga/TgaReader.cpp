@@ -6,6 +6,7 @@
 #include "imaging/params/ProgressRecord.h"
 #include "imaging/params/ReadBudget.h"
 #include "imaging/params/ReadFailures.h"
+#include "platform/ByteOrder.h"
 #include "platform/DateTime.h"
 #include "platform/Stream.h"
 
@@ -22,14 +23,6 @@ constexpr int kHeaderSize = 18;
 constexpr int kFooterSize = 26;
 constexpr int kExtensionSize = 495;
 
-int Le16(const std::uint8_t* p) {
-    return p[0] | (p[1] << 8);
-}
-std::uint32_t Le32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-           (std::uint32_t(p[3]) << 24);
-}
-
 bool AcceptedType(int t) {
     return t == 1 || t == 2 || t == 3 || t == 9 || t == 10 || t == 11;
 }
@@ -42,9 +35,9 @@ struct TTgaHeader {
     int XOrigin, YOrigin, Width, Height, Depth, Descriptor;
 
     explicit TTgaHeader(const std::uint8_t* b)
-        : IdLength(b[0]), ColorMapType(b[1]), ImageType(b[2]), MapFirst(Le16(b + 3)), MapLength(Le16(b + 5)),
-          MapEntryBits(b[7]), XOrigin(Le16(b + 8)), YOrigin(Le16(b + 10)), Width(Le16(b + 12)),
-          Height(Le16(b + 14)), Depth(b[16]), Descriptor(b[17]) {}
+        : IdLength(b[0]), ColorMapType(b[1]), ImageType(b[2]), MapFirst(ReadLe16(b + 3)),
+          MapLength(ReadLe16(b + 5)), MapEntryBits(b[7]), XOrigin(ReadLe16(b + 8)), YOrigin(ReadLe16(b + 10)),
+          Width(ReadLe16(b + 12)), Height(ReadLe16(b + 14)), Depth(b[16]), Descriptor(b[17]) {}
     bool RunLength() const { return ImageType >= 9; }
     bool ColorMapped() const { return ImageType == 1 || ImageType == 9; }
     bool Grey() const { return ImageType == 3 || ImageType == 11; }
@@ -206,21 +199,21 @@ void TTgaReader::ReadFooter(std::int64_t Start, std::int64_t Size) {
     if (FStream.Read(footer, kFooterSize) != kFooterSize) return;
     if (TextUpToZero(footer + 8, 18) != "TRUEVISION-XFILE.") return;
     // Offset 0 means the file has no extension area; one that does not fit the stream is ignored.
-    const std::int64_t offset = Le32(footer);
+    const std::int64_t offset = ReadLe32(footer);
     if (offset == 0 || Start + offset + kExtensionSize > Size) return;
     std::uint8_t ext[kExtensionSize] = {};
     FStream.SetPosition(Start + offset);
     if (FStream.Read(ext, kExtensionSize) != kExtensionSize) return;
     FParams.TgaAuthor = TextUpToZero(ext + 2, 41);
     FParams.TgaJobName = TextUpToZero(ext + 379, 41);
-    const int month = Le16(ext + 367), day = Le16(ext + 369), year = Le16(ext + 371);
-    const int hour = Le16(ext + 373), minute = Le16(ext + 375), second = Le16(ext + 377);
+    const int month = ReadLe16(ext + 367), day = ReadLe16(ext + 369), year = ReadLe16(ext + 371);
+    const int hour = ReadLe16(ext + 373), minute = ReadLe16(ext + 375), second = ReadLe16(ext + 377);
     if (ValidDate(year, month, day, hour, minute, second))
         FParams.TgaDate = EncodeDateTime(year, month, day, hour, minute, second);
     FParams.TgaKeyColor = CreateRGB(ext[471], ext[472], ext[473]);
-    const int aspectNum = Le16(ext + 474), aspectDen = Le16(ext + 476);
+    const int aspectNum = ReadLe16(ext + 474), aspectDen = ReadLe16(ext + 476);
     if (aspectNum != 0 && aspectDen != 0) FParams.TgaAspectRatio = double(aspectNum) / aspectDen;
-    const int gammaNum = Le16(ext + 478), gammaDen = Le16(ext + 480);
+    const int gammaNum = ReadLe16(ext + 478), gammaDen = ReadLe16(ext + 480);
     if (gammaNum != 0 && gammaDen != 0) FParams.TgaGamma = double(gammaNum) / gammaDen;
 }
 
@@ -244,7 +237,7 @@ void TTgaReader::BuildPalette(const TTgaHeader& h, TTgaInput& In) {
             switch (h.MapEntryBits) {
             case 15:
             case 16:
-                t = From16(Le16(e.data()));
+                t = From16(ReadLe16(e.data()));
                 break;
             case 24:
                 t = {e[0], e[1], e[2]};
@@ -302,13 +295,13 @@ void TTgaReader::ConvertRow(const TTgaHeader& h, const std::uint8_t* Units, std:
                 Row[x] = {p[0], p[0], p[0]};
                 Alpha[x] = p[1];
             } else if (h.ColorMapped()) {
-                const int index = Le16(p); // beyond the 256-entry table: black
+                const int index = ReadLe16(p); // beyond the 256-entry table: black
                 if (index < 256) {
                     Row[x] = FPalette[std::size_t(index)];
                     Alpha[x] = FPaletteAlpha[std::size_t(index)];
                 }
             } else {
-                Row[x] = From16(Le16(p));
+                Row[x] = From16(ReadLe16(p));
             }
             break;
         case 24:

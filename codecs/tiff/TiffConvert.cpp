@@ -1,4 +1,5 @@
 #include "codecs/tiff/TiffConvert.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <array>
@@ -135,10 +136,7 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
                 std::uint8_t* alpha) {
     const std::size_t spp = std::size_t(f.SamplesPerPixel);
     const bool white0 = f.Photometric == phWhiteIsZero;
-    const auto word = [&](std::size_t i) {
-        const std::uint8_t* p = s + 2 * i;
-        return f.BigEndian ? unsigned((p[0] << 8) | p[1]) : unsigned(p[0] | (p[1] << 8));
-    };
+    const auto word = [&](std::size_t i) { return unsigned(Read16(s + 2 * i, f.BigEndian)); };
     const auto colour = [&](unsigned index) {
         return index < f.ColorMap.size() ? f.ColorMap[index] : TIERgbTriple{};
     };

@@ -1,4 +1,5 @@
 #include "codecs/tiff/TiffIfd.h"
+#include "platform/ByteOrder.h"
 
 #include <algorithm>
 #include <cmath>
@@ -74,14 +75,11 @@ std::uint64_t TTiffSource::U64(const std::uint8_t* p) const {
 }
 
 std::uint16_t TTiffSource::U16(const std::uint8_t* p) const {
-    return BigEndian ? std::uint16_t((p[0] << 8) | p[1]) : std::uint16_t(p[0] | (p[1] << 8));
+    return Read16(p, BigEndian);
 }
 
 std::uint32_t TTiffSource::U32(const std::uint8_t* p) const {
-    return BigEndian
-               ? (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3]
-               : std::uint32_t(p[0]) | (std::uint32_t(p[1]) << 8) | (std::uint32_t(p[2]) << 16) |
-                     (std::uint32_t(p[3]) << 24);
+    return Read32(p, BigEndian);
 }
 
 const TTiffEntry* TTiffDirectory::Find(std::uint16_t tag) const {

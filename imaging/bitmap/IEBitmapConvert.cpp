@@ -1,6 +1,7 @@
 // Pixel type conversion of TIEBitmap.
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/Quantizer.h"
+#include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 
 #include <algorithm>
@@ -123,7 +124,7 @@ void ConvertRowTo32f(const TSource& s, const std::uint8_t* in, const TIERgbTripl
             v = static_cast<float>(in[x] / 255.0);
             break;
         case ie16Gray:
-            v = static_cast<float>((in[2 * x] | (in[2 * x + 1] << 8)) / 65535.0);
+            v = static_cast<float>(ReadLe16(in + 2 * x) / 65535.0);
             break;
         default:
             v = FloatOf(rgb[x]);

@@ -5,11 +5,12 @@
 #include "imaging/io/FormatRegistry.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatTable.h"
+#include "platform/Ascii.h"
+#include "platform/ByteOrder.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 
 #include <array>
-#include <cctype>
 #include <cstring>
 
 namespace {
@@ -34,7 +35,7 @@ int RunTests(TStream& s, std::int64_t start, std::int64_t size) {
     if (size > 13 && Peek(s, start, b.data(), 13) && std::memcmp(b.data(), "GIF", 3) == 0) return ioGIF;
     if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "PCX2") return ioPCX;
     if (size > 4 && Peek(s, start, b.data(), 4) && TextUpToZero(b.data(), 4) == "PCX") return ioPCX;
-    if (size > 14 && Peek(s, start, b.data(), 14) && (b[0] | (b[1] << 8)) == 19778) return ioBMP;
+    if (size > 14 && Peek(s, start, b.data(), 14) && ReadLe16(b.data()) == 19778) return ioBMP;
     if (size > 128 && Peek(s, start, b.data(), 128) && b[0] == 10 && b[1] <= 5) return ioPCX;
     if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "TIFF") return ioTIFF;
     if (size > 8 && Peek(s, start, b.data(), 8) &&
@@ -105,8 +106,7 @@ int DetectFileFormat(const std::string& path, bool checkExtension) {
     }
     if (r == 0 || !checkExtension) return r;
     std::string ext = ExtractFileExt(path);
-    if (!ext.empty()) ext = ext.substr(1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (!ext.empty()) ext = AsciiLower(ext.substr(1));
     const TIEFileFormatInfo* entry = FindFormatByExtension(ext);
     if (!entry) return 0;
     if (r == ioICO || r == ioCUR) return entry->FileType;

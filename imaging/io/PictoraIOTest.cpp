@@ -211,7 +211,7 @@ TEST_F(PictoraIOTest, DctPagesAgreeWithTheirColourSpaceAfterGreyAndCmykSources) 
             << int(page.Params().JpegColorSpace);
         const std::string pdf = dir.File(std::string("page-") + c.colorspace + ".pdf");
         page.OpenPdfFile(pdf);
-        page.Params().PdfCompression = 4;
+        page.Params().PdfCompression = pdfDct;
         page.Params().PdfPaperWidth = 64;
         page.Params().PdfPaperHeight = 48;
         page.AddPdfPage();

@@ -1,6 +1,6 @@
 #include "imaging/params/FormatTable.h"
+#include "platform/Ascii.h"
 
-#include <cctype>
 #include <mutex>
 
 namespace {
@@ -56,10 +56,6 @@ std::vector<TIEFileFormatInfo>& Table() {
     return table;
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
 } // namespace
 
 const std::vector<TIEFileFormatInfo>& FileFormatTable() {
@@ -69,7 +65,7 @@ const std::vector<TIEFileFormatInfo>& FileFormatTable() {
 void RegisterFileFormat(const TIEFileFormatInfo& info) {
     TIEFileFormatInfo copy = info;
     copy.FullName = copy.FullName.substr(0, 80);
-    copy.Extensions = Upper(copy.Extensions.substr(0, 80));
+    copy.Extensions = AsciiUpper(copy.Extensions.substr(0, 80));
     Table().push_back(copy);
 }
 
@@ -80,7 +76,7 @@ const TIEFileFormatInfo* FindFormatById(int id) {
 }
 
 const TIEFileFormatInfo* FindFormatByExtension(const std::string& extension) {
-    const std::string ext = Upper(extension);
+    const std::string ext = AsciiUpper(extension);
     if (ext.empty()) return nullptr;
     for (const auto& f : Table()) {
         std::size_t start = 0;

@@ -1,10 +1,7 @@
 #include "imaging/params/IOParams.h"
 
-#include "imaging/bitmap/IEBitmap.h"
 #include "imaging/params/FormatTable.h"
-#include "platform/DateTime.h"
 
-#include <cctype>
 #include <cmath>
 
 int DefaultDpiX = 300;
@@ -32,12 +29,17 @@ void TIOParamsVals::SetPalette(const TIERgbTriple* entries, int count) {
 }
 
 void TIOParamsVals::ResetToDefaults() {
-    FreePalette();
-    LoadedFileName.clear();
-    FileFormat = 0;
-    BitsPerSample = 8;
-    SamplesPerPixel = 3;
-    NativePixelFormat = false;
+    // The defaults are those of a fresh TIOParamsFields; the image size, the resolution and the last
+    // JPEG read's warnings survive.
+    const int width = ImageWidth, height = ImageHeight, dpiX = HorizontalDpi, dpiY = VerticalDpi;
+    const int warnings = JpegWarningCount, warningCode = JpegWarningCode;
+    static_cast<TIOParamsFields&>(*this) = TIOParamsFields{};
+    ImageWidth = width;
+    ImageHeight = height;
+    HorizontalDpi = dpiX;
+    VerticalDpi = dpiY;
+    JpegWarningCount = warnings;
+    JpegWarningCode = warningCode;
     int w = 0, h = 0;
     if (Owner && Owner->OwnerBitmapSize(w, h)) {
         ImageWidth = w;
@@ -48,102 +50,6 @@ void TIOParamsVals::ResetToDefaults() {
         HorizontalDpi = dx;
         VerticalDpi = dy;
     }
-    // GIF
-    GifVersion = "GIF89a";
-    GifFrameIndex = 0;
-    GifFrameLeft = GifFrameTop = 0;
-    GifDelay = 0;
-    GifHasTransparency = false;
-    GifTransparentColor = {};
-    GifInterlaced = false;
-    GifScreenWidth = GifScreenHeight = 0;
-    GifBackgroundColor = {};
-    GifHasGlobalColorTable = false;
-    GifAspectRatio = 0;
-    GifFrameCount = 0;
-    GifComments.clear();
-    GifDisposal = 0;
-    GifLzwDecoder = DefaultGifLzwDecoder;
-    GifLzwEncoder = nullptr;
-    // TIFF
-    TiffCompression = 0;
-    TiffFrameIndex = 0;
-    TiffPhotometric = 2;
-    TiffPlanarConfig = 1;
-    TiffXPosition = TiffYPosition = 0;
-    TiffDocumentName.clear();
-    TiffImageDescription.clear();
-    TiffPageName.clear();
-    TiffPageNumber = TiffPageCount = 0;
-    SetTiffOrientation(1);
-    TiffLzwDecoder = DefaultTiffLzwDecoder;
-    TiffLzwEncoder = nullptr;
-    TiffApplyOrientation = false;
-    TiffJpegQuality = 80;
-    TiffJpegColorSpace = 2;
-    TiffFrameCount = 0;
-    // JPEG
-    JpegColorSpace = 2;
-    JpegQuality = 80;
-    JpegDctMethod = 0;
-    JpegOptimalCoding = false;
-    JpegSmoothing = 0;
-    JpegProgressive = false;
-    JpegScale = 1;
-    JpegMarkers.clear();
-    JpegScaleUsed = 1;
-    UnscaledWidth = UnscaledHeight = 0;
-    // Other formats
-    J2kColorSpace = 1;
-    PcxCompressed = true;
-    PcxVersion = 5;
-    BmpHeaderKind = 1;
-    BmpRunLength = false;
-    IconImageIndex = 0;
-    IconBackgroundColor = CreateRGB(255, 255, 255);
-    for (auto& s : IconSizes) s = {0, 0};
-    IconSizes[0] = {64, 64};
-    IconBitDepths.fill(0);
-    IconBitDepths[0] = 8;
-    CursorImageIndex = 0;
-    CursorHotSpotX = CursorHotSpotY = 0;
-    CursorBackgroundColor = CreateRGB(255, 255, 255);
-    PngInterlaced = false;
-    PngBackgroundColor = {};
-    TgaXPosition = TgaYPosition = 0;
-    TgaCompressed = true;
-    // TGA extension area
-    TgaImageId.clear();
-    TgaAuthor.clear();
-    TgaJobName.clear();
-    TgaDate = TodayAsDateTime();
-    TgaKeyColor = {};
-    TgaAspectRatio = 1.0;
-    TgaGamma = 2.2;
-    TgaGrayscale = false;
-    // Lists and extra information
-    IPTCInfo.clear();
-    PxmComments.clear();
-    ClearExtraInfo();
-    // PostScript, video
-    PSPaperWidth = 595;
-    PSPaperHeight = 842;
-    PSCompression = true;
-    PSTitle = "No Title";
-    AVIFrameCount = AVIFrameIndex = 0;
-    // PDF
-    PdfPaperWidth = 595;
-    PdfPaperHeight = 842;
-    PdfCompression = 2;
-    PdfKeepAlpha = false;
-    PdfAutoOrient = false;
-    PdfTitle.clear();
-    PdfAuthor.clear();
-    PdfSubject.clear();
-    PdfKeywords.clear();
-    PdfCreator.clear();
-    PdfProducer.clear();
-    ImagingAnnot.clear();
 }
 
 void TIOParamsVals::ResetImageInfo() {
@@ -168,7 +74,6 @@ void TIOParamsVals::ResetImageInfo() {
 
 void TIOParamsVals::ClearExtraInfo() {
     HasExifData = false;
-    EXIFThumbnail.reset();
     ExifData.clear();
     ExifImageDescription.clear();
     ExifMake.clear();
@@ -299,49 +204,12 @@ void TIOParamsVals::CopyImageDescription(const TIOParamsVals& o) {
     ExifCopyright = o.ExifCopyright;
     IPTCInfo = o.IPTCInfo;
     ImagingAnnot = o.ImagingAnnot;
-    EXIFThumbnail.reset(); // no reader keeps one; never one of another image
 }
 
 void TIOParamsVals::CopyFrom(const TIOParamsVals& o) {
-    CopyImageDescription(o);
+    static_cast<TIOParamsFields&>(*this) = o;
     FreePalette();
-    NativePixelFormat = o.NativePixelFormat;
-
-    TiffFrameIndex = o.TiffFrameIndex;
-    TiffLzwDecoder = o.TiffLzwDecoder;
-    TiffLzwEncoder = o.TiffLzwEncoder;
-    TiffApplyOrientation = o.TiffApplyOrientation;
-    TiffJpegQuality = o.TiffJpegQuality;
-    TiffJpegColorSpace = o.TiffJpegColorSpace;
-
-    GifFrameIndex = o.GifFrameIndex;
-    GifLzwDecoder = o.GifLzwDecoder;
-    GifLzwEncoder = o.GifLzwEncoder;
-
-    JpegQuality = o.JpegQuality;
-    JpegDctMethod = o.JpegDctMethod;
-    JpegOptimalCoding = o.JpegOptimalCoding;
-    JpegSmoothing = o.JpegSmoothing;
-    JpegScale = o.JpegScale;
-
-    IconImageIndex = o.IconImageIndex;
-    IconBackgroundColor = o.IconBackgroundColor;
-    IconSizes = o.IconSizes;
-    IconBitDepths = o.IconBitDepths;
-    CursorImageIndex = o.CursorImageIndex;
-    CursorBackgroundColor = o.CursorBackgroundColor;
-
-    PdfPaperWidth = o.PdfPaperWidth;
-    PdfPaperHeight = o.PdfPaperHeight;
-    PdfCompression = o.PdfCompression;
-    PdfKeepAlpha = o.PdfKeepAlpha;
-    PdfAutoOrient = o.PdfAutoOrient;
-    PdfTitle = o.PdfTitle;
-    PdfAuthor = o.PdfAuthor;
-    PdfSubject = o.PdfSubject;
-    PdfKeywords = o.PdfKeywords;
-    PdfCreator = o.PdfCreator;
-    PdfProducer = o.PdfProducer;
+    if (!o.HasExifData) ExifOrientation = o.TiffOrientation; // as CopyImageDescription mirrors it
 }
 
 std::string TIOParamsVals::FormatDescription() const {

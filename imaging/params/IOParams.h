@@ -3,15 +3,15 @@
 // page size, compression, document information); readers fill in what they found.
 #include "imaging/bitmap/PixelTypes.h"
 #include "imaging/params/FormatIds.h"
+#include "imaging/params/PdfCompression.h"
+#include "platform/DateTime.h"
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
 class TStream;
-class TIEBitmap;
 
 // TIFF LZW decoder, calling protocol: with *state empty, create the state for the strip at data and
 // return its first row; with data and *state set, return the next row; with data null, release the
@@ -44,44 +44,20 @@ public:
 struct TIEMarker {
     std::uint8_t Code = 0; // 0xE0 + n for APPn, 0xFE for COM
     std::vector<std::uint8_t> Data;
+    bool operator==(const TIEMarker&) const = default;
 };
 using TIEMarkerList = std::vector<TIEMarker>;
 // IPTC records and annotations: byte blocks nothing in this system interprets.
 using TIEIPTCInfoList = std::vector<std::vector<std::uint8_t>>;
 using TIEImagingAnnot = std::vector<std::vector<std::uint8_t>>;
 
-struct TIOParamsVals {
-    explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);
-    ~TIOParamsVals();
-    TIOParamsVals(const TIOParamsVals&) = delete;
-    TIOParamsVals& operator=(const TIOParamsVals&) = delete;
-
-    void ResetToDefaults();
-    void ResetImageInfo();
-    void ClearExtraInfo();
-    void SetHorizontalDpi(int value);
-    void SetVerticalDpi(int value);
-    void SetHorizontalDpi(double value);
-    void SetVerticalDpi(double value);
-    void SetTiffOrientation(int value);
-    // Makes this record describe the image other describes: everything a reader fills (size, bits,
-    // resolution, format, palette, per-format details, markers and metadata), none of the requests
-    // (frame indexes, decoding and writing choices, page, compression, document texts).
-    void CopyImageDescription(const TIOParamsVals& other);
-    // The image description and the requests of other; the palette is not copied (this one is freed).
-    void CopyFrom(const TIOParamsVals& other);
-    std::string FormatDescription() const;
-    // Empties every text field in place; numbers, lists and objects stay.
-    void ClearTexts();
-    // Replaces the palette (count triples, blue-green-red); count 0 frees it.
-    void SetPalette(const TIERgbTriple* entries, int count);
-    void FreePalette();
-
-    TIOParamsOwner* Owner = nullptr;
-
+// The values of the record, with their defaults: a default-made TIOParamsFields is what
+// ResetToDefaults gives, except the few fields it keeps (marked below).
+struct TIOParamsFields {
     // General
     std::int32_t BitsPerSample = 8;
     std::int32_t SamplesPerPixel = 3;
+    // ResetToDefaults keeps these four unless the owner gives them.
     std::int32_t ImageWidth = 0;
     std::int32_t ImageHeight = 0;
     std::int32_t HorizontalDpi = 0;
@@ -105,7 +81,7 @@ struct TIOParamsVals {
     std::int32_t TiffPageNumber = 0;
     std::int32_t TiffPageCount = 0;
     std::int32_t TiffOrientation = 1;
-    TTiffLzwDecoder TiffLzwDecoder = nullptr;
+    TTiffLzwDecoder TiffLzwDecoder = DefaultTiffLzwDecoder;
     TLzwEncoder TiffLzwEncoder = nullptr;
     bool TiffApplyOrientation = false;
     std::int32_t TiffJpegQuality = 80;
@@ -129,7 +105,7 @@ struct TIOParamsVals {
     std::int32_t GifFrameCount = 0;
     std::vector<std::string> GifComments;
     std::uint8_t GifDisposal = 0;
-    TGifLzwDecoder GifLzwDecoder = nullptr;
+    TGifLzwDecoder GifLzwDecoder = DefaultGifLzwDecoder;
     TLzwEncoder GifLzwEncoder = nullptr;
 
     // JPEG
@@ -142,8 +118,8 @@ struct TIOParamsVals {
     std::uint8_t JpegScale = 1;
     TIEMarkerList JpegMarkers;
     std::int32_t JpegScaleUsed = 1;
-    std::int32_t JpegWarningCount = 0; // not reset: set by every JPEG read
-    std::int32_t JpegWarningCode = 0;
+    std::int32_t JpegWarningCount = 0; // kept by ResetToDefaults: set by every JPEG read
+    std::int32_t JpegWarningCode = 0;  // kept by ResetToDefaults, as the count
     std::int32_t UnscaledWidth = 0;
     std::int32_t UnscaledHeight = 0;
 
@@ -155,8 +131,8 @@ struct TIOParamsVals {
     bool BmpRunLength = false;
     std::int32_t IconImageIndex = 0;
     TIERgbTriple IconBackgroundColor = CreateRGB(255, 255, 255);
-    std::array<std::array<std::int32_t, 2>, 16> IconSizes{};
-    std::array<std::int32_t, 16> IconBitDepths{};
+    std::array<std::array<std::int32_t, 2>, 16> IconSizes{{{64, 64}}};
+    std::array<std::int32_t, 16> IconBitDepths{8};
     std::int32_t CursorImageIndex = 0;
     std::int32_t CursorHotSpotX = 0;
     std::int32_t CursorHotSpotY = 0;
@@ -169,7 +145,7 @@ struct TIOParamsVals {
     std::string TgaImageId;
     std::string TgaAuthor;
     std::string TgaJobName;
-    double TgaDate = 0.0;
+    double TgaDate = TodayAsDateTime();
     TIERgbTriple TgaKeyColor{};
     double TgaAspectRatio = 1.0;
     double TgaGamma = 2.2;
@@ -186,7 +162,6 @@ struct TIOParamsVals {
     std::string ExifImageDescription, ExifMake, ExifModel, ExifDateTime, ExifSoftware, ExifCopyright;
     TIEIPTCInfoList IPTCInfo;
     TIEImagingAnnot ImagingAnnot;
-    std::unique_ptr<TIEBitmap> EXIFThumbnail;
 
     // Writers and video (kept for the record)
     std::int32_t PSPaperWidth = 595;
@@ -199,7 +174,7 @@ struct TIOParamsVals {
     // PDF
     std::int32_t PdfPaperWidth = 595;
     std::int32_t PdfPaperHeight = 842;
-    std::uint8_t PdfCompression = 2; // 0 none, 1 run length, 2 G4, 3 G3, 4 DCT, 5 Flate
+    TPdfCompression PdfCompression = pdfGroup4;
     // Transparency: false lays the image on white paper; true gives the page image a soft mask.
     bool PdfKeepAlpha = false;
     bool PdfAutoOrient = false; // place pages upright as the file's orientation tag says
@@ -209,4 +184,37 @@ struct TIOParamsVals {
     std::string PdfKeywords;
     std::string PdfCreator;
     std::string PdfProducer;
+
+    bool operator==(const TIOParamsFields&) const = default;
+};
+
+struct TIOParamsVals : TIOParamsFields {
+    explicit TIOParamsVals(TIOParamsOwner* owner = nullptr);
+    ~TIOParamsVals();
+    TIOParamsVals(const TIOParamsVals&) = delete;
+    TIOParamsVals& operator=(const TIOParamsVals&) = delete;
+
+    void ResetToDefaults();
+    void ResetImageInfo();
+    void ClearExtraInfo();
+    void SetHorizontalDpi(int value);
+    void SetVerticalDpi(int value);
+    void SetHorizontalDpi(double value);
+    void SetVerticalDpi(double value);
+    void SetTiffOrientation(int value);
+    // Makes this record describe the image other describes: everything a reader fills (size, bits,
+    // resolution, format, palette, per-format details, markers and metadata), none of the requests
+    // (frame indexes, decoding and writing choices, page, compression, document texts).
+    void CopyImageDescription(const TIOParamsVals& other);
+    // Every value of other (its image description and its requests), except the palette: this one's is
+    // freed. The owner stays.
+    void CopyFrom(const TIOParamsVals& other);
+    std::string FormatDescription() const;
+    // Empties every text field in place; numbers, lists and objects stay.
+    void ClearTexts();
+    // Replaces the palette (count triples, blue-green-red); count 0 frees it.
+    void SetPalette(const TIERgbTriple* entries, int count);
+    void FreePalette();
+
+    TIOParamsOwner* Owner = nullptr;
 };

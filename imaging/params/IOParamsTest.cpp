@@ -1,6 +1,9 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/FormatTable.h"
 
+#include <array>
+#include <string_view>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -24,7 +27,7 @@ TEST(IOParams, ResetGivesDefaultsAndTheOwnersSizeAndResolution) {
     TIOParamsVals p(&owner);
     EXPECT_EQ(p.PdfPaperWidth, 595);
     EXPECT_EQ(p.PdfPaperHeight, 842);
-    EXPECT_EQ(p.PdfCompression, 2);
+    EXPECT_EQ(p.PdfCompression, pdfGroup4);
     EXPECT_EQ(p.GifVersion, "GIF89a");
     EXPECT_EQ(p.ImageWidth, 640);
     EXPECT_EQ(p.HorizontalDpi, 96);
@@ -46,7 +49,7 @@ TEST(IOParams, ResetImageInfoKeepsRequests) {
     p.TiffFrameIndex = 3;
     p.GifFrameIndex = 2;
     p.PdfTitle = "t";
-    p.PdfCompression = 4;
+    p.PdfCompression = pdfDct;
     p.TiffPageName = "page";
     p.GifComments = {"c"};
     p.HasExifData = true;
@@ -59,7 +62,7 @@ TEST(IOParams, ResetImageInfoKeepsRequests) {
     EXPECT_EQ(p.TiffFrameIndex, 3);
     EXPECT_EQ(p.GifFrameIndex, 2);
     EXPECT_EQ(p.PdfTitle, "t");
-    EXPECT_EQ(p.PdfCompression, 4);
+    EXPECT_EQ(p.PdfCompression, pdfDct);
     EXPECT_TRUE(p.TiffPageName.empty());
     EXPECT_TRUE(p.GifComments.empty());
     EXPECT_TRUE(p.JpegMarkers.empty());
@@ -181,7 +184,7 @@ TEST(IOParams, CopyImageDescriptionTakesWhatReadersFillAndNoRequests) {
     loaded.TiffFrameIndex = loaded.GifFrameIndex = 3;
     loaded.JpegQuality = 50;
     loaded.PdfPaperWidth = 100;
-    loaded.PdfCompression = 4;
+    loaded.PdfCompression = pdfDct;
     loaded.PdfTitle = "t";
     page.CopyImageDescription(loaded);
     EXPECT_EQ(page.ImageWidth, 77);
@@ -196,6 +199,123 @@ TEST(IOParams, CopyImageDescriptionTakesWhatReadersFillAndNoRequests) {
     EXPECT_EQ(page.GifFrameIndex, 0);
     EXPECT_EQ(page.JpegQuality, 80);
     EXPECT_EQ(page.PdfPaperWidth, 595);
-    EXPECT_EQ(page.PdfCompression, 2);
+    EXPECT_EQ(page.PdfCompression, pdfGroup4);
     EXPECT_TRUE(page.PdfTitle.empty());
+}
+
+// One change per case: ResetToDefaults must undo it, and CopyFrom must carry it. The drifted
+// defaults of old (the icon sizes, the TGA date, the page compression) have their own cases.
+namespace {
+struct FieldChange {
+    const char* Name;
+    void (*Change)(TIOParamsVals&);
+};
+#define FIELD_CHANGE(field, value)                                                                           \
+    {                                                                                                        \
+#field, [](TIOParamsVals & p) { p.field = value; }                                                   \
+    }
+std::uint8_t* FakeTiffLzw(const std::uint8_t*, std::int64_t, int, void**, int*) {
+    return nullptr;
+}
+const FieldChange kFieldChanges[] = {
+    FIELD_CHANGE(BitsPerSample, 1),
+    FIELD_CHANGE(SamplesPerPixel, 4),
+    FIELD_CHANGE(FileFormat, ioPNG),
+    FIELD_CHANGE(LoadedFileName, "/a.png"),
+    FIELD_CHANGE(NativePixelFormat, true),
+    {"Palette", [](TIOParamsVals& p) { p.SetPalette(std::array{CreateRGB(1, 2, 3)}.data(), 1); }},
+    FIELD_CHANGE(TiffCompression, 5),
+    FIELD_CHANGE(TiffFrameIndex, 2),
+    FIELD_CHANGE(TiffPhotometric, 0),
+    FIELD_CHANGE(TiffPageName, "p"),
+    {"TiffOrientation", [](TIOParamsVals& p) { p.SetTiffOrientation(6); }},
+    FIELD_CHANGE(TiffLzwDecoder, FakeTiffLzw),
+    FIELD_CHANGE(TiffJpegQuality, 10),
+    FIELD_CHANGE(GifVersion, "GIF87a"),
+    FIELD_CHANGE(GifTransparentColor, CreateRGB(9, 9, 9)),
+    FIELD_CHANGE(GifComments, {"c"}),
+    FIELD_CHANGE(GifDisposal, 2),
+    FIELD_CHANGE(JpegColorSpace, 1),
+    FIELD_CHANGE(JpegQuality, 50),
+    FIELD_CHANGE(JpegScale, 4),
+    FIELD_CHANGE(JpegMarkers, (TIEMarkerList{{0xE1, {1, 2}}})),
+    FIELD_CHANGE(UnscaledWidth, 9),
+    FIELD_CHANGE(J2kColorSpace, 2),
+    FIELD_CHANGE(PcxCompressed, false),
+    FIELD_CHANGE(BmpHeaderKind, 3),
+    FIELD_CHANGE(IconBackgroundColor, CreateRGB(0, 0, 0)),
+    {"IconSizes",
+     [](TIOParamsVals& p) {
+         p.IconSizes[0] = {32, 32};
+     }},
+    {"IconSizesSecond",
+     [](TIOParamsVals& p) {
+         p.IconSizes[1] = {16, 16};
+     }},
+    {"IconBitDepths", [](TIOParamsVals& p) { p.IconBitDepths[0] = 4; }},
+    FIELD_CHANGE(CursorHotSpotX, 3),
+    FIELD_CHANGE(PngBackgroundColor, CreateRGB(1, 1, 1)),
+    FIELD_CHANGE(TgaDate, 0.0),
+    FIELD_CHANGE(TgaGamma, 1.0),
+    FIELD_CHANGE(PxmComments, {"x"}),
+    FIELD_CHANGE(HasExifData, true),
+    FIELD_CHANGE(ExifResolutionUnit, 3),
+    FIELD_CHANGE(ExifData, {1}),
+    FIELD_CHANGE(ExifCopyright, "c"),
+    FIELD_CHANGE(IPTCInfo, {{1}}),
+    FIELD_CHANGE(ImagingAnnot, {{1}}),
+    FIELD_CHANGE(PSTitle, ""),
+    FIELD_CHANGE(AVIFrameCount, 3),
+    FIELD_CHANGE(PdfPaperWidth, 612),
+    FIELD_CHANGE(PdfCompression, pdfDct),
+    FIELD_CHANGE(PdfKeepAlpha, true),
+    FIELD_CHANGE(PdfAutoOrient, true),
+    FIELD_CHANGE(PdfProducer, "p"),
+};
+#undef FIELD_CHANGE
+
+const TIOParamsFields& Values(const TIOParamsVals& p) {
+    return p;
+}
+
+class IOParamsFieldTest : public testing::TestWithParam<FieldChange> {};
+} // namespace
+
+TEST_P(IOParamsFieldTest, ResetToDefaultsUndoesTheChange) {
+    const TIOParamsVals fresh;
+    TIOParamsVals p;
+    GetParam().Change(p);
+    ASSERT_FALSE(Values(p) == Values(fresh)) << "the case changes nothing";
+    p.ResetToDefaults();
+    EXPECT_TRUE(Values(p) == Values(fresh));
+}
+
+TEST_P(IOParamsFieldTest, CopyFromCarriesTheChangeButNoPalette) {
+    TIOParamsVals source, copy, copyOfFresh;
+    const TIOParamsVals fresh;
+    GetParam().Change(source);
+    copy.CopyFrom(source);
+    copyOfFresh.CopyFrom(fresh);
+    const bool isPalette = std::string_view(GetParam().Name) == "Palette";
+    EXPECT_EQ(Values(copy) == Values(copyOfFresh), isPalette);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fields, IOParamsFieldTest, testing::ValuesIn(kFieldChanges),
+                         [](const testing::TestParamInfo<FieldChange>& info) { return info.param.Name; });
+
+TEST(IOParams, ResetKeepsTheLastJpegWarningsAndFreshRecordsAgree) {
+    TIOParamsVals p;
+    p.JpegWarningCount = 2;
+    p.JpegWarningCode = 7;
+    p.ResetToDefaults();
+    EXPECT_EQ(p.JpegWarningCount, 2);
+    EXPECT_EQ(p.JpegWarningCode, 7);
+    // The defaults a reset gives are the documented ones, whatever built the record.
+    const TIOParamsVals q;
+    EXPECT_EQ(q.IconSizes[0], (std::array<std::int32_t, 2>{64, 64}));
+    EXPECT_EQ(q.IconSizes[1], (std::array<std::int32_t, 2>{0, 0}));
+    EXPECT_DOUBLE_EQ(q.TgaDate, TodayAsDateTime());
+    EXPECT_EQ(q.TiffOrientation, 1);
+    EXPECT_EQ(q.ExifOrientation, 0);
+    EXPECT_EQ(q.TiffLzwDecoder, DefaultTiffLzwDecoder);
 }

@@ -2,6 +2,7 @@
 // handle in a loop of our own, so time-outs, the stop request and the caller's event pumping happen
 // here, outside libcurl's frames. The two callbacks that run inside them never throw: they record a
 // failure and answer libcurl's abort value.
+#include "platform/Ascii.h"
 #include "platform/Stream.h"
 #include "platform/net/HttpClient.h"
 #include "platform/net/HttpTexts.h"
@@ -9,7 +10,6 @@
 
 #include <curl/curl.h>
 
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -201,7 +201,7 @@ std::string ConnectDetail(CURL* easy, CURLcode code, const char* errorText) {
     long osError = 0;
     if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
         std::string text = std::strerror(static_cast<int>(osError));
-        if (!text.empty()) text[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(text[0])));
+        if (!text.empty()) text[0] = AsciiLower(text[0]);
         return text;
     }
     return Detail(code, errorText);

@@ -1,4 +1,5 @@
 #include "platform/net/WebAddress.h"
+#include "platform/Ascii.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,11 +11,7 @@ constexpr std::string_view kHttpsPrefix = "https://";
 constexpr int kHighestPort = 65535;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() &&
-           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) ==
-                      std::tolower(static_cast<unsigned char>(b));
-           });
+    return text.size() >= prefix.size() && EqualsIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }
 
 // The text after "http://" or "https://"; false when there is no such prefix.

@@ -1,5 +1,6 @@
 #include "shell/browser/ShellBrowser.h"
 
+#include "platform/Ascii.h"
 #include "shell/browser/ShellFileInfo.h"
 
 #include <QApplication>
@@ -16,7 +17,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
@@ -244,8 +244,7 @@ bool TShellBrowser::NextObject() {
     try {
         while (fetch()) {
             if (FileSystemOnly && ObjectAttributes(SFGAO_FILESYSTEM | SFGAO_FILESYSANCESTOR) == 0) {
-                std::string head = ObjectName().substr(0, 7);
-                for (char& c : head) c = char(std::toupper(static_cast<unsigned char>(c)));
+                const std::string head = AsciiUpper(ObjectName().substr(0, 7));
                 const TShellSpecialFolder special =
                     SpecialFolderIndex(ConcatIDLists(FFolderIDList, *FObject));
                 if (head != "RECYCLE" && special != SF_DRIVES && special != SF_NETWORK) continue;

@@ -2,6 +2,7 @@
 // caller's own menu.
 #include "shell/browser/ShellBrowser.h"
 
+#include "platform/Ascii.h"
 #include "shell/browser/ShellFileInfo.h"
 
 #include <QAction>
@@ -79,11 +80,7 @@ std::string FolderOf(const std::string& path) {
 }
 
 bool IsDelete(const std::string& verb) {
-    return QString::fromStdString(verb).toUpper() == "DELETE";
-}
-
-bool SameTextIgnoringCaseAscii(const std::string& a, const char* b) {
-    return QString::fromStdString(a).compare(QLatin1String(b), Qt::CaseInsensitive) == 0;
+    return EqualsIgnoringAsciiCase(verb, "DELETE");
 }
 
 } // namespace
@@ -173,7 +170,7 @@ std::string TShellBrowser::ShowContextMenu(const QPoint& screenPoint, QMenu* ext
     bool execute = true;
     if (OnContextMenuSelect) OnContextMenuSelect(verb, execute);
     if (!execute) return {};
-    if (SameTextIgnoringCaseAscii(verb, shellverbs::Rename) && OnRename) {
+    if (EqualsIgnoringAsciiCase(verb, shellverbs::Rename) && OnRename) {
         OnRename(this);
     } else if (!RunCommand(found->second, paths)) {
         verb.clear();

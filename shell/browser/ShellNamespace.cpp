@@ -1,4 +1,5 @@
 #include "shell/browser/ShellNamespace.h"
+#include "platform/ByteOrder.h"
 
 #include <QList>
 #include <QString>
@@ -17,7 +18,7 @@ constexpr std::size_t MaxItemBytes = 0xFFFF - 2;
 template <typename F> void ForEachItem(const TItemIDList& list, F&& f) {
     std::size_t pos = 0;
     while (pos + 2 <= list.size()) {
-        const std::size_t count = std::size_t(list[pos]) | (std::size_t(list[pos + 1]) << 8);
+        const std::size_t count = ReadLe16(list.data() + pos);
         if (count < 2 || count > list.size() - pos) break;
         if (!f(pos + 2, count - 2)) break;
         pos += count;

@@ -5,13 +5,13 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/FormatIds.h"
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 #include "shell/opendialog/PreviewViews.h"
 
 #include <QFileInfo>
 
 #include <algorithm>
-#include <cctype>
 
 TDialogPreview::TDialogPreview() = default;
 TDialogPreview::~TDialogPreview() = default;
@@ -21,11 +21,6 @@ TDialogPreview& TDialogPreview::operator=(TDialogPreview&&) noexcept = default;
 namespace {
 
 constexpr unsigned kPaperWhite = 0xFFFFFF;
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 // A view of its own for each preview, white behind transparent pixels, whose loads stop once the
 // preview is no longer wanted.
@@ -90,7 +85,7 @@ TDialogPreview MakeDialogPreview(const std::string& path, const TDialogPreviewRe
                 out.Texts = PreviewInfoTexts(io.Params(), out.FrameCount, out.FileSize, request.Language);
             return out;
         }
-        const std::string ext = Lower(ExtractFileExt(path));
+        const std::string ext = AsciiLower(ExtractFileExt(path));
         const bool isGif = ext == ".gif", isTiff = ext == ".tif" || ext == ".tiff";
         if (request.ShowAllFrames && (isGif || isTiff)) {
             const int frames = CountImagesInFile(path, isGif ? ioGIF : ioTIFF);

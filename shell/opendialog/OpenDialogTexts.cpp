@@ -3,6 +3,7 @@
 #include "imaging/params/FormatIds.h"
 #include "imaging/params/FormatTable.h"
 #include "imaging/params/IOParams.h"
+#include "platform/Ascii.h"
 
 #include <QLocale>
 
@@ -148,15 +149,6 @@ std::string Join(const std::vector<std::string>& parts, const char* separator) {
     return s;
 }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 // a x b, saturating at the largest int64 (both non-negative).
 std::int64_t SatMul(std::int64_t a, std::int64_t b) {
     if (a == 0 || b == 0) return 0;
@@ -285,8 +277,8 @@ std::string AutomaticFilter(bool withAvi, TMsgLanguage language) {
         for (const std::string& ext : Split(f.Extensions, ';')) {
             const std::string e = Trim(ext);
             if (e.empty()) continue;
-            masks.push_back("*." + Lower(e));
-            upper.push_back(Upper(e));
+            masks.push_back("*." + AsciiLower(e));
+            upper.push_back(AsciiUpper(e));
         }
         if (masks.empty()) continue;
         const std::string joined = Join(masks, ";");

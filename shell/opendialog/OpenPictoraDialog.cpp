@@ -2,6 +2,7 @@
 
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
+#include "platform/Ascii.h"
 #include "platform/FileSystem.h"
 #include "shell/opendialog/DialogPreview.h"
 #include "shell/opendialog/PreviewViews.h"
@@ -22,18 +23,12 @@
 #include <QTreeView>
 
 #include <algorithm>
-#include <cctype>
 #include <cfenv>
 #include <memory>
 
 namespace {
 
 constexpr int kInitialWidth = 800, kInitialHeight = 480;
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
 
 QString Q(const std::string& s) {
     return QString::fromStdString(s);
@@ -362,7 +357,7 @@ void TOpenPictoraDialog::FinishWindow(int result, bool destroying) {
         CollectNames(*window);
         const std::string suffix = window->defaultSuffix().toStdString();
         const std::string ext = ExtractFileExt(FFileName);
-        if (!suffix.empty() && Lower(ext.empty() ? ext : ext.substr(1)) != Lower(suffix))
+        if (!suffix.empty() && !EqualsIgnoringAsciiCase(ext.empty() ? ext : ext.substr(1), suffix))
             Options.Include(ofExtensionDifferent);
         else
             Options.Exclude(ofExtensionDifferent);
