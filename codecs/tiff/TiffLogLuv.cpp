@@ -1,5 +1,7 @@
 #include "codecs/tiff/TiffLogLuv.h"
 
+#include "platform/ByteOrder.h"
+
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -62,7 +64,7 @@ bool DecodeLogRow(std::span<const std::uint8_t> data, std::size_t& pos, int widt
 
 void LogPixelsToBgr(const std::uint8_t* pixels, int width, int pixelBytes, std::uint8_t* bgr) {
     for (int x = 0; x < width; ++x, pixels += pixelBytes, bgr += 3) {
-        const double y = Luminance(std::uint32_t(pixels[0]) << 8 | pixels[1]);
+        const double y = Luminance(ReadBe16(pixels));
         if (pixelBytes == 2) {
             bgr[0] = bgr[1] = bgr[2] = ToByte(y);
             continue;

@@ -1,5 +1,7 @@
 #include "codecs/tiff/TiffOldJpegSegments.h"
 
+#include "platform/ByteOrder.h"
+
 #include <algorithm>
 
 namespace tiff {
@@ -71,14 +73,14 @@ TSegmentWalk ReadSegments(std::span<const std::uint8_t> data, TOldJpegHeader& he
             continue;
         }
         if (m == kStuffed || m == kEoi || at + 4 > data.size()) break;
-        const std::size_t length = std::size_t(data[at + 2]) << 8 | data[at + 3];
+        const std::size_t length = ReadBe16(&data[at + 2]);
         if (length < 2 || at + 2 + length > data.size()) break;
         const auto segment = data.subspan(at, 2 + length);
         at += 2 + length;
         if (IsFrame(m)) {
             header.Frame.assign(segment.begin(), segment.end());
         } else if (m == kDri) {
-            if (length >= 4) header.RestartInterval = std::uint32_t(segment[4]) << 8 | segment[5];
+            if (length >= 4) header.RestartInterval = ReadBe16(&segment[4]);
         } else if (m == kSos) {
             header.Scan.assign(segment.begin(), segment.end());
             walk.SawScan = true;

@@ -7,6 +7,7 @@
 // ways old writers did.
 #include "codecs/tiff/TiffOldJpegSegments.h"
 #include "codecs/tiff/TiffTestHelpers.h"
+#include "platform/ByteOrder.h"
 
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ TParts Split(const std::vector<std::uint8_t>& jpeg) {
     p.Header = {0xFF, 0xD8};
     while (at + 4 <= jpeg.size()) {
         const std::uint8_t m = jpeg[at + 1];
-        const std::size_t length = std::size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
+        const std::size_t length = ReadBe16(&jpeg[at + 2]);
         const std::vector<std::uint8_t> seg(jpeg.begin() + std::ptrdiff_t(at),
                                             jpeg.begin() + std::ptrdiff_t(at + 2 + length));
         at += 2 + length;
