@@ -1,6 +1,7 @@
 // Bitmap records: stretched blits with ternary raster operations, alpha and transparent blits, and
 // gradient fills.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +9,6 @@
 namespace metafile {
 
 namespace {
-
-constexpr double kMaxDeviceCoord = 4.0e6;
 
 std::uint8_t Rop3Byte(std::uint8_t rop, std::uint8_t p, std::uint8_t s, std::uint8_t d) {
     std::uint8_t r = 0;

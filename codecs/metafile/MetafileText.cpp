@@ -1,5 +1,6 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileGeometry.h"
 #include "platform/Ascii.h"
 #include "platform/ByteOrder.h"
 
@@ -27,7 +28,6 @@ namespace metafile {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMaxGlyphPixels = 16384; // far above any text a 16000-pixel picture can show
 
 // Windows-1252's 0x80..0x9F; the rest of the page is Latin-1.
