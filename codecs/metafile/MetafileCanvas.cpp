@@ -11,6 +11,8 @@ namespace {
 
 // SaveDC levels kept; deeper saves are ignored (and so are their restores, which then pop less).
 constexpr std::size_t kMaxSaveDepth = 4096;
+// The high byte of a COLORREF made by PALETTEINDEX.
+constexpr std::uint32_t kColorRefPaletteIndex = 1;
 
 } // namespace
 
@@ -72,7 +74,7 @@ void TGdiCanvas::RestoreDC(int level) {
 }
 
 TRgb TGdiCanvas::ColorRef(std::uint32_t c) const {
-    if ((c >> 24) == 1) { // PALETTEINDEX
+    if ((c >> 24) == kColorRefPaletteIndex) {
         const std::uint32_t i = c & 0xFFFF;
         if (S.Palette && i < S.Palette->Entries.size()) return S.Palette->Entries[i];
         return {0, 0, 0};
@@ -187,16 +189,16 @@ void TGdiCanvas::SetWorldTransform(const TXform& x) {
 void TGdiCanvas::ModifyWorldTransform(const TXform& x, std::uint32_t mode) {
     TXform r;
     switch (mode) {
-    case 1:
+    case MWT_IDENTITY:
         r = TXform{};
         break;
-    case 2:
+    case MWT_LEFTMULTIPLY:
         r = x.Then(S.World);
         break;
-    case 3:
+    case MWT_RIGHTMULTIPLY:
         r = S.World.Then(x);
         break;
-    case 4:
+    case MWT_SET:
         r = x;
         break;
     default:

@@ -132,18 +132,18 @@ void SetSourceImage(cairo_t* cr, const TImage& img, double scale) {
 // 8x8 hatch cells: which pixels carry the hatch colour.
 bool HatchBit(std::uint32_t style, int x, int y) {
     switch (style) {
-    case 0:
-        return y == 4; // HS_HORIZONTAL
-    case 1:
-        return x == 4; // HS_VERTICAL
-    case 2:
-        return x == y; // HS_FDIAGONAL
-    case 3:
-        return x == 7 - y; // HS_BDIAGONAL
-    case 4:
-        return x == 4 || y == 4; // HS_CROSS
-    default:
-        return x == y || x == 7 - y; // HS_DIAGCROSS
+    case HS_HORIZONTAL:
+        return y == 4;
+    case HS_VERTICAL:
+        return x == 4;
+    case HS_FDIAGONAL:
+        return x == y;
+    case HS_BDIAGONAL:
+        return x == 7 - y;
+    case HS_CROSS:
+        return x == 4 || y == 4;
+    default: // HS_DIAGCROSS and unknown styles
+        return x == y || x == 7 - y;
     }
 }
 

@@ -80,22 +80,22 @@ void TGdiCanvas::PolyDraw(const std::vector<TPointD>& pts, const std::vector<std
     if (!continuing) path.MoveTo(ToDevice(S.Cp));
     TPointD figureStart = S.Cp;
     for (std::size_t i = 0; i < pts.size() && i < types.size(); ++i) {
-        const std::uint8_t t = std::uint8_t(types[i] & 0xFE);
-        if (t == 6) { // PT_MOVETO
+        const std::uint8_t t = std::uint8_t(types[i] & ~PT_CLOSEFIGURE);
+        if (t == PT_MOVETO) {
             path.MoveTo(ToDevice(pts[i]));
             figureStart = pts[i];
             S.Cp = pts[i];
-        } else if (t == 2) { // PT_LINETO
+        } else if (t == PT_LINETO) {
             path.LineTo(ToDevice(pts[i]));
             S.Cp = pts[i];
-        } else if (t == 4 && i + 2 < pts.size()) { // PT_BEZIERTO
+        } else if (t == PT_BEZIERTO && i + 2 < pts.size()) {
             path.CurveTo(ToDevice(pts[i]), ToDevice(pts[i + 1]), ToDevice(pts[i + 2]));
             S.Cp = pts[i + 2];
             i += 2;
         } else {
             break;
         }
-        if (types[std::min(i, types.size() - 1)] & 1) { // PT_CLOSEFIGURE
+        if (types[std::min(i, types.size() - 1)] & PT_CLOSEFIGURE) {
             path.Close();
             S.Cp = figureStart;
         }
