@@ -2,6 +2,7 @@
 #include "imaging/bitmap/BitmapInternals.h"
 #include "imaging/bitmap/BitmapMemory.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "platform/ByteOrder.h"
 #include "platform/PlatformBitmap.h"
 
 #include <algorithm>
@@ -166,7 +167,7 @@ void TIEBitmap::ImportIntoHeap(TBitmap& b) {
         case pf15bit:
         case pf16bit:
             for (int x = 0; x < w; ++x) {
-                const unsigned v = in[2 * x] | (unsigned(in[2 * x + 1]) << 8);
+                const unsigned v = ReadLe16(in + 2 * x);
                 std::uint8_t* p = out + 3 * std::int64_t(x);
                 p[0] = static_cast<std::uint8_t>((v & 31) << 3);
                 if (pf == pf15bit) {
