@@ -19,3 +19,7 @@ struct TIEProgressRecord;
 // (unless every alpha is 0) and, for run-length data, which pixels the codes painted (unless all).
 void ReadBmpStream(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool HeaderOnly,
                    TIEProgressRecord& Progress, TIOParamsVals& Params, std::unique_ptr<TIEMask>& Mask);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& BmpFormat();

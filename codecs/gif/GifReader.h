@@ -44,3 +44,7 @@ int GetGifFrameCount(const std::string& FileName);
 // Content check of format detection: the stream holds more than 13 bytes in all and the three bytes
 // at the position are "GIF". The position is restored.
 bool IsGifStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& GifFormat();

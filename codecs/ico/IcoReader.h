@@ -28,3 +28,8 @@ bool IsCurStream(TStream& Stream);
 
 // The entry count of the directory header at the position (0 when there is none); position restored.
 int GetIcoImageCount(TStream& Stream);
+
+// This format's rows of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& IcoFormat();
+const TFormatEntry& CurFormat();

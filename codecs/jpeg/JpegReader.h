@@ -26,3 +26,7 @@ bool IsJpegStream(TStream& Stream);
 // Every failure sets *Progress.Aborting; success leaves it as it was.
 void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
                     TIEProgressRecord& Progress, bool HeaderOnly, bool RawComponents = false);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& JpegFormat();

@@ -20,3 +20,8 @@ bool IsJ2kStream(TStream& Stream);
 // by it are divided back. CMYK images are converted to RGB.
 void ReadJp2Stream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bool HeaderOnly,
                    TIEProgressRecord& Progress, std::unique_ptr<TIEMask>& Mask);
+
+// This format's rows of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& Jp2Format(); // JP2 files
+const TFormatEntry& J2kFormat(); // bare code streams

@@ -2,6 +2,7 @@
 
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileRecords.h"
 #include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
@@ -10,8 +11,11 @@
 #include <cmath>
 
 using metafile::TCanvasSetup;
+using metafile::TEmrType;
 using metafile::TGdiCanvas;
 using metafile::TRectD;
+using metafile::TWmfFunction;
+using metafile::TWmfType;
 using metafile::TXform;
 
 namespace {
@@ -22,6 +26,7 @@ constexpr int kTileSide = 4096;
 constexpr std::int64_t kTileBytes = std::int64_t(64) << 20;
 constexpr std::uint32_t kPlaceableKey = 0x9AC6CDD7u;
 constexpr std::uint32_t kEmfSignature = 0x464D4520u; // " EMF"
+constexpr std::uint16_t kWmfHeaderWords = 9;
 constexpr double kScreenPxPerMm = kMetafileScreenDpi / 25.4;
 
 std::uint16_t U16(const std::vector<std::uint8_t>& d, std::size_t o) {
@@ -80,7 +85,7 @@ bool TMetafile::LoadFromStream(TStream& Stream) {
     }
     FData.resize(std::size_t(got));
     bool ok = false;
-    if (FData.size() >= 88 && U32(FData, 0) == 1 && U32(FData, 40) == kEmfSignature)
+    if (FData.size() >= 88 && TEmrType(U32(FData, 0)) == TEmrType::Header && U32(FData, 40) == kEmfSignature)
         ok = LoadEmf();
     else if (FData.size() >= 18)
         ok = LoadWmf();
@@ -102,8 +107,9 @@ bool TMetafile::LoadWmf() {
         framed = right > left && bottom > top;
         off = 22;
     }
-    const std::uint16_t type = U16(FData, off), headerWords = U16(FData, off + 2);
-    if ((type != 1 && type != 2) || headerWords != 9) return false;
+    const auto type = TWmfType(U16(FData, off));
+    const std::uint16_t headerWords = U16(FData, off + 2);
+    if ((type != TWmfType::Memory && type != TWmfType::Disk) || headerWords != kWmfHeaderWords) return false;
     FWmfObjects = U16(FData, off + 10);
     FWmfRecords = off + 18;
 
@@ -114,11 +120,11 @@ bool TMetafile::LoadWmf() {
         double ox = 0, oy = 0, ex = 0, ey = 0;
         for (std::size_t pos = FWmfRecords; FData.size() - pos >= 6;) {
             const std::uint64_t words = U32(FData, pos);
-            const std::uint16_t fn = U16(FData, pos + 4);
-            if (fn == 0 || words < 3 || words * 2 > FData.size() - pos) break;
-            if (fn == 0x020B && words >= 5 && !orgFound)
+            const auto fn = TWmfFunction(U16(FData, pos + 4));
+            if (fn == TWmfFunction::Eof || words < 3 || words * 2 > FData.size() - pos) break;
+            if (fn == TWmfFunction::SetWindowOrg && words >= 5 && !orgFound)
                 oy = I16(FData, pos + 6), ox = I16(FData, pos + 8), orgFound = true;
-            if (fn == 0x020C && words >= 5 && !extFound)
+            if (fn == TWmfFunction::SetWindowExt && words >= 5 && !extFound)
                 ey = I16(FData, pos + 6), ex = I16(FData, pos + 8), extFound = true;
             pos += std::size_t(words * 2);
         }

@@ -1,6 +1,7 @@
 // Bitmap records: stretched blits with ternary raster operations, alpha and transparent blits, and
 // gradient fills.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileGeometry.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,8 +9,6 @@
 namespace metafile {
 
 namespace {
-
-constexpr double kMaxDeviceCoord = 4.0e6;
 
 std::uint8_t Rop3Byte(std::uint8_t rop, std::uint8_t p, std::uint8_t s, std::uint8_t d) {
     std::uint8_t r = 0;
@@ -213,13 +212,13 @@ void TGdiCanvas::GradientFill(const std::vector<TGradientVertex>& v,
                               const std::vector<std::array<std::uint32_t, 3>>& mesh, std::uint32_t mode) {
     if (!PrepareDraw()) return;
     for (const auto& m : mesh) {
-        const std::size_t count = mode == 2 ? 3 : 2;
+        const std::size_t count = mode == GRADIENT_FILL_TRIANGLE ? 3 : 2;
         bool ok = true;
         for (std::size_t k = 0; k < count; ++k) ok &= m[k] < v.size();
         if (!ok) continue;
         TPath path;
         cairo_pattern_t* pat = nullptr;
-        if (mode == 2) {
+        if (mode == GRADIENT_FILL_TRIANGLE) {
             const TPointD a = ToDevice(v[m[0]].P), b = ToDevice(v[m[1]].P), c = ToDevice(v[m[2]].P);
             path.MoveTo(a);
             path.LineTo(b);
@@ -243,7 +242,8 @@ void TGdiCanvas::GradientFill(const std::vector<TGradientVertex>& v,
             path = RectPath(r);
             if (!PathFits(path)) continue;
             const TPointD from = ToDevice(a.P);
-            const TPointD to = ToDevice(mode == 0 ? TPointD{b.P.X, a.P.Y} : TPointD{a.P.X, b.P.Y});
+            const TPointD to =
+                ToDevice(mode == GRADIENT_FILL_RECT_H ? TPointD{b.P.X, a.P.Y} : TPointD{a.P.X, b.P.Y});
             pat = cairo_pattern_create_linear(from.X, from.Y, to.X, to.Y);
             cairo_pattern_add_color_stop_rgb(pat, 0, a.R, a.G, a.B);
             cairo_pattern_add_color_stop_rgb(pat, 1, b.R, b.G, b.B);

@@ -88,6 +88,8 @@ enum : std::uint32_t {
     ETO_OPAQUE = 2,
     ETO_CLIPPED = 4,
     ETO_GLYPH_INDEX = 0x10,
+    ETO_NO_RECT = 0x100,
+    ETO_SMALL_CHARS = 0x200,
     ETO_PDY = 0x2000,
     BK_TRANSPARENT = 1,
     BK_OPAQUE = 2,
@@ -97,6 +99,23 @@ enum : std::uint32_t {
     AD_CLOCKWISE = 2,
     GM_COMPATIBLE = 1,
     GM_ADVANCED = 2,
+    MWT_IDENTITY = 1,
+    MWT_LEFTMULTIPLY = 2,
+    MWT_RIGHTMULTIPLY = 3,
+    MWT_SET = 4,
+    HS_HORIZONTAL = 0,
+    HS_VERTICAL = 1,
+    HS_FDIAGONAL = 2,
+    HS_BDIAGONAL = 3,
+    HS_CROSS = 4,
+    HS_DIAGCROSS = 5,
+    PT_CLOSEFIGURE = 1,
+    PT_LINETO = 2,
+    PT_BEZIERTO = 4,
+    PT_MOVETO = 6,
+    GRADIENT_FILL_RECT_H = 0,
+    GRADIENT_FILL_RECT_V = 1,
+    GRADIENT_FILL_TRIANGLE = 2,
     RGN_AND = 1,
     RGN_OR = 2,
     RGN_XOR = 3,
@@ -111,7 +130,33 @@ enum : std::uint32_t {
     R2_COPYPEN = 13,
     R2_MERGEPEN = 15,
     R2_WHITE = 16,
+    ANSI_CHARSET = 0,
+    DEFAULT_CHARSET = 1,
     SYMBOL_CHARSET = 2,
+    SHIFTJIS_CHARSET = 128,
+    HANGUL_CHARSET = 129,
+    JOHAB_CHARSET = 130,
+    GB2312_CHARSET = 134,
+    CHINESEBIG5_CHARSET = 136,
+    GREEK_CHARSET = 161,
+    TURKISH_CHARSET = 162,
+    VIETNAMESE_CHARSET = 163,
+    HEBREW_CHARSET = 177,
+    ARABIC_CHARSET = 178,
+    BALTIC_CHARSET = 186,
+    RUSSIAN_CHARSET = 204,
+    THAI_CHARSET = 222,
+    EASTEUROPE_CHARSET = 238,
+    OEM_CHARSET = 255,
+    FIXED_PITCH = 1,
+    VARIABLE_PITCH = 2,
+    PITCH_MASK = 3,
+    FF_ROMAN = 0x10,
+    FF_SWISS = 0x20,
+    FF_MODERN = 0x30,
+    FF_MASK = 0xF0,
+    // The whole raster-operation code of a plain copy (its ternary index is ROP_SRCCOPY).
+    SRCCOPY = 0x00CC0020,
 };
 // Raster operations whose ternary index (bits 16..23) the blit code singles out.
 enum : std::uint8_t {
@@ -222,7 +267,7 @@ struct TBlit {
     TPointD Dest, DestSize;               // logical, or device pixels when DestIsDevice
     bool DestIsDevice = false;            // SetDIBitsToDevice: the size is in device pixels
     std::shared_ptr<const TImage> Source; // already cut to the source rectangle; may be null
-    std::uint32_t Rop = 0xCC0020;
+    std::uint32_t Rop = SRCCOPY;
     bool AlphaBlend = false; // AlphaBlend: ConstAlpha and the source's own alpha
     double ConstAlpha = 1;
     bool Transparent = false; // TransparentBlt: TransparentColor becomes see-through
@@ -273,7 +318,7 @@ public:
     void ScaleWindowExt(double xNum, double xDen, double yNum, double yDen);
     void ScaleViewportExt(double xNum, double xDen, double yNum, double yDen);
     void SetWorldTransform(const TXform& x);
-    // MWT_IDENTITY 1, MWT_LEFTMULTIPLY 2, MWT_RIGHTMULTIPLY 3, MWT_SET 4.
+    // mode: MWT_IDENTITY, MWT_LEFTMULTIPLY, MWT_RIGHTMULTIPLY or MWT_SET.
     void ModifyWorldTransform(const TXform& x, std::uint32_t mode);
     void SetGraphicsMode(std::uint32_t mode);
 
@@ -300,7 +345,7 @@ public:
     void PolylineTo(const std::vector<TPointD>& pts);
     void PolyBezier(const std::vector<TPointD>& pts);
     void PolyBezierTo(const std::vector<TPointD>& pts);
-    // types: PT_MOVETO 6, PT_LINETO 2, PT_BEZIERTO 4, PT_CLOSEFIGURE flag 1.
+    // types: PT_MOVETO, PT_LINETO or PT_BEZIERTO, each with the PT_CLOSEFIGURE flag or not.
     void PolyDraw(const std::vector<TPointD>& pts, const std::vector<std::uint8_t>& types);
     void Polygon(const std::vector<TPointD>& pts);
     void PolyPolygon(const std::vector<std::vector<TPointD>>& polys);
@@ -342,7 +387,8 @@ public:
     std::u32string DecodeUtf16(const std::uint8_t* p, std::size_t n) const; // n code units
     void TextOut(const TTextRun& run);
     void Blit(const TBlit& b);
-    // mode 0 rectangles varying along x, 1 along y, 2 triangles; mesh indexes checked by the caller.
+    // mode GRADIENT_FILL_RECT_H/_V: rectangles varying along x/y, GRADIENT_FILL_TRIANGLE: triangles;
+    // mesh indexes checked by the caller.
     void GradientFill(const std::vector<TGradientVertex>& v,
                       const std::vector<std::array<std::uint32_t, 3>>& mesh, std::uint32_t mode);
 

@@ -1,24 +1,11 @@
 // Path brackets, clipping and regions of the canvas.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileGeometry.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace metafile {
-
-namespace {
-
-bool Finite(double v) {
-    return std::isfinite(v);
-}
-
-TRectD Normalized(TRectD r) {
-    if (r.Left > r.Right) std::swap(r.Left, r.Right);
-    if (r.Top > r.Bottom) std::swap(r.Top, r.Bottom);
-    return r;
-}
-
-} // namespace
 
 // ---- paths
 

@@ -65,7 +65,7 @@ bool MakeGrid(const TDibHeader& h, int cropX, int cropY, int cropW, int cropH, i
 
 // Run-length bitmaps are walked in file order; only pixels on the sampling grid are stored.
 void DecodeRle(const TDibHeader& h, const std::uint8_t* p, std::size_t n, const TGrid& g, TImage& out) {
-    const bool four = h.Compression == 2;
+    const bool four = h.Compression == BI_RLE4;
     std::int64_t x = 0, y = 0; // file coordinates, row 0 at the bottom
     auto put = [&](std::uint8_t index) {
         const std::int64_t sy = h.Height - 1 - y, sx = x;
@@ -135,7 +135,7 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
         return false;
     }
     h.InfoBytes = size;
-    if (h.Compression == 3 && size == 40) {
+    if (h.Compression == BI_BITFIELDS && size == 40) {
         if (n < 52) return false;
         for (int k = 0; k < 3; ++k) h.Masks[k] = ReadLe32(p + 40 + 4 * k);
         h.InfoBytes += 12;
@@ -156,11 +156,12 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
     default:
         return false;
     }
-    const bool rleOk = (h.Compression == 1 && h.BitCount == 8) || (h.Compression == 2 && h.BitCount == 4);
-    const bool fieldsOk = h.Compression == 3 && (h.BitCount == 16 || h.BitCount == 32);
-    if (h.Compression != 0 && !rleOk && !fieldsOk) return false;
+    const bool rleOk =
+        (h.Compression == BI_RLE8 && h.BitCount == 8) || (h.Compression == BI_RLE4 && h.BitCount == 4);
+    const bool fieldsOk = h.Compression == BI_BITFIELDS && (h.BitCount == 16 || h.BitCount == 32);
+    if (h.Compression != BI_RGB && !rleOk && !fieldsOk) return false;
     if (rleOk && h.TopDown) return false;
-    if (h.Compression == 0 || !fieldsOk) {
+    if (h.Compression == BI_RGB || !fieldsOk) {
         if (h.BitCount == 16) h.Masks[0] = 0x7C00, h.Masks[1] = 0x03E0, h.Masks[2] = 0x001F;
         if (h.BitCount == 32) h.Masks[0] = 0xFF0000, h.Masks[1] = 0xFF00, h.Masks[2] = 0xFF;
     }
@@ -183,7 +184,7 @@ bool ParseDibHeader(const std::uint8_t* p, std::size_t n, std::uint32_t usage, c
     }
     if (h.BitCount <= 8) {
         const std::size_t used = std::size_t(std::min<std::uint64_t>(entries, 1u << h.BitCount));
-        const std::uint8_t* t = p + size + ((h.Compression == 3 && size == 40) ? 12 : 0);
+        const std::uint8_t* t = p + size + ((h.Compression == BI_BITFIELDS && size == 40) ? 12 : 0);
         h.Colors.resize(used);
         for (std::size_t k = 0; k < used; ++k) {
             if (usage == DIB_PAL_MONO) {
@@ -211,7 +212,7 @@ std::shared_ptr<TImage> DecodeDib(const TDibHeader& h, const std::uint8_t* bits,
     out->Width = g.OutW;
     out->Height = g.OutH;
     out->Pixels.assign(std::size_t(g.OutW) * std::size_t(g.OutH), 0);
-    if (h.Compression == 1 || h.Compression == 2) {
+    if (h.Compression == BI_RLE8 || h.Compression == BI_RLE4) {
         DecodeRle(h, bits, n, g, *out);
         return out;
     }
@@ -249,7 +250,7 @@ std::shared_ptr<TImage> DecodeDib(const TDibHeader& h, const std::uint8_t* bits,
                 break;
             case 32: {
                 const std::uint32_t v = ReadLe32(row + 4 * sx);
-                if (keepAlpha && h.Compression == 0) {
+                if (keepAlpha && h.Compression == BI_RGB) {
                     const std::uint8_t a = std::uint8_t(v >> 24);
                     anyAlpha |= a != 0;
                     const auto clampA = [a](std::uint32_t c) { return std::min<std::uint32_t>(c, a); };
@@ -264,7 +265,7 @@ std::shared_ptr<TImage> DecodeDib(const TDibHeader& h, const std::uint8_t* bits,
             dst[ox] = px;
         }
     }
-    if (keepAlpha && h.BitCount == 32 && h.Compression == 0) {
+    if (keepAlpha && h.BitCount == 32 && h.Compression == BI_RGB) {
         out->HasAlpha = true;
         if (!anyAlpha) // an all-zero alpha channel means the bitmap simply has none
             for (int oy = 0; oy < g.OutH; ++oy)

@@ -16,12 +16,14 @@ constexpr std::int64_t kMaxDecodedPixels = std::int64_t(1) << 24;
 
 // DIB_PAL_MONO: no colour table follows the header; entry 0 is black, the others white.
 enum : std::uint32_t { DIB_RGB_COLORS = 0, DIB_PAL_COLORS = 1, DIB_PAL_MONO = 2 };
+// Compression of a DIB's bits.
+enum : std::uint32_t { BI_RGB = 0, BI_RLE8 = 1, BI_RLE4 = 2, BI_BITFIELDS = 3 };
 
 struct TDibHeader {
     int Width = 0, Height = 0; // Height positive; TopDown tells the row order
     bool TopDown = false;
     int BitCount = 0;
-    std::uint32_t Compression = 0; // BI_RGB 0, BI_RLE8 1, BI_RLE4 2, BI_BITFIELDS 3
+    std::uint32_t Compression = BI_RGB;
     std::uint32_t Masks[3] = {0, 0, 0};
     std::vector<TRgb> Colors;  // colour table, resolved through the palette for DIB_PAL_COLORS
     std::size_t InfoBytes = 0; // header, masks and colour table: where packed bits start

@@ -1,6 +1,7 @@
 // EMF playback: 32-bit records (type, size, fields) with objects at the handle slots the records name.
 #include "codecs/metafile/MetafileDib.h"
 #include "codecs/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileRecords.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,8 @@ namespace metafile {
 namespace {
 
 constexpr std::size_t kMaxHandles = 65536;
+// Handles with this bit set name stock objects.
+constexpr std::uint32_t kStockObjectFlag = 0x80000000u;
 
 bool RopUsesSource(std::uint32_t rop) {
     const std::uint32_t i = (rop >> 16) & 0xFF;
@@ -20,8 +23,8 @@ class TEmfPlayer {
 public:
     TEmfPlayer(TGdiCanvas& c, std::size_t handles)
         : C(c), Objects(std::clamp<std::size_t>(handles, 1, kMaxHandles)) {}
-    // False at EMR_EOF.
-    bool Play(const TRecord& r, std::uint32_t type);
+    // False at the end-of-file record.
+    bool Play(const TRecord& r, TEmrType type);
 
 private:
     TPointD P32(const TRecord& r, std::size_t off) const {
@@ -43,7 +46,7 @@ private:
         return b ? *b : nullptr;
     }
     TRegion Region(const TRecord& r, std::size_t off, std::uint32_t cb) const;
-    void PolyPoly(const TRecord& r, std::uint32_t type, bool small);
+    void PolyPoly(const TRecord& r, TEmrType type, bool small);
     void CreateFont(const TRecord& r);
     void CreatePatternBrush(const TRecord& r);
     void ExtCreatePen(const TRecord& r);
@@ -54,7 +57,7 @@ private:
                                          std::int64_t x, std::int64_t y, std::int64_t w, std::int64_t h,
                                          bool fromBottom, TPointD ex, TPointD ey, bool keepAlpha,
                                          std::int64_t startScan = -1, std::int64_t scans = 0) const;
-    void Blt(const TRecord& r, std::uint32_t type);
+    void Blt(const TRecord& r, TEmrType type);
     void StretchDIBits(const TRecord& r);
     void SetDIBitsToDevice(const TRecord& r);
     void GradientFill(const TRecord& r);
@@ -82,7 +85,7 @@ void TEmfPlayer::Store(std::uint32_t index, TGdiObject o) {
 }
 
 TGdiObject TEmfPlayer::Get(std::uint32_t index) const {
-    if (index & 0x80000000u) return StockObject(index & 0x7FFFFFFFu);
+    if (index & kStockObjectFlag) return StockObject(index & ~kStockObjectFlag);
     if (index < Objects.size()) return Objects[index];
     return {};
 }
@@ -99,7 +102,7 @@ TRegion TEmfPlayer::Region(const TRecord& r, std::size_t off, std::uint32_t cb) 
     return rgn;
 }
 
-void TEmfPlayer::PolyPoly(const TRecord& r, std::uint32_t type, bool small) {
+void TEmfPlayer::PolyPoly(const TRecord& r, TEmrType type, bool small) {
     const std::uint32_t n = r.U32(24);
     const std::uint64_t total = r.U32(28);
     if (n > r.Size() / 4) throw EMalformedRecord();
@@ -114,7 +117,7 @@ void TEmfPlayer::PolyPoly(const TRecord& r, std::uint32_t type, bool small) {
         polys.emplace_back(all.begin() + std::ptrdiff_t(at), all.begin() + std::ptrdiff_t(at + count));
         at += count;
     }
-    if (type == 7 || type == 90)
+    if (type == TEmrType::PolyPolyline || type == TEmrType::PolyPolyline16)
         C.PolyPolyline(polys);
     else
         C.PolyPolygon(polys);
@@ -172,7 +175,7 @@ void TEmfPlayer::CreatePatternBrush(const TRecord& r) {
     b->Style = BS_DIBPATTERN;
     // A monochrome brush takes its colours from the device context, so writers often store its
     // bitmap without a colour table.
-    const bool mono = r.U32(0) == 93;
+    const bool mono = TEmrType(r.U32(0)) == TEmrType::CreateMonoBrush;
     const std::uint32_t usage = mono ? DIB_PAL_MONO : r.U32(12);
     const std::size_t offBmi = r.U32(16), cbBmi = r.U32(20), offBits = r.U32(24), cbBits = r.U32(28);
     if (cbBmi && r.Has(offBmi, cbBmi) && r.Has(offBits, cbBits)) {
@@ -231,39 +234,39 @@ void TEmfPlayer::SmallTextOut(const TRecord& r) {
     run.Options = r.U32(20);
     run.Advanced = r.U32(24) == GM_ADVANCED;
     std::size_t off = 36;
-    if (!(run.Options & 0x100)) { // ETO_NO_RECT
+    if (!(run.Options & ETO_NO_RECT)) {
         run.Rect = R32(r, off);
         run.HasRect = true;
         off += 16;
     }
     if (n > r.Size()) throw EMalformedRecord();
-    const bool small = run.Options & 0x200; // ETO_SMALL_CHARS: 8-bit characters
+    const bool small = run.Options & ETO_SMALL_CHARS; // 8-bit characters
     const std::uint8_t* s = r.Bytes(off, std::size_t(n) * (small ? 1 : 2));
     run.Text = small ? C.Decode8Bit(s, std::size_t(n)) : C.DecodeUtf16(s, std::size_t(n));
     C.TextOut(run);
 }
 
-void TEmfPlayer::Blt(const TRecord& r, std::uint32_t type) {
+void TEmfPlayer::Blt(const TRecord& r, TEmrType type) {
     TBlit b;
     b.Dest = P32(r, 24);
     b.DestSize = {double(r.I32(32)), double(r.I32(36))};
     const std::uint32_t rop = r.U32(40);
     b.Rop = rop;
-    if (type == 114) { // AlphaBlend: BLENDFUNCTION in place of the raster operation
+    if (type == TEmrType::AlphaBlend) { // BLENDFUNCTION in place of the raster operation
         b.AlphaBlend = true;
         b.ConstAlpha = ((rop >> 16) & 0xFF) / 255.0;
-        b.Rop = 0xCC0020;
-    } else if (type == 116) { // TransparentBlt: the key colour in place of the raster operation
+        b.Rop = SRCCOPY;
+    } else if (type == TEmrType::TransparentBlt) { // the key colour in place of the raster operation
         b.Transparent = true;
         b.TransparentColor = C.ColorRef(rop);
-        b.Rop = 0xCC0020;
+        b.Rop = SRCCOPY;
     }
     std::int64_t xSrc = r.I32(44), ySrc = r.I32(48);
     const TXform srcXform = Xform(r, 52);
     const std::uint32_t usage = r.U32(80);
     const std::size_t offBmi = r.U32(84), cbBmi = r.U32(88), offBits = r.U32(92), cbBits = r.U32(96);
     std::int64_t wSrc = r.I32(32), hSrc = r.I32(36);
-    if (type != 76 && type != 78) wSrc = r.I32(100), hSrc = r.I32(104);
+    if (type != TEmrType::BitBlt && type != TEmrType::MaskBlt) wSrc = r.I32(100), hSrc = r.I32(104);
     if (srcXform.IsUsable() && srcXform.M12 == 0 && srcXform.M21 == 0) {
         const TPointD p = srcXform.Apply({double(xSrc), double(ySrc)});
         xSrc = std::int64_t(std::llround(std::clamp(p.X, -1e9, 1e9)));
@@ -324,7 +327,7 @@ void TEmfPlayer::SetDIBitsToDevice(const TRecord& r) {
 
 void TEmfPlayer::GradientFill(const TRecord& r) {
     const std::uint32_t nVer = r.U32(24), nTri = r.U32(28), mode = r.U32(32);
-    if (mode > 2 || nVer > r.Size() / 16) throw EMalformedRecord();
+    if (mode > GRADIENT_FILL_TRIANGLE || nVer > r.Size() / 16) throw EMalformedRecord();
     std::vector<TGradientVertex> v(nVer);
     for (std::size_t i = 0; i < nVer; ++i) {
         const std::size_t o = 36 + 16 * i;
@@ -333,7 +336,7 @@ void TEmfPlayer::GradientFill(const TRecord& r) {
         v[i].G = r.U16(o + 10) / 65280.0;
         v[i].B = r.U16(o + 12) / 65280.0;
     }
-    const std::size_t each = mode == 2 ? 12 : 8;
+    const std::size_t each = mode == GRADIENT_FILL_TRIANGLE ? 12 : 8;
     if (nTri > r.Size() / each) throw EMalformedRecord();
     std::vector<std::array<std::uint32_t, 3>> mesh(nTri);
     const std::size_t base = 36 + 16 * std::size_t(nVer);
@@ -342,129 +345,129 @@ void TEmfPlayer::GradientFill(const TRecord& r) {
     C.GradientFill(v, mesh, mode);
 }
 
-bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
+bool TEmfPlayer::Play(const TRecord& r, TEmrType type) {
     TDcState& s = C.State();
     switch (type) {
-    case 14:
-        return false; // EMR_EOF
-    case 2:
+    case TEmrType::Eof:
+        return false;
+    case TEmrType::PolyBezier:
         C.PolyBezier(Points(r, 28, r.U32(24), false));
         break;
-    case 3:
+    case TEmrType::Polygon:
         C.Polygon(Points(r, 28, r.U32(24), false));
         break;
-    case 4:
+    case TEmrType::Polyline:
         C.Polyline(Points(r, 28, r.U32(24), false));
         break;
-    case 5:
+    case TEmrType::PolyBezierTo:
         C.PolyBezierTo(Points(r, 28, r.U32(24), false));
         break;
-    case 6:
+    case TEmrType::PolylineTo:
         C.PolylineTo(Points(r, 28, r.U32(24), false));
         break;
-    case 85:
+    case TEmrType::PolyBezier16:
         C.PolyBezier(Points(r, 28, r.U32(24), true));
         break;
-    case 86:
+    case TEmrType::Polygon16:
         C.Polygon(Points(r, 28, r.U32(24), true));
         break;
-    case 87:
+    case TEmrType::Polyline16:
         C.Polyline(Points(r, 28, r.U32(24), true));
         break;
-    case 88:
+    case TEmrType::PolyBezierTo16:
         C.PolyBezierTo(Points(r, 28, r.U32(24), true));
         break;
-    case 89:
+    case TEmrType::PolylineTo16:
         C.PolylineTo(Points(r, 28, r.U32(24), true));
         break;
-    case 7:
-    case 8:
+    case TEmrType::PolyPolyline:
+    case TEmrType::PolyPolygon:
         PolyPoly(r, type, false);
         break;
-    case 90:
-    case 91:
+    case TEmrType::PolyPolyline16:
+    case TEmrType::PolyPolygon16:
         PolyPoly(r, type, true);
         break;
-    case 56:
-    case 92: { // PolyDraw: points, then one type byte each
+    case TEmrType::PolyDraw:
+    case TEmrType::PolyDraw16: { // PolyDraw: points, then one type byte each
         const std::uint32_t n = r.U32(24);
-        const bool small = type == 92;
+        const bool small = type == TEmrType::PolyDraw16;
         const auto pts = Points(r, 28, n, small);
         const std::size_t typesAt = 28 + std::size_t(n) * (small ? 4 : 8);
         const std::uint8_t* t = r.Bytes(typesAt, n);
         C.PolyDraw(pts, std::vector<std::uint8_t>(t, t + n));
         break;
     }
-    case 9:
+    case TEmrType::SetWindowExtEx:
         C.SetWindowExt(P32(r, 8));
         break;
-    case 10:
+    case TEmrType::SetWindowOrgEx:
         C.SetWindowOrg(P32(r, 8));
         break;
-    case 11:
+    case TEmrType::SetViewportExtEx:
         C.SetViewportExt(P32(r, 8));
         break;
-    case 12:
+    case TEmrType::SetViewportOrgEx:
         C.SetViewportOrg(P32(r, 8));
         break;
-    case 15:
+    case TEmrType::SetPixelV:
         C.SetPixel(P32(r, 8), C.ColorRef(r.U32(16)));
         break;
-    case 17:
+    case TEmrType::SetMapMode:
         C.SetMapMode(r.U32(8));
         break;
-    case 18:
+    case TEmrType::SetBkMode:
         s.BkMode = r.U32(8);
         break;
-    case 19:
+    case TEmrType::SetPolyFillMode:
         s.PolyFillMode = r.U32(8);
         break;
-    case 20:
+    case TEmrType::SetRop2:
         s.Rop2 = r.U32(8);
         break;
-    case 22:
+    case TEmrType::SetTextAlign:
         s.TextAlign = r.U32(8);
         break;
-    case 24:
+    case TEmrType::SetTextColor:
         s.TextColor = C.ColorRef(r.U32(8));
         break;
-    case 25:
+    case TEmrType::SetBkColor:
         s.BkColor = C.ColorRef(r.U32(8));
         break;
-    case 26:
+    case TEmrType::OffsetClipRgn:
         C.OffsetClipRgn(P32(r, 8));
         break;
-    case 27:
+    case TEmrType::MoveToEx:
         C.MoveTo(P32(r, 8));
         break;
-    case 54:
+    case TEmrType::LineTo:
         C.LineTo(P32(r, 8));
         break;
-    case 29:
+    case TEmrType::ExcludeClipRect:
         C.ExcludeClipRect(R32(r, 8));
         break;
-    case 30:
+    case TEmrType::IntersectClipRect:
         C.IntersectClipRect(R32(r, 8));
         break;
-    case 31:
+    case TEmrType::ScaleViewportExtEx:
         C.ScaleViewportExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
         break;
-    case 32:
+    case TEmrType::ScaleWindowExtEx:
         C.ScaleWindowExt(r.I32(8), r.I32(12), r.I32(16), r.I32(20));
         break;
-    case 33:
+    case TEmrType::SaveDC:
         C.SaveDC();
         break;
-    case 34:
+    case TEmrType::RestoreDC:
         C.RestoreDC(r.I32(8));
         break;
-    case 35:
+    case TEmrType::SetWorldTransform:
         C.SetWorldTransform(Xform(r, 8));
         break;
-    case 36:
+    case TEmrType::ModifyWorldTransform:
         C.ModifyWorldTransform(Xform(r, 8), r.U32(32));
         break;
-    case 37: { // SelectObject
+    case TEmrType::SelectObject: { // SelectObject
         const TGdiObject o = Get(r.U32(8));
         if (const auto* p = std::get_if<std::shared_ptr<const TPen>>(&o))
             C.SelectPen(*p);
@@ -474,12 +477,12 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
             C.SelectFont(*f);
         break;
     }
-    case 40: { // DeleteObject
+    case TEmrType::DeleteObject: { // DeleteObject
         const std::uint32_t i = r.U32(8);
         if (i < Objects.size()) Objects[i] = {};
         break;
     }
-    case 38: { // CreatePen
+    case TEmrType::CreatePen: { // CreatePen
         auto p = std::make_shared<TPen>();
         p->Style = r.U32(12) & PS_STYLE_MASK;
         p->Width = std::fabs(double(r.I32(16)));
@@ -487,7 +490,7 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
         Store(r.U32(8), std::shared_ptr<const TPen>(std::move(p)));
         break;
     }
-    case 39: { // CreateBrushIndirect
+    case TEmrType::CreateBrushIndirect: { // CreateBrushIndirect
         auto b = std::make_shared<TBrush>();
         b->Style = r.U32(12);
         b->Color = C.ColorRef(r.U32(16));
@@ -496,17 +499,17 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
         Store(r.U32(8), std::shared_ptr<const TBrush>(std::move(b)));
         break;
     }
-    case 93:
-    case 94:
+    case TEmrType::CreateMonoBrush:
+    case TEmrType::CreateDIBPatternBrushPt:
         CreatePatternBrush(r);
         break;
-    case 95:
+    case TEmrType::ExtCreatePen:
         ExtCreatePen(r);
         break;
-    case 82:
+    case TEmrType::ExtCreateFontIndirectW:
         CreateFont(r);
         break;
-    case 49: { // CreatePalette
+    case TEmrType::CreatePalette: { // CreatePalette
         auto p = std::make_shared<TPalette>();
         const std::size_t n = r.U16(14);
         r.Need(16, n * 4);
@@ -517,90 +520,91 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
         Store(r.U32(8), std::shared_ptr<const TPalette>(std::move(p)));
         break;
     }
-    case 48: { // SelectPalette
+    case TEmrType::SelectPalette: { // SelectPalette
         const TGdiObject o = Get(r.U32(8));
         if (const auto* p = std::get_if<std::shared_ptr<const TPalette>>(&o)) C.SelectPalette(*p);
         break;
     }
-    case 41:
+    case TEmrType::AngleArc:
         C.AngleArc(P32(r, 8), r.U32(16), r.F32(20), r.F32(24));
         break;
-    case 42:
+    case TEmrType::Ellipse:
         C.Ellipse(R32(r, 8));
         break;
-    case 43:
+    case TEmrType::Rectangle:
         C.Rectangle(R32(r, 8));
         break;
-    case 44:
+    case TEmrType::RoundRect:
         C.RoundRect(R32(r, 8), r.I32(24), r.I32(28));
         break;
-    case 45:
+    case TEmrType::Arc:
         C.ArcShape(TGdiCanvas::TArcKind::Arc, R32(r, 8), P32(r, 24), P32(r, 32));
         break;
-    case 46:
+    case TEmrType::Chord:
         C.ArcShape(TGdiCanvas::TArcKind::Chord, R32(r, 8), P32(r, 24), P32(r, 32));
         break;
-    case 47:
+    case TEmrType::Pie:
         C.ArcShape(TGdiCanvas::TArcKind::Pie, R32(r, 8), P32(r, 24), P32(r, 32));
         break;
-    case 55:
+    case TEmrType::ArcTo:
         C.ArcShape(TGdiCanvas::TArcKind::ArcTo, R32(r, 8), P32(r, 24), P32(r, 32));
         break;
-    case 57:
+    case TEmrType::SetArcDirection:
         s.ArcDirection = r.U32(8);
         break;
-    case 58: { // SetMiterLimit: an integer in the format, though some writers store a float
+    case TEmrType::SetMiterLimit: { // SetMiterLimit: an integer in the format, though some writers store a
+                                    // float
         const std::uint32_t v = r.U32(8);
         s.MiterLimit = v <= 1000 ? double(v) : double(r.F32(8));
         if (!std::isfinite(s.MiterLimit)) s.MiterLimit = 10;
         break;
     }
-    case 59:
+    case TEmrType::BeginPath:
         C.BeginPath();
         break;
-    case 60:
+    case TEmrType::EndPath:
         C.EndPath();
         break;
-    case 61:
+    case TEmrType::CloseFigure:
         C.CloseFigure();
         break;
-    case 62:
+    case TEmrType::FillPath:
         C.FillPath();
         break;
-    case 63:
+    case TEmrType::StrokeAndFillPath:
         C.StrokeAndFillPath();
         break;
-    case 64:
+    case TEmrType::StrokePath:
         C.StrokePath();
         break;
-    case 66:
+    case TEmrType::WidenPath:
         C.WidenPath();
         break;
-    case 67:
+    case TEmrType::SelectClipPath:
         C.SelectClipPath(r.U32(8));
         break;
-    case 68:
+    case TEmrType::AbortPath:
         C.AbortPath();
         break;
-    case 71: { // FillRgn
+    case TEmrType::FillRgn: { // FillRgn
         const auto b = BrushAt(r.U32(28));
         const TRegion g = Region(r, 32, r.U32(24));
         if (b) C.FillRegion(g, *b, false);
         break;
     }
-    case 72: { // FrameRgn
+    case TEmrType::FrameRgn: { // FrameRgn
         const auto b = BrushAt(r.U32(28));
         const TRegion g = Region(r, 40, r.U32(24));
         if (b) C.FrameRegion(g, *b, r.I32(32), r.I32(36), false);
         break;
     }
-    case 73:
+    case TEmrType::InvertRgn:
         C.InvertRegion(Region(r, 28, r.U32(24)), false);
         break;
-    case 74:
+    case TEmrType::PaintRgn:
         C.FillRegion(Region(r, 28, r.U32(24)), *s.Brush, false);
         break;
-    case 75: { // ExtSelectClipRgn
+    case TEmrType::ExtSelectClipRgn: { // ExtSelectClipRgn
         const std::uint32_t cb = r.U32(8), mode = r.U32(12);
         if (cb == 0) {
             C.SelectClipRegion(nullptr, mode, false);
@@ -610,36 +614,37 @@ bool TEmfPlayer::Play(const TRecord& r, std::uint32_t type) {
         }
         break;
     }
-    case 76:
-    case 77:
-    case 78:
-    case 114:
-    case 116:
+    case TEmrType::BitBlt:
+    case TEmrType::StretchBlt:
+    case TEmrType::MaskBlt:
+    case TEmrType::AlphaBlend:
+    case TEmrType::TransparentBlt:
         Blt(r, type);
         break;
-    case 80:
+    case TEmrType::SetDIBitsToDevice:
         SetDIBitsToDevice(r);
         break;
-    case 81:
+    case TEmrType::StretchDIBits:
         StretchDIBits(r);
         break;
-    case 83:
+    case TEmrType::ExtTextOutA:
         Text(r, 36, false, r.U32(24));
         break;
-    case 84:
+    case TEmrType::ExtTextOutW:
         Text(r, 36, true, r.U32(24));
         break;
-    case 96:
-    case 97: { // PolyTextOut: several EMRTEXT blocks
+    case TEmrType::PolyTextOutA:
+    case TEmrType::PolyTextOutW: { // PolyTextOut: several EMRTEXT blocks
         const std::uint32_t n = r.U32(36);
         if (n > r.Size() / 40) throw EMalformedRecord();
-        for (std::uint32_t i = 0; i < n; ++i) Text(r, 40 + 40 * std::size_t(i), type == 97, r.U32(24));
+        for (std::uint32_t i = 0; i < n; ++i)
+            Text(r, 40 + 40 * std::size_t(i), type == TEmrType::PolyTextOutW, r.U32(24));
         break;
     }
-    case 108:
+    case TEmrType::SmallTextOut:
         SmallTextOut(r);
         break;
-    case 118:
+    case TEmrType::GradientFill:
         GradientFill(r);
         break;
     default:
@@ -657,7 +662,8 @@ bool PlayEmf(const std::vector<std::uint8_t>& data, std::size_t handleCount, TGd
     while (pos < data.size()) {
         if (data.size() - pos < 8) return true; // padding after the last record
         const TRecord head(data.data() + pos, data.size() - pos);
-        const std::uint32_t type = head.U32(0), size = head.U32(4);
+        const auto type = TEmrType(head.U32(0));
+        const std::uint32_t size = head.U32(4);
         if (size < 8 || size > data.size() - pos) return false;
         if (!first) {
             try {

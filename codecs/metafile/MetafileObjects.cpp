@@ -1,5 +1,6 @@
 #include "codecs/metafile/MetafileDib.h"
 #include "codecs/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileRecords.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,38 +23,38 @@ TGdiObject StockObject(std::uint32_t index) {
     auto font = [](bool fixed) {
         auto f = std::make_shared<TFont>();
         f->Face = fixed ? "monospace" : "sans-serif";
-        f->PitchAndFamily = fixed ? 0x31 : 0x22;
+        f->PitchAndFamily = fixed ? FF_MODERN | FIXED_PITCH : FF_SWISS | VARIABLE_PITCH;
         return TGdiObject(std::shared_ptr<const TFont>(std::move(f)));
     };
-    switch (index) {
-    case 0:
+    switch (TStockObject(index)) {
+    case TStockObject::WhiteBrush:
         return brush(BS_SOLID, 255);
-    case 1:
+    case TStockObject::LtGrayBrush:
         return brush(BS_SOLID, 192);
-    case 2:
+    case TStockObject::GrayBrush:
         return brush(BS_SOLID, 128);
-    case 3:
+    case TStockObject::DkGrayBrush:
         return brush(BS_SOLID, 64);
-    case 4:
+    case TStockObject::BlackBrush:
         return brush(BS_SOLID, 0);
-    case 5:
+    case TStockObject::NullBrush:
         return brush(BS_NULL, 0);
-    case 6:
+    case TStockObject::WhitePen:
         return pen(PS_SOLID, 255);
-    case 7:
+    case TStockObject::BlackPen:
         return pen(PS_SOLID, 0);
-    case 8:
+    case TStockObject::NullPen:
         return pen(PS_NULL, 0);
-    case 10:
-    case 11:
-    case 16:
+    case TStockObject::OemFixedFont:
+    case TStockObject::AnsiFixedFont:
+    case TStockObject::SystemFixedFont:
         return font(true);
-    case 12:
-    case 13:
-    case 14:
-    case 17:
+    case TStockObject::AnsiVarFont:
+    case TStockObject::SystemFont:
+    case TStockObject::DeviceDefaultFont:
+    case TStockObject::DefaultGuiFont:
         return font(false);
-    case 15: {
+    case TStockObject::DefaultPalette: {
         // The twenty static colours every palette device reserves.
         static const TRgb kStatic[20] = {{0, 0, 0},       {128, 0, 0},     {0, 128, 0},     {128, 128, 0},
                                          {0, 0, 128},     {128, 0, 128},   {0, 128, 128},   {192, 192, 192},
@@ -64,10 +65,10 @@ TGdiObject StockObject(std::uint32_t index) {
         p->Entries.assign(std::begin(kStatic), std::end(kStatic));
         return TGdiObject(std::shared_ptr<const TPalette>(std::move(p)));
     }
-    case 18:
-        return brush(BS_SOLID, 255); // DC_BRUSH: its colour is never recorded
-    case 19:
-        return pen(PS_SOLID, 0); // DC_PEN
+    case TStockObject::DcBrush:
+        return brush(BS_SOLID, 255); // its colour is never recorded
+    case TStockObject::DcPen:
+        return pen(PS_SOLID, 0);
     default:
         return {};
     }

@@ -41,7 +41,8 @@ private:
 };
 
 // Plays the WMF records starting at offset `records` of data. objectCount is the header's object table
-// size. True when playback reached META_EOF or the end of the data; false when a malformed record ended it.
+// size. True when playback reached the end-of-file record or the end of the data; false when a malformed
+// record ended it.
 bool PlayWmf(const std::vector<std::uint8_t>& data, std::size_t records, std::size_t objectCount,
              TGdiCanvas& canvas);
 

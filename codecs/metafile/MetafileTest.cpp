@@ -1044,6 +1044,289 @@ TEST(MetafileTextTest, WmfTextOutDrawsInTextColour) {
     EXPECT_GT(red, 100);
 }
 
+// ---- every drawing record draws: a black shape through the centre of a white picture
+
+struct TDrawCase {
+    const char* Name;
+    bool Emf;
+    std::function<void(TWmf&, TEmf&)> Build; // after a black brush and a 9-pixel black pen
+    int X, Y;                                // a pixel the record must ink
+};
+void PrintTo(const TDrawCase& c, std::ostream* os) {
+    *os << c.Name;
+}
+
+// A 16-bit point as EMF's 16-bit records pack it into one field.
+std::int32_t P16(int x, int y) {
+    return std::int32_t(std::uint32_t(std::uint16_t(x)) | (std::uint32_t(std::uint16_t(y)) << 16));
+}
+std::int32_t FloatBits(float f) {
+    std::int32_t v;
+    std::memcpy(&v, &f, 4);
+    return v;
+}
+// Bounds, then the fields of the record.
+std::vector<std::int32_t> Bounded(std::vector<std::int32_t> fields) {
+    fields.insert(fields.begin(), {0, 0, 100, 100});
+    return fields;
+}
+Bytes Concat(std::vector<std::int32_t> head, const Bytes& tail) {
+    Bytes b;
+    for (auto v : head) Put32(b, std::uint32_t(v));
+    b.insert(b.end(), tail.begin(), tail.end());
+    return b;
+}
+// A blit without a source: destination 20,20 - 80,80 painted with the brush (PATCOPY).
+std::vector<std::int32_t> PatBlit(bool stretch) {
+    std::vector<std::int32_t> f = Bounded({20, 20, 60, 60, 0x00F00021, 0, 0});
+    for (float v : {1.f, 0.f, 0.f, 1.f, 0.f, 0.f}) f.push_back(FloatBits(v));
+    for (int v : {0, 0, 0, 0, 0, 0}) f.push_back(v); // background, usage, no bitmap
+    if (stretch) f.insert(f.end(), {60, 60});
+    return f;
+}
+constexpr std::int32_t kMoveLine = 6 | (2 << 8); // PT_MOVETO, PT_LINETO
+constexpr std::int32_t kStockBlackBrush = std::int32_t(0x80000004u);
+const Bytes kCentreRgn = RgnData({{20, 20, 80, 80}});
+const std::vector<std::int16_t> kWmfEllipseFrame = {800, 800, 200, 200}; // bottom, right, top, left
+const std::vector<std::int16_t> kWmfFullArc = {500, 800, 500, 800, 800, 800, 200, 200};
+// Region 2 (after the brush and the pen): the box 20,20 - 80,80 without scans.
+void WmfRegion(TWmf& w) {
+    w.Rec(0x06FF, {0, 6, 0, 0, 0, 0, 0, 200, 200, 800, 800});
+}
+
+const TDrawCase kDrawCases[] = {
+    {"EmfPolyBezier", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(2, Bounded({4, 0, 50, 33, 50, 66, 50, 100, 50}));
+     },
+     50, 50},
+    {"EmfPolygon", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(3, Bounded({4, 20, 20, 80, 20, 80, 80, 20, 80}));
+     },
+     50, 50},
+    {"EmfPolyline", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(4, Bounded({2, 0, 50, 100, 50}));
+     },
+     50, 50},
+    {"EmfPolyBezierTo", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(27, {0, 50}).Rec(5, Bounded({3, 33, 50, 66, 50, 100, 50}));
+     },
+     50, 50},
+    {"EmfPolylineTo", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(27, {0, 50}).Rec(6, Bounded({1, 100, 50}));
+     },
+     50, 50},
+    {"EmfPolyPolyline", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(7, Bounded({1, 2, 2, 0, 50, 100, 50}));
+     },
+     50, 50},
+    {"EmfPolyPolygon", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(8, Bounded({1, 4, 4, 20, 20, 80, 20, 80, 80, 20, 80}));
+     },
+     50, 50},
+    {"EmfSetPixelV", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(15, {50, 50, 0});
+     },
+     50, 50},
+    {"EmfAngleArc", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(41, {50, 50, 30, 0, FloatBits(360)});
+     },
+     50, 20},
+    {"EmfEllipse", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(42, {20, 20, 80, 80});
+     },
+     50, 50},
+    {"EmfRoundRect", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(44, {20, 20, 80, 80, 10, 10});
+     },
+     50, 50},
+    {"EmfArc", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(45, {20, 20, 80, 80, 80, 50, 80, 50});
+     },
+     50, 20},
+    {"EmfChord", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(46, {20, 20, 80, 80, 80, 50, 80, 50});
+     },
+     50, 50},
+    {"EmfPie", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(47, {20, 20, 80, 80, 80, 50, 80, 50});
+     },
+     50, 50},
+    {"EmfArcTo", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(55, {20, 20, 80, 80, 80, 50, 80, 50});
+     },
+     50, 20},
+    {"EmfPolyDraw", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(56, Bounded({2, 0, 50, 100, 50, kMoveLine}));
+     },
+     50, 50},
+    {"EmfFillRgn", true,
+     [](TWmf&, TEmf& e) {
+         e.RecRaw(71, Concat(Bounded({std::int32_t(kCentreRgn.size()), kStockBlackBrush}), kCentreRgn));
+     },
+     50, 50},
+    {"EmfInvertRgn", true,
+     [](TWmf&, TEmf& e) { e.RecRaw(73, Concat(Bounded({std::int32_t(kCentreRgn.size())}), kCentreRgn)); }, 50,
+     50},
+    {"EmfPaintRgn", true,
+     [](TWmf&, TEmf& e) { e.RecRaw(74, Concat(Bounded({std::int32_t(kCentreRgn.size())}), kCentreRgn)); }, 50,
+     50},
+    {"EmfBitBltPattern", true, [](TWmf&, TEmf& e) { e.Rec(76, PatBlit(false)); }, 50, 50},
+    {"EmfStretchBltPattern", true, [](TWmf&, TEmf& e) { e.Rec(77, PatBlit(true)); }, 50, 50},
+    {"EmfMaskBltPattern", true, [](TWmf&, TEmf& e) { e.Rec(78, PatBlit(false)); }, 50, 50},
+    {"EmfPolyBezier16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(85, Bounded({4, P16(0, 50), P16(33, 50), P16(66, 50), P16(100, 50)}));
+     },
+     50, 50},
+    {"EmfPolygon16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(86, Bounded({4, P16(20, 20), P16(80, 20), P16(80, 80), P16(20, 80)}));
+     },
+     50, 50},
+    {"EmfPolyline16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(87, Bounded({2, P16(0, 50), P16(100, 50)}));
+     },
+     50, 50},
+    {"EmfPolyBezierTo16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(27, {0, 50}).Rec(88, Bounded({3, P16(33, 50), P16(66, 50), P16(100, 50)}));
+     },
+     50, 50},
+    {"EmfPolylineTo16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(27, {0, 50}).Rec(89, Bounded({1, P16(100, 50)}));
+     },
+     50, 50},
+    {"EmfPolyPolyline16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(90, Bounded({1, 2, 2, P16(0, 50), P16(100, 50)}));
+     },
+     50, 50},
+    {"EmfPolyDraw16", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(92, Bounded({2, P16(0, 50), P16(100, 50), kMoveLine}));
+     },
+     50, 50},
+    {"EmfGradientFillRectangle", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(118, Bounded({2, 1, 0, 20, 20, 0, 0, 80, 80, 0, 0, 0, 1}));
+     },
+     50, 50},
+    {"EmfGradientFillTriangle", true,
+     [](TWmf&, TEmf& e) {
+         e.Rec(118, Bounded({3, 1, 2, 20, 20, 0, 0, 80, 20, 0, 0, 50, 80, 0, 0, 0, 1, 2}));
+     },
+     50, 40},
+    {"WmfEllipse", false, [](TWmf& w, TEmf&) { w.Rec(0x0418, kWmfEllipseFrame); }, 50, 50},
+    {"WmfRoundRect", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x061C, {100, 100, 800, 800, 200, 200});
+     },
+     50, 50},
+    {"WmfArc", false, [](TWmf& w, TEmf&) { w.Rec(0x0817, kWmfFullArc); }, 50, 20},
+    {"WmfPie", false, [](TWmf& w, TEmf&) { w.Rec(0x081A, kWmfFullArc); }, 50, 50},
+    {"WmfChord", false, [](TWmf& w, TEmf&) { w.Rec(0x0830, kWmfFullArc); }, 50, 50},
+    {"WmfPolygon", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0324, {4, 200, 200, 800, 200, 800, 800, 200, 800});
+     },
+     50, 50},
+    {"WmfPolyline", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0325, {2, 0, 500, 1000, 500});
+     },
+     50, 50},
+    {"WmfPolyPolygon", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0538, {1, 4, 200, 200, 800, 200, 800, 800, 200, 800});
+     },
+     50, 50},
+    {"WmfMoveToLineTo", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0214, {500, 0}).Rec(0x0213, {500, 1000});
+     },
+     50, 50},
+    {"WmfSetPixel", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x041F, {0, 0, 500, 500});
+     },
+     50, 50},
+    {"WmfPaintRegion", false,
+     [](TWmf& w, TEmf&) {
+         WmfRegion(w);
+         w.Rec(0x012B, {2});
+     },
+     50, 50},
+    {"WmfFillRegion", false,
+     [](TWmf& w, TEmf&) {
+         WmfRegion(w);
+         w.Rec(0x0228, {2, 0});
+     },
+     50, 50},
+    {"WmfInvertRegion", false,
+     [](TWmf& w, TEmf&) {
+         WmfRegion(w);
+         w.Rec(0x012A, {2});
+     },
+     50, 50},
+    {"WmfDibBitBltPattern", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0940, {0x0021, 0x00F0, 0, 0, 0, 600, 600, 200, 200});
+     },
+     50, 50},
+    {"WmfBitBltPattern", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0922, {0x0021, 0x00F0, 0, 0, 0, 600, 600, 200, 200});
+     },
+     50, 50},
+    {"WmfDibStretchBltPattern", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0B41, {0x0021, 0x00F0, 0, 0, 0, 0, 0, 600, 600, 200, 200});
+     },
+     50, 50},
+    {"WmfStretchBltPattern", false,
+     [](TWmf& w, TEmf&) {
+         w.Rec(0x0B23, {0x0021, 0x00F0, 0, 0, 0, 0, 0, 600, 600, 200, 200});
+     },
+     50, 50},
+};
+
+class DrawRecordTest : public testing::TestWithParam<TDrawCase> {};
+
+TEST_P(DrawRecordTest, InksItsShapeAndNothingFarFromIt) {
+    const auto& c = GetParam();
+    TWmf w;
+    TEmf e;
+    e.Stock(4).Rec(38, {1, 0, 9, 0, 0}).Select(1);
+    w.Brush(0, 0).Select(0).Pen(0, 90, 0).Select(1);
+    w.Objects = 2;
+    c.Build(w, e);
+    const TRender r = Render(c.Emf ? e.File() : w.File());
+    EXPECT_TRUE(r.Ok);
+    EXPECT_EQ(r.At(c.X, c.Y), kRgbBlack);
+    EXPECT_EQ(r.At(3, 96), kRgbWhite);
+}
+
+INSTANTIATE_TEST_SUITE_P(Metafile, DrawRecordTest, testing::ValuesIn(kDrawCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
 // ---- hostile and malformed input: playback ends cleanly, what was drawn stays
 
 struct TMalformedCase {

@@ -1,5 +1,6 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/MetafileGeometry.h"
 #include "platform/Ascii.h"
 #include "platform/ByteOrder.h"
 
@@ -27,7 +28,6 @@ namespace metafile {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
 constexpr double kMaxGlyphPixels = 16384; // far above any text a 16000-pixel picture can show
 
 // Windows-1252's 0x80..0x9F; the rest of the page is Latin-1.
@@ -69,35 +69,35 @@ char32_t FromSymbol(std::uint8_t b) {
 // The iconv name of a LOGFONT character set that is not Windows-1252.
 const char* CodePageOf(std::uint8_t charset) {
     switch (charset) {
-    case 128:
+    case SHIFTJIS_CHARSET:
         return "CP932";
-    case 129:
+    case HANGUL_CHARSET:
         return "CP949";
-    case 130:
+    case JOHAB_CHARSET:
         return "JOHAB";
-    case 134:
+    case GB2312_CHARSET:
         return "CP936";
-    case 136:
+    case CHINESEBIG5_CHARSET:
         return "CP950";
-    case 161:
+    case GREEK_CHARSET:
         return "CP1253";
-    case 162:
+    case TURKISH_CHARSET:
         return "CP1254";
-    case 163:
+    case VIETNAMESE_CHARSET:
         return "CP1258";
-    case 177:
+    case HEBREW_CHARSET:
         return "CP1255";
-    case 178:
+    case ARABIC_CHARSET:
         return "CP1256";
-    case 186:
+    case BALTIC_CHARSET:
         return "CP1257";
-    case 204:
+    case RUSSIAN_CHARSET:
         return "CP1251";
-    case 222:
+    case THAI_CHARSET:
         return "CP874";
-    case 238:
+    case EASTEUROPE_CHARSET:
         return "CP1250";
-    case 255:
+    case OEM_CHARSET:
         return "CP437";
     default:
         return nullptr;
@@ -139,7 +139,7 @@ bool IsSymbolFace(const std::string& face) {
 }
 // The symbol font is chosen for its own character set and for the default one.
 bool UsesSymbolLayout(const TFont& f) {
-    return (f.CharSet == SYMBOL_CHARSET || f.CharSet == 1) && IsSymbolFace(f.Face);
+    return (f.CharSet == SYMBOL_CHARSET || f.CharSet == DEFAULT_CHARSET) && IsSymbolFace(f.Face);
 }
 
 void AppendUtf8(std::string& out, char32_t c) {
@@ -168,11 +168,11 @@ const char* GenericFamily(std::uint8_t pitchAndFamily, const std::string& face) 
     for (const char* serif : {"times", "roman", "serif", "garamond", "georgia", "cambria", "book", "palatino",
                               "century", "bodoni", "minion", "cmr", "mincho", "song"})
         if (f.find(serif) != std::string::npos && f.find("sans") == std::string::npos) return "serif";
-    if ((pitchAndFamily & 3) == 1) return "monospace";
-    switch (pitchAndFamily & 0xF0) {
-    case 0x10:
+    if ((pitchAndFamily & PITCH_MASK) == FIXED_PITCH) return "monospace";
+    switch (pitchAndFamily & FF_MASK) {
+    case FF_ROMAN:
         return "serif";
-    case 0x30:
+    case FF_MODERN:
         return "monospace";
     default:
         return "sans-serif";

@@ -2,6 +2,7 @@
 // slots are handed out lowest-free-first.
 #include "codecs/metafile/MetafileDib.h"
 #include "codecs/metafile/MetafilePlayers.h"
+#include "codecs/metafile/MetafileRecords.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,7 +23,7 @@ class TWmfPlayer {
 public:
     TWmfPlayer(TGdiCanvas& c, std::size_t objectCount)
         : C(c), Objects(std::clamp<std::size_t>(objectCount, 1, kMaxObjects)) {}
-    void Play(const TRecord& r, std::uint16_t fn);
+    void Play(const TRecord& r, TWmfFunction fn);
 
 private:
     std::int16_t W(const TRecord& r, std::size_t i) const { return r.I16(kParams + 2 * i); }
@@ -227,76 +228,76 @@ void TWmfPlayer::Bitmap16Blit(const TRecord& r, std::size_t bm, std::int64_t xSr
     C.Blit(b);
 }
 
-void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
+void TWmfPlayer::Play(const TRecord& r, TWmfFunction fn) {
     const std::size_t params = (r.Size() - kParams) / 2;
     switch (fn) {
-    case 0x001E:
+    case TWmfFunction::SaveDC:
         C.SaveDC();
         break;
-    case 0x0127:
+    case TWmfFunction::RestoreDC:
         C.RestoreDC(W(r, 0));
         break;
-    case 0x0102:
+    case TWmfFunction::SetBkMode:
         C.State().BkMode = std::uint16_t(W(r, 0));
         break;
-    case 0x0103:
+    case TWmfFunction::SetMapMode:
         C.SetMapMode(std::uint16_t(W(r, 0)));
         break;
-    case 0x0104:
+    case TWmfFunction::SetRop2:
         C.State().Rop2 = std::uint16_t(W(r, 0));
         break;
-    case 0x0106:
+    case TWmfFunction::SetPolyFillMode:
         C.State().PolyFillMode = std::uint16_t(W(r, 0));
         break;
-    case 0x0108:
+    case TWmfFunction::SetTextCharExtra:
         C.State().CharExtra = W(r, 0);
         break;
-    case 0x012E:
+    case TWmfFunction::SetTextAlign:
         C.State().TextAlign = std::uint16_t(W(r, 0));
         break;
-    case 0x0201:
+    case TWmfFunction::SetBkColor:
         C.State().BkColor = C.ColorRef(r.U32(kParams));
         break;
-    case 0x0209:
+    case TWmfFunction::SetTextColor:
         C.State().TextColor = C.ColorRef(r.U32(kParams));
         break;
-    case 0x020B:
+    case TWmfFunction::SetWindowOrg:
         C.SetWindowOrg(PointYX(r, 0));
         break;
-    case 0x020C:
+    case TWmfFunction::SetWindowExt:
         C.SetWindowExt(PointYX(r, 0));
         break;
-    case 0x020D:
+    case TWmfFunction::SetViewportOrg:
         C.SetViewportOrg(PointYX(r, 0));
         break;
-    case 0x020E:
+    case TWmfFunction::SetViewportExt:
         C.SetViewportExt(PointYX(r, 0));
         break;
-    case 0x020F:
+    case TWmfFunction::OffsetWindowOrg:
         C.OffsetWindowOrg(PointYX(r, 0));
         break;
-    case 0x0211:
+    case TWmfFunction::OffsetViewportOrg:
         C.OffsetViewportOrg(PointYX(r, 0));
         break;
-    case 0x0410:
+    case TWmfFunction::ScaleWindowExt:
         C.ScaleWindowExt(X(r, 3), X(r, 2), X(r, 1), X(r, 0));
         break;
-    case 0x0412:
+    case TWmfFunction::ScaleViewportExt:
         C.ScaleViewportExt(X(r, 3), X(r, 2), X(r, 1), X(r, 0));
         break;
-    case 0x0213:
+    case TWmfFunction::LineTo:
         C.LineTo(PointYX(r, 0));
         break;
-    case 0x0214:
+    case TWmfFunction::MoveTo:
         C.MoveTo(PointYX(r, 0));
         break;
-    case 0x0324:
+    case TWmfFunction::Polygon:
         C.Polygon(Points(r, kParams + 2, std::uint16_t(W(r, 0))));
         break;
-    case 0x0325:
+    case TWmfFunction::Polyline:
         C.Polyline(Points(r, kParams + 2, std::uint16_t(W(r, 0))));
         break;
-    case 0x0538: { // PolyPolygon: counts, then all points
+    case TWmfFunction::PolyPolygon: { // PolyPolygon: counts, then all points
         const std::size_t n = std::uint16_t(W(r, 0));
         r.Need(kParams + 2, n * 2);
         std::vector<std::vector<TPointD>> polys;
@@ -309,40 +310,40 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         C.PolyPolygon(polys);
         break;
     }
-    case 0x041B:
+    case TWmfFunction::Rectangle:
         C.Rectangle(RectBRTL(r, 0));
         break;
-    case 0x0418:
+    case TWmfFunction::Ellipse:
         C.Ellipse(RectBRTL(r, 0));
         break;
-    case 0x061C:
+    case TWmfFunction::RoundRect:
         C.RoundRect(RectBRTL(r, 2), X(r, 1), X(r, 0));
         break;
-    case 0x0817:
+    case TWmfFunction::Arc:
         C.ArcShape(TGdiCanvas::TArcKind::Arc, RectBRTL(r, 4), PointYX(r, 2), PointYX(r, 0));
         break;
-    case 0x081A:
+    case TWmfFunction::Pie:
         C.ArcShape(TGdiCanvas::TArcKind::Pie, RectBRTL(r, 4), PointYX(r, 2), PointYX(r, 0));
         break;
-    case 0x0830:
+    case TWmfFunction::Chord:
         C.ArcShape(TGdiCanvas::TArcKind::Chord, RectBRTL(r, 4), PointYX(r, 2), PointYX(r, 0));
         break;
-    case 0x041F:
+    case TWmfFunction::SetPixel:
         C.SetPixel(PointYX(r, 2), C.ColorRef(r.U32(kParams)));
         break;
-    case 0x0416:
+    case TWmfFunction::IntersectClipRect:
         C.IntersectClipRect(RectBRTL(r, 0));
         break;
-    case 0x0415:
+    case TWmfFunction::ExcludeClipRect:
         C.ExcludeClipRect(RectBRTL(r, 0));
         break;
-    case 0x0220:
+    case TWmfFunction::OffsetClipRgn:
         C.OffsetClipRgn(PointYX(r, 0));
         break;
-    case 0x012C:
+    case TWmfFunction::SelectClipRegion:
         C.SelectClipRegion(RegionAt(std::uint16_t(W(r, 0))), RGN_COPY, true);
         break;
-    case 0x02FA: { // CreatePenIndirect
+    case TWmfFunction::CreatePenIndirect: { // CreatePenIndirect
         auto p = std::make_shared<TPen>();
         p->Style = std::uint16_t(W(r, 0));
         p->Width = std::abs(W(r, 1));
@@ -350,7 +351,7 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         AddObject(std::shared_ptr<const TPen>(std::move(p)));
         break;
     }
-    case 0x02FC: { // CreateBrushIndirect
+    case TWmfFunction::CreateBrushIndirect: { // CreateBrushIndirect
         auto b = std::make_shared<TBrush>();
         b->Style = std::uint16_t(W(r, 0));
         b->Color = C.ColorRef(r.U32(kParams + 2));
@@ -359,7 +360,7 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         AddObject(std::shared_ptr<const TBrush>(std::move(b)));
         break;
     }
-    case 0x0142: { // DIBCreatePatternBrush
+    case TWmfFunction::DibCreatePatternBrush: { // DIBCreatePatternBrush
         auto b = std::make_shared<TBrush>();
         b->Style = BS_DIBPATTERN;
         TDibHeader h;
@@ -376,7 +377,8 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         AddObject(std::shared_ptr<const TBrush>(std::move(b)));
         break;
     }
-    case 0x01F9: { // CreatePatternBrush: a Bitmap16, 18 reserved bytes, then the bits
+    case TWmfFunction::CreatePatternBrush: { // CreatePatternBrush: a Bitmap16, 18 reserved bytes, then the
+                                             // bits
         auto b = std::make_shared<TBrush>();
         b->Style = BS_PATTERN;
         const std::size_t bm = kParams;
@@ -388,10 +390,10 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         AddObject(std::shared_ptr<const TBrush>(std::move(b)));
         break;
     }
-    case 0x02FB:
+    case TWmfFunction::CreateFontIndirect:
         CreateFont(r);
         break;
-    case 0x00F7: { // CreatePalette
+    case TWmfFunction::CreatePalette: { // CreatePalette
         auto p = std::make_shared<TPalette>();
         const std::size_t n = r.U16(kParams + 2);
         r.Need(kParams + 4, n * 4);
@@ -402,7 +404,7 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         AddObject(std::shared_ptr<const TPalette>(std::move(p)));
         break;
     }
-    case 0x0037: { // SetPalEntries on the selected palette
+    case TWmfFunction::SetPalEntries: { // SetPalEntries on the selected palette
         const std::size_t start = r.U16(kParams), n = r.U16(kParams + 2);
         r.Need(kParams + 4, n * 4);
         if (!C.State().Palette) break;
@@ -414,15 +416,15 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         C.SelectPalette(std::move(p));
         break;
     }
-    case 0x0234: { // SelectPalette
+    case TWmfFunction::SelectPalette: { // SelectPalette
         if (const TGdiObject* o = Object(std::uint16_t(W(r, 0))))
             if (const auto* p = std::get_if<std::shared_ptr<const TPalette>>(o)) C.SelectPalette(*p);
         break;
     }
-    case 0x06FF:
+    case TWmfFunction::CreateRegion:
         CreateRegion(r);
         break;
-    case 0x012D: { // SelectObject
+    case TWmfFunction::SelectObject: { // SelectObject
         const TGdiObject* o = Object(std::uint16_t(W(r, 0)));
         if (!o) break;
         if (const auto* p = std::get_if<std::shared_ptr<const TPen>>(o))
@@ -435,36 +437,36 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
             C.SelectClipRegion(g->get(), RGN_COPY, true);
         break;
     }
-    case 0x01F0: { // DeleteObject: the slot becomes free; a selected object stays in use
+    case TWmfFunction::DeleteObject: { // DeleteObject: the slot becomes free; a selected object stays in use
         const std::int64_t i = std::uint16_t(W(r, 0));
         if (i < std::int64_t(Objects.size())) Objects[std::size_t(i)] = {};
         break;
     }
-    case 0x0228: { // FillRegion
+    case TWmfFunction::FillRegion: { // FillRegion
         const TRegion* g = RegionAt(std::uint16_t(W(r, 0)));
         const auto b = BrushAt(std::uint16_t(W(r, 1)));
         if (g && b) C.FillRegion(*g, *b, true);
         break;
     }
-    case 0x012B: // PaintRegion
+    case TWmfFunction::PaintRegion: // PaintRegion
         if (const TRegion* g = RegionAt(std::uint16_t(W(r, 0)))) C.FillRegion(*g, *C.State().Brush, true);
         break;
-    case 0x012A:
+    case TWmfFunction::InvertRegion:
         if (const TRegion* g = RegionAt(std::uint16_t(W(r, 0)))) C.InvertRegion(*g, true);
         break;
-    case 0x0429: { // FrameRegion: region, brush, height, width
+    case TWmfFunction::FrameRegion: { // FrameRegion: region, brush, height, width
         const TRegion* g = RegionAt(std::uint16_t(W(r, 0)));
         const auto b = BrushAt(std::uint16_t(W(r, 1)));
         if (g && b) C.FrameRegion(*g, *b, X(r, 3), X(r, 2), true);
         break;
     }
-    case 0x0521:
+    case TWmfFunction::TextOut:
         TextOut(r);
         break;
-    case 0x0A32:
+    case TWmfFunction::ExtTextOut:
         ExtTextOut(r);
         break;
-    case 0x061D: { // PatBlt: rop, height, width, y, x
+    case TWmfFunction::PatBlt: { // PatBlt: rop, height, width, y, x
         TBlit b;
         b.Rop = r.U32(kParams);
         b.DestSize = {X(r, 3), X(r, 2)};
@@ -472,8 +474,8 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         if (!RopUsesSource(b.Rop)) C.Blit(b);
         break;
     }
-    case 0x0940:   // DIBBitBlt
-    case 0x0922: { // BitBlt with a device bitmap
+    case TWmfFunction::DibBitBlt: // DIBBitBlt
+    case TWmfFunction::BitBlt: {  // BitBlt with a device bitmap
         const std::uint32_t rop = r.U32(kParams);
         const bool noBitmap = params == 9; // the short form carries a reserved word instead
         const std::size_t k = noBitmap ? 1 : 0;
@@ -483,7 +485,7 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
             TBlit b;
             b.Rop = rop, b.Dest = dest, b.DestSize = size;
             if (!RopUsesSource(rop)) C.Blit(b);
-        } else if (fn == 0x0940) {
+        } else if (fn == TWmfFunction::DibBitBlt) {
             DibBlit(r, kParams + 16, DIB_RGB_COLORS, xSrc, ySrc, std::int64_t(size.X), std::int64_t(size.Y),
                     false, dest, size, false, rop);
         } else {
@@ -492,8 +494,8 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         }
         break;
     }
-    case 0x0B41:   // DIBStretchBlt
-    case 0x0B23: { // StretchBlt with a device bitmap
+    case TWmfFunction::DibStretchBlt: // DIBStretchBlt
+    case TWmfFunction::StretchBlt: {  // StretchBlt with a device bitmap
         const std::uint32_t rop = r.U32(kParams);
         const bool noBitmap = params == 11;
         const std::size_t k = noBitmap ? 1 : 0;
@@ -503,14 +505,14 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
             TBlit b;
             b.Rop = rop, b.Dest = dest, b.DestSize = size;
             if (!RopUsesSource(rop)) C.Blit(b);
-        } else if (fn == 0x0B41) {
+        } else if (fn == TWmfFunction::DibStretchBlt) {
             DibBlit(r, kParams + 20, DIB_RGB_COLORS, xSrc, ySrc, wSrc, hSrc, false, dest, size, false, rop);
         } else {
             Bitmap16Blit(r, kParams + 20, xSrc, ySrc, wSrc, hSrc, dest, size, rop);
         }
         break;
     }
-    case 0x0F43: { // StretchDIB
+    case TWmfFunction::StretchDib: { // StretchDIB
         const std::uint32_t rop = r.U32(kParams);
         const std::uint32_t usage = std::uint16_t(W(r, 2));
         const std::int64_t hSrc = W(r, 3), wSrc = W(r, 4), ySrc = W(r, 5), xSrc = W(r, 6);
@@ -518,12 +520,12 @@ void TWmfPlayer::Play(const TRecord& r, std::uint16_t fn) {
         DibBlit(r, kParams + 22, usage, xSrc, ySrc, wSrc, hSrc, true, dest, size, false, rop);
         break;
     }
-    case 0x0D33: { // SetDIBitsToDevice: the size is in device pixels
+    case TWmfFunction::SetDibToDev: { // SetDIBitsToDevice: the size is in device pixels
         const std::uint32_t usage = std::uint16_t(W(r, 0));
         const std::int64_t scans = std::uint16_t(W(r, 1)), start = std::uint16_t(W(r, 2));
         const std::int64_t ySrc = W(r, 3), xSrc = W(r, 4), h = W(r, 5), w = W(r, 6);
         DibBlit(r, kParams + 18, usage, xSrc, ySrc, w, h, true, {X(r, 8), X(r, 7)}, {double(w), double(h)},
-                true, 0xCC0020, start, scans);
+                true, SRCCOPY, start, scans);
         break;
     }
     default:
@@ -541,8 +543,8 @@ bool PlayWmf(const std::vector<std::uint8_t>& data, std::size_t records, std::si
         if (data.size() - pos < 6) return true; // padding after the last record
         const TRecord head(data.data() + pos, data.size() - pos);
         const std::uint64_t words = head.U32(0);
-        const std::uint16_t fn = head.U16(4);
-        if (fn == 0) return true; // META_EOF
+        const auto fn = TWmfFunction(head.U16(4));
+        if (fn == TWmfFunction::Eof) return true;
         if (words < 3 || words * 2 > data.size() - pos) return false;
         const std::size_t bytes = std::size_t(words * 2);
         try {

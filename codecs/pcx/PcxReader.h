@@ -24,3 +24,7 @@ void ReadPcxStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
 // Content check for format detection: more than 128 bytes, manufacturer byte 10 and version 0 to 5.
 // The position is restored.
 bool IsPcxStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& PcxFormat();

@@ -20,3 +20,7 @@ void ReadPngStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
 
 // True when the bytes at the position start 89 50 4E 47; the position is restored.
 bool IsPngStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& PngFormat();

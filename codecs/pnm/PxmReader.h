@@ -16,3 +16,7 @@ void ReadPxmStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
 
 // Content check: a "P1" to "P6" magic followed by a positive width and height. Position restored.
 bool IsPxmStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& PxmFormat();

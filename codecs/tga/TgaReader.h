@@ -21,3 +21,7 @@ void ReadTgaStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, bo
 // Content check of format detection: 18 header bytes with colour map type 0 or 1, image type 1, 2, 3,
 // 9, 10 or 11 and pixel depth 1, 4, 8, 16, 24 or 32. The position is restored.
 bool IsTgaStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& TgaFormat();

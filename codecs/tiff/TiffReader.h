@@ -39,3 +39,7 @@ bool IsTiffStream(TStream& Stream);
 // does not reach are delivered as zeros.
 std::uint8_t* TiffLzwDecode(const std::uint8_t* data, std::int64_t dataSize, int rowLength, void** state,
                             int* decoded = nullptr);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& TiffFormat();

@@ -14,3 +14,7 @@ void ReadWbmpStream(TStream& Stream, TIEBitmap& Bitmap, TIOParamsVals& Params, b
 
 // Content check: a type 0 header with a positive size whose rows the stream holds. Position restored.
 bool IsWbmpStream(TStream& Stream);
+
+// This format's row of the format registry (imaging/params/FormatEntry.h).
+struct TFormatEntry;
+const TFormatEntry& WbmpFormat();

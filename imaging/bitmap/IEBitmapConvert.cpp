@@ -1,4 +1,5 @@
 // Pixel type conversion of TIEBitmap.
+#include "imaging/bitmap/BitmapInternals.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/bitmap/Quantizer.h"
 #include "platform/ByteOrder.h"
@@ -25,12 +26,9 @@ void StoreFloat(std::uint8_t* p, float f) {
     std::memcpy(p, &f, 4);
 }
 
+using bitmapinternals::FloatTo8;
+
 // Scaled float levels; values outside 0..1 and NaN are clamped rather than overflowing.
-std::uint8_t FloatTo8(float v) {
-    if (!(v > 0.0f)) return 0;
-    if (v >= 1.0f) return 255;
-    return static_cast<std::uint8_t>(v * 255.0f);
-}
 std::uint16_t FloatTo16(float v) {
     if (!(v > 0.0f)) return 0;
     if (v >= 1.0f) return 65535;

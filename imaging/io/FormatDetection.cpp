@@ -29,6 +29,12 @@ std::string TextUpToZero(const std::uint8_t* bytes, std::size_t n) {
     return std::string(reinterpret_cast<const char*>(bytes), len);
 }
 
+// The content test of a format's reader; the position is restored.
+bool PassesContentTest(TIOFileFormat id, TStream& s) {
+    const TFormatEntry* format = ReadableFormat(id);
+    return format && format->IsFormat && format->IsFormat(s);
+}
+
 int RunTests(TStream& s, std::int64_t start, std::int64_t size) {
     std::array<std::uint8_t, 128> b{};
     if (size > 12 && Peek(s, start, b.data(), 12) && TextUpToZero(b.data(), 5) == "JFIF") return ioJPEG;
@@ -41,21 +47,12 @@ int RunTests(TStream& s, std::int64_t start, std::int64_t size) {
     if (size > 8 && Peek(s, start, b.data(), 8) &&
         ((b[0] == 'I' && b[1] == 'I') || (b[0] == 'M' && b[1] == 'M')))
         return ioTIFF;
-    if (size > 8 && readers::IsPng(s)) return ioPNG;
-    s.SetPosition(start);
-    if (readers::IsIco(s)) return ioICO;
-    s.SetPosition(start);
-    if (readers::IsCur(s)) return ioCUR;
-    s.SetPosition(start);
-    if (readers::IsTga(s)) return ioTGA;
-    s.SetPosition(start);
-    if (readers::IsPxm(s)) return ioPXM;
-    s.SetPosition(start);
-    if (readers::FindJpegStart(s) >= 0) return ioJPEG;
-    static const std::uint8_t jp2[12] = {0, 0, 0, 0x0C, 0x6A, 0x50, 0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
-    if (Peek(s, start, b.data(), 12) && std::memcmp(b.data(), jp2, 12) == 0) return ioJP2;
-    static const std::uint8_t j2k[4] = {0xFF, 0x4F, 0xFF, 0x51};
-    if (Peek(s, start, b.data(), 4) && std::memcmp(b.data(), j2k, 4) == 0) return ioJ2K;
+    if (size > 8 && PassesContentTest(ioPNG, s)) return ioPNG;
+    // Then the readers' own content tests, in this order.
+    for (const TIOFileFormat id : {ioICO, ioCUR, ioTGA, ioPXM, ioJPEG, ioJP2, ioJ2K}) {
+        s.SetPosition(start);
+        if (PassesContentTest(id, s)) return id;
+    }
     s.SetPosition(start);
     if (IsAviStream(s)) return ioAVI;
     return 0;
