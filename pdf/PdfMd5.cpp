@@ -24,32 +24,31 @@ constexpr std::uint32_t kSine[64] = {
 
 TMd5::TMd5() : State{0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476} {}
 
+namespace {
+// One step of a round: the four rounds differ only in f and in which word they take, and each is
+// unrolled whole so that every shift and constant is known where it is used.
+inline void Step(std::uint32_t& a, std::uint32_t& b, std::uint32_t& c, std::uint32_t& d, std::uint32_t f,
+                 std::uint32_t word, int i) {
+    const std::uint32_t next = d;
+    d = c;
+    c = b;
+    b = b + std::rotl(a + f + kSine[i] + word, static_cast<int>(kShift[i]));
+    a = next;
+}
+} // namespace
+
 void TMd5::Block(const std::uint8_t* block) {
     std::uint32_t m[16];
     for (int i = 0; i < 16; ++i) m[i] = ReadLe32(block + i * 4);
     std::uint32_t a = State[0], b = State[1], c = State[2], d = State[3];
-    for (int i = 0; i < 64; ++i) {
-        std::uint32_t f;
-        int g;
-        if (i < 16) {
-            f = (b & c) | (~b & d);
-            g = i;
-        } else if (i < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * i + 1) % 16;
-        } else if (i < 48) {
-            f = b ^ c ^ d;
-            g = (3 * i + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * i) % 16;
-        }
-        const std::uint32_t next = d;
-        d = c;
-        c = b;
-        b = b + std::rotl(a + f + kSine[i] + m[g], static_cast<int>(kShift[i]));
-        a = next;
-    }
+#pragma GCC unroll 16
+    for (int i = 0; i < 16; ++i) Step(a, b, c, d, (b & c) | (~b & d), m[i], i);
+#pragma GCC unroll 16
+    for (int i = 16; i < 32; ++i) Step(a, b, c, d, (d & b) | (~d & c), m[(5 * i + 1) % 16], i);
+#pragma GCC unroll 16
+    for (int i = 32; i < 48; ++i) Step(a, b, c, d, b ^ c ^ d, m[(3 * i + 5) % 16], i);
+#pragma GCC unroll 16
+    for (int i = 48; i < 64; ++i) Step(a, b, c, d, c ^ (b | ~d), m[(7 * i) % 16], i);
     State[0] += a;
     State[1] += b;
     State[2] += c;

@@ -1,13 +1,34 @@
 #include "platform/Allocator.h"
 
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
 #if __has_include(<malloc.h>)
 #include <malloc.h>
+#endif
+#if __has_include(<sys/mman.h>)
+#include <sys/mman.h>
 #endif
 
 namespace {
 // Blocks above this still get their own mapping, returned to the system when freed: a 14,400-pixel
 // square colour page is about 600 MiB.
 constexpr int kLargestReusedBlock = 256 * 1024 * 1024;
+
+constexpr std::size_t kHugePage = std::size_t(2) << 20;
+// Below this a block is left to calloc: it holds too few whole huge pages to matter.
+constexpr std::size_t kSmallestHugeBlock = 4 * kHugePage;
+
+// Advice only: a system without transparent huge pages refuses it and the block works as before.
+void AdviseHugePages([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    const std::uintptr_t first = (start + kHugePage - 1) & ~(kHugePage - 1);
+    const std::uintptr_t last = (start + bytes) & ~(kHugePage - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#endif
+}
 } // namespace
 
 void KeepPixelBlocksForReuse() {
@@ -16,4 +37,14 @@ void KeepPixelBlocksForReuse() {
     // Freed blocks at the top of the heap stay mapped up to this much, for the next page.
     mallopt(M_TRIM_THRESHOLD, 2 * kLargestReusedBlock);
 #endif
+}
+
+void* AllocateZeroedPixels(std::size_t bytes) {
+    if (bytes < kSmallestHugeBlock) return std::calloc(bytes, 1);
+    // The advice must come before the first touch, so the block is cleared here rather than by calloc.
+    void* block = std::malloc(bytes);
+    if (!block) return nullptr;
+    AdviseHugePages(block, bytes);
+    std::memset(block, 0, bytes);
+    return block;
 }

@@ -1,5 +1,6 @@
 #include "platform/PlatformBitmap.h"
 
+#include "platform/Allocator.h"
 #include "platform/ByteOrder.h"
 #include "platform/Exceptions.h"
 #include "platform/SystemInfo.h"
@@ -87,7 +88,7 @@ void TBitmap::TPixelFree::operator()(std::uint8_t* pixels) const noexcept {
 
 TBitmap::TPixelStore TBitmap::ZeroedPixels(std::int64_t size) {
     if (size <= 0) return nullptr;
-    TPixelStore pixels(static_cast<std::uint8_t*>(std::calloc(static_cast<std::size_t>(size), 1)));
+    TPixelStore pixels(static_cast<std::uint8_t*>(AllocateZeroedPixels(static_cast<std::size_t>(size))));
     if (!pixels) throw EOutOfMemory();
     return pixels;
 }

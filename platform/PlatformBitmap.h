@@ -106,8 +106,7 @@ private:
     int FStride = 0;
     TPixelFormat FFormat = pf24bit;
     bool FMonochrome = false;
-    // Pixels from calloc: a large block comes zeroed from the system, without a pass over it, and is
-    // touched only where a reader writes.
+    // Pixels from AllocateZeroedPixels, released with std::free.
     struct TPixelFree {
         void operator()(std::uint8_t* pixels) const noexcept;
     };

@@ -4,6 +4,7 @@
 #include "imaging/bitmap/BitmapInternals.h"
 #include "imaging/bitmap/BitmapMemory.h"
 #include "imaging/bitmap/IEFileBuffer.h"
+#include "platform/Allocator.h"
 #include "platform/Exceptions.h"
 #include "platform/PlatformBitmap.h"
 #include "platform/SystemInfo.h"
@@ -139,7 +140,7 @@ void TIEBitmap::AllocateStorage(int width, int height, TIEPixelFormat pixelType)
         if (FLocation == ieHeap) {
             const std::size_t bytes = bitmapmemory::CheckedBlockSize(stride, height);
             // Zeroed so that rows a short file never reaches hold no stale memory.
-            FHeap = static_cast<std::uint8_t*>(std::calloc(bytes, 1));
+            FHeap = static_cast<std::uint8_t*>(AllocateZeroedPixels(bytes));
             if (!FHeap) throw EOutOfMemory();
         }
     } else if (FLocation == ieTBitmap) {
