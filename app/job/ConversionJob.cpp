@@ -70,6 +70,8 @@ public:
         case TJobEventKind::Page:
             AddPage(*e.Page);
             return false;
+        case TJobEventKind::FramesShared: // the run reads the frames' own events
+            return false;
         case TJobEventKind::FrameDone:
             Position += 10;
             Call(Cb.SetProgressPosition, Position);
@@ -118,6 +120,21 @@ public:
 private:
     TEntryQueue& Queue;
 };
+
+// Reads the events of an entry's shared frames, frame by frame. As with frames made in turn, a stop
+// takes effect at the next frame, though a worker may have made it already.
+void TakeSharedFrames(TEntryQueue& queue, std::size_t entry, int frames, const std::atomic<int>& runFlag,
+                      const std::function<void(TJobEvent)>& take) {
+    for (int k = 0; k < frames && runFlag == 1; ++k) {
+        bool dropping = false;
+        while (std::optional<TJobEvent> e = queue.Next(TQueueTask{entry, k})) {
+            const bool done = e->Kind == TJobEventKind::FrameDone;
+            dropping = dropping || (e->Kind == TJobEventKind::PageStarted && runFlag != 1);
+            if (!dropping) take(std::move(*e));
+            if (done) break;
+        }
+    }
+}
 
 TPageProgress ProgressOf(const std::vector<std::string>& paths, std::size_t i) {
     const int entries = static_cast<int>(std::min<std::size_t>(paths.size(), INT_MAX));
@@ -249,17 +266,28 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             const TCancelOnExit cancel(queue); // before the threads are joined
             for (TPageWorker* worker : workers)
                 threads.emplace_back([&, worker] {
-                    while (const std::optional<std::size_t> i = queue.Take()) {
-                        const auto sink = [&](TJobEvent e) { return queue.Push(*i, std::move(e)); };
+                    while (const std::optional<TQueueTask> task = queue.Take()) {
+                        const std::size_t i = task->Entry;
+                        const bool whole = task->Frame == TQueueTask::kWholeEntry;
+                        const auto sink = [&](TJobEvent e) { return queue.Push(*task, std::move(e)); };
+                        const auto share = [&](int frames) { queue.ShareFrames(i, frames); };
                         try {
-                            worker->MakeEntry(paths[*i], ProgressOf(paths, *i), settings, RunFlag, sink);
+                            if (whole)
+                                worker->MakeEntry(paths[i], ProgressOf(paths, i), settings, RunFlag, sink,
+                                                  share);
+                            else
+                                worker->MakeSharedFrame(paths[i], task->Frame, task->Frames,
+                                                        ProgressOf(paths, i), settings, RunFlag, sink);
                         } catch (const std::exception& e) {
                             TJobEvent skipped;
                             skipped.Kind = TJobEventKind::Skipped;
-                            skipped.Skip = {paths[*i], -1, JobFailureReason(e)};
+                            skipped.Skip = {paths[i], whole ? -1 : task->Frame, JobFailureReason(e)};
                             sink(std::move(skipped));
-                            sink(TJobEvent{});
+                            TJobEvent last;
+                            last.Kind = whole ? TJobEventKind::EntryDone : TJobEventKind::FrameDone;
+                            sink(std::move(last));
                         }
+                        if (whole) queue.EntryMade(i);
                     }
                 });
             for (std::size_t i = 0; i < n; ++i) {
@@ -267,6 +295,11 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                 collect.EntryStarted(paths[i]);
                 bool frames = false, dropping = false;
                 while (std::optional<TJobEvent> e = queue.Next(i)) {
+                    if (e->Kind == TJobEventKind::FramesShared) {
+                        TakeSharedFrames(queue, i, e->Frames, RunFlag,
+                                         [&](TJobEvent f) { collect.Take(paths[i], std::move(f)); });
+                        continue;
+                    }
                     frames = frames || e->Kind == TJobEventKind::FramesCounted;
                     // As on one thread, a stop takes effect at the next frame, though the worker may
                     // have made it already.

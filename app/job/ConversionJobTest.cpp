@@ -234,9 +234,17 @@ TEST_F(ConversionJobTest, WorkersGiveTheRunOfOneThread) {
     MakeImage("-delay 5 -size 16x16 xc:red xc:lime xc:blue", "anim.gif");
     MakeImage("-size 300x200 gradient:red-blue", "photo.jpg");
     MakeImage("-size 20x30 xc:green", "small.png");
+    // Frames that differ in size, colour, resolution and orientation: a frame made by another worker
+    // must not take anything from the frame that worker made before.
+    MakeImage("\\( -size 40x30 gradient:red-blue -density 72 -orient TopLeft \\) "
+              "\\( -size 30x50 xc:gray50 -colorspace Gray -density 200 -orient RightTop \\) "
+              "\\( -size 24x24 pattern:checkerboard -monochrome -density 300 -orient TopLeft \\) "
+              "-compress None",
+              "mixed.tif");
     testsupport::WriteFileBytes(dir.File("broken.png"), {'n', 'o', 't'});
     const std::vector<std::string> files = {"photo.jpg",   "three.tif", "broken.png", "anim.gif",
-                                            "missing.gif", "small.png", "three.tif",  "photo.jpg"};
+                                            "missing.gif", "small.png", "mixed.tif",  "three.tif",
+                                            "photo.jpg",   "mixed.tif"};
     const auto runWith = [&](int jobs, int compression, Recorder& r, std::vector<std::uint8_t>& pdf) {
         TConversionInputs in = Inputs(files);
         in.OutputName = "jobs" + std::to_string(jobs) + "-" + std::to_string(compression);
@@ -252,7 +260,7 @@ TEST_F(ConversionJobTest, WorkersGiveTheRunOfOneThread) {
         std::vector<std::uint8_t> onePdf;
         const TJobResult first = runWith(1, compression, one, onePdf);
         ASSERT_EQ(first.Outcome, TJobOutcome::Completed) << first.Message;
-        EXPECT_EQ(first.PagesWritten, 12);
+        EXPECT_EQ(first.PagesWritten, 18);
         for (const int jobs : {2, 3, 8}) {
             Recorder many;
             std::vector<std::uint8_t> manyPdf;

@@ -7,50 +7,84 @@ TEntryQueue::TEntryQueue(std::size_t entries, TEntryQueueLimits limits)
                                  std::max<std::size_t>(limits.PagesWaiting, 1),
                                  std::max<std::size_t>(limits.EntriesAhead, 1)} {}
 
-std::optional<std::size_t> TEntryQueue::Take() {
-    std::unique_lock lock(FLock);
-    FChanged.wait(lock, [&] { return FCancelled || FNextToTake < FConsuming + FLimits.EntriesAhead; });
-    if (FCancelled || FNextToTake >= FEntries) return std::nullopt;
-    return FNextToTake++;
+// A worker may go: a frame waits, or an entry may be handed out, or nothing more can ever come.
+bool TEntryQueue::CanTake() const {
+    if (FCancelled || !FSharedFrames.empty()) return true;
+    if (FNextToTake < FEntries) return FNextToTake < FConsuming + FLimits.EntriesAhead;
+    return FBeingMade.empty();
 }
 
-// The consumer's own entry only waits for the consumer to take its pages; an entry after it also
-// waits while the pages of all entries fill the window, so the consumer's entry always moves on.
-bool TEntryQueue::RoomFor(std::size_t entry) const {
-    const auto it = FPages.find(entry);
+std::optional<TQueueTask> TEntryQueue::Take() {
+    std::unique_lock lock(FLock);
+    FChanged.wait(lock, [&] { return CanTake(); });
+    if (FCancelled) return std::nullopt;
+    // Frames first: they belong to an entry handed out earlier, which the consumer reaches sooner.
+    if (!FSharedFrames.empty()) {
+        const TQueueTask frame = *FSharedFrames.begin();
+        FSharedFrames.erase(FSharedFrames.begin());
+        return frame;
+    }
+    if (FNextToTake >= FEntries) return std::nullopt;
+    FBeingMade.insert(FNextToTake);
+    return TQueueTask{FNextToTake++};
+}
+
+void TEntryQueue::ShareFrames(std::size_t entry, int frames) {
+    const std::lock_guard lock(FLock);
+    if (FCancelled || entry < FConsuming) return;
+    for (int k = 0; k < frames; ++k) FSharedFrames.insert({entry, k, frames});
+    FChanged.notify_all();
+}
+
+void TEntryQueue::EntryMade(std::size_t entry) {
+    const std::lock_guard lock(FLock);
+    FBeingMade.erase(entry);
+    FChanged.notify_all();
+}
+
+// The consumer's own task only waits for the consumer to take its pages; any other also waits while
+// the pages of all tasks fill the window, so the consumer's task always moves on. Frames are handed
+// out in order, so the frame the consumer reads is always being made or done.
+bool TEntryQueue::RoomFor(const TQueueTask& task) const {
+    const auto it = FPages.find(task);
     const std::size_t own = it == FPages.end() ? 0 : it->second;
     if (own >= FLimits.PagesPerEntry) return false;
-    return entry == FConsuming || FPagesWaiting < FLimits.PagesWaiting;
+    return task == FConsumerTask || FPagesWaiting < FLimits.PagesWaiting;
 }
 
-bool TEntryQueue::Push(std::size_t entry, TJobEvent event) {
+bool TEntryQueue::Push(TQueueTask task, TJobEvent event) {
     std::unique_lock lock(FLock);
     const bool page = event.Kind == TJobEventKind::Page;
-    if (page) FChanged.wait(lock, [&] { return FCancelled || RoomFor(entry); });
-    if (FCancelled) return false;
+    if (page) FChanged.wait(lock, [&] { return FCancelled || task.Entry < FConsuming || RoomFor(task); });
+    if (FCancelled || task.Entry < FConsuming) return false;
     if (page) {
-        ++FPages[entry];
+        ++FPages[task];
         ++FPagesWaiting;
         FPeakPagesWaiting = std::max(FPeakPagesWaiting, FPagesWaiting);
     }
-    FEvents[entry].push_back(std::move(event));
+    FEvents[task].push_back(std::move(event));
     FChanged.notify_all();
     return true;
 }
 
-std::optional<TJobEvent> TEntryQueue::Next(std::size_t entry) {
+std::optional<TJobEvent> TEntryQueue::Next(TQueueTask task) {
     std::unique_lock lock(FLock);
+    if (FConsumerTask != task) {
+        FConsumerTask = task;
+        FChanged.notify_all(); // its maker may be waiting for room
+    }
     FChanged.wait(lock, [&] {
         if (FCancelled) return true;
-        const auto it = FEvents.find(entry);
+        const auto it = FEvents.find(task);
         return it != FEvents.end() && !it->second.empty();
     });
     if (FCancelled) return std::nullopt;
-    std::deque<TJobEvent>& events = FEvents[entry];
+    std::deque<TJobEvent>& events = FEvents[task];
     TJobEvent event = std::move(events.front());
     events.pop_front();
+    if (events.empty()) FEvents.erase(task);
     if (event.Kind == TJobEventKind::Page) {
-        if (--FPages[entry] == 0) FPages.erase(entry);
+        if (--FPages[task] == 0) FPages.erase(task);
         --FPagesWaiting;
         FChanged.notify_all();
     }
@@ -59,13 +93,18 @@ std::optional<TJobEvent> TEntryQueue::Next(std::size_t entry) {
 
 void TEntryQueue::Finish(std::size_t entry) {
     const std::lock_guard lock(FLock);
-    if (const auto it = FEvents.find(entry); it != FEvents.end()) {
-        for (const TJobEvent& e : it->second)
+    // The entry's own stream and its frames' streams sort together.
+    const auto first = FEvents.lower_bound({entry, TQueueTask::kWholeEntry});
+    auto last = first;
+    for (; last != FEvents.end() && last->first.Entry == entry; ++last)
+        for (const TJobEvent& e : last->second)
             if (e.Kind == TJobEventKind::Page) --FPagesWaiting;
-        FEvents.erase(it);
-    }
-    FPages.erase(entry);
+    FEvents.erase(first, last);
+    std::erase_if(FPages, [entry](const auto& p) { return p.first.Entry == entry; });
+    // Frames nobody took are no longer wanted.
+    std::erase_if(FSharedFrames, [entry](const TQueueTask& t) { return t.Entry == entry; });
     FConsuming = std::max(FConsuming, entry + 1);
+    FConsumerTask = {FConsuming};
     FChanged.notify_all();
 }
 
@@ -74,6 +113,7 @@ void TEntryQueue::Cancel() {
     FCancelled = true;
     FEvents.clear();
     FPages.clear();
+    FSharedFrames.clear();
     FPagesWaiting = 0;
     FChanged.notify_all();
 }

@@ -32,7 +32,8 @@ void RunWorkers(TEntryQueue& queue, const std::vector<int>& pages, int workers,
                 std::vector<std::jthread>& threads) {
     for (int w = 0; w < workers; ++w)
         threads.emplace_back([&queue, &pages, &aheadSeen, &consuming] {
-            while (const std::optional<std::size_t> i = queue.Take()) {
+            while (const std::optional<TQueueTask> task = queue.Take()) {
+                const std::optional<std::size_t> i = task->Entry;
                 const std::size_t ahead = *i - std::min(*i, consuming.load());
                 std::size_t seen = aheadSeen.load();
                 while (ahead > seen && !aheadSeen.compare_exchange_weak(seen, ahead)) {
@@ -45,6 +46,7 @@ void RunWorkers(TEntryQueue& queue, const std::vector<int>& pages, int workers,
                     go = queue.Push(*i, PageEvent(int(*i), p));
                 }
                 if (go) queue.Push(*i, TJobEvent{});
+                queue.EntryMade(*i);
             }
         });
 }
@@ -123,6 +125,107 @@ TEST(EntryQueue, CancelWakesWaitingWorkersAndDropsTheirPages) {
     EXPECT_FALSE(queue.Take().has_value());
     EXPECT_FALSE(queue.Push(1, PageEvent(1, 0)));
     EXPECT_LE(queue.PeakPagesWaiting(), 3u);
+}
+
+// Entries whose frames are shared out: frames[i] > 0 makes entry i offer that many frames, each made
+// as a task of its own; the consumer reads them frame by frame. Whatever worker makes what, the
+// pages come out in list and frame order, within the bounds, and nothing hangs.
+struct SharedCase {
+    const char* Name;
+    std::vector<int> Frames; // 0: a single page made by the entry's own task
+    int Workers;
+    TEntryQueueLimits Limits;
+};
+
+class EntryQueueShared : public ::testing::TestWithParam<SharedCase> {};
+
+TEST_P(EntryQueueShared, FramesOfOneEntryComeOutInOrderWhicheverWorkerMadeThem) {
+    const SharedCase& c = GetParam();
+    TEntryQueue queue(c.Frames.size(), c.Limits);
+    std::vector<std::pair<int, int>> seen;
+    std::atomic<int> frameTasks{0};
+    {
+        std::vector<std::jthread> threads;
+        for (int w = 0; w < c.Workers; ++w)
+            threads.emplace_back([&] {
+                while (const std::optional<TQueueTask> task = queue.Take()) {
+                    const std::size_t i = task->Entry;
+                    if (task->Frame != TQueueTask::kWholeEntry) {
+                        ++frameTasks;
+                        EXPECT_EQ(task->Frames, c.Frames[i]);
+                        // Later frames are often quicker, so they wait on earlier ones.
+                        std::this_thread::sleep_for(std::chrono::microseconds(40 * (4 - task->Frame % 4)));
+                        if (queue.Push(*task, PageEvent(int(i), task->Frame))) {
+                            TJobEvent done;
+                            done.Kind = TJobEventKind::FrameDone;
+                            queue.Push(*task, std::move(done));
+                        }
+                        continue;
+                    }
+                    bool go = true;
+                    if (c.Frames[i] > 0) {
+                        TJobEvent shared;
+                        shared.Kind = TJobEventKind::FramesShared;
+                        shared.Frames = c.Frames[i];
+                        go = queue.Push(i, std::move(shared));
+                        if (go) queue.ShareFrames(i, c.Frames[i]);
+                    } else {
+                        go = queue.Push(i, PageEvent(int(i), -1));
+                    }
+                    if (go) queue.Push(i, TJobEvent{});
+                    queue.EntryMade(i);
+                }
+            });
+        for (std::size_t i = 0; i < c.Frames.size(); ++i) {
+            while (std::optional<TJobEvent> e = queue.Next(i)) {
+                if (e->Kind == TJobEventKind::EntryDone) break;
+                if (e->Kind == TJobEventKind::Page) seen.emplace_back(int(i), e->Page->Stored.Frame);
+                if (e->Kind != TJobEventKind::FramesShared) continue;
+                for (int k = 0; k < e->Frames; ++k)
+                    while (std::optional<TJobEvent> f = queue.Next(TQueueTask{i, k})) {
+                        if (f->Kind == TJobEventKind::FrameDone) break;
+                        seen.emplace_back(int(i), f->Page->Stored.Frame);
+                    }
+            }
+            queue.Finish(i);
+        }
+    } // joins: a worker left waiting would hang here
+    std::vector<std::pair<int, int>> expected;
+    int frames = 0;
+    for (std::size_t i = 0; i < c.Frames.size(); ++i) {
+        if (c.Frames[i] == 0) expected.emplace_back(int(i), -1);
+        for (int k = 0; k < c.Frames[i]; ++k) expected.emplace_back(int(i), k);
+        frames += c.Frames[i];
+    }
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(frameTasks.load(), frames);
+    EXPECT_LE(queue.PeakPagesWaiting(), c.Limits.PagesWaiting + c.Limits.PagesPerEntry);
+}
+
+const SharedCase kSharedCases[] = {
+    {"OneWorkerMakesEveryFrame", {3, 0, 2}, 1, {2, 4, 4}}, {"LongFileLast", {0, 0, 0, 0, 8}, 2, {2, 4, 4}},
+    {"LongFilesBackToBack", {12, 9, 0, 7}, 3, {2, 6, 6}},  {"TightestLimits", {5, 0, 5, 5}, 4, {1, 1, 1}},
+    {"ManyWorkersFewFrames", {2, 2}, 8, {2, 16, 16}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Lists, EntryQueueShared, ::testing::ValuesIn(kSharedCases),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+TEST(EntryQueue, WorkersWaitForFramesAnEntryBeingMadeMayStillShare) {
+    // The last entry is still being made when the other worker looks for work: that worker must not
+    // leave, for the entry's frames are about to be shared.
+    TEntryQueue queue(1, {2, 4, 4});
+    const std::optional<TQueueTask> entry = queue.Take();
+    ASSERT_TRUE(entry.has_value());
+    std::optional<TQueueTask> helped;
+    std::jthread helper([&] { helped = queue.Take(); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    queue.ShareFrames(0, 1);
+    helper.join();
+    ASSERT_TRUE(helped.has_value());
+    EXPECT_EQ(helped->Frame, 0);
+    queue.EntryMade(0);
+    EXPECT_FALSE(queue.Take().has_value());
 }
 
 } // namespace

@@ -21,6 +21,8 @@ enum class TJobEventKind {
     FramesCounted, // Frames: the entry is a frame file holding this many frames
     Skipped,       // Skip: a source or frame that gave no page
     Page,          // Page: a page for the document
+    FramesShared,  // Frames: the entry's frames are made as tasks of their own, each with its own
+                   // events, read frame by frame before the entry's EntryDone
     FrameDone,     // one frame of a frame file was worked through
     EntryDone      // the entry's last event
 };

@@ -3,6 +3,7 @@
 #include "app/job/ConversionTables.h"
 #include "imaging/bitmap/AlphaFlatten.h"
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/io/FormatRegistry.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/KeptPageData.h"
 #include "imaging/io/PictoraIO.h"
@@ -188,9 +189,26 @@ bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loade
     return emit(std::move(e));
 }
 
+bool TPageWorker::MakeFrame(const std::string& path, int frame, int frames, TPageProgress progress,
+                            const TPageSettings& settings, const std::function<int()>& load,
+                            const std::function<bool(TJobEvent)>& emit) {
+    TPictoraIO& io = *FFrameIO;
+    progress.Page = frame + 1;
+    progress.Pages = frames;
+    TJobEvent started = Plain(TJobEventKind::PageStarted);
+    started.Progress = progress;
+    if (!emit(std::move(started))) return false;
+    load();
+    const bool go = io.Aborting ? emit(Skipped(path, frame, FailedLoadReason(io)))
+                                : MakePage(path, frame, io, settings, emit);
+    FView->ResetToBlank();
+    return go && emit(Plain(TJobEventKind::FrameDone));
+}
+
 bool TPageWorker::MakeFrames(const std::string& path, bool gif, const TPageSettings& settings,
                              TPageProgress progress, const std::atomic<int>& runFlag,
-                             const std::function<bool(TJobEvent)>& emit) {
+                             const std::function<bool(TJobEvent)>& emit,
+                             const std::function<void(int frames)>& shareFrames) {
     TPictoraIO& frames = *FFrameIO;
     TIOParamsVals& fp = frames.Params();
     // A web address is downloaded once; its frames are then read from memory.
@@ -204,35 +222,63 @@ bool TPageWorker::MakeFrames(const std::string& path, bool gif, const TPageSetti
         download.SetPosition(0);
         return gif ? frames.LoadGifStream(download, key) : frames.LoadTiffStream(download);
     };
-    // The first call serves to learn the frame count; it reads the frame the index last held.
-    const int count = loadFrame();
+    // A TIFF file's frames are counted by walking its directories, without decoding one; otherwise,
+    // and for the reason of a file that holds none, the first load serves to learn the frame count (it
+    // reads the frame the index last held).
+    const bool tiffOnDisk = !web && !gif;
+    int count = tiffOnDisk ? CountImagesInFile(path, ioTIFF) : 0;
+    if (count <= 0) count = loadFrame();
     if (count <= 0) return emit(Skipped(path, -1, FailedLoadReason(frames)));
     TJobEvent counted = Plain(TJobEventKind::FramesCounted);
     counted.Frames = count;
     if (!emit(std::move(counted))) return false;
+    // A TIFF file's frames stand alone, so other workers may make some; a GIF frame is composed
+    // over the one before, and a download is held by this worker alone.
+    if (tiffOnDisk && count > 1 && shareFrames) {
+        TJobEvent shared = Plain(TJobEventKind::FramesShared);
+        shared.Frames = count;
+        if (!emit(std::move(shared))) return false;
+        shareFrames(count);
+        return true;
+    }
     for (int k = 0; k < count; ++k) {
         if (runFlag != 1) break;
-        progress.Page = k + 1;
-        progress.Pages = count;
-        TJobEvent started = Plain(TJobEventKind::PageStarted);
-        started.Progress = progress;
-        if (!emit(std::move(started))) return false;
         if (gif)
             fp.GifFrameIndex = k;
         else
             fp.TiffFrameIndex = k;
-        loadFrame();
-        const bool go = frames.Aborting ? emit(Skipped(path, k, FailedLoadReason(frames)))
-                                        : MakePage(path, k, frames, settings, emit);
-        FView->ResetToBlank();
-        if (!go || !emit(Plain(TJobEventKind::FrameDone))) return false;
+        if (!MakeFrame(path, k, count, progress, settings, loadFrame, emit)) return false;
     }
     return true;
 }
 
+void TPageWorker::MakeSharedFrame(const std::string& path, int frame, int frames,
+                                  const TPageProgress& progress, const TPageSettings& settings,
+                                  const std::atomic<int>& runFlag, const TJobEventSink& sink) {
+    bool go = true;
+    const std::function<bool(TJobEvent)> emit = [&](TJobEvent e) {
+        if (go) go = sink(std::move(e));
+        return go;
+    };
+    try {
+        if (runFlag == 1) {
+            FFrameIO->Params().TiffFrameIndex = frame;
+            const auto load = [&] { return FFrameIO->LoadTiffFile(path); };
+            if (MakeFrame(path, frame, frames, progress, settings, load, emit)) return;
+            if (!go) return;
+        }
+    } catch (const EWriteError&) {
+        throw; // the output itself failed: the run cannot go on
+    } catch (const std::exception& e) {
+        FView->ResetToBlank();
+        emit(Skipped(path, frame, JobFailureReason(e)));
+    }
+    emit(Plain(TJobEventKind::FrameDone));
+}
+
 void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progress,
                             const TPageSettings& settings, const std::atomic<int>& runFlag,
-                            const TJobEventSink& sink) {
+                            const TJobEventSink& sink, const std::function<void(int frames)>& shareFrames) {
     bool go = true;
     const std::function<bool(TJobEvent)> emit = [&](TJobEvent e) {
         if (go) go = sink(std::move(e));
@@ -257,7 +303,7 @@ void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progre
                         MakePage(path, -1, io, settings, emit);
                 }
             } else {
-                MakeFrames(path, gif, settings, progress, runFlag, emit);
+                MakeFrames(path, gif, settings, progress, runFlag, emit, shareFrames);
             }
         } catch (const EWriteError&) {
             throw; // the output itself failed: the run cannot go on

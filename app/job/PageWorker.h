@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -39,8 +40,17 @@ public:
     // the last being EntryDone. A cleared run flag ends a frame file at the next frame and an entry
     // not yet begun at once. Stops quietly when sink wants no more. Only a failure of the output
     // (EWriteError, which the sink may raise) leaves it.
+    // shareFrames, when given, may take the frames of a TIFF file on disk off this worker once they
+    // are counted: then the entry's events end with FramesShared and EntryDone, and each frame is made
+    // by MakeSharedFrame, on whichever worker.
     void MakeEntry(const std::string& path, const TPageProgress& progress, const TPageSettings& settings,
-                   const std::atomic<int>& runFlag, const TJobEventSink& sink);
+                   const std::atomic<int>& runFlag, const TJobEventSink& sink,
+                   const std::function<void(int frames)>& shareFrames = {});
+    // Makes frame (zero-based) of the frames of a shared TIFF file, its events ending with FrameDone.
+    // A cleared run flag gives the FrameDone alone.
+    void MakeSharedFrame(const std::string& path, int frame, int frames, const TPageProgress& progress,
+                         const TPageSettings& settings, const std::atomic<int>& runFlag,
+                         const TJobEventSink& sink);
 
     // Sets the page size for the bitmap about to become a page, from the picture as the page shows it
     // (upright when asked, in its physical proportions).
@@ -49,7 +59,12 @@ public:
 private:
     TPageWorker() = default;
     bool MakeFrames(const std::string& path, bool gif, const TPageSettings& settings, TPageProgress progress,
-                    const std::atomic<int>& runFlag, const std::function<bool(TJobEvent)>& emit);
+                    const std::atomic<int>& runFlag, const std::function<bool(TJobEvent)>& emit,
+                    const std::function<void(int frames)>& shareFrames);
+    // One frame of a frame file; load reads it into the frame component.
+    bool MakeFrame(const std::string& path, int frame, int frames, TPageProgress progress,
+                   const TPageSettings& settings, const std::function<int()>& load,
+                   const std::function<bool(TJobEvent)>& emit);
     // loader: the component whose load filled the current bitmap.
     bool MakePage(const std::string& path, int frame, TPictoraIO& loader, const TPageSettings& settings,
                   const std::function<bool(TJobEvent)>& emit);
