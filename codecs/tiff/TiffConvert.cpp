@@ -81,12 +81,22 @@ void UndoPredictor(std::uint8_t* s, std::size_t count, int stride, int bits, boo
 
 namespace {
 
-// Samples of bits bits scaled to 0..255 (the full value becomes 255).
-std::array<std::uint8_t, 256> ScaleTable(int bits) {
-    std::array<std::uint8_t, 256> t{};
-    const unsigned max = bits >= 8 ? 255u : (1u << bits) - 1;
-    for (unsigned v = 0; v < 256; ++v) t[v] = std::uint8_t(std::min(v, max) * 255 / max);
-    return t;
+using TScaleTable = std::array<std::uint8_t, 256>;
+
+// Samples of bits bits scaled to 0..255 (the full value becomes 255). Built once for every width,
+// since rows are converted one at a time.
+const TScaleTable& ScaleTable(int bits) {
+    static const std::array<TScaleTable, 9> tables = [] {
+        std::array<TScaleTable, 9> all{};
+        for (int b = 1; b <= 8; ++b) {
+            const unsigned max = (1u << b) - 1;
+            for (unsigned v = 0; v < 256; ++v)
+                all[std::size_t(b)][v] = std::uint8_t(std::min(v, max) * 255 / max);
+        }
+        all[0] = all[8]; // no width given: taken as bytes
+        return all;
+    }();
+    return tables[std::size_t(std::clamp(bits, 0, 8))];
 }
 
 void PutPixel(std::uint8_t* out, int x, TIEPixelFormat target, TIERgbTriple c) {
@@ -140,7 +150,7 @@ bool ConvertRow(const TRowFormat& f, const std::uint8_t* s, int width, std::uint
     const auto colour = [&](unsigned index) {
         return index < f.ColorMap.size() ? f.ColorMap[index] : TIERgbTriple{};
     };
-    const auto scale = ScaleTable(f.BitsPerSample);
+    const TScaleTable& scale = ScaleTable(f.BitsPerSample);
     const bool withAlpha = alpha && f.AlphaIndex >= 0 && std::size_t(f.AlphaIndex) < spp;
     const auto putAlpha = [&](int x) {
         if (withAlpha) alpha[x] = scale[s[std::size_t(x) * spp + std::size_t(f.AlphaIndex)]];
