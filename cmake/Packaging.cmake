@@ -17,5 +17,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 # The runtime libraries come from dpkg-shlibdeps, so the dependencies follow what the binaries link.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Libraries opened at run time are invisible to it: the folders that open one name its package, and
+# CPack adds what dpkg-shlibdeps finds to these.
+get_property(runtime_packages GLOBAL PROPERTY FOLIANTO_RUNTIME_PACKAGES)
+list(JOIN runtime_packages ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/package)
 include(CPack)

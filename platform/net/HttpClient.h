@@ -1,8 +1,8 @@
 #pragma once
 // Downloads over HTTP and HTTPS for the image loader: one GET, redirects followed up to a limit, the
 // body capped, dead and stalled servers given up on, and every failure told in words a user reads.
-// The interface shows nothing of the library underneath; a build without it answers every request
-// with a failure that says so.
+// The interface shows nothing of the library underneath; a build without it, or a system where it is
+// missing, answers every request with a failure that says so.
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -40,7 +40,7 @@ struct THttpRequest {
 
 enum class THttpFailure {
     None,
-    Unavailable,      // this build cannot download
+    Unavailable,      // this build cannot download, or the library it downloads with is missing
     BadAddress,       // the address or a redirect target is not one this client follows
     Connect,          // no connection to the server (or the proxy)
     Certificate,      // https: the server's certificate is not trusted or not for that host
@@ -64,7 +64,8 @@ struct THttpResponse {
     bool Ok() const { return Failure == THttpFailure::None; }
 };
 
-// Whether this build can download at all.
+// Whether downloads can work at all: the build has the client and the system the library underneath,
+// which this loads when it is not loaded yet.
 bool HttpAvailable();
 
 // GETs the address with HTTP/1.1 and writes the body of the final (2xx) answer into body from its

@@ -1,18 +1,16 @@
-// The libcurl glue: the only file that includes curl's headers. The transfer runs through a multi
-// handle in a loop of our own, so time-outs, the stop request and the caller's event pumping happen
-// here, outside libcurl's frames. The two callbacks that run inside them never throw: they record a
-// failure and answer libcurl's abort value.
+// The libcurl glue: the only file that calls libcurl, through the functions CurlLibrary loads on the
+// first download. The transfer runs through a multi handle in a loop of our own, so time-outs, the stop
+// request and the caller's event pumping happen here, outside libcurl's frames. The two callbacks that run
+// inside them never throw: they record a failure and answer libcurl's abort value.
 #include "platform/Ascii.h"
 #include "platform/Stream.h"
+#include "platform/net/CurlLibrary.h"
 #include "platform/net/HttpClient.h"
 #include "platform/net/HttpTexts.h"
 #include "platform/net/WebAddress.h"
 
-#include <curl/curl.h>
-
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <set>
 
@@ -25,39 +23,37 @@ constexpr std::size_t kDetailLength = 120;
 constexpr std::size_t kContentTypeLength = 100;
 
 struct TEasyDeleter {
-    void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+    const TCurlLibrary* Curl;
+    void operator()(CURL* handle) const { Curl->EasyCleanup(handle); }
 };
 struct TMultiDeleter {
-    void operator()(CURLM* handle) const { curl_multi_cleanup(handle); }
+    const TCurlLibrary* Curl;
+    void operator()(CURLM* handle) const { Curl->MultiCleanup(handle); }
 };
 struct TListDeleter {
-    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+    const TCurlLibrary* Curl;
+    void operator()(curl_slist* list) const { Curl->SlistFreeAll(list); }
 };
 using TEasyHandle = std::unique_ptr<CURL, TEasyDeleter>;
 using TMultiHandle = std::unique_ptr<CURLM, TMultiDeleter>;
 using THeaderList = std::unique_ptr<curl_slist, TListDeleter>;
 
-// libcurl's process-wide set-up, once, before the first handle; never undone, because another
-// thread's download may still be running when the process ends.
-void InitLibraryOnce() {
-    static std::once_flag once;
-    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 // The easy handle belongs to the multi handle for one request; leaving unfinished aborts it.
 class THopMembership {
 public:
-    THopMembership(CURLM* multi, CURL* easy) : Multi(multi), Easy(easy) {
-        Added = curl_multi_add_handle(multi, easy) == CURLM_OK;
+    THopMembership(const TCurlLibrary& curl, CURLM* multi, CURL* easy)
+        : Curl(curl), Multi(multi), Easy(easy) {
+        Added = curl.MultiAddHandle(multi, easy) == CURLM_OK;
     }
     ~THopMembership() {
-        if (Added) curl_multi_remove_handle(Multi, Easy);
+        if (Added) Curl.MultiRemoveHandle(Multi, Easy);
     }
     THopMembership(const THopMembership&) = delete;
     THopMembership& operator=(const THopMembership&) = delete;
     bool Added = false;
 
 private:
+    const TCurlLibrary& Curl;
     CURLM* Multi;
     CURL* Easy;
 };
@@ -160,54 +156,57 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
     }
 }
 
-template <class T> bool Set(CURL* easy, CURLoption option, T value) {
-    return curl_easy_setopt(easy, option, value) == CURLE_OK;
+// One option; the value goes through the variadic call with the type the option takes.
+template <class T> bool Set(const TCurlLibrary& curl, CURL* easy, CURLoption option, T value) {
+    return curl.EasySetopt(easy, option, value) == CURLE_OK;
 }
 
-bool Configure(CURL* easy, const THttpRequest& r, curl_slist* headers, char* errorText, TTransferState& s) {
+bool Configure(const TCurlLibrary& curl, CURL* easy, const THttpRequest& r, curl_slist* headers,
+               char* errorText, TTransferState& s) {
+    const auto set = [&curl, easy](CURLoption option, auto value) { return Set(curl, easy, option, value); };
     const THttpLimits& l = r.Limits;
-    bool ok = Set(easy, CURLOPT_NOSIGNAL, 1L) && Set(easy, CURLOPT_ERRORBUFFER, errorText) &&
-              Set(easy, CURLOPT_PROTOCOLS_STR, "http,https") &&
-              Set(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") && Set(easy, CURLOPT_FOLLOWLOCATION, 0L) &&
-              Set(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1)) &&
-              Set(easy, CURLOPT_USERAGENT, r.UserAgent.c_str()) && Set(easy, CURLOPT_HTTPHEADER, headers) &&
-              Set(easy, CURLOPT_CONNECTTIMEOUT_MS, long(l.ConnectTimeout.count())) &&
-              Set(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(l.MaxBodyBytes)) &&
-              Set(easy, CURLOPT_PREREQFUNCTION, &OnRequestReady) && Set(easy, CURLOPT_PREREQDATA, &s) &&
-              Set(easy, CURLOPT_HEADERFUNCTION, &OnHeader) && Set(easy, CURLOPT_HEADERDATA, &s) &&
-              Set(easy, CURLOPT_WRITEFUNCTION, &OnBody) && Set(easy, CURLOPT_WRITEDATA, &s);
+    bool ok = set(CURLOPT_NOSIGNAL, 1L) && set(CURLOPT_ERRORBUFFER, errorText) &&
+              set(CURLOPT_PROTOCOLS_STR, "http,https") && set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https") &&
+              set(CURLOPT_FOLLOWLOCATION, 0L) && set(CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1)) &&
+              set(CURLOPT_USERAGENT, r.UserAgent.c_str()) && set(CURLOPT_HTTPHEADER, headers) &&
+              set(CURLOPT_CONNECTTIMEOUT_MS, long(l.ConnectTimeout.count())) &&
+              set(CURLOPT_MAXFILESIZE_LARGE, curl_off_t(l.MaxBodyBytes)) &&
+              set(CURLOPT_PREREQFUNCTION, &OnRequestReady) && set(CURLOPT_PREREQDATA, &s) &&
+              set(CURLOPT_HEADERFUNCTION, &OnHeader) && set(CURLOPT_HEADERDATA, &s) &&
+              set(CURLOPT_WRITEFUNCTION, &OnBody) && set(CURLOPT_WRITEDATA, &s);
     // An empty proxy text also keeps the environment's proxy variables out: the caller chose.
-    ok = ok && Set(easy, CURLOPT_PROXY, r.Proxy.c_str());
+    ok = ok && set(CURLOPT_PROXY, r.Proxy.c_str());
     if (!r.Proxy.empty()) {
-        ok = ok && Set(easy, CURLOPT_NOPROXY, "");
+        ok = ok && set(CURLOPT_NOPROXY, "");
         if (!r.ProxyUserName.empty())
-            ok = ok && Set(easy, CURLOPT_PROXYUSERNAME, r.ProxyUserName.c_str()) &&
-                 Set(easy, CURLOPT_PROXYPASSWORD, r.ProxyPassword.c_str());
+            ok = ok && set(CURLOPT_PROXYUSERNAME, r.ProxyUserName.c_str()) &&
+                 set(CURLOPT_PROXYPASSWORD, r.ProxyPassword.c_str());
     }
-    if (!l.TrustStore.empty()) ok = ok && Set(easy, CURLOPT_CAINFO, l.TrustStore.c_str());
+    if (!l.TrustStore.empty()) ok = ok && set(CURLOPT_CAINFO, l.TrustStore.c_str());
     return ok;
 }
 
 // libcurl's own words for a failure, without the prefix a certificate complaint carries.
-std::string Detail(CURLcode code, const char* errorText) {
-    std::string_view text = errorText[0] ? errorText : curl_easy_strerror(code);
+std::string Detail(const TCurlLibrary& curl, CURLcode code, const char* errorText) {
+    std::string_view text = errorText[0] ? errorText : curl.EasyStrerror(code);
     constexpr std::string_view kPrefix = "SSL certificate problem: ";
     if (text.rfind(kPrefix, 0) == 0) text.remove_prefix(kPrefix.size());
     return PrintableText(text, kDetailLength);
 }
 
 // Why the connection could not be made, from the system's error number.
-std::string ConnectDetail(CURL* easy, CURLcode code, const char* errorText) {
+std::string ConnectDetail(const TCurlLibrary& curl, CURL* easy, CURLcode code, const char* errorText) {
     long osError = 0;
-    if (curl_easy_getinfo(easy, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
+    if (curl.EasyGetinfo(easy, CURLINFO_OS_ERRNO, &osError) == CURLE_OK && osError != 0) {
         std::string text = std::strerror(static_cast<int>(osError));
         if (!text.empty()) text[0] = AsciiLower(text[0]);
         return text;
     }
-    return Detail(code, errorText);
+    return Detail(curl, code, errorText);
 }
 
-void Classify(CURL* easy, CURLcode code, const char* errorText, const THttpRequest& r, TTransferState& s) {
+void Classify(const TCurlLibrary& curl, CURL* easy, CURLcode code, const char* errorText,
+              const THttpRequest& r, TTransferState& s) {
     const std::string proxy = "the proxy " + PrintableText(r.Proxy, kDetailLength);
     const std::string& server = s.Server;
     switch (code) {
@@ -219,7 +218,7 @@ void Classify(CURL* easy, CURLcode code, const char* errorText, const THttpReque
         return;
     case CURLE_COULDNT_CONNECT:
         s.Record(THttpFailure::Connect, "could not connect to " + (r.Proxy.empty() ? server : proxy) + " (" +
-                                            ConnectDetail(easy, code, errorText) + ")");
+                                            ConnectDetail(curl, easy, code, errorText) + ")");
         return;
     case CURLE_OPERATION_TIMEDOUT: // the only time-out libcurl keeps is the one for connecting
         s.Record(THttpFailure::Connect, "could not connect to " + (r.Proxy.empty() ? server : proxy) +
@@ -227,11 +226,12 @@ void Classify(CURL* easy, CURLcode code, const char* errorText, const THttpReque
                                             ")");
         return;
     case CURLE_PROXY:
-        s.Record(THttpFailure::Connect, proxy + " refused the connection (" + Detail(code, errorText) + ")");
+        s.Record(THttpFailure::Connect,
+                 proxy + " refused the connection (" + Detail(curl, code, errorText) + ")");
         return;
     case CURLE_PEER_FAILED_VERIFICATION:
-        s.Record(THttpFailure::Certificate,
-                 "the certificate of " + server + " was not accepted (" + Detail(code, errorText) + ")");
+        s.Record(THttpFailure::Certificate, "the certificate of " + server + " was not accepted (" +
+                                                Detail(curl, code, errorText) + ")");
         return;
     case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
@@ -240,7 +240,7 @@ void Classify(CURL* easy, CURLcode code, const char* errorText, const THttpReque
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_ENGINE_INITFAILED:
         s.Record(THttpFailure::Secure,
-                 "the secure connection to " + server + " failed (" + Detail(code, errorText) + ")");
+                 "the secure connection to " + server + " failed (" + Detail(curl, code, errorText) + ")");
         return;
     case CURLE_FILESIZE_EXCEEDED:
         s.Record(THttpFailure::TooLarge, s.TooLargeText());
@@ -255,30 +255,30 @@ void Classify(CURL* easy, CURLcode code, const char* errorText, const THttpReque
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_URL_MALFORMAT:
         s.Record(THttpFailure::BadAddress,
-                 "not a web address this program can load (" + Detail(code, errorText) + ")");
+                 "not a web address this program can load (" + Detail(curl, code, errorText) + ")");
         return;
     default:
         s.Record(THttpFailure::Broken,
-                 "the download from " + server + " failed (" + Detail(code, errorText) + ")");
+                 "the download from " + server + " failed (" + Detail(curl, code, errorText) + ")");
         return;
     }
 }
 
 // Runs one request to its end, a failure the loop sees, or a stop. Returns libcurl's result when the
 // transfer ended by itself.
-CURLcode RunRequest(CURLM* multi, CURL* easy, const THttpRequest& r, TTransferState& s,
-                    TClock::time_point start) {
-    THopMembership member(multi, easy);
+CURLcode RunRequest(const TCurlLibrary& curl, CURLM* multi, CURL* easy, const THttpRequest& r,
+                    TTransferState& s, TClock::time_point start) {
+    THopMembership member(curl, multi, easy);
     if (!member.Added) {
         s.Record(THttpFailure::Broken, "the download could not be started");
         return CURLE_FAILED_INIT;
     }
     for (;;) {
         int running = 0;
-        const CURLMcode mc = curl_multi_perform(multi, &running);
+        const CURLMcode mc = curl.MultiPerform(multi, &running);
         if (mc != CURLM_OK) {
             s.Record(THttpFailure::Broken,
-                     std::string("the download failed (") + curl_multi_strerror(mc) + ")");
+                     std::string("the download failed (") + curl.MultiStrerror(mc) + ")");
             return CURLE_FAILED_INIT;
         }
         if (!running) break;
@@ -298,10 +298,10 @@ CURLcode RunRequest(CURLM* multi, CURL* easy, const THttpRequest& r, TTransferSt
             s.Record(THttpFailure::Stopped, "the download was stopped");
             return CURLE_ABORTED_BY_CALLBACK;
         }
-        curl_multi_poll(multi, nullptr, 0, kPollMilliseconds, nullptr);
+        curl.MultiPoll(multi, nullptr, 0, kPollMilliseconds, nullptr);
     }
     int left = 0;
-    while (CURLMsg* message = curl_multi_info_read(multi, &left))
+    while (CURLMsg* message = curl.MultiInfoRead(multi, &left))
         if (message->msg == CURLMSG_DONE && message->easy_handle == easy) return message->data.result;
     return CURLE_OK;
 }
@@ -314,15 +314,16 @@ THttpResponse Failed(THttpFailure failure, std::string reason, int status = 0) {
     return r;
 }
 
-std::string InfoText(CURL* easy, CURLINFO info) {
+std::string InfoText(const TCurlLibrary& curl, CURL* easy, CURLINFO info) {
     char* text = nullptr;
-    if (curl_easy_getinfo(easy, info, &text) != CURLE_OK || !text) return {};
+    if (curl.EasyGetinfo(easy, info, &text) != CURLE_OK || !text) return {};
     return text;
 }
 } // namespace
 
 bool HttpAvailable() {
-    return true;
+    std::string reason;
+    return CurlLibrary(reason) != nullptr;
 }
 
 THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
@@ -330,16 +331,18 @@ THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
     std::optional<TWebAddress> address = ParseWebAddress(request.Url, reason);
     if (!address) return Failed(THttpFailure::BadAddress, reason);
 
-    InitLibraryOnce();
-    TEasyHandle easy(curl_easy_init());
-    TMultiHandle multi(curl_multi_init());
+    const TCurlLibrary* library = CurlLibrary(reason);
+    if (!library) return Failed(THttpFailure::Unavailable, reason);
+    const TCurlLibrary& curl = *library;
+    TEasyHandle easy(curl.EasyInit(), TEasyDeleter{&curl});
+    TMultiHandle multi(curl.MultiInit(), TMultiDeleter{&curl});
     // Reload, as a browser's reload does: no cache between here and the server answers.
-    THeaderList headers(curl_slist_append(nullptr, "Cache-Control: no-cache"));
+    THeaderList headers(curl.SlistAppend(nullptr, "Cache-Control: no-cache"), TListDeleter{&curl});
     char errorText[CURL_ERROR_SIZE] = {};
     TTransferState state;
     state.Body = &body;
     state.Cap = request.Limits.MaxBodyBytes;
-    if (!easy || !multi || !headers || !Configure(easy.get(), request, headers.get(), errorText, state))
+    if (!easy || !multi || !headers || !Configure(curl, easy.get(), request, headers.get(), errorText, state))
         return Failed(THttpFailure::Broken, "the download could not be started");
 
     const std::int64_t origin = body.Position();
@@ -350,21 +353,21 @@ THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
         visited.insert(url);
         state.StartRequest(HostAndPort(*address));
         errorText[0] = '\0';
-        if (!Set(easy.get(), CURLOPT_URL, url.c_str()))
+        if (!Set(curl, easy.get(), CURLOPT_URL, url.c_str()))
             return Failed(THttpFailure::BadAddress, "not a web address this program can load");
-        const CURLcode code = RunRequest(multi.get(), easy.get(), request, state, start);
+        const CURLcode code = RunRequest(curl, multi.get(), easy.get(), request, state, start);
         if (state.Failure == THttpFailure::None && code != CURLE_OK)
-            Classify(easy.get(), code, errorText, request, state);
+            Classify(curl, easy.get(), code, errorText, request, state);
         if (state.Failure != THttpFailure::None) {
             if (state.BodyBytes > 0) body.SetSize(origin); // part of an image is no image
             return Failed(state.Failure, state.Reason, state.Status);
         }
 
         long status = 0;
-        curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
+        curl.EasyGetinfo(easy.get(), CURLINFO_RESPONSE_CODE, &status);
         const int answer = static_cast<int>(status);
         if (answer >= 300 && answer < 400) {
-            const std::string next = InfoText(easy.get(), CURLINFO_REDIRECT_URL);
+            const std::string next = InfoText(curl, easy.get(), CURLINFO_REDIRECT_URL);
             if (next.empty())
                 return Failed(THttpFailure::Status, HttpStatusText(answer, state.Phrase), answer);
             address = ParseWebAddress(next, reason);
@@ -384,7 +387,7 @@ THttpResponse HttpGet(const THttpRequest& request, TStream& body) {
 
         THttpResponse ok;
         ok.Status = answer;
-        ok.ContentType = PrintableText(InfoText(easy.get(), CURLINFO_CONTENT_TYPE), kContentTypeLength);
+        ok.ContentType = PrintableText(InfoText(curl, easy.get(), CURLINFO_CONTENT_TYPE), kContentTypeLength);
         ok.FinalUrl = url;
         return ok;
     }
