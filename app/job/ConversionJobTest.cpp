@@ -291,6 +291,26 @@ TEST_F(ConversionJobTest, WorkersGiveTheRunOfOneThread) {
     ::unsetenv("SOURCE_DATE_EPOCH");
 }
 
+TEST_F(ConversionJobTest, AFrameThatCannotBeReadCostsThatFrameAlone) {
+    MakeTiff("four.tif", 4);
+    MakeImage("-size 20x10 xc:red", "a.png");
+    // The file goes away once its first frame is made: each frame after it is reported on its own,
+    // as it would be had another worker made it, and the run goes on.
+    bool removed = false;
+    rec.onProcessMessages = [&] {
+        if (!removed) removed = std::remove(dir.File("four.tif").c_str()) == 0;
+    };
+    const TJobResult r = job.Execute(Inputs({"four.tif", "a.png"}), rec.Callbacks());
+    EXPECT_EQ(r.Outcome, TJobOutcome::Completed);
+    EXPECT_EQ(r.PagesWritten, 2);
+    ASSERT_EQ(rec.skipped.size(), 3u);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(rec.skipped[std::size_t(k)].Frame, k + 1);
+        EXPECT_NE(rec.skipped[std::size_t(k)].Reason.find("cannot be opened"), std::string::npos)
+            << rec.skipped[std::size_t(k)].Reason;
+    }
+}
+
 TEST_F(ConversionJobTest, UnreadableSourcesAreSkippedAndReported) {
     MakeImage("-size 20x10 xc:red", "a.png");
     testsupport::WriteFileBytes(dir.File("text.jpg"), {'n', 'o', 't', ' ', 'a', ' ', 'j', 'p', 'e', 'g'});

@@ -198,9 +198,18 @@ bool TPageWorker::MakeFrame(const std::string& path, int frame, int frames, TPag
     TJobEvent started = Plain(TJobEventKind::PageStarted);
     started.Progress = progress;
     if (!emit(std::move(started))) return false;
-    load();
-    const bool go = io.Aborting ? emit(Skipped(path, frame, FailedLoadReason(io)))
-                                : MakePage(path, frame, io, settings, emit);
+    bool go = true;
+    try {
+        load();
+        go = io.Aborting ? emit(Skipped(path, frame, FailedLoadReason(io)))
+                         : MakePage(path, frame, io, settings, emit);
+    } catch (const EWriteError&) {
+        FView->ResetToBlank();
+        throw; // the output itself failed: the run cannot go on
+    } catch (const std::exception& e) {
+        // A frame that cannot be read costs that frame alone, whichever worker made it.
+        go = emit(Skipped(path, frame, JobFailureReason(e)));
+    }
     FView->ResetToBlank();
     return go && emit(Plain(TJobEventKind::FrameDone));
 }
@@ -255,25 +264,13 @@ bool TPageWorker::MakeFrames(const std::string& path, bool gif, const TPageSetti
 void TPageWorker::MakeSharedFrame(const std::string& path, int frame, int frames,
                                   const TPageProgress& progress, const TPageSettings& settings,
                                   const std::atomic<int>& runFlag, const TJobEventSink& sink) {
-    bool go = true;
-    const std::function<bool(TJobEvent)> emit = [&](TJobEvent e) {
-        if (go) go = sink(std::move(e));
-        return go;
-    };
-    try {
-        if (runFlag == 1) {
-            FFrameIO->Params().TiffFrameIndex = frame;
-            const auto load = [&] { return FFrameIO->LoadTiffFile(path); };
-            if (MakeFrame(path, frame, frames, progress, settings, load, emit)) return;
-            if (!go) return;
-        }
-    } catch (const EWriteError&) {
-        throw; // the output itself failed: the run cannot go on
-    } catch (const std::exception& e) {
-        FView->ResetToBlank();
-        emit(Skipped(path, frame, JobFailureReason(e)));
+    if (runFlag == 1) {
+        FFrameIO->Params().TiffFrameIndex = frame;
+        const auto load = [&] { return FFrameIO->LoadTiffFile(path); };
+        MakeFrame(path, frame, frames, progress, settings, load, sink); // ends with FrameDone
+        return;
     }
-    emit(Plain(TJobEventKind::FrameDone));
+    sink(Plain(TJobEventKind::FrameDone));
 }
 
 void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progress,
