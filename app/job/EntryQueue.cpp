@@ -20,8 +20,10 @@ std::optional<TQueueTask> TEntryQueue::Take() {
     if (FCancelled) return std::nullopt;
     // Frames first: they belong to an entry handed out earlier, which the consumer reaches sooner.
     if (!FSharedFrames.empty()) {
-        const TQueueTask frame = *FSharedFrames.begin();
-        FSharedFrames.erase(FSharedFrames.begin());
+        const auto first = FSharedFrames.begin();
+        TFrameRange& range = first->second;
+        const TQueueTask frame{first->first, range.Next++, range.Count};
+        if (range.Next >= range.Count) FSharedFrames.erase(first);
         return frame;
     }
     if (FNextToTake >= FEntries) return std::nullopt;
@@ -31,8 +33,8 @@ std::optional<TQueueTask> TEntryQueue::Take() {
 
 void TEntryQueue::ShareFrames(std::size_t entry, int frames) {
     const std::lock_guard lock(FLock);
-    if (FCancelled || entry < FConsuming) return;
-    for (int k = 0; k < frames; ++k) FSharedFrames.insert({entry, k, frames});
+    if (FCancelled || entry < FConsuming || frames <= 0) return;
+    FSharedFrames[entry] = {0, frames};
     FChanged.notify_all();
 }
 
@@ -102,7 +104,7 @@ void TEntryQueue::Finish(std::size_t entry) {
     FEvents.erase(first, last);
     std::erase_if(FPages, [entry](const auto& p) { return p.first.Entry == entry; });
     // Frames nobody took are no longer wanted.
-    std::erase_if(FSharedFrames, [entry](const TQueueTask& t) { return t.Entry == entry; });
+    FSharedFrames.erase(entry);
     FConsuming = std::max(FConsuming, entry + 1);
     FConsumerTask = {FConsuming};
     FChanged.notify_all();

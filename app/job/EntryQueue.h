@@ -74,9 +74,15 @@ private:
     std::condition_variable FChanged;
     std::map<TQueueTask, std::deque<TJobEvent>> FEvents;
     std::map<TQueueTask, std::size_t> FPages; // pages waiting, by task
-    std::set<TQueueTask> FSharedFrames;       // offered and not yet handed out
-    std::set<std::size_t> FBeingMade;         // entries handed out whose makers may still share
-    TQueueTask FConsumerTask;                 // the stream the consumer reads now
+    // Frames offered and not yet handed out, by entry: a range, so that a file of many frames costs no
+    // more than one of two.
+    struct TFrameRange {
+        int Next = 0;
+        int Count = 0;
+    };
+    std::map<std::size_t, TFrameRange> FSharedFrames;
+    std::set<std::size_t> FBeingMade; // entries handed out whose makers may still share
+    TQueueTask FConsumerTask;         // the stream the consumer reads now
     std::size_t FPagesWaiting = 0;
     std::size_t FPeakPagesWaiting = 0;
     std::size_t FNextToTake = 0;
