@@ -48,6 +48,7 @@ private:
     std::int64_t FEnd = 0;
     bool FReleaseAsCopied = false;
     std::int64_t FReleasedTo = 0;
+    std::unique_ptr<std::uint8_t[]> FBuffer; // for copies read from the file
 };
 
 // A registered object whose text already lies in the spool: writing it copies that text.

@@ -66,6 +66,26 @@ TEST(PdfSpool, CopiesGiveBackExactlyWhatWasAppended) {
     EXPECT_THROW(spool.CopyTo({ranges[2].Offset, ranges[2].Length + 1}, out), EReadError);
 }
 
+// Large ranges are copied through views of the file a window at a time, small ones through a
+// buffer: each size lands exactly, from offsets that fall inside a memory page.
+TEST(PdfSpool, RangesOfEverySizeCopyFromAnyOffset) {
+    testsupport::TempDir dir;
+    TIEPDFSpool spool(dir.Path());
+    TIEPDFNameObject odd("x"); // leaves every later range off a page boundary
+    spool.Append(odd);
+    const std::size_t sizes[] = {(64 << 10) - 1, 64 << 10, (8 << 20) + 4099, 1};
+    std::vector<std::pair<TIEPDFSpoolRange, std::string>> appended;
+    std::uint8_t seed = 3;
+    for (std::size_t size : sizes) {
+        auto object = Stream(size, seed++);
+        appended.emplace_back(spool.Append(*object), TextOf(*object));
+    }
+    for (const auto& [range, text] : appended) {
+        SCOPED_TRACE(range.Length);
+        EXPECT_TRUE(Copied(spool, range) == text);
+    }
+}
+
 TEST(PdfSpool, AFailedAppendKeepsEarlierRangesAndIsWrittenOver) {
     testsupport::TempDir dir;
     TIEPDFSpool spool(dir.Path());
