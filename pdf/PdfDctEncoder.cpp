@@ -4,6 +4,7 @@
 #include "imaging/params/FormatIds.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "pdf/PdfDctRows.h"
 #include "pdf/PdfEncoders.h"
 #include "platform/Stream.h"
 
@@ -24,6 +25,26 @@ bool WritableMarker(const TIEMarker& m) {
 }
 } // namespace
 
+TDctRowEncoder::TDctRowEncoder(TStream& output, const TIOParamsVals& params, int width, int height, bool grey,
+                               bool* aborting)
+    : FCompressor(output, aborting) {
+    TJpegCompressSettings settings;
+    settings.Width = width;
+    settings.Height = height;
+    settings.Grey = grey;
+    settings.DensityX = Density(params.HorizontalDpi, DefaultDpiX);
+    settings.DensityY = Density(params.VerticalDpi, DefaultDpiY);
+    settings.DctMethod = params.JpegDctMethod;
+    settings.OptimalCoding = params.JpegOptimalCoding;
+    settings.Smoothing = std::clamp(params.JpegSmoothing, 0, 100);
+    settings.Quality = params.JpegQuality;
+    settings.Progressive = params.JpegProgressive;
+    FCompressor.Start(settings);
+    for (const TIEMarker& m : params.JpegMarkers)
+        if (WritableMarker(m))
+            FCompressor.WriteMarker(m.Code, m.Data.data(), static_cast<unsigned>(m.Data.size()));
+}
+
 TDctColourSpace EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& params,
                           TIEProgressRecord& progress) {
     bool localAborting = false;
@@ -38,25 +59,8 @@ TDctColourSpace EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& par
     }
     // From the page's own pixels, never from what an earlier file was: a grey page is one component.
     const TDctColourSpace space = bitmap.IsGreyscale() ? TDctColourSpace::Gray : TDctColourSpace::Rgb;
-
-    TJpegCompressor compressor(output, aborting);
     if (*aborting) return space;
-
-    TJpegCompressSettings settings;
-    settings.Width = width;
-    settings.Height = height;
-    settings.Grey = space == TDctColourSpace::Gray;
-    settings.DensityX = Density(params.HorizontalDpi, DefaultDpiX);
-    settings.DensityY = Density(params.VerticalDpi, DefaultDpiY);
-    settings.DctMethod = params.JpegDctMethod;
-    settings.OptimalCoding = params.JpegOptimalCoding;
-    settings.Smoothing = std::clamp(params.JpegSmoothing, 0, 100);
-    settings.Quality = params.JpegQuality;
-    settings.Progressive = params.JpegProgressive;
-    compressor.Start(settings);
-    for (const TIEMarker& m : params.JpegMarkers)
-        if (WritableMarker(m))
-            compressor.WriteMarker(m.Code, m.Data.data(), static_cast<unsigned>(m.Data.size()));
+    TDctRowEncoder encoder(output, params, width, height, space == TDctColourSpace::Gray, aborting);
 
     // One row of blue-green-red triples for bilevel pages; colour rows go from the bitmap as they are.
     std::vector<std::uint8_t> rowBuffer;
@@ -71,12 +75,12 @@ TDctColourSpace EncodeDct(TStream& output, TIEBitmap& bitmap, TIOParamsVals& par
                 out[0] = out[1] = out[2] = (src[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
             src = rowBuffer.data();
         }
-        compressor.WriteRow(src);
+        encoder.Row(src);
         ++progress.ProgressCounter;
         progress.Report();
         if (*aborting) break;
     }
     // After an abort the data stays incomplete: no end-of-image marker.
-    if (!*aborting) compressor.Finish();
+    if (!*aborting) encoder.Finish();
     return space;
 }

@@ -53,7 +53,7 @@ TIEPDFObject* Number(double value) {
 }
 
 std::unique_ptr<TIEPDFStreamObject> StreamOf(TMemoryStream& data) {
-    auto image = TIEPDFStreamObject::CreateWithData(data.Memory(), data.Size());
+    auto image = std::make_unique<TIEPDFStreamObject>(data.TakeBytes());
     image->Dictionary().Add("Filter", Name("FlateDecode"));
     return image;
 }

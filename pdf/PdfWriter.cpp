@@ -110,12 +110,24 @@ std::unique_ptr<TIEPDFStreamObject> BilevelImage(TIEBitmap& bitmap, const TIOPar
             EncodeG3Row(nullptr, 0, coded, aborting, state);
         else
             EncodeG4Row(nullptr, 0, coded, aborting, state);
-        image = TIEPDFStreamObject::CreateWithData(coded.Memory(), coded.Size());
+        image = std::make_unique<TIEPDFStreamObject>(coded.TakeBytes());
         image->Dictionary().Add("Filter", Name("CCITTFaxDecode"));
         image->Dictionary().Add("DecodeParms", CcittDecodeParms(group3 ? 1 : -1, width, height));
     }
     image->Dictionary().Add("ColorSpace", Name("DeviceGray"));
     image->Dictionary().Add("BitsPerComponent", Number(1));
+    return image;
+}
+
+std::unique_ptr<TIEPDFStreamObject> DctImage(std::vector<std::uint8_t> jpeg, TDctColourSpace space,
+                                             const TIOParamsVals& params, TPdfPageStorage& storage) {
+    auto image = std::make_unique<TIEPDFStreamObject>(std::move(jpeg));
+    image->Dictionary().Add("Filter", Name("DCTDecode"));
+    const bool gray = space == TDctColourSpace::Gray;
+    image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
+    image->Dictionary().Add("BitsPerComponent", Number(8));
+    storage.Gray = gray;
+    storage.DctQuality = params.JpegQuality;
     return image;
 }
 
@@ -131,20 +143,15 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
         storage.Indexed = kind == TFlateColours::Indexed;
         return image;
     }
-    std::unique_ptr<TIEPDFStreamObject> image;
-    bool gray = false;
     if (compression == pdfDct) {
         TMemoryStream jpeg;
-        gray = EncodeDct(jpeg, bitmap, params, progress) == TDctColourSpace::Gray;
-        image = TIEPDFStreamObject::CreateWithData(jpeg.Memory(), jpeg.Size());
-        image->Dictionary().Add("Filter", Name("DCTDecode"));
-    } else {
-        image = std::make_unique<TIEPDFStreamObject>(ColourRows(bitmap));
+        const TDctColourSpace space = EncodeDct(jpeg, bitmap, params, progress);
+        return DctImage(jpeg.TakeBytes(), space, params, storage);
     }
-    image->Dictionary().Add("ColorSpace", Name(gray ? "DeviceGray" : "DeviceRGB"));
+    auto image = std::make_unique<TIEPDFStreamObject>(ColourRows(bitmap));
+    image->Dictionary().Add("ColorSpace", Name("DeviceRGB"));
     image->Dictionary().Add("BitsPerComponent", Number(8));
-    storage.Gray = gray;
-    if (compression == pdfDct) storage.DctQuality = params.JpegQuality;
+    storage.Gray = false;
     return image;
 }
 
@@ -348,6 +355,25 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     WriteLine(output, std::to_string(xref));
     WriteLine(output, "%%EOF");
 }
+// The entries every image XObject has, and what its data takes.
+void DescribeImage(TIEPDFEncodedPage& page, int width, int height) {
+    TIEPDFDictionaryObject& imageDict = page.Image->Dictionary();
+    imageDict.Insert(0, "Type", Name("XObject"));
+    imageDict.Insert(1, "Subtype", Name("Image"));
+    imageDict.Add("Width", Number(width));
+    imageDict.Add("Height", Number(height));
+    page.Storage.ImageBytes = page.Image->DataLength();
+}
+
+// The image data stays as stored; the placement turns it upright and gives non-square pixels their
+// physical shape, so data kept from the source file needs no re-encoding.
+void PlacePage(TIEPDFEncodedPage& page, const TIOParamsVals& params, int width, int height) {
+    const TUprightSize upright = UprightImageSize(params, width, height);
+    page.Size = FitImage(upright.Width, upright.Height, params.PdfPaperWidth, params.PdfPaperHeight);
+    page.Orientation = PageOrientation(params);
+    page.PaperHeight = params.PdfPaperHeight;
+    page.PaperWidth = params.PdfPaperWidth;
+}
 } // namespace
 
 std::string PdfDateText(const TDocumentTime& t) {
@@ -408,25 +434,24 @@ TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEPro
         page.Image = type == ie1Bit ? BilevelImage(bitmap, params, aborting)
                                     : ColourImage(bitmap, params, progress, storage);
     }
-    TIEPDFDictionaryObject& imageDict = page.Image->Dictionary();
-    imageDict.Insert(0, "Type", Name("XObject"));
-    imageDict.Insert(1, "Subtype", Name("Image"));
-    imageDict.Add("Width", Number(width));
-    imageDict.Add("Height", Number(height));
-    storage.ImageBytes = page.Image->DataLength();
+    DescribeImage(page, width, height);
     if (params.PdfKeepAlpha && bitmap.HasAlphaPlane() &&
         !AlphaPlaneOpaque(*bitmap.AlphaPlane(), width, height)) {
         page.SoftMask = SoftMaskImage(*bitmap.AlphaPlane(), width, height, aborting);
         storage.SoftMask = true;
         storage.ImageBytes += page.SoftMask->DataLength();
     }
-    // The image data stays as stored; the placement turns it upright and gives non-square pixels
-    // their physical shape, so data kept from the source file needs no re-encoding.
-    const TUprightSize upright = UprightImageSize(params, width, height);
-    page.Size = FitImage(upright.Width, upright.Height, params.PdfPaperWidth, params.PdfPaperHeight);
-    page.Orientation = PageOrientation(params);
-    page.PaperHeight = params.PdfPaperHeight;
-    page.PaperWidth = params.PdfPaperWidth;
+    PlacePage(page, params, width, height);
+    return page;
+}
+
+TIEPDFEncodedPage EncodedDctPage(std::vector<std::uint8_t> jpeg, TIOParamsVals& params, int width,
+                                 int height) {
+    TIEPDFEncodedPage page;
+    page.Storage.Coding = CodingOf(pdfDct, false);
+    page.Image = DctImage(std::move(jpeg), TDctColourSpace::Rgb, params, page.Storage);
+    DescribeImage(page, width, height);
+    PlacePage(page, params, width, height);
     return page;
 }
 

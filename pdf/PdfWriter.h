@@ -68,6 +68,12 @@ struct TIEPDFEncodedPage {
 TIEPDFEncodedPage EncodePdfPage(TIEBitmap& bitmap, TIOParamsVals& params, TIEProgressRecord& progress,
                                 const TPdfCodedImage* kept = nullptr);
 
+// The colour page EncodePdfPage makes of an ie24Rgb bitmap of width x height with DCT compression,
+// from the finished data stream its rows were encoded into (TDctRowEncoder, not grey) instead of the
+// bitmap; params as EncodePdfPage takes them.
+TIEPDFEncodedPage EncodedDctPage(std::vector<std::uint8_t> jpeg, TIOParamsVals& params, int width,
+                                 int height);
+
 // Adds an encoded page (none: nothing) as the document's next page; its streams go to the spool. When
 // the spool cannot take them, EWriteError names the spool's folder and the document is unchanged.
 void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page);

@@ -11,6 +11,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 std::int64_t TStream::Size() {
     const std::int64_t pos = Position();
@@ -207,6 +208,11 @@ void TMemoryStream::Clear() {
     Data.clear();
     Data.shrink_to_fit();
     Pos = 0;
+}
+
+std::vector<std::uint8_t> TMemoryStream::TakeBytes() {
+    Pos = 0;
+    return std::exchange(Data, {});
 }
 
 void TMemoryStream::LoadFromFile(const std::string& path) {

@@ -106,6 +106,8 @@ public:
     const std::uint8_t* Memory() const { return Data.data(); }
     std::uint8_t* Memory() { return Data.data(); }
     const std::vector<std::uint8_t>& Bytes() const { return Data; }
+    // Hands the bytes over without copying them; the stream is left empty.
+    std::vector<std::uint8_t> TakeBytes();
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path);
 

@@ -9,6 +9,7 @@
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/PageGeometry.h"
+#include "pdf/PdfDctPageSink.h"
 #include "platform/Ascii.h"
 #include "platform/Exceptions.h"
 #include "platform/Stream.h"
@@ -101,14 +102,18 @@ TPictoraIO& TPageWorker::PageIO() {
 }
 
 void TPageWorker::SetPaper(int paperIndex, int paperHeight, int paperWidth) {
+    SetPaperFor(paperIndex, paperHeight, paperWidth, FView->BitmapWidth(), FView->BitmapHeight());
+}
+
+void TPageWorker::SetPaperFor(int paperIndex, int paperHeight, int paperWidth, int width, int height) {
     TIOParamsVals& p = PageIO().Params();
     // The picture as its page will show it: upright, and in its physical proportions.
-    const TUprightSize picture = UprightImageSize(p, FView->BitmapWidth(), FView->BitmapHeight());
+    const TUprightSize picture = UprightImageSize(p, width, height);
     if (paperIndex == PaperFitIndex) {
         p.PdfPaperWidth = picture.Width;
         p.PdfPaperHeight = picture.Height;
     } else if (paperIndex == PaperImageSizeIndex) {
-        const TUprightSize physical = PhysicalImageSize(p, FView->BitmapWidth(), FView->BitmapHeight());
+        const TUprightSize physical = PhysicalImageSize(p, width, height);
         p.PdfPaperWidth = physical.Width;
         p.PdfPaperHeight = physical.Height;
     } else if (picture.Width > picture.Height) {
@@ -144,7 +149,8 @@ std::optional<TPdfCodedImage> KeptPageImage(const std::string& path, int frame, 
 }
 
 bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loader,
-                           const TPageSettings& settings, const std::function<bool(TJobEvent)>& emit) {
+                           const TPageSettings& settings, const std::function<bool(TJobEvent)>& emit,
+                           TDctPageSink* rows) {
     TPictoraIO& io = PageIO();
     // The page is described by the load that filled the bitmap: a frame loaded through the other
     // component must not go out with the resolution or JPEG markers of the last single image.
@@ -154,7 +160,10 @@ bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loade
     io.Params().PdfKeepAlpha = settings.KeepAlpha;
     io.Params().PdfAutoOrient = settings.AutoOrient;
     const TPaperItem& paper = PaperItems[static_cast<std::size_t>(settings.PaperIndex)];
-    SetPaper(settings.PaperIndex, paper.Height, paper.Width);
+    if (rows)
+        SetPaperFor(settings.PaperIndex, paper.Height, paper.Width, image.ImageWidth, image.ImageHeight);
+    else
+        SetPaper(settings.PaperIndex, paper.Height, paper.Width);
     const std::string resized =
         TConversionJob::BoundPageSize(io.Params().PdfPaperWidth, io.Params().PdfPaperHeight);
     const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(settings.Compression)];
@@ -165,7 +174,7 @@ bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loade
 
     auto made = std::make_unique<TMadePage>();
     try {
-        made->Encoded = EncodeCurrentBitmap(io, kept ? &*kept : nullptr);
+        made->Encoded = rows ? rows->Finish(io.Params()) : EncodeCurrentBitmap(io, kept ? &*kept : nullptr);
     } catch (const EWriteError&) {
         throw;
     } catch (const std::exception& e) {
@@ -273,6 +282,38 @@ void TPageWorker::MakeSharedFrame(const std::string& path, int frame, int frames
     sink(Plain(TJobEventKind::FrameDone));
 }
 
+void TPageWorker::MakeImagePage(const std::string& path, const TPageSettings& settings,
+                                const std::function<bool(TJobEvent)>& emit) {
+    TPictoraIO& io = PageIO();
+    const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(settings.Compression)];
+    // A colour photo bound for a DCT page is encoded as it is decoded: no bitmap of the whole picture,
+    // whose fresh memory costs more than the decoding on some machines. Any other outcome (a grey
+    // picture, a file cut short or damaged) loads again into the bitmap, which gives the page, or the
+    // reason, as it always has.
+    std::optional<TDctPageSink> rows;
+    if (item.PdfCompression == pdfDct && !item.KeepOriginalData && !IsWebAddress(path)) rows.emplace();
+    io.RowSink = rows ? &*rows : nullptr;
+    try {
+        io.LoadFromFile(path);
+    } catch (...) {
+        io.RowSink = nullptr;
+        throw;
+    }
+    io.RowSink = nullptr;
+    if (rows && rows->Began()) {
+        if (!io.Aborting && !io.LastLoad().DataEndsEarly && rows->Complete()) {
+            MakePage(path, -1, io, settings, emit, &*rows);
+            return;
+        }
+        io.LoadFromFile(path);
+    }
+    // A file that cannot be read must not become a page of the previous image.
+    if (io.Aborting)
+        emit(Skipped(path, -1, FailedLoadReason(io)));
+    else
+        MakePage(path, -1, io, settings, emit);
+}
+
 void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progress,
                             const TPageSettings& settings, const std::atomic<int>& runFlag,
                             const TJobEventSink& sink, const std::function<void(int frames)>& shareFrames) {
@@ -290,15 +331,7 @@ void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progre
             if (!tiff && !gif) {
                 TJobEvent started = Plain(TJobEventKind::PageStarted);
                 started.Progress = progress;
-                if (emit(std::move(started))) {
-                    TPictoraIO& io = PageIO();
-                    io.LoadFromFile(path);
-                    // A file that cannot be read must not become a page of the previous image.
-                    if (io.Aborting)
-                        emit(Skipped(path, -1, FailedLoadReason(io)));
-                    else
-                        MakePage(path, -1, io, settings, emit);
-                }
+                if (emit(std::move(started))) MakeImagePage(path, settings, emit);
             } else {
                 MakeFrames(path, gif, settings, progress, runFlag, emit, shareFrames);
             }

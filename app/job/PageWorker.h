@@ -22,6 +22,8 @@ struct TPageSettings {
     bool AutoOrient = true;
 };
 
+class TDctPageSink;
+
 class TPageWorker {
 public:
     // Works with the given view and its frame component (attached to the view).
@@ -65,9 +67,14 @@ private:
     bool MakeFrame(const std::string& path, int frame, int frames, TPageProgress progress,
                    const TPageSettings& settings, const std::function<int()>& load,
                    const std::function<bool(TJobEvent)>& emit);
-    // loader: the component whose load filled the current bitmap.
+    // loader: the component whose load filled the current bitmap, or whose rows went to rows (then
+    // complete) instead.
     bool MakePage(const std::string& path, int frame, TPictoraIO& loader, const TPageSettings& settings,
-                  const std::function<bool(TJobEvent)>& emit);
+                  const std::function<bool(TJobEvent)>& emit, TDctPageSink* rows = nullptr);
+    // One image file's page.
+    void MakeImagePage(const std::string& path, const TPageSettings& settings,
+                       const std::function<bool(TJobEvent)>& emit);
+    void SetPaperFor(int paperIndex, int paperHeight, int paperWidth, int width, int height);
 
     std::unique_ptr<TIEView> FOwnView;
     std::unique_ptr<TPictoraIO> FOwnFrameIO;

@@ -3,6 +3,8 @@
 #include "codecs/jpeg/JpegReader.h"
 #include "imaging/params/FormatEntry.h"
 
+#include <optional>
+
 namespace {
 // After a JPEG read: IPTC from APP13 and, where the file states no resolution of its own, the EXIF one.
 void ReadJpegMetadata(TIOParamsVals& p) {
@@ -15,10 +17,27 @@ void ReadJpegMetadata(TIOParamsVals& p) {
     }
 }
 
+// Rows handed over need the resolution the metadata gives before the first of them.
+class TMetadataFirst : public TRowSink {
+public:
+    explicit TMetadataFirst(TRowSink& next) : Next(next) {}
+    bool Begin(TIOParamsVals& params, int width, int height) override {
+        ReadJpegMetadata(params);
+        MetadataRead = true;
+        return Next.Begin(params, width, height);
+    }
+    void Row(const std::uint8_t* bgr) override { Next.Row(bgr); }
+
+    TRowSink& Next;
+    bool MetadataRead = false;
+};
+
 void ReadJpeg(TStream& s, TIEBitmap& b, TIOParamsVals& p, TIEProgressRecord& pr, std::unique_ptr<TIEMask>&,
               TReadContext& c) {
-    ReadJpegStream(s, nullptr, b, p, pr, c.HeaderOnly);
-    ReadJpegMetadata(p);
+    std::optional<TMetadataFirst> rows;
+    if (c.Rows && !c.HeaderOnly) rows.emplace(*c.Rows);
+    ReadJpegStream(s, nullptr, b, p, pr, c.HeaderOnly, false, rows ? &*rows : nullptr);
+    if (!rows || !rows->MetadataRead) ReadJpegMetadata(p);
 }
 } // namespace
 

@@ -207,23 +207,33 @@ public:
         return true;
     }
 
-    void DecodeRows(TIEBitmap& Bitmap) {
+    void DecodeRows(TIEBitmap& Bitmap, TRowSink* Rows) {
         const JDIMENSION width = Info.output_width, height = Info.output_height;
-        Bitmap.Reallocate(static_cast<int>(width), static_cast<int>(height), ie24Rgb);
+        const std::size_t rowBytes = std::size_t(width) * 3;
+        // A sink needs the markers (and what they say) before the first row.
+        if (Rows) RecordMarkers();
+        std::vector<std::uint8_t> sinkRow;
+        if (Rows && Rows->Begin(Params, static_cast<int>(width), static_cast<int>(height))) {
+            // The bitmap must not go on showing an earlier image: it is left empty.
+            Bitmap.Reallocate(0, 0, ie24Rgb);
+            sinkRow.resize(rowBytes);
+        } else {
+            Rows = nullptr;
+            Bitmap.Reallocate(static_cast<int>(width), static_cast<int>(height), ie24Rgb);
+        }
         const int components = Info.output_components;
         const TRowKind kind = components == 3                                       ? TRowKind::Straight
                               : components == 4 && Info.out_color_space == JCS_CMYK ? TRowKind::FourComponents
                                                                                     : TRowKind::Other;
         std::vector<JSAMPLE> work;
         if (kind != TRowKind::Straight) work.resize(std::size_t(width) * std::size_t(components));
-        const std::size_t rowBytes = std::size_t(width) * 3;
         Progress.PercentPerUnit = 100.0 / height;
         Progress.ProgressCounter = 0;
         JDIMENSION r = 0;
         try {
             while (Info.output_scanline < height) {
-                std::uint8_t* row = Bitmap.RowPointer(static_cast<int>(r));
-                std::memset(row + rowBytes, 0, std::size_t(Bitmap.RowStride()) - rowBytes);
+                std::uint8_t* row = Rows ? sinkRow.data() : Bitmap.RowPointer(static_cast<int>(r));
+                if (!Rows) std::memset(row + rowBytes, 0, std::size_t(Bitmap.RowStride()) - rowBytes);
                 JSAMPROW target = kind == TRowKind::Straight ? row : work.data();
                 const JDIMENSION got = Dec.ReadScanlines(&target, 1);
                 if (got == 0) break; // suspension cannot happen with this source; stop rather than spin
@@ -231,6 +241,7 @@ public:
                     CmykRowToBgr(work.data(), row, width, Info.saw_Adobe_marker);
                 else if (kind == TRowKind::Other)
                     OtherRowToBgr(work.data(), components, row, width);
+                if (Rows) Rows->Row(row);
                 r += got;
                 Progress.ProgressCounter += static_cast<std::int32_t>(got);
                 Progress.Report();
@@ -241,6 +252,7 @@ public:
         }
         if (r < height) {
             if (!Aborting) Refuse("damaged JPEG data");
+            if (Rows) return;
             // Rows the decoder never delivered read black rather than whatever the storage held.
             for (JDIMENSION y = r; y < height; ++y)
                 std::memset(Bitmap.RowPointer(static_cast<int>(y)), 0, std::size_t(Bitmap.RowStride()));
@@ -257,8 +269,8 @@ public:
         }
     }
 
-    // Markers and warnings are recorded on every path, so the parameters describe what was read.
-    void Finish(bool HeaderOnly) {
+    // The markers the header held, all but the JFIF header itself.
+    void RecordMarkers() {
         Params.JpegMarkers.clear();
         bool first = true;
         for (jpeg_saved_marker_ptr m = Info.marker_list; m; m = m->next) {
@@ -270,6 +282,11 @@ public:
             if (m->data && m->data_length) marker.Data.assign(m->data, m->data + m->data_length);
             Params.JpegMarkers.push_back(std::move(marker));
         }
+    }
+
+    // Markers and warnings are recorded on every path, so the parameters describe what was read.
+    void Finish(bool HeaderOnly) {
+        RecordMarkers();
         if (!Aborting && !HeaderOnly) {
             Dec.DetachAbortFlag();
             try {
@@ -314,7 +331,7 @@ bool IsJpegStream(TStream& Stream) {
 }
 
 void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
-                    TIEProgressRecord& Progress, bool HeaderOnly, bool RawComponents) {
+                    TIEProgressRecord& Progress, bool HeaderOnly, bool RawComponents, TRowSink* Rows) {
     bool localFlag = false; // entry points always pass a flag; this keeps a bare record safe
     bool& aborting = Progress.Aborting ? *Progress.Aborting : localFlag;
     Params.JpegWarningCount = 0;
@@ -366,7 +383,7 @@ void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, T
         headerRead = true;
         if (!read.Start(streamBytes) || HeaderOnly) return;
         try {
-            read.DecodeRows(Bitmap);
+            read.DecodeRows(Bitmap, Rows);
         } catch (const std::exception& e) { // the bitmap refused the size
             aborting = true;
             FailFromException(Progress, e);

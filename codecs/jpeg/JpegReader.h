@@ -2,6 +2,7 @@
 // The JPEG reader: JFIF, EXIF and Adobe data streams into an ie24Rgb bitmap (blue, green, red) and the
 // JPEG fields of the parameter record. Decoding itself is libjpeg's; this is the adapter around it.
 #include "imaging/bitmap/IEBitmap.h"
+#include "imaging/params/FormatEntry.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "platform/Stream.h"
@@ -23,9 +24,12 @@ bool IsJpegStream(TStream& Stream);
 //   the bitmap untouched.
 // RawComponents: delivers the three coded components of YCbCr- or RGB-coded data unconverted, in
 //   coded order, straight into the rows (the TIFF reader's RGB strips); other data sets Aborting.
+// Rows: when given and its Begin accepts, the rows go there one by one and the bitmap is left empty;
+//   the markers are recorded before Begin.
 // Every failure sets *Progress.Aborting; success leaves it as it was.
 void ReadJpegStream(TStream& Stream, TStream* TablesStream, TIEBitmap& Bitmap, TIOParamsVals& Params,
-                    TIEProgressRecord& Progress, bool HeaderOnly, bool RawComponents = false);
+                    TIEProgressRecord& Progress, bool HeaderOnly, bool RawComponents = false,
+                    TRowSink* Rows = nullptr);
 
 // This format's row of the format registry (imaging/params/FormatEntry.h).
 struct TFormatEntry;

@@ -16,6 +16,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <optional>
 #include <sys/stat.h>
 
 namespace {
@@ -40,6 +42,22 @@ const TIEFileFormatInfo* RegisteredFormat(const TIEFileFormatInfo* info) {
 TColor ColorOf(const TIERgbTriple& c) {
     return RGBColor(c.r, c.g, c.b);
 }
+
+// Runs the after-read resolution steps before the first row goes on: the sink encodes rows with the
+// resolution the page will carry.
+class TResolvedRows : public TRowSink {
+public:
+    TResolvedRows(TRowSink& next, std::function<void()> resolve) : Next(next), Resolve(std::move(resolve)) {}
+    bool Begin(TIOParamsVals& params, int width, int height) override {
+        Resolve();
+        return Next.Begin(params, width, height);
+    }
+    void Row(const std::uint8_t* bgr) override { Next.Row(bgr); }
+
+private:
+    TRowSink& Next;
+    std::function<void()> Resolve;
+};
 } // namespace
 
 // ---- the after-read steps
@@ -103,7 +121,17 @@ void TPictoraIO::ReadImage(TStream& stream, const TFormatEntry& format, TReadCon
                            TIEProgressRecord& progress) {
     FBitmap->DropAlphaPlane();
     std::unique_ptr<TIEMask> mask;
+    // Both steps only fill what is unset or unequal, so running them again after the read changes nothing.
+    std::optional<TResolvedRows> rows;
+    if (RowSink) {
+        rows.emplace(*RowSink, [this] {
+            ApplyDefaultDpi();
+            AdjustDpi();
+        });
+        context.Rows = &*rows;
+    }
     format.Read(stream, *FBitmap, FParams, progress, mask, context);
+    context.Rows = nullptr;
     ApplyDefaultDpi();
     MaskToAlpha(*FBitmap, mask);
 }

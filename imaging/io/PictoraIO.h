@@ -21,6 +21,7 @@ struct TIEPDFBuilder;
 struct TGifComposition;
 struct TFormatEntry;
 struct TReadContext;
+class TRowSink;
 struct TIEFileFormatInfo;
 
 class TPictoraIO : public TIOParamsOwner {
@@ -48,6 +49,9 @@ public:
     bool StreamHeaders = false;
     bool AutoAdjustDPI = false;
     bool FilteredAdjustDPI = false;
+    // When set, a single image whose reader can hand its rows over sends them here instead of into
+    // the bitmap, which stays empty; Begin sees the parameters as the finished load leaves them.
+    TRowSink* RowSink = nullptr;
 
     // Loading by extension; the outcome is in Aborting, LastLoad and the parameters.
     void LoadFromFile(const std::string& path);

@@ -6,6 +6,7 @@
 #include "imaging/params/IOParams.h"
 #include "platform/Colors.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 
@@ -14,9 +15,22 @@ class TIEMask;
 class TStream;
 struct TIEProgressRecord;
 
+// Takes an image's rows as a reader decodes them, so that a page can be encoded without holding the
+// whole picture in memory. Readers that cannot hand rows over fill the bitmap as always.
+class TRowSink {
+public:
+    virtual ~TRowSink() = default;
+    // Before the first row, once the parameters describe the image as the finished load will (its
+    // resolution and markers included). False declines: the rows then go into the bitmap.
+    virtual bool Begin(TIOParamsVals& params, int width, int height) = 0;
+    // The next row from the top: width blue-green-red triples.
+    virtual void Row(const std::uint8_t* bgr) = 0;
+};
+
 // What a read needs beyond its stream, bitmap and parameters, and what it gives back.
 struct TReadContext {
     bool HeaderOnly = false;       // fill the parameters and leave the bitmap untouched
+    TRowSink* Rows = nullptr;      // where the rows go when the reader can hand them over
     TColor Background = clBlack;   // what a header-only PNG read composes over
     TIERgbTriple FileBackground{}; // out: the background the file names (PNG)
     int FrameCount = 0;            // out: the frames of the whole file (TIFF, GIF)

@@ -1,0 +1,25 @@
+#pragma once
+// One JPEG data stream made row by row: what the DCT encoder does for a bitmap, and what a page does
+// whose rows arrive while its file is decoded.
+#include "codecs/jpeg/JpegEncoderGlue.h"
+#include "imaging/params/IOParams.h"
+
+#include <cstdint>
+
+class TStream;
+
+class TDctRowEncoder {
+public:
+    // Starts the stream in output: density, markers and coding choices from params, which must
+    // describe this image. Grey: one component, from rows whose three components are equal. A short
+    // write sets *aborting; a fatal library error raises EIEJpegException.
+    TDctRowEncoder(TStream& output, const TIOParamsVals& params, int width, int height, bool grey,
+                   bool* aborting);
+    // The next row from the top: width blue-green-red triples.
+    void Row(const std::uint8_t* bgr) { FCompressor.WriteRow(bgr); }
+    // The end of the data stream.
+    void Finish() { FCompressor.Finish(); }
+
+private:
+    TJpegCompressor FCompressor;
+};
