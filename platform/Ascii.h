@@ -30,3 +30,18 @@ constexpr bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
         if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
     return true;
 }
+
+// Text a server or library supplied, as it may be shown: printable ASCII only (anything else becomes
+// "?"), blanks at either end removed, at most maxLength characters.
+inline std::string PrintableText(std::string_view text, std::size_t maxLength) {
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        out += (c >= 0x20 && c < 0x7F) ? ch : '?';
+    }
+    const std::size_t first = out.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    out = out.substr(first, out.find_last_not_of(' ') - first + 1);
+    if (out.size() > maxLength) out.resize(maxLength);
+    return out;
+}

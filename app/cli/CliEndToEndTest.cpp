@@ -603,3 +603,15 @@ TEST_F(CliWebSources, CtrlCStopsADownloadThatWaits) {
     EXPECT_EQ(err.find("converting " + dir.File("b.ppm")), std::string::npos) << err;
     EXPECT_EQ(PageCount(dir.File("stop.pdf")), 1);
 }
+
+namespace {
+// Libraries only some inputs need are opened when first needed: a start loads none of them.
+TEST(CliStart, LinksNoLibraryThatOnlySomeInputsNeed) {
+    std::string dynamic;
+    if (RunCommand(std::string("readelf -d ") + FOLIANTO_CONVERT, &dynamic) != 0)
+        GTEST_SKIP() << "readelf missing";
+    ASSERT_NE(dynamic.find("(NEEDED)"), std::string::npos);
+    for (const char* library : {"libcairo", "libfontconfig", "libcurl", "libX11"})
+        EXPECT_EQ(dynamic.find(library), std::string::npos) << library;
+}
+} // namespace

@@ -1,4 +1,5 @@
 #include "codecs/metafile/Metafile.h"
+#include "codecs/metafile/CairoLibrary.h"
 
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafilePlayers.h"
@@ -214,14 +215,14 @@ bool TMetafile::Draw(std::uint8_t* Buffer, int Width, int Height, std::ptrdiff_t
     for (int ty = 0; ty < Height; ty += tileH) {
         for (int tx = 0; tx < Width; tx += tileW) {
             const int tw = std::min(tileW, Width - tx), th = std::min(tileH, Height - ty);
-            cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, tw, th);
-            if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-                cairo_surface_destroy(surface);
+            cairo_surface_t* surface = Cairo().cairo_image_surface_create(CAIRO_FORMAT_RGB24, tw, th);
+            if (Cairo().cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
+                Cairo().cairo_surface_destroy(surface);
                 return false;
             }
-            cairo_t* cr = cairo_create(surface);
-            cairo_set_source_rgb(cr, bgR / 255.0, bgG / 255.0, bgB / 255.0);
-            cairo_paint(cr);
+            cairo_t* cr = Cairo().cairo_create(surface);
+            Cairo().cairo_set_source_rgb(cr, bgR / 255.0, bgG / 255.0, bgB / 255.0);
+            Cairo().cairo_paint(cr);
 
             TCanvasSetup setup;
             if (FEnhanced) {
@@ -243,10 +244,10 @@ bool TMetafile::Draw(std::uint8_t* Buffer, int Width, int Height, std::ptrdiff_t
                                           : metafile::PlayWmf(FData, FWmfRecords, FWmfObjects, canvas);
                 complete = complete && ok;
             }
-            cairo_destroy(cr);
-            cairo_surface_flush(surface);
-            const unsigned char* data = cairo_image_surface_get_data(surface);
-            const int stride = cairo_image_surface_get_stride(surface);
+            Cairo().cairo_destroy(cr);
+            Cairo().cairo_surface_flush(surface);
+            const unsigned char* data = Cairo().cairo_image_surface_get_data(surface);
+            const int stride = Cairo().cairo_image_surface_get_stride(surface);
             for (int y = 0; y < th; ++y) {
                 const auto* src = reinterpret_cast<const std::uint32_t*>(data + std::ptrdiff_t(y) * stride);
                 std::uint8_t* dst = Buffer + std::ptrdiff_t(ty + y) * Stride + std::ptrdiff_t(tx) * 3;
@@ -256,7 +257,7 @@ bool TMetafile::Draw(std::uint8_t* Buffer, int Width, int Height, std::ptrdiff_t
                             dst[3 * x + 2] = std::uint8_t(px >> 16);
                 }
             }
-            cairo_surface_destroy(surface);
+            Cairo().cairo_surface_destroy(surface);
         }
     }
     return complete;

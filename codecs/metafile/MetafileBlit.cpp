@@ -1,5 +1,6 @@
 // Bitmap records: stretched blits with ternary raster operations, alpha and transparent blits, and
 // gradient fills.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
@@ -22,7 +23,7 @@ bool UsesSource(std::uint8_t rop) {
 }
 
 cairo_surface_t* SurfaceOf(const TImage& img) {
-    return cairo_image_surface_create_for_data(
+    return Cairo().cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(img.Pixels.data())), CAIRO_FORMAT_ARGB32,
         img.Width, img.Height, img.Width * 4);
 }
@@ -30,10 +31,10 @@ cairo_surface_t* SurfaceOf(const TImage& img) {
 } // namespace
 
 void TGdiCanvas::QuadPath(const std::array<TPointD, 4>& q) {
-    cairo_new_path(Cr);
-    cairo_move_to(Cr, q[0].X, q[0].Y);
-    for (int i = 1; i < 4; ++i) cairo_line_to(Cr, q[std::size_t(i)].X, q[std::size_t(i)].Y);
-    cairo_close_path(Cr);
+    Cairo().cairo_new_path(Cr);
+    Cairo().cairo_move_to(Cr, q[0].X, q[0].Y);
+    for (int i = 1; i < 4; ++i) Cairo().cairo_line_to(Cr, q[std::size_t(i)].X, q[std::size_t(i)].Y);
+    Cairo().cairo_close_path(Cr);
 }
 
 void TGdiCanvas::Blit(const TBlit& b) {
@@ -80,48 +81,48 @@ void TGdiCanvas::Blit(const TBlit& b) {
     cairo_pattern_t* src = nullptr;
     if (img && needsSource) {
         cairo_surface_t* surf = SurfaceOf(*img);
-        src = cairo_pattern_create_for_surface(surf);
-        cairo_surface_destroy(surf);
+        src = Cairo().cairo_pattern_create_for_surface(surf);
+        Cairo().cairo_surface_destroy(surf);
         // Pattern space (image pixels) -> device, inverted for cairo.
         cairo_matrix_t m = {
             ex.X / img->Width, ex.Y / img->Width, ey.X / img->Height, ey.Y / img->Height, o.X, o.Y};
-        if (cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) {
-            cairo_pattern_destroy(src);
+        if (Cairo().cairo_matrix_invert(&m) != CAIRO_STATUS_SUCCESS) {
+            Cairo().cairo_pattern_destroy(src);
             return;
         }
-        cairo_pattern_set_matrix(src, &m);
-        cairo_pattern_set_extend(src, CAIRO_EXTEND_PAD);
-        cairo_pattern_set_filter(src, CAIRO_FILTER_GOOD);
+        Cairo().cairo_pattern_set_matrix(src, &m);
+        Cairo().cairo_pattern_set_extend(src, CAIRO_EXTEND_PAD);
+        Cairo().cairo_pattern_set_filter(src, CAIRO_FILTER_GOOD);
     }
 
     if (b.AlphaBlend) {
-        cairo_save(Cr);
+        Cairo().cairo_save(Cr);
         QuadPath(quad);
-        cairo_clip(Cr);
-        cairo_set_source(Cr, src);
-        cairo_paint_with_alpha(Cr, std::clamp(b.ConstAlpha, 0.0, 1.0));
-        cairo_restore(Cr);
+        Cairo().cairo_clip(Cr);
+        Cairo().cairo_set_source(Cr, src);
+        Cairo().cairo_paint_with_alpha(Cr, std::clamp(b.ConstAlpha, 0.0, 1.0));
+        Cairo().cairo_restore(Cr);
     } else if (b.Transparent || rop == ROP_SRCCOPY) {
         QuadPath(quad);
-        cairo_set_source(Cr, src);
-        cairo_fill(Cr);
+        Cairo().cairo_set_source(Cr, src);
+        Cairo().cairo_fill(Cr);
     } else if (rop == ROP_BLACKNESS || rop == ROP_WHITENESS) {
         QuadPath(quad);
         const double v = rop == ROP_WHITENESS ? 1 : 0;
-        cairo_set_source_rgb(Cr, v, v, v);
-        cairo_fill(Cr);
+        Cairo().cairo_set_source_rgb(Cr, v, v, v);
+        Cairo().cairo_fill(Cr);
     } else if (rop == ROP_PATCOPY) {
         const std::uint32_t rop2 = S.Rop2;
         S.Rop2 = R2_COPYPEN; // raster operations replace the mix mode
         QuadPath(quad);
-        if (SetBrushSource(*S.Brush)) cairo_fill(Cr);
-        cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+        if (SetBrushSource(*S.Brush)) Cairo().cairo_fill(Cr);
+        Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
         S.Rop2 = rop2;
     } else if (rop != ROP_DSTCOPY) {
         Rop3(rop, quad, src);
     }
-    cairo_new_path(Cr);
-    if (src) cairo_pattern_destroy(src);
+    Cairo().cairo_new_path(Cr);
+    if (src) Cairo().cairo_pattern_destroy(src);
 }
 
 // Any ternary raster operation, bit by bit: source and pattern are rendered into scratch images over the
@@ -137,24 +138,24 @@ void TGdiCanvas::Rop3(std::uint8_t rop, const std::array<TPointD, 4>& quad, cair
     if (x1 <= x0 || y1 <= y0) return;
     const int bw = x1 - x0, bh = y1 - y0;
 
-    cairo_surface_t* target = cairo_get_target(Cr);
-    if (cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return;
-    cairo_surface_flush(target);
-    const unsigned char* dst = cairo_image_surface_get_data(target);
-    const int dstStride = cairo_image_surface_get_stride(target);
+    cairo_surface_t* target = Cairo().cairo_get_target(Cr);
+    if (Cairo().cairo_surface_get_type(target) != CAIRO_SURFACE_TYPE_IMAGE) return;
+    Cairo().cairo_surface_flush(target);
+    const unsigned char* dst = Cairo().cairo_image_surface_get_data(target);
+    const int dstStride = Cairo().cairo_image_surface_get_stride(target);
     if (!dst) return;
 
     auto render = [&](cairo_pattern_t* pattern, TRgb solid, bool useSolid) {
-        cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh);
-        cairo_t* c = cairo_create(s);
-        cairo_translate(c, -x0, -y0);
+        cairo_surface_t* s = Cairo().cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh);
+        cairo_t* c = Cairo().cairo_create(s);
+        Cairo().cairo_translate(c, -x0, -y0);
         if (useSolid)
-            cairo_set_source_rgb(c, solid.R / 255.0, solid.G / 255.0, solid.B / 255.0);
+            Cairo().cairo_set_source_rgb(c, solid.R / 255.0, solid.G / 255.0, solid.B / 255.0);
         else
-            cairo_set_source(c, pattern);
-        cairo_paint(c);
-        cairo_destroy(c);
-        cairo_surface_flush(s);
+            Cairo().cairo_set_source(c, pattern);
+        Cairo().cairo_paint(c);
+        Cairo().cairo_destroy(c);
+        Cairo().cairo_surface_flush(s);
         return s;
     };
     cairo_surface_t* sSurf = src ? render(src, {}, false) : nullptr;
@@ -164,22 +165,22 @@ void TGdiCanvas::Rop3(std::uint8_t rop, const std::array<TPointD, 4>& quad, cair
         const std::uint32_t rop2 = S.Rop2;
         S.Rop2 = R2_COPYPEN;
         if (SetBrushSource(*S.Brush)) {
-            cairo_pattern_t* p = cairo_pattern_reference(cairo_get_source(Cr));
+            cairo_pattern_t* p = Cairo().cairo_pattern_reference(Cairo().cairo_get_source(Cr));
             pSurf = render(p, {}, false);
-            cairo_pattern_destroy(p);
+            Cairo().cairo_pattern_destroy(p);
         }
-        cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+        Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
         S.Rop2 = rop2;
     }
-    cairo_surface_t* out = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh);
-    if (cairo_surface_status(out) == CAIRO_STATUS_SUCCESS) {
-        cairo_surface_flush(out);
-        unsigned char* o = cairo_image_surface_get_data(out);
-        const int oStride = cairo_image_surface_get_stride(out);
-        const unsigned char* sp = sSurf ? cairo_image_surface_get_data(sSurf) : nullptr;
-        const unsigned char* pp = pSurf ? cairo_image_surface_get_data(pSurf) : nullptr;
-        const int sStride = sSurf ? cairo_image_surface_get_stride(sSurf) : 0;
-        const int pStride = pSurf ? cairo_image_surface_get_stride(pSurf) : 0;
+    cairo_surface_t* out = Cairo().cairo_image_surface_create(CAIRO_FORMAT_ARGB32, bw, bh);
+    if (Cairo().cairo_surface_status(out) == CAIRO_STATUS_SUCCESS) {
+        Cairo().cairo_surface_flush(out);
+        unsigned char* o = Cairo().cairo_image_surface_get_data(out);
+        const int oStride = Cairo().cairo_image_surface_get_stride(out);
+        const unsigned char* sp = sSurf ? Cairo().cairo_image_surface_get_data(sSurf) : nullptr;
+        const unsigned char* pp = pSurf ? Cairo().cairo_image_surface_get_data(pSurf) : nullptr;
+        const int sStride = sSurf ? Cairo().cairo_image_surface_get_stride(sSurf) : 0;
+        const int pStride = pSurf ? Cairo().cairo_image_surface_get_stride(pSurf) : 0;
         for (int y = 0; y < bh; ++y) {
             const auto* drow =
                 reinterpret_cast<const std::uint32_t*>(dst + std::ptrdiff_t(y + y0) * dstStride) + x0;
@@ -198,14 +199,14 @@ void TGdiCanvas::Rop3(std::uint8_t rop, const std::array<TPointD, 4>& quad, cair
                 orow[x] = r;
             }
         }
-        cairo_surface_mark_dirty(out);
+        Cairo().cairo_surface_mark_dirty(out);
         QuadPath(quad);
-        cairo_set_source_surface(Cr, out, x0, y0);
-        cairo_fill(Cr);
+        Cairo().cairo_set_source_surface(Cr, out, x0, y0);
+        Cairo().cairo_fill(Cr);
     }
-    cairo_surface_destroy(out);
-    if (sSurf) cairo_surface_destroy(sSurf);
-    if (pSurf) cairo_surface_destroy(pSurf);
+    Cairo().cairo_surface_destroy(out);
+    if (sSurf) Cairo().cairo_surface_destroy(sSurf);
+    if (pSurf) Cairo().cairo_surface_destroy(pSurf);
 }
 
 void TGdiCanvas::GradientFill(const std::vector<TGradientVertex>& v,
@@ -225,16 +226,16 @@ void TGdiCanvas::GradientFill(const std::vector<TGradientVertex>& v,
             path.LineTo(c);
             path.Close();
             if (!PathFits(path)) continue;
-            pat = cairo_pattern_create_mesh();
-            cairo_mesh_pattern_begin_patch(pat);
-            cairo_mesh_pattern_move_to(pat, a.X, a.Y);
-            cairo_mesh_pattern_line_to(pat, b.X, b.Y);
-            cairo_mesh_pattern_line_to(pat, c.X, c.Y);
+            pat = Cairo().cairo_pattern_create_mesh();
+            Cairo().cairo_mesh_pattern_begin_patch(pat);
+            Cairo().cairo_mesh_pattern_move_to(pat, a.X, a.Y);
+            Cairo().cairo_mesh_pattern_line_to(pat, b.X, b.Y);
+            Cairo().cairo_mesh_pattern_line_to(pat, c.X, c.Y);
             for (unsigned k = 0; k < 3; ++k) {
                 const auto& q = v[m[k]];
-                cairo_mesh_pattern_set_corner_color_rgb(pat, k, q.R, q.G, q.B);
+                Cairo().cairo_mesh_pattern_set_corner_color_rgb(pat, k, q.R, q.G, q.B);
             }
-            cairo_mesh_pattern_end_patch(pat);
+            Cairo().cairo_mesh_pattern_end_patch(pat);
         } else {
             const auto& a = v[m[0]];
             const auto& b = v[m[1]];
@@ -244,19 +245,19 @@ void TGdiCanvas::GradientFill(const std::vector<TGradientVertex>& v,
             const TPointD from = ToDevice(a.P);
             const TPointD to =
                 ToDevice(mode == GRADIENT_FILL_RECT_H ? TPointD{b.P.X, a.P.Y} : TPointD{a.P.X, b.P.Y});
-            pat = cairo_pattern_create_linear(from.X, from.Y, to.X, to.Y);
-            cairo_pattern_add_color_stop_rgb(pat, 0, a.R, a.G, a.B);
-            cairo_pattern_add_color_stop_rgb(pat, 1, b.R, b.G, b.B);
+            pat = Cairo().cairo_pattern_create_linear(from.X, from.Y, to.X, to.Y);
+            Cairo().cairo_pattern_add_color_stop_rgb(pat, 0, a.R, a.G, a.B);
+            Cairo().cairo_pattern_add_color_stop_rgb(pat, 1, b.R, b.G, b.B);
         }
         if (FMeasuring) {
             Measure(path, 0);
         } else {
-            cairo_new_path(Cr);
+            Cairo().cairo_new_path(Cr);
             path.AppendTo(Cr);
-            cairo_set_source(Cr, pat);
-            cairo_fill(Cr);
+            Cairo().cairo_set_source(Cr, pat);
+            Cairo().cairo_fill(Cr);
         }
-        cairo_pattern_destroy(pat);
+        Cairo().cairo_pattern_destroy(pat);
     }
 }
 

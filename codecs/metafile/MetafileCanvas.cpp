@@ -1,5 +1,6 @@
 // The canvas itself: construction, the SaveDC stack, colours and the logical-to-device mapping.
 #include "codecs/metafile/MetafileCanvas.h"
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
 #include <algorithm>
@@ -22,8 +23,8 @@ TGdiCanvas::TGdiCanvas(cairo_t* cr, int width, int height, const TCanvasSetup& s
     : Cr(cr), FW(width), FH(height), Setup(setup) {
     if (!Cr) {
         FMeasuring = true;
-        FOwnSurface = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
-        Cr = cairo_create(FOwnSurface);
+        FOwnSurface = Cairo().cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+        Cr = Cairo().cairo_create(FOwnSurface);
     }
     FFitScale = std::sqrt(std::fabs(Setup.Fit.Det()));
     if (!Finite(FFitScale) || FFitScale <= 0) FFitScale = 1;
@@ -40,19 +41,19 @@ TGdiCanvas::TGdiCanvas(cairo_t* cr, int width, int height, const TCanvasSetup& s
         if (S.WinExt.Y == 0) S.WinExt.Y = 1;
         S.VpExt = Setup.WmfViewport;
     }
-    cairo_set_antialias(Cr, CAIRO_ANTIALIAS_DEFAULT);
+    Cairo().cairo_set_antialias(Cr, CAIRO_ANTIALIAS_DEFAULT);
 }
 
 TGdiCanvas::~TGdiCanvas() {
     FFaces.clear();
     if (FOwnSurface) {
-        cairo_destroy(Cr);
-        cairo_surface_destroy(FOwnSurface);
+        Cairo().cairo_destroy(Cr);
+        Cairo().cairo_surface_destroy(FOwnSurface);
     }
 }
 
 bool TGdiCanvas::Healthy() const {
-    return cairo_status(Cr) == CAIRO_STATUS_SUCCESS;
+    return Cairo().cairo_status(Cr) == CAIRO_STATUS_SUCCESS;
 }
 
 void TGdiCanvas::SaveDC() {

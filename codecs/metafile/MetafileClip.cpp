@@ -1,4 +1,5 @@
 // Path brackets, clipping and regions of the canvas.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
@@ -178,12 +179,12 @@ void TGdiCanvas::InvertRegion(const TRegion& rgn, bool logicalUnits) {
     TPath path = RegionPath(rgn, logicalUnits);
     if (path.Empty() || !PrepareDraw() || !PathFits(path)) return;
     if (FMeasuring) return Measure(path, 0);
-    cairo_new_path(Cr);
+    Cairo().cairo_new_path(Cr);
     path.AppendTo(Cr);
-    cairo_set_operator(Cr, CAIRO_OPERATOR_DIFFERENCE);
-    cairo_set_source_rgb(Cr, 1, 1, 1);
-    cairo_fill(Cr);
-    cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+    Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_DIFFERENCE);
+    Cairo().cairo_set_source_rgb(Cr, 1, 1, 1);
+    Cairo().cairo_fill(Cr);
+    Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
 }
 
 } // namespace metafile

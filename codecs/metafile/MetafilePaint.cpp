@@ -1,5 +1,6 @@
 // Drawing plumbing of the canvas: clip application, measuring, binary raster operations, brushes, pens
 // and the fill and stroke of one path.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
@@ -27,16 +28,16 @@ bool TGdiCanvas::PathFits(const TPath& path) const {
 }
 
 void TGdiCanvas::ApplyClip() {
-    cairo_reset_clip(Cr);
+    Cairo().cairo_reset_clip(Cr);
     for (const auto& e : S.Clip) {
-        cairo_new_path(Cr);
-        if (e.Exclude) cairo_rectangle(Cr, -2, -2, FW + 4.0, FH + 4.0);
+        Cairo().cairo_new_path(Cr);
+        if (e.Exclude) Cairo().cairo_rectangle(Cr, -2, -2, FW + 4.0, FH + 4.0);
         e.Path.AppendTo(Cr);
-        cairo_set_fill_rule(Cr,
-                            (e.EvenOdd || e.Exclude) ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-        cairo_clip(Cr);
+        Cairo().cairo_set_fill_rule(Cr, (e.EvenOdd || e.Exclude) ? CAIRO_FILL_RULE_EVEN_ODD
+                                                                 : CAIRO_FILL_RULE_WINDING);
+        Cairo().cairo_clip(Cr);
     }
-    cairo_new_path(Cr);
+    Cairo().cairo_new_path(Cr);
     FClipDirty = false;
 }
 
@@ -105,28 +106,28 @@ namespace {
 
 // The pattern owns a copy of the pixels, so it may outlive the image (the raster operations borrow it).
 void SetSourceImage(cairo_t* cr, const TImage& img, double scale) {
-    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, img.Width, img.Height);
-    if (cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(s);
-        cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_surface_t* s = Cairo().cairo_image_surface_create(CAIRO_FORMAT_ARGB32, img.Width, img.Height);
+    if (Cairo().cairo_surface_status(s) != CAIRO_STATUS_SUCCESS) {
+        Cairo().cairo_surface_destroy(s);
+        Cairo().cairo_set_source_rgb(cr, 0, 0, 0);
         return;
     }
-    cairo_surface_flush(s);
-    unsigned char* data = cairo_image_surface_get_data(s);
-    const int stride = cairo_image_surface_get_stride(s);
+    Cairo().cairo_surface_flush(s);
+    unsigned char* data = Cairo().cairo_image_surface_get_data(s);
+    const int stride = Cairo().cairo_image_surface_get_stride(s);
     for (int y = 0; y < img.Height; ++y)
         std::copy_n(&img.Pixels[std::size_t(y) * std::size_t(img.Width)], img.Width,
                     reinterpret_cast<std::uint32_t*>(data + std::ptrdiff_t(y) * stride));
-    cairo_surface_mark_dirty(s);
-    cairo_pattern_t* p = cairo_pattern_create_for_surface(s);
-    cairo_surface_destroy(s);
-    cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
-    cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
+    Cairo().cairo_surface_mark_dirty(s);
+    cairo_pattern_t* p = Cairo().cairo_pattern_create_for_surface(s);
+    Cairo().cairo_surface_destroy(s);
+    Cairo().cairo_pattern_set_extend(p, CAIRO_EXTEND_REPEAT);
+    Cairo().cairo_pattern_set_filter(p, CAIRO_FILTER_NEAREST);
     cairo_matrix_t m;
-    cairo_matrix_init_scale(&m, 1 / scale, 1 / scale);
-    cairo_pattern_set_matrix(p, &m);
-    cairo_set_source(cr, p);
-    cairo_pattern_destroy(p);
+    Cairo().cairo_matrix_init_scale(&m, 1 / scale, 1 / scale);
+    Cairo().cairo_pattern_set_matrix(p, &m);
+    Cairo().cairo_set_source(cr, p);
+    Cairo().cairo_pattern_destroy(p);
 }
 
 // 8x8 hatch cells: which pixels carry the hatch colour.
@@ -154,7 +155,7 @@ bool TGdiCanvas::SetBrushSource(const TBrush& brush) {
     bool skip = false;
     const cairo_operator_t op = Rop2Operator(c, skip);
     if (skip) return false;
-    cairo_set_operator(Cr, op);
+    Cairo().cairo_set_operator(Cr, op);
     switch (brush.Style) {
     case BS_NULL:
         return false;
@@ -186,18 +187,18 @@ bool TGdiCanvas::SetBrushSource(const TBrush& brush) {
         }
         [[fallthrough]];
     default:
-        cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
+        Cairo().cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
         return true;
     }
 }
 
 void TGdiCanvas::FillWith(const TPath& path, const TBrush& brush, bool evenOdd) {
-    cairo_new_path(Cr);
+    Cairo().cairo_new_path(Cr);
     if (!SetBrushSource(brush)) return;
     path.AppendTo(Cr);
-    cairo_set_fill_rule(Cr, evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
-    cairo_fill(Cr);
-    cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+    Cairo().cairo_set_fill_rule(Cr, evenOdd ? CAIRO_FILL_RULE_EVEN_ODD : CAIRO_FILL_RULE_WINDING);
+    Cairo().cairo_fill(Cr);
+    Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
 }
 
 void TGdiCanvas::StrokeWith(const TPath& path, const TPen& pen) {
@@ -271,18 +272,18 @@ void TGdiCanvas::StrokeWith(const TPath& path, const TPen& pen) {
     } else if (!dashes.empty()) {
         cap = CAIRO_LINE_CAP_BUTT;
     }
-    cairo_new_path(Cr);
+    Cairo().cairo_new_path(Cr);
     path.AppendTo(Cr);
-    cairo_set_operator(Cr, op);
-    cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
-    cairo_set_line_width(Cr, width);
-    cairo_set_line_cap(Cr, cap);
-    cairo_set_line_join(Cr, join);
-    cairo_set_miter_limit(Cr, std::clamp(S.MiterLimit, 1.0, 100.0));
-    cairo_set_dash(Cr, dashes.empty() ? nullptr : dashes.data(), int(dashes.size()), 0);
-    cairo_stroke(Cr);
-    cairo_set_dash(Cr, nullptr, 0, 0);
-    cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+    Cairo().cairo_set_operator(Cr, op);
+    Cairo().cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
+    Cairo().cairo_set_line_width(Cr, width);
+    Cairo().cairo_set_line_cap(Cr, cap);
+    Cairo().cairo_set_line_join(Cr, join);
+    Cairo().cairo_set_miter_limit(Cr, std::clamp(S.MiterLimit, 1.0, 100.0));
+    Cairo().cairo_set_dash(Cr, dashes.empty() ? nullptr : dashes.data(), int(dashes.size()), 0);
+    Cairo().cairo_stroke(Cr);
+    Cairo().cairo_set_dash(Cr, nullptr, 0, 0);
+    Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
 }
 
 void TGdiCanvas::Emit(TPath&& path, bool fill, bool stroke) {

@@ -1,4 +1,5 @@
 // Transforms and device-space paths of the canvas.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
@@ -75,18 +76,18 @@ void TPath::AppendTo(cairo_t* cr) const {
     for (const std::uint8_t op : FOps) {
         switch (op) {
         case opMove:
-            cairo_move_to(cr, FPts[k].X, FPts[k].Y), ++k;
+            Cairo().cairo_move_to(cr, FPts[k].X, FPts[k].Y), ++k;
             break;
         case opLine:
-            cairo_line_to(cr, FPts[k].X, FPts[k].Y), ++k;
+            Cairo().cairo_line_to(cr, FPts[k].X, FPts[k].Y), ++k;
             break;
         case opCurve:
-            cairo_curve_to(cr, FPts[k].X, FPts[k].Y, FPts[k + 1].X, FPts[k + 1].Y, FPts[k + 2].X,
-                           FPts[k + 2].Y);
+            Cairo().cairo_curve_to(cr, FPts[k].X, FPts[k].Y, FPts[k + 1].X, FPts[k + 1].Y, FPts[k + 2].X,
+                                   FPts[k + 2].Y);
             k += 3;
             break;
         case opClose:
-            cairo_close_path(cr);
+            Cairo().cairo_close_path(cr);
             break;
         }
     }

@@ -1,4 +1,5 @@
 // Lines, polygons, rectangles, ellipses and arcs of the canvas, in logical coordinates.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 
@@ -272,10 +273,10 @@ void TGdiCanvas::SetPixel(TPointD p, TRgb c) {
     if (!Finite(d.X) || !Finite(d.Y) || std::fabs(d.X) > kMaxDeviceCoord || std::fabs(d.Y) > kMaxDeviceCoord)
         return;
     if (FMeasuring) return MeasureRect({d.X, d.Y, d.X + u, d.Y + u});
-    cairo_new_path(Cr);
-    cairo_rectangle(Cr, std::floor(d.X), std::floor(d.Y), u, u);
-    cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
-    cairo_fill(Cr);
+    Cairo().cairo_new_path(Cr);
+    Cairo().cairo_rectangle(Cr, std::floor(d.X), std::floor(d.Y), u, u);
+    Cairo().cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
+    Cairo().cairo_fill(Cr);
 }
 
 } // namespace metafile

@@ -1,4 +1,5 @@
 // Text: character sets to Unicode, font matching through fontconfig, and GDI text layout on cairo.
+#include "codecs/metafile/CairoLibrary.h"
 #include "codecs/metafile/MetafileCanvas.h"
 #include "codecs/metafile/MetafileGeometry.h"
 #include "platform/Ascii.h"
@@ -180,17 +181,17 @@ const char* GenericFamily(std::uint8_t pitchAndFamily, const std::string& face) 
 }
 
 cairo_font_options_t* TextOptions() {
-    cairo_font_options_t* o = cairo_font_options_create();
-    cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_NONE);
-    cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_OFF);
-    cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
+    cairo_font_options_t* o = Cairo().cairo_font_options_create();
+    Cairo().cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_NONE);
+    Cairo().cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_OFF);
+    Cairo().cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
     return o;
 }
 
 } // namespace
 
 TGdiCanvas::TFontFace::~TFontFace() {
-    if (Face) cairo_font_face_destroy(Face);
+    if (Face) Cairo().cairo_font_face_destroy(Face);
 }
 
 std::u32string TGdiCanvas::Decode8Bit(const std::uint8_t* p, std::size_t n) const {
@@ -244,53 +245,53 @@ TGdiCanvas::TFontFace* TGdiCanvas::FaceFor(const TFont& f) {
         // that one-time loss is not ours to report.
         __lsan::ScopedDisabler disabled;
 #endif
-        FcInit();
+        Cairo().FcInit();
     });
     auto face = std::make_unique<TFontFace>();
     face->Symbol = IsSymbolFace(f.Face);
-    FcPattern* pat = FcPatternCreate();
+    FcPattern* pat = Cairo().FcPatternCreate();
     if (!f.Face.empty() && !face->Symbol)
-        FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(f.Face.c_str()));
+        Cairo().FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(f.Face.c_str()));
     const char* generic = face->Symbol ? "serif" : GenericFamily(f.PitchAndFamily, f.Face);
-    FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
+    Cairo().FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(generic));
     // Stand-in faces run wider than the usual office fonts; a semi-condensed cut keeps lines closer to
     // their recorded length. An installed face of the requested family still wins, family ranking first.
     if (std::string(generic) != "monospace" && AsciiLower(f.Face).rfind("dejavu", 0) != 0)
-        FcPatternAddInteger(pat, FC_WIDTH, FC_WIDTH_SEMICONDENSED);
-    FcPatternAddInteger(pat, FC_WEIGHT, FcWeightFromOpenType(weight));
-    FcPatternAddInteger(pat, FC_SLANT, f.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
-    FcConfigSubstitute(nullptr, pat, FcMatchPattern);
-    FcDefaultSubstitute(pat);
+        Cairo().FcPatternAddInteger(pat, FC_WIDTH, FC_WIDTH_SEMICONDENSED);
+    Cairo().FcPatternAddInteger(pat, FC_WEIGHT, Cairo().FcWeightFromOpenType(weight));
+    Cairo().FcPatternAddInteger(pat, FC_SLANT, f.Italic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    Cairo().FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+    Cairo().FcDefaultSubstitute(pat);
     FcResult result;
-    FcPattern* match = FcFontMatch(nullptr, pat, &result);
-    FcPatternDestroy(pat);
+    FcPattern* match = Cairo().FcFontMatch(nullptr, pat, &result);
+    Cairo().FcPatternDestroy(pat);
     if (match) {
-        face->Face = cairo_ft_font_face_create_for_pattern(match);
-        FcPatternDestroy(match);
+        face->Face = Cairo().cairo_ft_font_face_create_for_pattern(match);
+        Cairo().FcPatternDestroy(match);
     }
-    if (!face->Face || cairo_font_face_status(face->Face) != CAIRO_STATUS_SUCCESS) {
-        if (face->Face) cairo_font_face_destroy(face->Face);
-        face->Face = cairo_toy_font_face_create(
+    if (!face->Face || Cairo().cairo_font_face_status(face->Face) != CAIRO_STATUS_SUCCESS) {
+        if (face->Face) Cairo().cairo_font_face_destroy(face->Face);
+        face->Face = Cairo().cairo_toy_font_face_create(
             "sans-serif", f.Italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
             weight >= 600 ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     }
     // Metrics per em, for cell heights (positive LOGFONT heights) and average widths.
     cairo_matrix_t unit, ctm;
-    cairo_matrix_init_identity(&unit);
-    cairo_matrix_init_identity(&ctm);
+    Cairo().cairo_matrix_init_identity(&unit);
+    Cairo().cairo_matrix_init_identity(&ctm);
     cairo_font_options_t* opts = TextOptions();
-    cairo_scaled_font_t* sf = cairo_scaled_font_create(face->Face, &unit, &ctm, opts);
-    cairo_font_options_destroy(opts);
-    if (cairo_scaled_font_status(sf) == CAIRO_STATUS_SUCCESS) {
+    cairo_scaled_font_t* sf = Cairo().cairo_scaled_font_create(face->Face, &unit, &ctm, opts);
+    Cairo().cairo_font_options_destroy(opts);
+    if (Cairo().cairo_scaled_font_status(sf) == CAIRO_STATUS_SUCCESS) {
         cairo_font_extents_t fe;
-        cairo_scaled_font_extents(sf, &fe);
+        Cairo().cairo_scaled_font_extents(sf, &fe);
         if (fe.ascent > 0.1 && fe.ascent < 10) face->Ascent = fe.ascent;
         if (fe.descent >= 0 && fe.descent < 10) face->Descent = fe.descent;
         cairo_text_extents_t te;
-        cairo_scaled_font_text_extents(sf, "abcdefghijklmnopqrstuvwxyz", &te);
+        Cairo().cairo_scaled_font_text_extents(sf, "abcdefghijklmnopqrstuvwxyz", &te);
         if (te.x_advance > 0.5 && te.x_advance < 260) face->AvgWidth = te.x_advance / 26;
     }
-    cairo_scaled_font_destroy(sf);
+    Cairo().cairo_scaled_font_destroy(sf);
     TFontFace* raw = face.get();
     FFaces.emplace(key, std::move(face));
     return raw;
@@ -307,10 +308,10 @@ void TGdiCanvas::TextOut(const TTextRun& run) {
     if ((run.Options & ETO_OPAQUE) && run.HasRect && !FMeasuring) {
         TPath box = RectPath(run.Rect);
         if (PathFits(box)) {
-            cairo_new_path(Cr);
+            Cairo().cairo_new_path(Cr);
             box.AppendTo(Cr);
-            cairo_set_source_rgb(Cr, S.BkColor.R / 255.0, S.BkColor.G / 255.0, S.BkColor.B / 255.0);
-            cairo_fill(Cr);
+            Cairo().cairo_set_source_rgb(Cr, S.BkColor.R / 255.0, S.BkColor.G / 255.0, S.BkColor.B / 255.0);
+            Cairo().cairo_fill(Cr);
         }
     }
     if (run.Text.empty() || (run.Options & ETO_GLYPH_INDEX)) return; // glyph ids of a font we do not have
@@ -360,32 +361,32 @@ void TGdiCanvas::TextOut(const TTextRun& run) {
 
     cairo_matrix_t tm = text.ToCairo();
     cairo_matrix_t fm;
-    cairo_matrix_init_scale(&fm, emx, em);
+    Cairo().cairo_matrix_init_scale(&fm, emx, em);
     // FreeType refuses glyphs past 65535 pixels, and cairo then leaks the font it was building: such
     // text (taller than any picture we render) is not drawn at all.
     cairo_matrix_t glyphToDevice;
-    cairo_matrix_multiply(&glyphToDevice, &fm, &tm);
+    Cairo().cairo_matrix_multiply(&glyphToDevice, &fm, &tm);
     const double glyphX = std::hypot(glyphToDevice.xx, glyphToDevice.yx);
     const double glyphY = std::hypot(glyphToDevice.xy, glyphToDevice.yy);
     if (!(glyphX <= kMaxGlyphPixels) || !(glyphY <= kMaxGlyphPixels)) return;
 
-    cairo_save(Cr);
-    cairo_set_matrix(Cr, &tm);
-    cairo_set_font_face(Cr, face->Face);
-    cairo_set_font_matrix(Cr, &fm);
+    Cairo().cairo_save(Cr);
+    Cairo().cairo_set_matrix(Cr, &tm);
+    Cairo().cairo_set_font_face(Cr, face->Face);
+    Cairo().cairo_set_font_matrix(Cr, &fm);
     cairo_font_options_t* opts = TextOptions();
-    cairo_set_font_options(Cr, opts);
-    cairo_font_options_destroy(opts);
-    cairo_scaled_font_t* sf = cairo_get_scaled_font(Cr);
+    Cairo().cairo_set_font_options(Cr, opts);
+    Cairo().cairo_font_options_destroy(opts);
+    cairo_scaled_font_t* sf = Cairo().cairo_get_scaled_font(Cr);
     cairo_glyph_t* glyphs = nullptr;
     int nGlyphs = 0;
     cairo_text_cluster_t* clusters = nullptr;
     int nClusters = 0;
     cairo_text_cluster_flags_t flags{};
-    if (cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS ||
-        cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.data(), int(utf8.size()), &glyphs, &nGlyphs,
-                                         &clusters, &nClusters, &flags) != CAIRO_STATUS_SUCCESS) {
-        cairo_restore(Cr);
+    if (Cairo().cairo_scaled_font_status(sf) != CAIRO_STATUS_SUCCESS ||
+        Cairo().cairo_scaled_font_text_to_glyphs(sf, 0, 0, utf8.data(), int(utf8.size()), &glyphs, &nGlyphs,
+                                                 &clusters, &nClusters, &flags) != CAIRO_STATUS_SUCCESS) {
+        Cairo().cairo_restore(Cr);
         return;
     }
 
@@ -409,7 +410,7 @@ void TGdiCanvas::TextOut(const TTextRun& run) {
             g += clusters[c].num_glyphs;
         }
         cairo_text_extents_t te;
-        cairo_scaled_font_text_extents(sf, utf8.c_str(), &te);
+        Cairo().cairo_scaled_font_text_extents(sf, utf8.c_str(), &te);
         start[n] = te.x_advance;
         for (std::size_t i = n; i-- > 0;)
             if (start[i] < 0) start[i] = start[i + 1];
@@ -451,47 +452,47 @@ void TGdiCanvas::TextOut(const TTextRun& run) {
         for (const auto& p : corners) MeasureRect({p.X, p.Y, p.X, p.Y});
     } else {
         if ((run.Options & ETO_CLIPPED) && run.HasRect) {
-            cairo_identity_matrix(Cr);
+            Cairo().cairo_identity_matrix(Cr);
             TPath clip = RectPath(run.Rect);
             if (PathFits(clip)) {
-                cairo_new_path(Cr);
+                Cairo().cairo_new_path(Cr);
                 clip.AppendTo(Cr);
-                cairo_clip(Cr);
+                Cairo().cairo_clip(Cr);
             }
-            cairo_set_matrix(Cr, &tm);
+            Cairo().cairo_set_matrix(Cr, &tm);
         }
         if (S.BkMode == BK_OPAQUE && !(run.Options & ETO_OPAQUE)) {
-            cairo_new_path(Cr);
-            cairo_rectangle(Cr, box.Left, box.Top, box.Right - box.Left, box.Bottom - box.Top);
-            cairo_set_source_rgb(Cr, S.BkColor.R / 255.0, S.BkColor.G / 255.0, S.BkColor.B / 255.0);
-            cairo_fill(Cr);
+            Cairo().cairo_new_path(Cr);
+            Cairo().cairo_rectangle(Cr, box.Left, box.Top, box.Right - box.Left, box.Bottom - box.Top);
+            Cairo().cairo_set_source_rgb(Cr, S.BkColor.R / 255.0, S.BkColor.G / 255.0, S.BkColor.B / 255.0);
+            Cairo().cairo_fill(Cr);
         }
         TRgb c = S.TextColor;
         bool skip = false;
-        cairo_set_operator(Cr, Rop2Operator(c, skip));
-        cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
+        Cairo().cairo_set_operator(Cr, Rop2Operator(c, skip));
+        Cairo().cairo_set_source_rgb(Cr, c.R / 255.0, c.G / 255.0, c.B / 255.0);
         // Large glyphs go through paths: the glyph cache would rasterise them whole.
         if (emDevice > 256) {
-            cairo_new_path(Cr);
-            cairo_glyph_path(Cr, glyphs, nGlyphs);
-            cairo_fill(Cr);
+            Cairo().cairo_new_path(Cr);
+            Cairo().cairo_glyph_path(Cr, glyphs, nGlyphs);
+            Cairo().cairo_fill(Cr);
         } else {
-            cairo_show_glyphs(Cr, glyphs, nGlyphs);
+            Cairo().cairo_show_glyphs(Cr, glyphs, nGlyphs);
         }
         const double thick = std::max(em / 14, 1 / ky);
         if (font.Underline) {
-            cairo_rectangle(Cr, box.Left, baseline + descent * 0.45, width, thick);
-            cairo_fill(Cr);
+            Cairo().cairo_rectangle(Cr, box.Left, baseline + descent * 0.45, width, thick);
+            Cairo().cairo_fill(Cr);
         }
         if (font.StrikeOut) {
-            cairo_rectangle(Cr, box.Left, baseline - ascent * 0.32, width, thick);
-            cairo_fill(Cr);
+            Cairo().cairo_rectangle(Cr, box.Left, baseline - ascent * 0.32, width, thick);
+            Cairo().cairo_fill(Cr);
         }
-        cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
+        Cairo().cairo_set_operator(Cr, CAIRO_OPERATOR_OVER);
     }
-    cairo_glyph_free(glyphs);
-    cairo_text_cluster_free(clusters);
-    cairo_restore(Cr);
+    Cairo().cairo_glyph_free(glyphs);
+    Cairo().cairo_text_cluster_free(clusters);
+    Cairo().cairo_restore(Cr);
 
     if (updateCp) {
         const double dir = full.M11 < 0 ? -1 : 1;

@@ -1,4 +1,5 @@
 #include "platform/net/CurlLibrary.h"
+#include "platform/SharedLibrary.h"
 #include "platform/net/HttpTexts.h"
 
 #include <dlfcn.h>
@@ -7,29 +8,18 @@
 
 namespace {
 constexpr std::size_t kDetailLength = 160;
-
-std::string LoaderText() {
-    const char* text = dlerror();
-    return text ? PrintableText(text, kDetailLength) : std::string();
-}
-
-template <class TFunction> bool Resolve(void* handle, const char* name, TFunction& function) {
-    function = reinterpret_cast<TFunction>(dlsym(handle, name));
-    return function != nullptr;
-}
 } // namespace
 
 // The field and the name it is looked up by are written once, and must have the same type.
 #define FOLIANTO_RESOLVE_CURL(field, symbol)                                                                 \
     static_assert(std::is_same_v<decltype(TCurlLibrary::field), decltype(&symbol)>);                         \
-    if (!Resolve(handle, #symbol, library.field)) missing = #symbol
+    if (!ResolveSharedSymbol(handle, #symbol, library.field)) missing = #symbol
 
 bool LoadCurlLibrary(const char* fileName, TCurlLibrary& library, std::string& reason) {
     const std::string shown = PrintableText(fileName, kDetailLength);
-    dlerror();
-    void* handle = dlopen(fileName, RTLD_NOW | RTLD_LOCAL);
+    std::string detail;
+    void* handle = OpenSharedLibrary(fileName, detail);
     if (!handle) {
-        const std::string detail = LoaderText();
         reason = "cannot download: libcurl (" + shown + ") is not installed" +
                  (detail.empty() ? "" : " (" + detail + ")");
         return false;

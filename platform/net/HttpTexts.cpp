@@ -24,19 +24,6 @@ std::string SecondsText(std::chrono::milliseconds duration) {
     return text;
 }
 
-std::string PrintableText(std::string_view text, std::size_t maxLength) {
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        out += (c >= 0x20 && c < 0x7F) ? ch : '?';
-    }
-    const std::size_t first = out.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    out = out.substr(first, out.find_last_not_of(' ') - first + 1);
-    if (out.size() > maxLength) out.resize(maxLength);
-    return out;
-}
-
 std::string NotAnImageText(std::string_view contentType) {
     return contentType.empty() ? "not an image"
                                : "not an image (the server sent " + std::string(contentType) + ")";

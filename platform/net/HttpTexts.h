@@ -1,6 +1,8 @@
 #pragma once
 // The wording of download failures: sizes, durations, status lines, and text that came from a server,
 // made safe to show.
+#include "platform/Ascii.h" // PrintableText
+
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -14,6 +16,3 @@ std::string SecondsText(std::chrono::milliseconds duration);
 std::string HttpStatusText(int status, std::string_view phrase);
 // Why a download is no page: "not an image", with the server's word for what it sent when it gave one.
 std::string NotAnImageText(std::string_view contentType);
-// Text a server or library supplied, as it may be shown: printable ASCII only (anything else becomes
-// "?"), blanks at either end removed, at most maxLength characters.
-std::string PrintableText(std::string_view text, std::size_t maxLength);
