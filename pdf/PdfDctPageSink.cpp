@@ -19,6 +19,7 @@ bool TDctPageSink::Begin(TIOParamsVals& params, int width, int height) {
     if (params.SamplesPerPixel < 3 || width <= 0 || height <= 0) return false;
     FWidth = width;
     FHeight = height;
+    FData.Reserve(DctDataReservation(width, height));
     try {
         FEncoder = std::make_unique<TDctRowEncoder>(FData, params, width, height, false, &FFailed);
     } catch (const std::exception&) {

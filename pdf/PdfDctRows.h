@@ -8,6 +8,15 @@
 
 class TStream;
 
+// Room to reserve for the data stream of a width x height picture: four bits a pixel (photos need one
+// to three), at most 64 MiB. Growing step by step would copy the data several times, each time into
+// memory never touched before, which costs more than the copying on some machines.
+inline std::int64_t DctDataReservation(int width, int height) {
+    constexpr std::int64_t kLargest = std::int64_t(64) << 20;
+    const std::int64_t estimate = std::int64_t(width) * height / 2;
+    return estimate < kLargest ? estimate : kLargest;
+}
+
 class TDctRowEncoder {
 public:
     // Starts the stream in output: density, markers and coding choices from params, which must

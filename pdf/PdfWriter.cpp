@@ -3,6 +3,7 @@
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
+#include "pdf/PdfDctRows.h"
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
@@ -145,6 +146,7 @@ std::unique_ptr<TIEPDFStreamObject> ColourImage(TIEBitmap& bitmap, TIOParamsVals
     }
     if (compression == pdfDct) {
         TMemoryStream jpeg;
+        jpeg.Reserve(DctDataReservation(bitmap.Width(), bitmap.Height()));
         const TDctColourSpace space = EncodeDct(jpeg, bitmap, params, progress);
         return DctImage(jpeg.TakeBytes(), space, params, storage);
     }

@@ -32,6 +32,24 @@ TEST(MemoryStream, ReadWriteSeekAndShortReads) {
     EXPECT_EQ(s.Memory()[7], 0);
 }
 
+// Reserving changes nothing that can be read; taking the bytes leaves an empty stream to reuse.
+TEST(MemoryStream, ReserveAndTakeBytes) {
+    TMemoryStream s;
+    for (const std::int64_t bytes :
+         {std::int64_t(-1), std::int64_t(0), std::int64_t(1) << 62, std::int64_t(100)})
+        s.Reserve(bytes);
+    EXPECT_EQ(s.Size(), 0);
+    s.Write("abc", 3);
+    s.Reserve(1); // smaller than what is there
+    EXPECT_EQ(s.Size(), 3);
+    const std::vector<std::uint8_t> taken = s.TakeBytes();
+    EXPECT_EQ(std::string(taken.begin(), taken.end()), "abc");
+    EXPECT_EQ(s.Size(), 0);
+    EXPECT_EQ(s.Position(), 0);
+    s.Write("d", 1);
+    EXPECT_EQ(std::string(s.Bytes().begin(), s.Bytes().end()), "d");
+}
+
 TEST(ReadOnlyMemoryStream, NeverReadsPastItsEnd) {
     const std::uint8_t data[] = {1, 2, 3};
     TReadOnlyMemoryStream s(data, 3);

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -208,6 +209,15 @@ void TMemoryStream::Clear() {
     Data.clear();
     Data.shrink_to_fit();
     Pos = 0;
+}
+
+void TMemoryStream::Reserve(std::int64_t bytes) {
+    if (bytes <= 0 || static_cast<std::uint64_t>(bytes) > Data.max_size()) return;
+    try {
+        Data.reserve(static_cast<std::size_t>(bytes));
+    } catch (const std::bad_alloc&) {
+        // Only advice: without the room the stream grows as it is written.
+    }
 }
 
 std::vector<std::uint8_t> TMemoryStream::TakeBytes() {

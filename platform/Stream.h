@@ -106,6 +106,9 @@ public:
     const std::uint8_t* Memory() const { return Data.data(); }
     std::uint8_t* Memory() { return Data.data(); }
     const std::vector<std::uint8_t>& Bytes() const { return Data; }
+    // Room for this many bytes before the storage moves; only what is written takes memory. Advice
+    // only: room the system cannot give is not taken.
+    void Reserve(std::int64_t bytes);
     // Hands the bytes over without copying them; the stream is left empty.
     std::vector<std::uint8_t> TakeBytes();
     void LoadFromFile(const std::string& path);
