@@ -357,6 +357,7 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     WriteLine(output, std::to_string(xref));
     WriteLine(output, "%%EOF");
 }
+
 // The entries every image XObject has, and what its data takes.
 void DescribeImage(TIEPDFEncodedPage& page, int width, int height) {
     TIEPDFDictionaryObject& imageDict = page.Image->Dictionary();

@@ -287,9 +287,9 @@ void TPageWorker::MakeImagePage(const std::string& path, const TPageSettings& se
     TPictoraIO& io = PageIO();
     const TCompressionItem& item = CompressionItems[static_cast<std::size_t>(settings.Compression)];
     // A colour photo bound for a DCT page is encoded as it is decoded: no bitmap of the whole picture,
-    // whose fresh memory costs more than the decoding on some machines. Any other outcome (a grey
-    // picture, a file cut short or damaged) loads again into the bitmap, which gives the page, or the
-    // reason, as it always has.
+    // whose fresh memory costs more than the decoding on some machines. A grey picture or a file cut
+    // short loads again into the bitmap, which gives the page and its notes as it always has; a file
+    // the reader refused is skipped with the reason it gave, as the bitmap's load would give it.
     std::optional<TDctPageSink> rows;
     if (item.PdfCompression == pdfDct && !item.KeepOriginalData && !IsWebAddress(path)) rows.emplace();
     io.RowSink = rows ? &*rows : nullptr;
@@ -300,8 +300,8 @@ void TPageWorker::MakeImagePage(const std::string& path, const TPageSettings& se
         throw;
     }
     io.RowSink = nullptr;
-    if (rows && rows->Began()) {
-        if (!io.Aborting && !io.LastLoad().DataEndsEarly && rows->Complete()) {
+    if (rows && rows->Began() && !io.Aborting) {
+        if (!io.LastLoad().DataEndsEarly && rows->Complete()) {
             MakePage(path, -1, io, settings, emit, &*rows);
             return;
         }

@@ -132,7 +132,8 @@ TEST(StreamedPageTest, CorpusJpegsGiveTheBitmapsPage) {
     EXPECT_GT(same, 0);
 }
 
-// Through the job: a cut photo keeps its page and note, a grey one becomes a grey image.
+// Through the job: a cut photo keeps its page and note, a grey one becomes a grey image, and one the
+// reader refuses is skipped with the reader's own reason.
 TEST(StreamedPageTest, AJobKeepsWhatTheBitmapsWayGives) {
     if (!testsupport::ToolAvailable("/usr/bin/convert")) GTEST_SKIP() << "ImageMagick missing";
     testsupport::TempDir dir;
@@ -144,6 +145,13 @@ TEST(StreamedPageTest, AJobKeepsWhatTheBitmapsWayGives) {
     std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(dir.File("a.jpg"));
     bytes.resize(bytes.size() / 2);
     testsupport::WriteFileBytes(dir.File("c.jpg"), bytes);
+    bytes.resize(100); // cut inside the header
+    testsupport::WriteFileBytes(dir.File("d.jpg"), bytes);
+    TPictoraIO plain;
+    plain.LoadFromFile(dir.File("d.jpg"));
+    ASSERT_TRUE(plain.Aborting);
+    const std::string refusal = plain.LastLoad().Refusal;
+    ASSERT_FALSE(refusal.empty());
 
     TIEView view;
     TPictoraIO frameIO;
@@ -152,12 +160,13 @@ TEST(StreamedPageTest, AJobKeepsWhatTheBitmapsWayGives) {
     TConversionInputs in;
     in.OutputFolder = dir.Path();
     in.OutputName = "out";
-    in.SourcePaths = {dir.File("a.jpg"), dir.File("b.jpg"), dir.File("c.jpg")};
+    in.SourcePaths = {dir.File("a.jpg"), dir.File("b.jpg"), dir.File("c.jpg"), dir.File("d.jpg")};
     in.CompressionIndex = CompressionDctIndex;
     std::vector<TPageNote> notes;
     TConversionCallbacks cb;
-    cb.ReportSkipped = [&](const std::vector<TSkippedInput>& skipped, const std::vector<TPageNote>& n) {
-        EXPECT_TRUE(skipped.empty());
+    std::vector<TSkippedInput> skipped;
+    cb.ReportSkipped = [&](const std::vector<TSkippedInput>& s, const std::vector<TPageNote>& n) {
+        skipped = s;
         notes = n;
     };
     job.Execute(in, cb);
@@ -166,6 +175,9 @@ TEST(StreamedPageTest, AJobKeepsWhatTheBitmapsWayGives) {
     EXPECT_EQ(std::count_if(notes.begin(), notes.end(),
                             [](const TPageNote& n) { return n.Kind == TNoteKind::DataMissing; }),
               1);
+    ASSERT_EQ(skipped.size(), 1u);
+    EXPECT_EQ(skipped[0].Path, dir.File("d.jpg"));
+    EXPECT_EQ(skipped[0].Reason, refusal);
     std::string pages;
     ASSERT_EQ(RunCommand("qpdf --show-npages " + ShellQuote(dir.File("out.pdf")), &pages), 0);
     EXPECT_EQ(std::atoi(pages.c_str()), 3);
