@@ -9,6 +9,7 @@
 #endif
 #if __has_include(<sys/mman.h>)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -36,6 +37,19 @@ void KeepPixelBlocksForReuse() {
     mallopt(M_MMAP_THRESHOLD, kLargestReusedBlock);
     // Freed blocks at the top of the heap stay mapped up to this much, for the next page.
     mallopt(M_TRIM_THRESHOLD, 2 * kLargestReusedBlock);
+#endif
+}
+
+bool PrepareForWriting([[maybe_unused]] void* block, [[maybe_unused]] std::size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
+    const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto start = reinterpret_cast<std::uintptr_t>(block);
+    if (page == 0 || bytes > UINTPTR_MAX - start) return false;
+    const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+    const std::uintptr_t last = (start + bytes) & ~(page - 1);
+    return last <= first || madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE) == 0;
+#else
+    return false;
 #endif
 }
 

@@ -12,3 +12,8 @@ void KeepPixelBlocksForReuse();
 // block asks the system for huge pages, so that filling it takes a few hundred faults fewer per
 // megabyte (each worker thread's first page pays for all of them otherwise).
 void* AllocateZeroedPixels(std::size_t bytes);
+
+// Maps the whole pages inside [block, block + bytes) at once, ahead of their first writes: on a virtual
+// machine a fault for each fresh page costs over ten times as much as this. The contents stay as they
+// are. Advice only: a system that cannot leaves the pages to be mapped as they are touched (false).
+bool PrepareForWriting(void* block, std::size_t bytes);

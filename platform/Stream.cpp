@@ -1,5 +1,6 @@
 #include "platform/Stream.h"
 
+#include "platform/Allocator.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/WriteFault.h"
@@ -186,7 +187,10 @@ std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
 std::int64_t TMemoryStream::Write(const void* buffer, std::int64_t count) {
     if (count <= 0) return 0;
     const std::int64_t end = Pos + count;
-    if (end > Size()) Data.resize(static_cast<std::size_t>(end));
+    if (end > Size()) {
+        PrepareRoom(static_cast<std::size_t>(end));
+        Data.resize(static_cast<std::size_t>(end));
+    }
     std::memcpy(Data.data() + Pos, buffer, static_cast<std::size_t>(count));
     Pos = end;
     return count;
@@ -205,10 +209,27 @@ void TMemoryStream::SetSize(std::int64_t newSize) {
     Pos = std::min(Pos, Size());
 }
 
+void TMemoryStream::PrepareRoom(std::size_t end) {
+    // Smaller rooms are not worth a call; room that is outgrown moves, and its new storage is
+    // filled by the copy anyway.
+    constexpr std::size_t kStep = std::size_t(512) << 10;
+    const std::size_t capacity = Data.capacity();
+    if (capacity < 2 * kStep || end > capacity) return;
+    if (Data.data() != PreparedStorage) {
+        PreparedStorage = Data.data();
+        Prepared = Data.size();
+    }
+    if (end <= Prepared) return;
+    const std::size_t to = std::min(capacity, (end + kStep - 1) / kStep * kStep);
+    PrepareForWriting(Data.data() + Prepared, to - Prepared);
+    Prepared = to;
+}
+
 void TMemoryStream::Clear() {
     Data.clear();
     Data.shrink_to_fit();
     Pos = 0;
+    PreparedStorage = nullptr;
 }
 
 void TMemoryStream::Reserve(std::int64_t bytes) {
@@ -222,6 +243,7 @@ void TMemoryStream::Reserve(std::int64_t bytes) {
 
 std::vector<std::uint8_t> TMemoryStream::TakeBytes() {
     Pos = 0;
+    PreparedStorage = nullptr; // new storage may come at the same address
     return std::exchange(Data, {});
 }
 

@@ -115,8 +115,14 @@ public:
     void SaveToFile(const std::string& path);
 
 private:
+    // Before the stream grows to end inside reserved room, prepares the next stretch of that room at
+    // once rather than page by page as it is first written.
+    void PrepareRoom(std::size_t end);
+
     std::vector<std::uint8_t> Data;
     std::int64_t Pos = 0;
+    const std::uint8_t* PreparedStorage = nullptr; // the storage Prepared counts in
+    std::size_t Prepared = 0; // bytes from the storage's start that are ready to be written
 };
 
 // A read-only stream over bytes owned by someone else (fuzzers and tests read buffers through it).
