@@ -323,6 +323,7 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
 
     // Written once, in the order the spool was filled: its space can go as the document grows.
     doc.Spool->ReleaseAsCopied();
+    for (const auto& spool : doc.PageSpools) spool->ReleaseAsCopied();
     // Everything up to the trailer is digested: the identifier follows the content, so equal
     // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers.
     TDigestingStream body(output);
@@ -458,8 +459,26 @@ TIEPDFEncodedPage EncodedDctPage(std::vector<std::uint8_t> jpeg, TIOParamsVals& 
     return page;
 }
 
+void SpoolPageImage(TIEPDFEncodedPage& page, TIEPDFSpool& spool) {
+    if (!page.Image || page.SoftMask || page.ImageSpool) return;
+    const std::int64_t start = spool.Size();
+    try {
+        page.ImageRange = spool.Append(*page.Image);
+    } catch (const EWriteError&) {
+        spool.DropFrom(start);
+        return;
+    }
+    page.ImageSpool = &spool;
+    page.Image.reset();
+}
+
+TIEPDFSpool& AddPageSpool(TIEPDFBuilder& document) {
+    document.PageSpools.push_back(std::make_unique<TIEPDFSpool>(document.Spool->Folder()));
+    return *document.PageSpools.back();
+}
+
 void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
-    if (!page.Image) return;
+    if (!page.Image && !page.ImageSpool) return;
     const std::size_t pageNumber = document.ImageList.size() + 1;
     const std::string text = ContentText(page.Orientation, page.Size, page.PaperHeight, pageNumber);
     const std::unique_ptr<TIEPDFStreamObject> contentText =
@@ -475,7 +494,10 @@ void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
             page.Image->Dictionary().Add(
                 "SMask", new TIEPDFRefObject(static_cast<std::int32_t>(document.ObjectList.size() + 1), 0));
         }
-        imageRange = spool.Append(*page.Image);
+        if (page.ImageSpool)
+            imageRange = page.ImageRange;
+        else
+            imageRange = spool.Append(*page.Image);
         contentRange = spool.Append(*contentText);
     } catch (...) {
         spool.DropFrom(spoolStart); // a page is spooled whole or not at all
@@ -487,7 +509,8 @@ void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page) {
         RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, maskRange));
     }
 
-    auto* image = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, imageRange));
+    TIEPDFSpool& imageSpool = page.ImageSpool ? *page.ImageSpool : spool;
+    auto* image = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(imageSpool, imageRange));
     document.ImageList.push_back(image);
     auto* content = RegisterObject(document.ObjectList, new TIEPDFSpooledObject(spool, contentRange));
     document.ContentList.push_back(content);

@@ -36,11 +36,17 @@ struct TIEPDFBuilder {
     std::vector<TIEPDFSpooledObject*> ImageList;   // image streams, in page order
     std::vector<TIEPDFSpooledObject*> ContentList; // content streams, in page order
     TIEPDFDictionaryObject* Resources = nullptr;   // ProcSet and XObject, shared by every page
+    // More image text, spooled by the threads that made the pages (AddPageSpool).
+    std::vector<std::unique_ptr<TIEPDFSpool>> PageSpools;
 };
 
 // A new document holding the catalog and the resources dictionary, with its spool in spoolFolder
 // (the temporary folder when empty or unusable). Raises EFOpenError when no spool can be created.
 std::unique_ptr<TIEPDFBuilder> CreatePdfDocument(const std::string& spoolFolder = {});
+
+// One more spool of the document, in its spool's folder, for one thread that makes pages to spool
+// them itself (SpoolPageImage) while the document takes pages from others. Raises EFOpenError.
+TIEPDFSpool& AddPageSpool(TIEPDFBuilder& document);
 
 // A page encoded apart from any document, ready to be added as the next page of one.
 struct TIEPDFEncodedPage {
@@ -51,6 +57,9 @@ struct TIEPDFEncodedPage {
     std::int32_t PaperHeight = 0;
     std::int32_t PaperWidth = 0;
     TPdfPageStorage Storage; // how the image was stored
+    // Where SpoolPageImage put the image, which Image then no longer holds; none while Image does.
+    TIEPDFSpool* ImageSpool = nullptr;
+    TIEPDFSpoolRange ImageRange;
 };
 
 // Encodes the bitmap as a page sized by PdfPaperWidth and PdfPaperHeight and compressed by
@@ -77,6 +86,13 @@ TIEPDFEncodedPage EncodedDctPage(std::vector<std::uint8_t> jpeg, TIOParamsVals& 
 // Adds an encoded page (none: nothing) as the document's next page; its streams go to the spool. When
 // the spool cannot take them, EWriteError names the spool's folder and the document is unchanged.
 void AddEncodedPage(TIEPDFBuilder& document, TIEPDFEncodedPage page);
+
+// Moves the page's image text into spool (one of the document's page spools) now, on the thread that
+// made the page, so that adding the page writes no image data. A spool gives its disk space back as the
+// document is written when its pages are added in the order they went in. An image with a soft mask
+// stays: it names the mask by a number only the document gives. When the spool cannot take the image, the
+// page stays as it was, for the document's own spool to take or to fail on.
+void SpoolPageImage(TIEPDFEncodedPage& page, TIEPDFSpool& spool);
 
 // EncodePdfPage, then AddEncodedPage; returns how the image was stored.
 TPdfPageStorage AddImagePage(TIEPDFBuilder& document, TIEBitmap& bitmap, TIOParamsVals& params,

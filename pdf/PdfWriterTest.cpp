@@ -19,9 +19,11 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 using PixelFn = std::function<bool(int x, int y)>; // true: white
@@ -549,6 +551,49 @@ TEST(PdfWriterTest, APageTheSpoolCannotTakeLeavesTheDocumentAsItWas) {
     failed.Doc = CreatePdfDocument(dir.Path());
     TDoc clean;
     EXPECT_EQ(addPages(failed, true, dir.Path()), addPages(clean, false, dir.Path()));
+}
+
+// Pages whose images their makers spooled give the same document as pages the document spooled: with
+// a page whose soft mask keeps its image for the document, and with a spool that was full at the time.
+TEST(PdfWriterTest, PagesSpooledByTheirMakersGiveTheSameDocument) {
+    testsupport::TempDir dir;
+    TScopedEnv epoch("SOURCE_DATE_EPOCH", kEpoch);
+    const auto encode = [](TDoc& d, int w, int h, bool alpha) {
+        const std::unique_ptr<TIEBitmap> b = Colour(w, h);
+        if (alpha) b->AlphaPlane()->FillAll(100);
+        d.Params.PdfKeepAlpha = true;
+        return EncodePdfPage(*b, d.Params, d.Progress);
+    };
+    const struct {
+        int W, H;
+        bool Alpha, FullSpool;
+    } pages[] = {{40, 30, false, false}, {20, 20, true, false}, {30, 40, false, true}, {9, 7, false, false}};
+    const auto make = [&](bool makersSpool) {
+        TDoc d;
+        d.Doc = CreatePdfDocument(dir.Path());
+        d.Params.PdfCompression = pdfFlate;
+        TIEPDFSpool* spools[2] = {nullptr, nullptr};
+        if (makersSpool) spools[0] = &AddPageSpool(*d.Doc), spools[1] = &AddPageSpool(*d.Doc);
+        std::vector<TIEPDFEncodedPage> made;
+        for (std::size_t i = 0; i < std::size(pages); ++i) {
+            made.push_back(encode(d, pages[i].W, pages[i].H, pages[i].Alpha));
+            if (!makersSpool) continue;
+            std::optional<TScopedWriteFault> full;
+            if (pages[i].FullSpool) full.emplace(TFileStreamKind::Unnamed, 100);
+            SpoolPageImage(made.back(), *spools[i % 2]);
+            // Spooled, or left whole for the document: never half of each.
+            const bool spooled = !pages[i].Alpha && !pages[i].FullSpool;
+            EXPECT_EQ(made.back().ImageSpool == spools[i % 2], spooled) << i;
+            EXPECT_EQ(made.back().Image == nullptr, spooled) << i;
+        }
+        for (TIEPDFEncodedPage& page : made) AddEncodedPage(*d.Doc, std::move(page));
+        EXPECT_EQ(testsupport::UnnamedFilesOpenIn(0, dir.Path()).size(), makersSpool ? 3u : 1u);
+        return Write(d.Doc, d.Params);
+    };
+    const std::string reference = make(false);
+    EXPECT_EQ(make(true), reference);
+    EXPECT_NE(reference.find("/SMask"), std::string::npos);
+    EXPECT_TRUE(testsupport::UnnamedFilesOpenIn(0, dir.Path()).empty());
 }
 
 // The spool sits where it is asked to be, without a name, and goes with its document on every path.

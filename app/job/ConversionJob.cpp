@@ -6,6 +6,7 @@
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
 #include "imaging/params/IOParams.h"
+#include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
 
@@ -106,6 +107,19 @@ private:
     const TConversionCallbacks& Cb;
     int& ProgressMax;
     int& Position;
+};
+
+// Lets a worker spool the images of the pages it makes while a run lasts, so that the thread taking
+// the pages into the document writes no image data.
+class TWorkerSpool {
+public:
+    TWorkerSpool(TPageWorker& worker, TIEPDFSpool* spool) : Worker(worker) { Worker.SpoolPagesTo(spool); }
+    ~TWorkerSpool() { Worker.SpoolPagesTo(nullptr); }
+    TWorkerSpool(const TWorkerSpool&) = delete;
+    TWorkerSpool& operator=(const TWorkerSpool&) = delete;
+
+private:
+    TPageWorker& Worker;
 };
 
 // Cancels the queue when the run leaves, normally or by an exception, so that the workers stop and
@@ -264,8 +278,15 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
             TEntryQueue queue(n, {2, 2 * jobs, 2 * jobs});
             std::vector<std::jthread> threads;
             const TCancelOnExit cancel(queue); // before the threads are joined
-            for (TPageWorker* worker : workers)
-                threads.emplace_back([&, worker] {
+            for (TPageWorker* worker : workers) {
+                TIEPDFSpool* spool = nullptr;
+                try {
+                    spool = &AddPageSpool(*document);
+                } catch (const EFOpenError&) {
+                    // The document's own spool takes this worker's pages then.
+                }
+                threads.emplace_back([&, worker, spool] {
+                    const TWorkerSpool spooling(*worker, spool);
                     while (const std::optional<TQueueTask> task = queue.Take()) {
                         const std::size_t i = task->Entry;
                         const bool whole = task->Frame == TQueueTask::kWholeEntry;
@@ -290,6 +311,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                         if (whole) queue.EntryMade(i);
                     }
                 });
+            }
             for (std::size_t i = 0; i < n; ++i) {
                 if (RunFlag != 1) break;
                 collect.EntryStarted(paths[i]);

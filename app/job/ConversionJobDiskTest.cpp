@@ -106,19 +106,23 @@ TEST_F(ConversionJobDiskTest, AFullDiskIsReportedWithItsPathAndLeavesNothing) {
         // Every page is spooled; the document itself runs out of room while it is written.
         {"OutputAtClose", TFileStreamKind::Named, 3 * kPageBytes, "\"" + disk + "/out.pdf\""},
     };
-    for (const auto& c : cases) {
-        std::string message;
-        TJobResult r;
-        {
-            TScopedWriteFault full(c.Kind, c.Room);
-            r = Run(message);
+    // With two jobs the workers spool their pages' images themselves.
+    for (const int jobs : {1, 2})
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.Name) + ", jobs " + std::to_string(jobs));
+            inputs.Jobs = jobs;
+            std::string message;
+            TJobResult r;
+            {
+                TScopedWriteFault full(c.Kind, c.Room);
+                r = Run(message);
+            }
+            EXPECT_EQ(r.Outcome, TJobOutcome::Failed);
+            EXPECT_NE(message.find(c.Names + ": " + kNoSpace), std::string::npos) << message;
+            EXPECT_TRUE(Entries(disk).empty());
+            EXPECT_TRUE(testsupport::UnnamedFilesOpenIn(0, disk).empty());
+            EXPECT_FALSE(view.IOComponent()->PdfDocumentOpen());
         }
-        EXPECT_EQ(r.Outcome, TJobOutcome::Failed) << c.Name;
-        EXPECT_NE(message.find(c.Names + ": " + kNoSpace), std::string::npos) << c.Name << ": " << message;
-        EXPECT_TRUE(Entries(disk).empty()) << c.Name;
-        EXPECT_TRUE(testsupport::UnnamedFilesOpenIn(0, disk).empty()) << c.Name;
-        EXPECT_FALSE(view.IOComponent()->PdfDocumentOpen()) << c.Name;
-    }
 }
 
 TEST_F(ConversionJobDiskTest, AKilledRunLeavesNoSpool) {

@@ -193,6 +193,7 @@ bool TPageWorker::MakePage(const std::string& path, int frame, TPictoraIO& loade
     if (load.DataEndsEarly)
         made->Notes.push_back({path, frame, TNoteKind::DataMissing, MissingDataNote(load)});
     if (!resized.empty()) made->Notes.push_back({path, frame, TNoteKind::PageResized, resized});
+    if (FPageSpool) SpoolPageImage(made->Encoded, *FPageSpool);
     TJobEvent e = Plain(TJobEventKind::Page);
     e.Page = std::move(made);
     return emit(std::move(e));

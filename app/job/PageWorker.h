@@ -23,6 +23,7 @@ struct TPageSettings {
 };
 
 class TDctPageSink;
+class TIEPDFSpool;
 
 class TPageWorker {
 public:
@@ -58,6 +59,10 @@ public:
     // (upright when asked, in its physical proportions).
     void SetPaper(int paperIndex, int paperHeight, int paperWidth);
 
+    // From now on, each page's image goes into spool (one of the document's page spools) before the
+    // page is given to the sink; none: the page keeps its image for the document to spool.
+    void SpoolPagesTo(TIEPDFSpool* spool) { FPageSpool = spool; }
+
 private:
     TPageWorker() = default;
     bool MakeFrames(const std::string& path, bool gif, const TPageSettings& settings, TPageProgress progress,
@@ -81,6 +86,7 @@ private:
     TIEView* FView = nullptr;
     TPictoraIO* FFrameIO = nullptr;
     int FDownloadCount = 0; // names each download's frames apart
+    TIEPDFSpool* FPageSpool = nullptr;
 };
 
 // A failure's words for the report.
