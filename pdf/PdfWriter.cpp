@@ -7,6 +7,7 @@
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
+#include "pdf/PdfMd5Thread.h"
 #include "pdf/PdfPlacement.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
@@ -254,28 +255,59 @@ std::string ContentText(TImageOrientation orientation, TIEFitSize size, std::int
            std::to_string(pageNumber) + " Do\nQ";
 }
 
-// Passes writes on to the output and digests them, for the document identifier.
-class TDigestingStream : public TStream {
+// Passes the document's bytes on to the output and digests them on a thread of their own, for the
+// identifier. The many short pieces of object text reach the output gathered, and positions are
+// counted here rather than asked of the output.
+class TDocumentOutput : public TStream {
 public:
-    explicit TDigestingStream(TStream& output) : Output(output) {}
+    explicit TDocumentOutput(TStream& output) : Output(output), Start(output.Position()) {}
     std::int64_t Read(void*, std::int64_t) override { return 0; }
     std::int64_t Write(const void* buffer, std::int64_t count) override {
-        const std::int64_t written = Output.Write(buffer, count);
-        if (written > 0) Digest.Update(buffer, static_cast<std::size_t>(written));
-        return written;
+        if (count <= 0 || Failed) return 0;
+        if (Gathered + std::size_t(count) > sizeof Gathering && !Flush()) return 0;
+        if (std::size_t(count) < sizeof Gathering) {
+            std::memcpy(Gathering + Gathered, buffer, std::size_t(count));
+            Gathered += std::size_t(count);
+        } else {
+            const std::int64_t written = Output.Write(buffer, count);
+            if (written > 0) Digest.Update(buffer, std::size_t(written));
+            Failed = written < count;
+            if (Failed) return std::max<std::int64_t>(written, 0);
+        }
+        Passed += count;
+        return count;
     }
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-        return Output.Seek(offset, origin);
+        if (offset == 0 && origin == TSeekOrigin::soCurrent) return Start + Passed;
+        throw EWriteError("PDF output is written in one pass");
     }
-    std::int64_t Size() override { return Output.Size(); }
+    std::int64_t Size() override { return Start + Passed; }
     void SetSize(std::int64_t) override { throw EWriteError("PDF output cannot be resized"); }
     // A short write is the output's: its file and the system's reason make the message.
     std::string WriteErrorText() const override { return Output.WriteErrorText(); }
-    std::array<std::uint8_t, 16> Finish() { return Digest.Finish(); }
+    // Everything gathered goes out; the digest of all bytes passed.
+    std::array<std::uint8_t, 16> Finish() {
+        if (!Flush()) throw EWriteError(Output.WriteErrorText());
+        return Digest.Finish();
+    }
 
 private:
+    bool Flush() {
+        if (Gathered == 0) return true;
+        const std::int64_t written = Output.Write(Gathering, std::int64_t(Gathered));
+        if (written > 0) Digest.Update(Gathering, std::size_t(written));
+        Failed = written < std::int64_t(Gathered);
+        Gathered = 0;
+        return !Failed;
+    }
+
     TStream& Output;
-    TMd5 Digest;
+    const std::int64_t Start;
+    std::int64_t Passed = 0; // bytes accepted, gathered ones included
+    std::uint8_t Gathering[16384];
+    std::size_t Gathered = 0;
+    bool Failed = false;
+    TMd5Thread Digest;
 };
 
 TIEPDFDictionaryObject& AsDictionary(TIEPDFObject* object) {
@@ -326,7 +358,7 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     for (const auto& spool : doc.PageSpools) spool->ReleaseAsCopied();
     // Everything up to the trailer is digested: the identifier follows the content, so equal
     // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers.
-    TDigestingStream body(output);
+    TDocumentOutput body(output);
     WriteLine(body, "%PDF-1.4");
     WriteLine(body, "%\xC8\xD2\xF0\xFE");
     for (const auto& object : doc.ObjectList) {

@@ -511,10 +511,15 @@ public:
 };
 
 TEST(PdfWriterTest, ShortWriteRaisesAfterFreeingTheDocument) {
-    for (const std::int64_t room : {0, 5, 100, 400}) {
+    // Short in the object text, and inside image data too large to be gathered with it.
+    const struct {
+        std::int64_t Room;
+        int Side;
+    } cases[] = {{0, 5}, {5, 5}, {100, 5}, {400, 5}, {400, 100}, {20000, 100}};
+    for (const auto& [room, side] : cases) {
         TDoc d;
         d.Params.PdfCompression = pdfUncompressed;
-        auto b = Colour(5, 5);
+        auto b = Colour(side, side);
         AddImagePage(*d.Doc, *b, d.Params, d.Progress);
         TShortStream out(room);
         EXPECT_THROW(WritePdfDocument(d.Doc, out, d.Params), EWriteError) << room;
