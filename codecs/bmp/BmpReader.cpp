@@ -491,7 +491,7 @@ void ReadBmp(TStream& Stream, TIEBitmap& Bitmap, std::int64_t DataSize, bool Hea
                        : Stream.Remaining();
     const bool masked = IsRunLength(l) || l.AlphaMask != 0;
     const std::int64_t maskBytes = masked ? MulSat(l.Width, l.Height) : 0;
-    if (!StreamCanHold(BitmapBytes(l.Width, l.Height, type) + maskBytes, leastData, available)) {
+    if (!StreamCanHold(AddSat(BitmapBytes(l.Width, l.Height, type), maskBytes), leastData, available)) {
         Progress.Fail(reasons::kLargerThanFile);
         return;
     }

@@ -254,6 +254,13 @@ TBmp WithTable(TBmp b, std::vector<std::uint32_t> table) {
     return b;
 }
 
+// Red, green, blue and alpha fields inside a header of headerSize bytes.
+TBmp WithMasks(TBmp b, std::uint32_t headerSize) {
+    b.HeaderSize = headerSize;
+    b.Masks = {0x00ff0000, 0x0000ff00, 0x000000ff, 0xff000000};
+    return b;
+}
+
 const TRefusalCase kRefusalCases[] = {
     // bmpsuite's badbitcount.bmp: an all-black page until now.
     {"BitCount30000", Shaped(1, 1, 30000, 0, Bytes(16, 0x55)), 0, "unsupported bit depth 30000"},
@@ -268,6 +275,9 @@ const TRefusalCase kRefusalCases[] = {
      "the image header runs past the end of the file"},
     // 18 bytes of pixels cannot fill 30000 x 30000: nothing of that size is allocated.
     {"HugeSizeWithoutData", Shaped(30000, 30000, 24, 0, Bytes(18, 0)), 0,
+     "image larger than the file can hold"},
+    // Found by fuzzing: the bitmap and its alpha mask together overflowed a 64-bit byte count.
+    {"HugeSizeWithAlphaMask", WithMasks(Shaped(0x63cf0010, 0x60700002, 32, 3, Bytes(16, 0)), 124), 0,
      "image larger than the file can hold"},
 };
 INSTANTIATE_TEST_SUITE_P(Table, BmpRefusal, ::testing::ValuesIn(kRefusalCases),
