@@ -60,10 +60,13 @@ TEST(Md5Thread, GivesTheDigestOfTheWhole) {
         const std::string whole = Md5(data.substr(0, total));
         for (const std::size_t piece : {std::size_t(1) << 17, std::size_t(999), std::size_t(300000)}) {
             if (piece == 999 && total > 200000) continue; // a million calls adds nothing
-            TMd5Thread md5;
-            for (std::size_t at = 0; at < total; at += piece)
-                md5.Update(data.data() + at, std::min(piece, total - at));
-            EXPECT_EQ(HexDigits(md5.Finish()), whole) << total << " in pieces of " << piece;
+            for (const bool onThread : {true, false}) {
+                TMd5Thread md5(onThread);
+                for (std::size_t at = 0; at < total; at += piece)
+                    md5.Update(data.data() + at, std::min(piece, total - at));
+                EXPECT_EQ(HexDigits(md5.Finish()), whole)
+                    << total << " in pieces of " << piece << ", " << onThread;
+            }
         }
     }
 }

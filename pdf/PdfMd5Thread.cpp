@@ -4,11 +4,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
-TMd5Thread::TMd5Thread() : Buffer(std::make_unique_for_overwrite<std::uint8_t[]>(kChunks * kChunkBytes)) {
+TMd5Thread::TMd5Thread(bool onThread) {
+    if (!onThread) return;
+    Buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kChunks * kChunkBytes);
     // Fresh memory: mapped in one call rather than a fault for each page as it is first written.
     PrepareForWriting(Buffer.get(), kChunks * kChunkBytes);
-    Worker = std::thread([this] { Run(); });
+    try {
+        Worker = std::thread([this] { Run(); });
+    } catch (const std::system_error&) {
+        Buffer.reset();
+    }
 }
 
 TMd5Thread::~TMd5Thread() {
@@ -21,6 +28,7 @@ TMd5Thread::~TMd5Thread() {
 }
 
 void TMd5Thread::Update(const void* data, std::size_t size) {
+    if (!Worker.joinable()) return Digest.Update(data, size);
     const auto* p = static_cast<const std::uint8_t*>(data);
     while (size > 0) {
         const std::size_t n = std::min(size, kChunkBytes - Filled[Writing]);
@@ -62,6 +70,7 @@ void TMd5Thread::Run() {
 }
 
 std::array<std::uint8_t, 16> TMd5Thread::Finish() {
+    if (!Worker.joinable()) return Digest.Finish();
     if (Filled[Writing] > 0) Publish();
     {
         const std::lock_guard<std::mutex> hold(Lock);

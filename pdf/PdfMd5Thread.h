@@ -13,7 +13,9 @@
 
 class TMd5Thread {
 public:
-    TMd5Thread();
+    // onThread false, or a system that cannot start one more thread: the bytes are digested as they
+    // come, on the caller's thread.
+    explicit TMd5Thread(bool onThread = true);
     // Stops the thread; a digest not finished is dropped.
     ~TMd5Thread();
     TMd5Thread(const TMd5Thread&) = delete;
