@@ -28,7 +28,8 @@ struct TIEFitSize {
 // The document under construction. Object 1 is the catalog, 2 the shared resources; page k adds its
 // image stream, content stream and page dictionary as objects 3k, 3k + 1 and 3k + 2 (a page image
 // with a soft mask registers the mask first, which moves the numbers of the pages after it). Image and
-// content streams go to the spool as their page is added: memory holds a few numbers per page.
+// content streams go to a spool as their page is added, or before (SpoolPageImage): memory holds a few
+// numbers per page.
 struct TIEPDFBuilder {
     std::unique_ptr<TIEPDFSpool> Spool;            // the text of every image and content stream
     TIEPDFObjectList ObjectList;                   // owns every registered object

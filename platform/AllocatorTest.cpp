@@ -32,9 +32,7 @@ TEST(AllocatorTest, PixelBlocksComeZeroedEvenWhenMemoryIsReused) {
         }
     }
 }
-} // namespace
 
-namespace {
 TEST(AllocatorTest, PreparedMemoryKeepsWhatItHolds) {
     constexpr std::size_t kBytes = (std::size_t(3) << 20) + 123;
     std::vector<unsigned char> block(kBytes);
