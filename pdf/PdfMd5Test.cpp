@@ -1,5 +1,4 @@
 #include "pdf/PdfMd5.h"
-#include "pdf/PdfMd5Thread.h"
 
 #include <gtest/gtest.h>
 
@@ -45,36 +44,5 @@ TEST(Md5, PiecesGiveTheDigestOfTheWhole) {
             EXPECT_EQ(HexDigits(md5.Finish()), whole) << total << " in pieces of " << piece;
         }
     }
-}
-} // namespace
-
-namespace {
-// Digested on its own thread, in pieces that fall across its chunks and more bytes than all of them
-// hold at once: the digest of the whole all the same.
-TEST(Md5Thread, GivesTheDigestOfTheWhole) {
-    std::string data(std::size_t(1) << 20 | 12345, '\0');
-    std::uint32_t x = 7;
-    for (char& c : data) c = char((x = x * 1103515245u + 12345u) >> 24);
-    for (const std::size_t total :
-         {std::size_t(0), std::size_t(1), std::size_t(131072), std::size_t(131073), data.size()}) {
-        const std::string whole = Md5(data.substr(0, total));
-        for (const std::size_t piece : {std::size_t(1) << 17, std::size_t(999), std::size_t(300000)}) {
-            if (piece == 999 && total > 200000) continue; // a million calls adds nothing
-            for (const bool onThread : {true, false}) {
-                TMd5Thread md5(onThread);
-                for (std::size_t at = 0; at < total; at += piece)
-                    md5.Update(data.data() + at, std::min(piece, total - at));
-                EXPECT_EQ(HexDigits(md5.Finish()), whole)
-                    << total << " in pieces of " << piece << ", " << onThread;
-            }
-        }
-    }
-}
-
-// A digest given up half way (the document failed) stops its thread without waiting for more.
-TEST(Md5Thread, AnUnfinishedDigestEnds) {
-    const std::string data(std::size_t(3) << 20, 'x');
-    TMd5Thread md5;
-    md5.Update(data.data(), data.size());
 }
 } // namespace

@@ -1,18 +1,16 @@
 #include "pdf/PdfSpool.h"
 
+#include "pdf/PdfMd5.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
-#include "platform/FileView.h"
 #include "platform/Stream.h"
 
 #include <algorithm>
 
 namespace {
-// Copies move this much at a time: memory for the copy stays small whatever the page.
+// Copies to streams other than files move this much at a time: memory for the copy stays small
+// whatever the page.
 constexpr std::int64_t kCopyChunk = 1 << 20;
-// Ranges from this size on are copied from views of the spool file, this much at a time.
-constexpr std::int64_t kViewedRange = 1 << 16;
-constexpr std::int64_t kViewWindow = 8 << 20;
 // Released space starts at a multiple of this, so no block is left half released between two copies;
 // a power of two no smaller than any file system's block.
 constexpr std::int64_t kReleaseAlignment = 1 << 16;
@@ -32,6 +30,31 @@ std::unique_ptr<TFileStream> CreateSpoolFile(const std::string& folder) {
         throw;
     }
 }
+
+// Passes an object's text on to the spool file, digesting it on the way.
+class TDigestingWriter : public TStream {
+public:
+    explicit TDigestingWriter(TStream& file) : File(file) {}
+    std::int64_t Read(void*, std::int64_t) override { return 0; }
+    std::int64_t Write(const void* buffer, std::int64_t count) override {
+        const std::int64_t written = File.Write(buffer, count);
+        if (written > 0) Digest.Update(buffer, std::size_t(written));
+        return written;
+    }
+    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
+        // Going back would leave the digest behind the text.
+        if (offset != 0 || origin != TSeekOrigin::soCurrent)
+            throw EWriteError("Spooled text is written in one pass");
+        return File.Position();
+    }
+    void SetSize(std::int64_t) override { throw EWriteError("Spooled text cannot be resized"); }
+    std::string WriteErrorText() const override { return File.WriteErrorText(); }
+
+    TMd5 Digest;
+
+private:
+    TStream& File;
+};
 } // namespace
 
 TIEPDFSpool::TIEPDFSpool(const std::string& folder) : FFile(CreateSpoolFile(folder)) {}
@@ -44,9 +67,10 @@ const std::string& TIEPDFSpool::Folder() const {
 
 TIEPDFSpoolRange TIEPDFSpool::Append(TIEPDFObject& object) {
     FFile->SetPosition(FEnd);
-    object.WriteTo(*FFile);
+    TDigestingWriter writer(*FFile);
+    object.WriteTo(writer);
     const std::int64_t end = FFile->Position();
-    const TIEPDFSpoolRange range{FEnd, end - FEnd};
+    const TIEPDFSpoolRange range{FEnd, end - FEnd, writer.Digest.Finish()};
     FEnd = end;
     return range;
 }
@@ -58,22 +82,13 @@ void TIEPDFSpool::DropFrom(std::int64_t offset) {
 void TIEPDFSpool::CopyTo(const TIEPDFSpoolRange& range, TStream& output) {
     if (range.Offset < 0 || range.Length < 0 || range.Length > FEnd - range.Offset)
         throw EReadError("Spool range outside the spool");
-    // A page's image is copied from views of the spool, a window at a time so that the memory they
-    // take stays small; small objects, or a system without views, go through a buffer.
-    std::int64_t done = 0;
-    if (range.Length >= kViewedRange) {
-        while (done < range.Length) {
-            const std::int64_t n = std::min(range.Length - done, kViewWindow);
-            const TFileView view(FFile->Handle(), range.Offset + done, n);
-            if (!view.Data()) break;
-            output.WriteBuffer(view.Data(), n);
-            done += n;
-        }
-    }
-    if (done < range.Length) {
-        FFile->SetPosition(range.Offset + done);
+    if (auto* file = dynamic_cast<TFileStream*>(&output)) {
+        if (file->CopyRangeFrom(*FFile, range.Offset, range.Length) < range.Length)
+            throw EWriteError(file->WriteErrorText());
+    } else {
+        FFile->SetPosition(range.Offset);
         if (!FBuffer) FBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kCopyChunk);
-        while (done < range.Length) {
+        for (std::int64_t done = 0; done < range.Length;) {
             const std::int64_t n = std::min(range.Length - done, kCopyChunk);
             FFile->ReadBuffer(FBuffer.get(), n);
             output.WriteBuffer(FBuffer.get(), n);

@@ -3,16 +3,19 @@
 // document does not keep its pages' image data in memory.
 #include "pdf/PdfObjects.h"
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 class TFileStream;
 
-// Where one object's text lies in the spool.
+// Where one object's text lies in the spool, and its MD5: the document's identifier is made from it
+// without reading the text again, on whichever thread spooled the object.
 struct TIEPDFSpoolRange {
     std::int64_t Offset = 0;
     std::int64_t Length = 0;
+    std::array<std::uint8_t, 16> Digest{};
 };
 
 class TIEPDFSpool {
@@ -31,7 +34,8 @@ public:
     TIEPDFSpoolRange Append(TIEPDFObject& object);
     // Forgets what was appended from offset on; the next append writes there.
     void DropFrom(std::int64_t offset);
-    // Copies a range to output; EReadError or EWriteError when the bytes cannot be moved.
+    // Copies a range to output, within the system when output is a file; EReadError or EWriteError
+    // when the bytes cannot be moved.
     void CopyTo(const TIEPDFSpoolRange& range, TStream& output);
     // From now on each copy gives the disk space of everything copied so far back, so that writing
     // the document needs little more room than the document itself. Ranges are then copied once, in
@@ -48,7 +52,7 @@ private:
     std::int64_t FEnd = 0;
     bool FReleaseAsCopied = false;
     std::int64_t FReleasedTo = 0;
-    std::unique_ptr<std::uint8_t[]> FBuffer; // for copies read from the file
+    std::unique_ptr<std::uint8_t[]> FBuffer; // for copies to streams other than files
 };
 
 // A registered object whose text already lies in the spool: writing it copies that text.

@@ -1,5 +1,6 @@
 #include "pdf/PdfSpool.h"
 
+#include "pdf/PdfMd5.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
@@ -66,8 +67,8 @@ TEST(PdfSpool, CopiesGiveBackExactlyWhatWasAppended) {
     EXPECT_THROW(spool.CopyTo({ranges[2].Offset, ranges[2].Length + 1}, out), EReadError);
 }
 
-// Large ranges are copied through views of the file a window at a time, small ones through a
-// buffer: each size lands exactly, from offsets that fall inside a memory page.
+// Ranges of every size land exactly, from offsets that fall inside a memory page, in a file (copied
+// by the system) as in any other stream (through a buffer), and each carries the digest of its text.
 TEST(PdfSpool, RangesOfEverySizeCopyFromAnyOffset) {
     testsupport::TempDir dir;
     TIEPDFSpool spool(dir.Path());
@@ -80,9 +81,19 @@ TEST(PdfSpool, RangesOfEverySizeCopyFromAnyOffset) {
         auto object = Stream(size, seed++);
         appended.emplace_back(spool.Append(*object), TextOf(*object));
     }
+    TFileStream file(dir.File("document"), fmCreate);
     for (const auto& [range, text] : appended) {
         SCOPED_TRACE(range.Length);
         EXPECT_TRUE(Copied(spool, range) == text);
+        const std::int64_t at = file.Position();
+        spool.CopyTo(range, file);
+        std::string copied(text.size(), '\0');
+        file.SetPosition(at);
+        file.ReadBuffer(copied.data(), std::int64_t(copied.size()));
+        EXPECT_TRUE(copied == text);
+        TMd5 md5;
+        md5.Update(text.data(), text.size());
+        EXPECT_EQ(range.Digest, md5.Finish());
     }
 }
 

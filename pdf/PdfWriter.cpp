@@ -7,7 +7,6 @@
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
-#include "pdf/PdfMd5Thread.h"
 #include "pdf/PdfPlacement.h"
 #include "pdf/PdfTextString.h"
 #include "platform/DateTime.h"
@@ -255,9 +254,11 @@ std::string ContentText(TImageOrientation orientation, TIEFitSize size, std::int
            std::to_string(pageNumber) + " Do\nQ";
 }
 
-// Passes the document's bytes on to the output and digests them on a thread of their own, for the
-// identifier. The many short pieces of object text reach the output gathered, and positions are
-// counted here rather than asked of the output.
+// Passes the document's bytes on to the output and digests them for the identifier. A spooled
+// object's text is digested where it was spooled: here its digest stands in for it, so the bytes of
+// pages' images go from spool to output without passing through this process. The many short
+// pieces of object text reach the output gathered, and positions are counted here rather than asked
+// of the output.
 class TDocumentOutput : public TStream {
 public:
     explicit TDocumentOutput(TStream& output) : Output(output), Start(output.Position()) {}
@@ -285,7 +286,14 @@ public:
     void SetSize(std::int64_t) override { throw EWriteError("PDF output cannot be resized"); }
     // A short write is the output's: its file and the system's reason make the message.
     std::string WriteErrorText() const override { return Output.WriteErrorText(); }
-    // Everything gathered goes out; the digest of all bytes passed.
+    // Copies the spooled object's text to the output.
+    void CopySpooled(const TIEPDFSpooledObject& object) {
+        if (!Flush()) throw EWriteError(Output.WriteErrorText());
+        Digest.Update(object.Range.Digest.data(), object.Range.Digest.size());
+        object.Spool.CopyTo(object.Range, Output);
+        Passed += object.Range.Length;
+    }
+    // Everything gathered goes out; the digest of what was passed.
     std::array<std::uint8_t, 16> Finish() {
         if (!Flush()) throw EWriteError(Output.WriteErrorText());
         return Digest.Finish();
@@ -307,7 +315,7 @@ private:
     std::uint8_t Gathering[16384];
     std::size_t Gathered = 0;
     bool Failed = false;
-    TMd5Thread Digest;
+    TMd5 Digest;
 };
 
 TIEPDFDictionaryObject& AsDictionary(TIEPDFObject* object) {
@@ -356,15 +364,19 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     // Written once, in the order the spool was filled: its space can go as the document grows.
     doc.Spool->ReleaseAsCopied();
     for (const auto& spool : doc.PageSpools) spool->ReleaseAsCopied();
-    // Everything up to the trailer is digested: the identifier follows the content, so equal
-    // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers.
+    // Everything up to the trailer is digested, spooled objects by their digests: the identifier
+    // follows the content, so equal documents (with SOURCE_DATE_EPOCH, equal runs) get equal
+    // identifiers, whichever threads made their pages.
     TDocumentOutput body(output);
     WriteLine(body, "%PDF-1.4");
     WriteLine(body, "%\xC8\xD2\xF0\xFE");
     for (const auto& object : doc.ObjectList) {
         const std::int64_t position = body.Position();
         WriteLine(body, std::to_string(object->ObjectNumber) + " 0 obj");
-        object->WriteTo(body);
+        if (const auto* spooled = dynamic_cast<const TIEPDFSpooledObject*>(object.get()))
+            body.CopySpooled(*spooled);
+        else
+            object->WriteTo(body);
         WriteText(body, "\n");
         WriteLine(body, "endobj");
         object->FilePosition = position;

@@ -214,18 +214,30 @@ TEST(PdfWriterTest, SeveralPagesExactBytes) {
     objects.push_back("<< /Type /Pages\n/Kids [5 0 R 8 0 R 11 0 R ]\n/Count 3\n>>");
     objects.push_back("<< /Title (Three)\n/CreationDate (D:" + std::string(kEpochDate) + ")\n>>");
 
+    // The identifier digests the document's bytes, with the digest of each spooled object's text (the
+    // streams) in the place of that text.
     std::string expected = std::string("%PDF-1.4\n%\xC8\xD2\xF0\xFE\n");
     std::string xref = "xref\n0 14\n0000000000 65535 f \n";
+    TMd5 md5;
+    md5.Update(expected.data(), expected.size());
     for (std::size_t i = 0; i < objects.size(); ++i) {
         char entry[32];
         std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", expected.size());
         xref += entry;
-        expected += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+        const std::string head = std::to_string(i + 1) + " 0 obj\n", tail = "\nendobj\n";
+        expected += head + objects[i] + tail;
+        std::string digested = objects[i];
+        if (objects[i].find("\nstream\n") != std::string::npos) {
+            TMd5 spooled;
+            spooled.Update(objects[i].data(), objects[i].size());
+            const auto digest = spooled.Finish();
+            digested.assign(digest.begin(), digest.end());
+        }
+        for (const std::string& piece : {head, digested, tail}) md5.Update(piece.data(), piece.size());
     }
     const std::size_t startxref = expected.size();
     expected += xref;
-    TMd5 md5;
-    md5.Update(expected.data(), expected.size());
+    md5.Update(xref.data(), xref.size());
     const std::string id = "<" + HexDigits(md5.Finish()) + ">";
     expected += "trailer\n<< /Size 14\n/Root 1 0 R\n/Info 13 0 R\n/ID [" + id + id + "]\n>>\nstartxref\n" +
                 std::to_string(startxref) + "\n%%EOF\n";
@@ -262,13 +274,14 @@ TEST(PdfWriterTest, DateTextForms) {
     }
 }
 
-// The identifier follows the content: equal documents share it, any change gives another.
+// The identifier follows the content: equal documents share it, any change gives another, in an
+// image's data as anywhere else.
 TEST(PdfWriterTest, IdentifierFollowsTheContent) {
-    auto write = [](const char* epoch, const char* title) {
+    auto write = [](const char* epoch, const char* title, int flipped = -1) {
         TScopedEnv env("SOURCE_DATE_EPOCH", epoch);
         TDoc d;
         d.Params.PdfTitle = title;
-        auto b = Bilevel(9, 3, [](int x, int y) { return (x ^ y) & 1; });
+        auto b = Bilevel(9, 3, [&](int x, int y) { return ((x ^ y) & 1) != (x == flipped && y == 2); });
         AddImagePage(*d.Doc, *b, d.Params, d.Progress);
         const std::string pdf = Write(d.Doc, d.Params);
         const std::size_t at = pdf.find("/ID [<");
@@ -280,6 +293,7 @@ TEST(PdfWriterTest, IdentifierFollowsTheContent) {
     EXPECT_NE(a.first.find("/ID [<" + a.second + "><" + a.second + ">]"), std::string::npos);
     EXPECT_NE(write(kEpoch, "B").second, a.second);
     EXPECT_NE(write("1700000001", "A").second, a.second);
+    EXPECT_NE(write(kEpoch, "A", 8).second, a.second);
 }
 
 TEST(PdfWriterTest, BilevelPageUncompressed10x2) {

@@ -281,6 +281,42 @@ TEST(WriteFault, FailsOnlyTheChosenKindOnceItsBudgetIsSpent) {
     }
 }
 
+// Copies within one file system go through the system, those to another one (tmpfs, where the
+// machine has it) through a buffer: either way the range lands at the output's position, a fault
+// budget stops it with the output's reason, and a source too short is a read error.
+TEST(FileStream, CopyRangeFromAnotherFile) {
+    testsupport::TempDir dir;
+    const std::unique_ptr<TFileStream> source = TFileStream::CreateUnnamed(dir.Path());
+    std::string data(3 << 20 | 777, '\0'); // more than one step of the copy
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = char(i * 131 + (i >> 12));
+    source->WriteBuffer(data.data(), std::int64_t(data.size()));
+    std::vector<std::string> folders = {dir.Path()};
+    if (std::filesystem::is_directory("/dev/shm")) folders.push_back("/dev/shm");
+    for (const std::string& folder : folders) {
+        const std::string path = folder + "/copy-" + std::to_string(::getpid()) + ".bin";
+        struct Removed {
+            std::string Path;
+            ~Removed() { std::remove(Path.c_str()); }
+        } removed{path};
+        TFileStream out(path, fmCreate);
+        out.WriteBuffer("head", 4);
+        EXPECT_EQ(out.CopyRangeFrom(*source, 5, std::int64_t(data.size()) - 5),
+                  std::int64_t(data.size()) - 5);
+        EXPECT_EQ(out.CopyRangeFrom(*source, 1, 2), 2);
+        EXPECT_EQ(out.CopyRangeFrom(*source, 0, 0), 0);
+        EXPECT_EQ(out.Position(), std::int64_t(data.size()) + 1);
+        const auto bytes = testsupport::ReadFileBytes(path);
+        EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == "head" + data.substr(5) + data.substr(1, 2))
+            << folder;
+
+        EXPECT_THROW(out.CopyRangeFrom(*source, std::int64_t(data.size()) - 10, 11), EReadError) << folder;
+        out.SetPosition(0);
+        TScopedWriteFault fault(TFileStreamKind::Named, 1500000);
+        EXPECT_EQ(out.CopyRangeFrom(*source, 0, std::int64_t(data.size())), 1500000) << folder;
+        EXPECT_EQ(out.WriteErrorText(), "Cannot write \"" + path + "\": " + std::strerror(ENOSPC));
+    }
+}
+
 TEST(FileStream, DiscardGivesTheSpaceBack) {
     testsupport::TempDir dir;
     const std::unique_ptr<TFileStream> f = TFileStream::CreateUnnamed(dir.Path());

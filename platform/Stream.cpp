@@ -126,10 +126,15 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
     const std::int64_t allowed =
         TakeWriteAllowance(FUnnamed ? TFileStreamKind::Unnamed : TFileStreamKind::Named, count);
+    const std::int64_t done = WriteAll(static_cast<const std::uint8_t*>(buffer), allowed);
+    if (done == allowed && allowed < count) LastWriteError = ENOSPC;
+    return done;
+}
+
+std::int64_t TFileStream::WriteAll(const std::uint8_t* bytes, std::int64_t count) {
     std::int64_t done = 0;
-    const auto* in = static_cast<const std::uint8_t*>(buffer);
-    while (done < allowed) {
-        const ssize_t n = ::write(Fd, in + done, static_cast<std::size_t>(allowed - done));
+    while (done < count) {
+        const ssize_t n = ::write(Fd, bytes + done, static_cast<std::size_t>(count - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             LastWriteError = n < 0 ? errno : ENOSPC; // a regular file takes nothing only when full
@@ -137,7 +142,52 @@ std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
         }
         done += n;
     }
-    if (done == allowed && allowed < count) LastWriteError = ENOSPC;
+    return done;
+}
+
+namespace {
+// The errors of a copy the system cannot make between these two files; the bytes then go through a
+// buffer.
+bool CopyNotOffered(int error) {
+    return error == EXDEV || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP || error == EBADF;
+}
+} // namespace
+
+std::int64_t TFileStream::CopyRangeFrom(TFileStream& source, std::int64_t offset, std::int64_t count) {
+    // One call moves at most this much, so a fault allowance and a full disk stop it near the limit.
+    constexpr std::int64_t kStep = 1 << 20;
+    constexpr std::int64_t kBufferSize = 1 << 16;
+    const std::int64_t allowed =
+        TakeWriteAllowance(FUnnamed ? TFileStreamKind::Unnamed : TFileStreamKind::Named, count);
+    std::unique_ptr<std::uint8_t[]> buffer; // once the system declines
+    std::int64_t done = 0;
+    while (done < allowed) {
+        if (!buffer) {
+            loff_t from = static_cast<loff_t>(offset + done);
+            const ssize_t n = ::copy_file_range(source.Fd, &from, Fd, nullptr,
+                                                static_cast<std::size_t>(std::min(allowed - done, kStep)), 0);
+            if (n > 0) {
+                done += n;
+                continue;
+            }
+            if (n == 0) throw EReadError("Stream read error");
+            if (errno == EINTR) continue;
+            if (!CopyNotOffered(errno)) {
+                LastWriteError = errno;
+                return done;
+            }
+            buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
+        }
+        const std::int64_t want = std::min(allowed - done, kBufferSize);
+        const ssize_t n = ::pread(source.Fd, buffer.get(), static_cast<std::size_t>(want),
+                                  static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw EReadError("Stream read error");
+        const std::int64_t written = WriteAll(buffer.get(), n);
+        done += written;
+        if (written < n) return done;
+    }
+    if (allowed < count) LastWriteError = ENOSPC;
     return done;
 }
 

@@ -79,6 +79,10 @@ public:
     // Gives the disk space of length bytes from offset back to the file system; they then read as
     // zeros and the size stays. False when the file system cannot.
     bool Discard(std::int64_t offset, std::int64_t length);
+    // Copies count bytes of source, from offset on, to this file's position: within the system where
+    // it can, so that the bytes never pass through this process. Returns the bytes written, fewer only
+    // when this file took no more (WriteErrorText says why); EReadError when source holds fewer.
+    std::int64_t CopyRangeFrom(TFileStream& source, std::int64_t offset, std::int64_t count);
 
     const std::string& FileName() const { return Path; }
     bool Unnamed() const { return FUnnamed; }
@@ -86,6 +90,8 @@ public:
 
 private:
     TFileStream(int handle, std::string folder); // adopts an unnamed file
+    // Writes what it can of count bytes, with no fault allowance taken.
+    std::int64_t WriteAll(const std::uint8_t* bytes, std::int64_t count);
 
     std::string Path;
     int Fd = -1;
