@@ -1,6 +1,6 @@
 #include "pdf/PdfSpool.h"
 
-#include "pdf/PdfMd5.h"
+#include "pdf/PdfDigestingOutput.h"
 #include "platform/Exceptions.h"
 #include "platform/FileSystem.h"
 #include "platform/Stream.h"
@@ -30,31 +30,6 @@ std::unique_ptr<TFileStream> CreateSpoolFile(const std::string& folder) {
         throw;
     }
 }
-
-// Passes an object's text on to the spool file, digesting it on the way.
-class TDigestingWriter : public TStream {
-public:
-    explicit TDigestingWriter(TStream& file) : File(file) {}
-    std::int64_t Read(void*, std::int64_t) override { return 0; }
-    std::int64_t Write(const void* buffer, std::int64_t count) override {
-        const std::int64_t written = File.Write(buffer, count);
-        if (written > 0) Digest.Update(buffer, std::size_t(written));
-        return written;
-    }
-    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-        // Going back would leave the digest behind the text.
-        if (offset != 0 || origin != TSeekOrigin::soCurrent)
-            throw EWriteError("Spooled text is written in one pass");
-        return File.Position();
-    }
-    void SetSize(std::int64_t) override { throw EWriteError("Spooled text cannot be resized"); }
-    std::string WriteErrorText() const override { return File.WriteErrorText(); }
-
-    TMd5 Digest;
-
-private:
-    TStream& File;
-};
 } // namespace
 
 TIEPDFSpool::TIEPDFSpool(const std::string& folder) : FFile(CreateSpoolFile(folder)) {}
@@ -67,11 +42,11 @@ const std::string& TIEPDFSpool::Folder() const {
 
 TIEPDFSpoolRange TIEPDFSpool::Append(TIEPDFObject& object) {
     FFile->SetPosition(FEnd);
-    TDigestingWriter writer(*FFile);
-    object.WriteTo(writer);
-    const std::int64_t end = FFile->Position();
-    const TIEPDFSpoolRange range{FEnd, end - FEnd, writer.Digest.Finish()};
-    FEnd = end;
+    TDigestingOutput text(*FFile);
+    object.WriteTo(text);
+    const std::array<std::uint8_t, 16> digest = text.Finish();
+    const TIEPDFSpoolRange range{FEnd, text.Position() - FEnd, digest};
+    FEnd += range.Length;
     return range;
 }
 

@@ -4,6 +4,7 @@
 #include "imaging/params/IOParams.h"
 #include "imaging/params/ProgressRecord.h"
 #include "pdf/PdfDctRows.h"
+#include "pdf/PdfDigestingOutput.h"
 #include "pdf/PdfEncoders.h"
 #include "pdf/PdfFlateImage.h"
 #include "pdf/PdfMd5.h"
@@ -254,70 +255,6 @@ std::string ContentText(TImageOrientation orientation, TIEFitSize size, std::int
            std::to_string(pageNumber) + " Do\nQ";
 }
 
-// Passes the document's bytes on to the output and digests them for the identifier. A spooled
-// object's text is digested where it was spooled: here its digest stands in for it, so the bytes of
-// pages' images go from spool to output without passing through this process. The many short
-// pieces of object text reach the output gathered, and positions are counted here rather than asked
-// of the output.
-class TDocumentOutput : public TStream {
-public:
-    explicit TDocumentOutput(TStream& output) : Output(output), Start(output.Position()) {}
-    std::int64_t Read(void*, std::int64_t) override { return 0; }
-    std::int64_t Write(const void* buffer, std::int64_t count) override {
-        if (count <= 0 || Failed) return 0;
-        if (Gathered + std::size_t(count) > sizeof Gathering && !Flush()) return 0;
-        if (std::size_t(count) < sizeof Gathering) {
-            std::memcpy(Gathering + Gathered, buffer, std::size_t(count));
-            Gathered += std::size_t(count);
-        } else {
-            const std::int64_t written = Output.Write(buffer, count);
-            if (written > 0) Digest.Update(buffer, std::size_t(written));
-            Failed = written < count;
-            if (Failed) return std::max<std::int64_t>(written, 0);
-        }
-        Passed += count;
-        return count;
-    }
-    std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override {
-        if (offset == 0 && origin == TSeekOrigin::soCurrent) return Start + Passed;
-        throw EWriteError("PDF output is written in one pass");
-    }
-    std::int64_t Size() override { return Start + Passed; }
-    void SetSize(std::int64_t) override { throw EWriteError("PDF output cannot be resized"); }
-    // A short write is the output's: its file and the system's reason make the message.
-    std::string WriteErrorText() const override { return Output.WriteErrorText(); }
-    // Copies the spooled object's text to the output.
-    void CopySpooled(const TIEPDFSpooledObject& object) {
-        if (!Flush()) throw EWriteError(Output.WriteErrorText());
-        Digest.Update(object.Range.Digest.data(), object.Range.Digest.size());
-        object.Spool.CopyTo(object.Range, Output);
-        Passed += object.Range.Length;
-    }
-    // Everything gathered goes out; the digest of what was passed.
-    std::array<std::uint8_t, 16> Finish() {
-        if (!Flush()) throw EWriteError(Output.WriteErrorText());
-        return Digest.Finish();
-    }
-
-private:
-    bool Flush() {
-        if (Gathered == 0) return true;
-        const std::int64_t written = Output.Write(Gathering, std::int64_t(Gathered));
-        if (written > 0) Digest.Update(Gathering, std::size_t(written));
-        Failed = written < std::int64_t(Gathered);
-        Gathered = 0;
-        return !Failed;
-    }
-
-    TStream& Output;
-    const std::int64_t Start;
-    std::int64_t Passed = 0; // bytes accepted, gathered ones included
-    std::uint8_t Gathering[16384];
-    std::size_t Gathered = 0;
-    bool Failed = false;
-    TMd5 Digest;
-};
-
 TIEPDFDictionaryObject& AsDictionary(TIEPDFObject* object) {
     auto* dict = dynamic_cast<TIEPDFDictionaryObject*>(object);
     if (!dict) throw EPlatformException("PDF document structure is damaged");
@@ -364,17 +301,18 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     // Written once, in the order the spool was filled: its space can go as the document grows.
     doc.Spool->ReleaseAsCopied();
     for (const auto& spool : doc.PageSpools) spool->ReleaseAsCopied();
-    // Everything up to the trailer is digested, spooled objects by their digests: the identifier
-    // follows the content, so equal documents (with SOURCE_DATE_EPOCH, equal runs) get equal
-    // identifiers, whichever threads made their pages.
-    TDocumentOutput body(output);
+    // Everything up to the trailer is digested: the identifier follows the content, so equal
+    // documents (with SOURCE_DATE_EPOCH, equal runs) get equal identifiers. A spooled object was
+    // digested where it was spooled, on whichever thread made its page: its digest stands in for its
+    // text, which goes from spool to output without passing through here.
+    TDigestingOutput body(output);
     WriteLine(body, "%PDF-1.4");
     WriteLine(body, "%\xC8\xD2\xF0\xFE");
     for (const auto& object : doc.ObjectList) {
         const std::int64_t position = body.Position();
         WriteLine(body, std::to_string(object->ObjectNumber) + " 0 obj");
         if (const auto* spooled = dynamic_cast<const TIEPDFSpooledObject*>(object.get()))
-            body.CopySpooled(*spooled);
+            spooled->Spool.CopyTo(spooled->Range, body.Bypass(spooled->Range.Digest, spooled->Range.Length));
         else
             object->WriteTo(body);
         WriteText(body, "\n");
@@ -392,15 +330,18 @@ void WriteDocument(TIEPDFBuilder& doc, TStream& output, const TIOParamsVals& par
     std::string id(1, '<'); // appended piece by piece: GCC 12 at -O3 misreads "<" + a temporary
     id += HexDigits(body.Finish());
     id += '>';
-    WriteLine(output, "trailer");
-    WriteLine(output, "<< /Size " + size);
-    WriteLine(output, "/Root 1 0 R");
-    WriteLine(output, "/Info " + std::to_string(info->ObjectNumber) + " 0 R");
-    WriteLine(output, "/ID [" + id + id + "]");
-    WriteLine(output, ">>");
-    WriteLine(output, "startxref");
-    WriteLine(output, std::to_string(xref));
-    WriteLine(output, "%%EOF");
+    // One write for the whole trailer.
+    TDigestingOutput trailer(output);
+    WriteLine(trailer, "trailer");
+    WriteLine(trailer, "<< /Size " + size);
+    WriteLine(trailer, "/Root 1 0 R");
+    WriteLine(trailer, "/Info " + std::to_string(info->ObjectNumber) + " 0 R");
+    WriteLine(trailer, "/ID [" + id + id + "]");
+    WriteLine(trailer, ">>");
+    WriteLine(trailer, "startxref");
+    WriteLine(trailer, std::to_string(xref));
+    WriteLine(trailer, "%%EOF");
+    trailer.Finish();
 }
 
 // The entries every image XObject has, and what its data takes.
