@@ -2,6 +2,7 @@
 
 #include "app/job/ConversionTables.h"
 #include "app/job/EntryQueue.h"
+#include "app/job/PageHelpBoard.h"
 #include "app/job/PageWorker.h"
 #include "imaging/io/IEView.h"
 #include "imaging/io/PictoraIO.h"
@@ -109,14 +110,20 @@ private:
     int& Position;
 };
 
-// Lets a worker spool the images of the pages it makes while a run lasts, so that the thread taking
-// the pages into the document writes no image data.
-class TWorkerSpool {
+// While a run lasts, a worker spools the images of the pages it makes, so that the thread taking the
+// pages into the document writes no image data, and offers its photos for help.
+class TWorkerInRun {
 public:
-    TWorkerSpool(TPageWorker& worker, TIEPDFSpool* spool) : Worker(worker) { Worker.SpoolPagesTo(spool); }
-    ~TWorkerSpool() { Worker.SpoolPagesTo(nullptr); }
-    TWorkerSpool(const TWorkerSpool&) = delete;
-    TWorkerSpool& operator=(const TWorkerSpool&) = delete;
+    TWorkerInRun(TPageWorker& worker, TIEPDFSpool* spool, TPageHelpBoard& help) : Worker(worker) {
+        Worker.SpoolPagesTo(spool);
+        Worker.OfferPagesOn(&help);
+    }
+    ~TWorkerInRun() {
+        Worker.SpoolPagesTo(nullptr);
+        Worker.OfferPagesOn(nullptr);
+    }
+    TWorkerInRun(const TWorkerInRun&) = delete;
+    TWorkerInRun& operator=(const TWorkerInRun&) = delete;
 
 private:
     TPageWorker& Worker;
@@ -276,6 +283,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
         } else {
             // Each worker holds at most a couple of encoded pages the document has not taken.
             TEntryQueue queue(n, {2, 2 * jobs, 2 * jobs});
+            TPageHelpBoard help;
             std::vector<std::jthread> threads;
             const TCancelOnExit cancel(queue); // before the threads are joined
             for (TPageWorker* worker : workers) {
@@ -286,7 +294,7 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                     // The document's own spool takes this worker's pages then.
                 }
                 threads.emplace_back([&, worker, spool] {
-                    const TWorkerSpool spooling(*worker, spool);
+                    const TWorkerInRun inRun(*worker, spool, help);
                     while (const std::optional<TQueueTask> task = queue.Take()) {
                         const std::size_t i = task->Entry;
                         const bool whole = task->Frame == TQueueTask::kWholeEntry;
@@ -309,6 +317,10 @@ TJobResult TConversionJob::Execute(const TConversionInputs& in, const TConversio
                             sink(std::move(last));
                         }
                         if (whole) queue.EntryMade(i);
+                    }
+                    // Nothing left to take: rather than wait for the others, take over the encoding
+                    // of a photo one of them is still decoding.
+                    while (help.HelpOne()) {
                     }
                 });
             }

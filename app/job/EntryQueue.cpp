@@ -33,8 +33,8 @@ std::optional<TQueueTask> TEntryQueue::Take() {
 
 void TEntryQueue::ShareFrames(std::size_t entry, int frames) {
     const std::lock_guard lock(FLock);
-    if (FCancelled || entry < FConsuming || frames <= 0) return;
-    FSharedFrames[entry] = {0, frames};
+    FBeingMade.erase(entry); // nothing more to come from it
+    if (!FCancelled && entry >= FConsuming && frames > 0) FSharedFrames[entry] = {0, frames};
     FChanged.notify_all();
 }
 

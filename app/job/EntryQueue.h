@@ -43,7 +43,8 @@ public:
     // entry in list order. None once nothing is left to hand out and no entry being made can still
     // share frames, or once the queue is cancelled.
     std::optional<TQueueTask> Take();
-    // The maker of a whole entry offers its frames 0..frames-1 as tasks of their own.
+    // The maker of a whole entry offers its frames 0..frames-1 as tasks of their own (none: 0), and
+    // shares nothing more of it.
     void ShareFrames(std::size_t entry, int frames);
     // The maker of a whole entry is done with it: it shares no frames from now on.
     void EntryMade(std::size_t entry);

@@ -228,4 +228,16 @@ TEST(EntryQueue, WorkersWaitForFramesAnEntryBeingMadeMayStillShare) {
     EXPECT_FALSE(queue.Take().has_value());
 }
 
+TEST(EntryQueue, AnEntryThatSharesNothingLetsIdleWorkersGoAtOnce) {
+    // Its maker says so as it starts: the other worker leaves the queue (to help elsewhere) rather
+    // than wait for the entry to be made.
+    TEntryQueue queue(1, {2, 4, 4});
+    ASSERT_TRUE(queue.Take().has_value());
+    std::atomic<bool> left{false};
+    std::jthread other([&] { left = !queue.Take().has_value(); });
+    queue.ShareFrames(0, 0);
+    other.join();
+    EXPECT_TRUE(left);
+}
+
 } // namespace

@@ -1,6 +1,7 @@
 #include "app/job/PageWorker.h"
 
 #include "app/job/ConversionTables.h"
+#include "app/job/PageHelpBoard.h"
 #include "imaging/bitmap/AlphaFlatten.h"
 #include "imaging/bitmap/IEBitmap.h"
 #include "imaging/io/FormatRegistry.h"
@@ -293,6 +294,8 @@ void TPageWorker::MakeImagePage(const std::string& path, const TPageSettings& se
     // the reader refused is skipped with the reason it gave, as the bitmap's load would give it.
     std::optional<TDctPageSink> rows;
     if (item.PdfCompression == pdfDct && !item.KeepOriginalData && !IsWebAddress(path)) rows.emplace();
+    std::optional<TOfferedPage> offered;
+    if (rows) offered.emplace(FHelpBoard, *rows);
     io.RowSink = rows ? &*rows : nullptr;
     try {
         io.LoadFromFile(path);
@@ -301,6 +304,8 @@ void TPageWorker::MakeImagePage(const std::string& path, const TPageSettings& se
         throw;
     }
     io.RowSink = nullptr;
+    offered.reset();
+    if (rows) rows->Settle();
     if (rows && rows->Began() && !io.Aborting) {
         if (!io.LastLoad().DataEndsEarly && rows->Complete()) {
             MakePage(path, -1, io, settings, emit, &*rows);
@@ -328,6 +333,7 @@ void TPageWorker::MakeEntry(const std::string& path, const TPageProgress& progre
         // A web address follows the same rule by the extension of its path (ExtensionOf).
         const bool tiff = ext == ".TIFF" || ext == ".TIF";
         const bool gif = ext == ".GIF";
+        if (!tiff && shareFrames) shareFrames(0);
         try {
             if (!tiff && !gif) {
                 TJobEvent started = Plain(TJobEventKind::PageStarted);

@@ -24,6 +24,7 @@ struct TPageSettings {
 
 class TDctPageSink;
 class TIEPDFSpool;
+class TPageHelpBoard;
 
 class TPageWorker {
 public:
@@ -45,7 +46,8 @@ public:
     // (EWriteError, which the sink may raise) leaves it.
     // shareFrames, when given, may take the frames of a TIFF file on disk off this worker once they
     // are counted: then the entry's events end with FramesShared and EntryDone, and each frame is made
-    // by MakeSharedFrame, on whichever worker.
+    // by MakeSharedFrame, on whichever worker. It is told 0 frames at once for a file whose frames are
+    // never shared (any but a TIFF file).
     void MakeEntry(const std::string& path, const TPageProgress& progress, const TPageSettings& settings,
                    const std::atomic<int>& runFlag, const TJobEventSink& sink,
                    const std::function<void(int frames)>& shareFrames = {});
@@ -62,6 +64,9 @@ public:
     // From now on, each page's image goes into spool (one of the document's page spools) before the
     // page is given to the sink; none: the page keeps its image for the document to spool.
     void SpoolPagesTo(TIEPDFSpool* spool) { FPageSpool = spool; }
+    // From now on, the photos this worker encodes as it decodes them are offered on board, where an
+    // idle worker may take over their encoding; none: no help.
+    void OfferPagesOn(TPageHelpBoard* board) { FHelpBoard = board; }
 
 private:
     TPageWorker() = default;
@@ -87,6 +92,7 @@ private:
     TPictoraIO* FFrameIO = nullptr;
     int FDownloadCount = 0; // names each download's frames apart
     TIEPDFSpool* FPageSpool = nullptr;
+    TPageHelpBoard* FHelpBoard = nullptr;
 };
 
 // A failure's words for the report.
