@@ -210,11 +210,16 @@ TEST_F(ConversionJobDiskTest, ARealSmallDisk) {
     } cases[] = {
         {"TooSmallForTheSpool", "600k", TJobOutcome::Failed,
          "temporary file in \"" + disk + "\": " + kNoSpace + "\n"},
+        // The pages fit in the spool, but the document cannot take its first page.
+        {"TooSmallForTheDocument", "1250k", TJobOutcome::Failed,
+         "The PDF file " + disk + "/out.pdf could not be written: Cannot write \"" + disk +
+             "/out.pdf\": " + kNoSpace + "\n"},
         // Room for the pages and two more, not for the pages twice.
         {"EnoughForTheDocumentOnly", "1600k", TJobOutcome::Completed, "out.pdf\n"},
     };
     static_assert(kPages * kPageBytes < 1600 * 1024 - 2 * kPageBytes &&
                   2 * kPages * kPageBytes > 1600 * 1024);
+    static_assert(kPages * kPageBytes < 1250 * 1024 && 1250 * 1024 < (kPages + 1) * kPageBytes);
     for (const auto& c : cases) {
         const std::optional<std::string> report = OnASmallDisk(disk, c.Size, [&] {
             std::string message;
