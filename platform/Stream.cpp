@@ -170,12 +170,13 @@ std::int64_t TFileStream::CopyRangeFrom(TFileStream& source, std::int64_t offset
                 done += n;
                 continue;
             }
-            if (n == 0) throw EReadError("Stream read error");
-            if (errno == EINTR) continue;
-            if (!CopyNotOffered(errno)) {
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && !CopyNotOffered(errno)) {
                 LastWriteError = errno;
                 return done;
             }
+            // Declined, or nothing copied (some file systems say so rather than decline): the
+            // buffer's reads tell a source that really ends.
             buffer = std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize);
         }
         const std::int64_t want = std::min(allowed - done, kBufferSize);
