@@ -1,10 +1,15 @@
 #include "codecs/tiff/TiffIfd.h"
 #include "platform/ByteOrder.h"
+#include "platform/Stream.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <deque>
 #include <limits>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
 #include <unordered_set>
 
 namespace tiff {
@@ -60,6 +65,18 @@ std::int64_t TTiffSource::AvailableAt(std::int64_t offset) const {
     if (offset < 0) return 0;
     const std::int64_t pos = Base + offset; // offsets are below 2^32, Base below 2^62
     return pos < Size ? Size - pos : 0;
+}
+
+std::string TTiffSource::FileIdentity() const {
+    const auto* file = dynamic_cast<const TFileStream*>(&Stream);
+    struct stat st {};
+    if (!file || ::fstat(file->Handle(), &st) != 0) return {};
+    std::string key;
+    for (const std::int64_t v : {std::int64_t(st.st_dev), std::int64_t(st.st_ino), std::int64_t(st.st_size),
+                                 std::int64_t(st.st_mtim.tv_sec), std::int64_t(st.st_mtim.tv_nsec),
+                                 std::int64_t(st.st_ctim.tv_sec), std::int64_t(st.st_ctim.tv_nsec), Base})
+        key += std::to_string(v) + ':';
+    return key;
 }
 
 bool TTiffSource::ReadAt(std::int64_t offset, void* buffer, std::int64_t count) {
@@ -244,6 +261,60 @@ bool LoadDirectory(TTiffSource& source, std::int64_t offset, TTiffDirectory& dir
     return true;
 }
 
+namespace {
+using TOffsets = std::vector<std::int64_t>;
+
+// The chains of the files walked last, by FileIdentity.
+class TChainCache {
+public:
+    std::shared_ptr<const TOffsets> Find(const std::string& file) {
+        const std::lock_guard<std::mutex> hold(Lock);
+        for (const auto& [key, offsets] : Recent)
+            if (key == file) return offsets;
+        return nullptr;
+    }
+    void Add(const std::string& file, std::shared_ptr<const TOffsets> offsets) {
+        const std::lock_guard<std::mutex> hold(Lock);
+        if (Recent.size() == kFiles) Recent.pop_front();
+        Recent.emplace_back(file, std::move(offsets));
+    }
+
+private:
+    static constexpr std::size_t kFiles = 4; // the frame files a run's workers may be in at once
+    std::mutex Lock;
+    std::deque<std::pair<std::string, std::shared_ptr<const TOffsets>>> Recent;
+};
+
+TChainCache& Chains() {
+    static TChainCache cache;
+    return cache;
+}
+
+// The offsets of the directories the chain from first counts.
+TOffsets DirectoryOffsets(TTiffSource& source, std::int64_t first) {
+    const TDirectoryLayout layout = LayoutOf(source);
+    TOffsets offsets;
+    std::unordered_set<std::int64_t> seen;
+    for (std::int64_t offset = first; offset != 0;) {
+        std::int64_t n = 0;
+        if (!ReadEntryCount(source, offset, n)) break;
+        const std::int64_t end = offset + layout.CountBytes +
+                                 std::min<std::int64_t>(n, std::int64_t(kFarOffset / 32)) * layout.EntryBytes;
+        if (source.AvailableAt(end) <= 0) break; // entries reach the end: this directory is not counted
+        std::uint8_t nextBytes[8];
+        std::int64_t next =
+            source.ReadAt(end, nextBytes, layout.FieldBytes) ? Far(source.Offset(nextBytes)) : 0;
+        seen.insert(offset);
+        if (next == offset || (!source.BigTiff && next > std::numeric_limits<std::int32_t>::max()) ||
+            source.AvailableAt(next) <= 0 || seen.count(next) != 0)
+            next = 0;
+        offsets.push_back(offset);
+        offset = next;
+    }
+    return offsets;
+}
+} // namespace
+
 TTiffChain WalkChain(TTiffSource& source, int wanted) {
     TTiffChain chain;
     std::uint8_t header[8];
@@ -254,37 +325,29 @@ TTiffChain WalkChain(TTiffSource& source, int wanted) {
         return chain;
     }
     source.BigEndian = header[0] == 'M';
-    std::int64_t offset = source.U32(header + 4);
+    std::int64_t first = source.U32(header + 4);
     // Version 43 is the 64-bit format: offsets of 8 bytes (the only size there is), the first at byte 8.
     if (source.U16(header + 2) == kBigTiffVersion) {
-        std::uint8_t first[8];
-        if (source.U16(header + 4) != 8 || source.U16(header + 6) != 0 || !source.ReadAt(8, first, 8)) {
+        std::uint8_t firstBytes[8];
+        if (source.U16(header + 4) != 8 || source.U16(header + 6) != 0 || !source.ReadAt(8, firstBytes, 8)) {
             chain.BadHeader = true;
             chain.Problem = "unsupported: BigTIFF with offsets of other than 8 bytes";
             return chain;
         }
         source.BigTiff = true;
-        offset = Far(source.U64(first));
+        first = Far(source.U64(firstBytes));
     }
-    const TDirectoryLayout layout = LayoutOf(source);
-    std::unordered_set<std::int64_t> seen;
-    while (offset != 0) {
-        std::int64_t n = 0;
-        if (!ReadEntryCount(source, offset, n)) break;
-        const std::int64_t end = offset + layout.CountBytes +
-                                 std::min<std::int64_t>(n, std::int64_t(kFarOffset / 32)) * layout.EntryBytes;
-        if (chain.Count == wanted && !LoadDirectory(source, offset, chain.Wanted)) break;
-        if (source.AvailableAt(end) <= 0) break; // entries reach the end: this directory is not counted
-        std::uint8_t nextBytes[8];
-        std::int64_t next =
-            source.ReadAt(end, nextBytes, layout.FieldBytes) ? Far(source.Offset(nextBytes)) : 0;
-        seen.insert(offset);
-        if (next == offset || (!source.BigTiff && next > std::numeric_limits<std::int32_t>::max()) ||
-            source.AvailableAt(next) <= 0 || seen.count(next) != 0)
-            next = 0;
-        if (chain.Count == wanted) chain.Found = true;
-        ++chain.Count;
-        offset = next;
+    const std::string file = source.FileIdentity();
+    std::shared_ptr<const TOffsets> offsets = file.empty() ? nullptr : Chains().Find(file);
+    if (!offsets) {
+        offsets = std::make_shared<const TOffsets>(DirectoryOffsets(source, first));
+        if (!file.empty()) Chains().Add(file, offsets);
+    }
+    chain.Count = static_cast<int>(std::min<std::size_t>(offsets->size(), std::numeric_limits<int>::max()));
+    if (wanted >= 0 && wanted < chain.Count) {
+        // A directory that cannot be loaded ends the chain there.
+        chain.Found = LoadDirectory(source, (*offsets)[std::size_t(wanted)], chain.Wanted);
+        if (!chain.Found) chain.Count = wanted;
     }
     return chain;
 }

@@ -83,6 +83,9 @@ public:
     bool ReadAt(std::int64_t offset, void* buffer, std::int64_t count);
     // Bytes available from base + offset to the end of the stream (0 when the offset is outside).
     std::int64_t AvailableAt(std::int64_t offset) const;
+    // What tells this file apart from any other and from itself once changed (device, file number,
+    // size, times, base); empty when the stream is not a file.
+    std::string FileIdentity() const;
 
     std::uint16_t U16(const std::uint8_t* p) const;
     std::uint32_t U32(const std::uint8_t* p) const;
@@ -154,7 +157,9 @@ struct TTiffChain {
 
 // Reads the header at source.Base and walks the chain, loading directory number wanted (-1: none).
 // The walk ends at an offset of 0, at an offset outside the stream, at a directory whose entries reach
-// the stream's end, and at any offset seen before (a loop through one or several directories).
+// the stream's end, and at any offset seen before (a loop through one or several directories). A
+// file's chain is remembered: the frames of a file are loaded one by one, and walking it again for
+// each would take time with the square of the frames. A file that changed is walked again.
 TTiffChain WalkChain(TTiffSource& source, int wanted);
 
 } // namespace tiff

@@ -1,6 +1,8 @@
 // The TIFF reader on hand-made files (TTiffBuilder) and on files written by libtiff's tools, compared with
 // the pixels they were made from.
+#include "codecs/tiff/TiffIfd.h"
 #include "codecs/tiff/TiffTestHelpers.h"
+#include "platform/Stream.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +112,42 @@ TEST_P(TiffChainTest, CountsEachDirectoryOnceAndReadsEveryFrame) {
     EXPECT_EQ(past->FrameCount, c.Count);
     EXPECT_EQ(past->Bitmap.Width(), 0);
     EXPECT_EQ(past->Params.TiffFrameCount, 0);
+
+    // From a file, whose chain is walked once and then remembered: the same, every time.
+    testsupport::TempDir dir;
+    testsupport::WriteFileBytes(dir.File("chain.tif"), bytes);
+    for (int round = 0; round < 2; ++round)
+        for (int frame = 0; frame <= c.Count; ++frame) {
+            TFileStream file(dir.File("chain.tif"), fmOpenRead);
+            tiff::TTiffSource source(file, 0);
+            const tiff::TTiffChain chain = tiff::WalkChain(source, frame);
+            EXPECT_EQ(chain.Count, c.Count) << frame;
+            EXPECT_EQ(chain.Found, frame < c.Count) << frame;
+            if (chain.Found) {
+                EXPECT_EQ(chain.Wanted.First(256, 0), std::uint32_t(frame + 1));
+            }
+        }
+}
+
+// A file rewritten between two loads is walked again, not taken for the one remembered.
+TEST(TiffChainTest, AChangedFileIsWalkedAgain) {
+    testsupport::TempDir dir;
+    const std::string path = dir.File("changing.tif");
+    for (const std::uint32_t widths : {5u, 3u, 4u}) {
+        B b;
+        for (std::uint32_t i = 0; i < widths; ++i)
+            B::Image(b.AddDirectory(), 10 * widths + i, 1, 8, 1, 1, 1, 1,
+                     {std::vector<std::uint8_t>(10 * widths + i, 9)});
+        testsupport::WriteFileBytes(path, b.Build());
+        for (std::uint32_t frame = 0; frame < widths; ++frame) {
+            TFileStream file(path, fmOpenRead);
+            tiff::TTiffSource source(file, 0);
+            const tiff::TTiffChain chain = tiff::WalkChain(source, int(frame));
+            EXPECT_EQ(chain.Count, int(widths));
+            ASSERT_TRUE(chain.Found) << widths << " " << frame;
+            EXPECT_EQ(chain.Wanted.First(256, 0), 10 * widths + frame);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Chains, TiffChainTest, testing::ValuesIn(kChainCases),
