@@ -317,6 +317,48 @@ TEST(FileStream, CopyRangeFromAnotherFile) {
     }
 }
 
+// Reads and seeks of every size through the buffer, across its edges, back and past the end, give
+// what the stream itself gives, and leave the stream at the reader's position.
+TEST(BufferedReader, ReadsAsTheStreamItself) {
+    std::vector<std::uint8_t> data(200000);
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = std::uint8_t(i * 7 + (i >> 8));
+    const struct {
+        std::int64_t Seek; // applied before the read
+        TSeekOrigin Origin;
+        std::int64_t Read;
+    } steps[] = {
+        {0, TSeekOrigin::soCurrent, 1},
+        {3, TSeekOrigin::soCurrent, 255},
+        {65530, TSeekOrigin::soBeginning, 20},  // across the first buffer's end
+        {-40, TSeekOrigin::soCurrent, 7},       // back into the previous buffer
+        {100, TSeekOrigin::soBeginning, 70000}, // larger than the buffer
+        {0, TSeekOrigin::soCurrent, 3},
+        {-5, TSeekOrigin::soEnd, 50}, // past the end
+        {10, TSeekOrigin::soEnd, 4},
+        {-300000, TSeekOrigin::soCurrent, 2}, // clamped at 0
+        {131071, TSeekOrigin::soBeginning, 65537},
+    };
+    TReadOnlyMemoryStream plain(data.data(), std::int64_t(data.size()));
+    TReadOnlyMemoryStream source(data.data(), std::int64_t(data.size()));
+    source.SetPosition(9);
+    plain.SetPosition(9);
+    {
+        TBufferedReader buffered(source);
+        EXPECT_EQ(buffered.Size(), std::int64_t(data.size()));
+        int step = 0;
+        for (const auto& s : steps) {
+            SCOPED_TRACE(step++);
+            EXPECT_EQ(buffered.Seek(s.Seek, s.Origin), plain.Seek(s.Seek, s.Origin));
+            std::vector<std::uint8_t> want(std::size_t(s.Read)), got(std::size_t(s.Read));
+            const std::int64_t wantCount = plain.Read(want.data(), s.Read);
+            ASSERT_EQ(buffered.Read(got.data(), s.Read), wantCount);
+            EXPECT_TRUE(want == got);
+            EXPECT_EQ(buffered.Position(), plain.Position());
+        }
+    }
+    EXPECT_EQ(source.Position(), plain.Position());
+}
+
 TEST(FileStream, DiscardGivesTheSpaceBack) {
     testsupport::TempDir dir;
     const std::unique_ptr<TFileStream> f = TFileStream::CreateUnnamed(dir.Path());

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <new>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -52,6 +53,60 @@ std::int64_t TStream::CopyFrom(TStream& source, std::int64_t count) {
         done += n;
     }
     return done;
+}
+
+// ---- TBufferedReader
+
+TBufferedReader::TBufferedReader(TStream& source)
+    : FSource(source), FSize(source.Size()), FPos(source.Position()),
+      FBuffer(std::make_unique_for_overwrite<std::uint8_t[]>(kBufferSize)) {}
+
+TBufferedReader::~TBufferedReader() {
+    try {
+        FSource.SetPosition(FPos);
+    } catch (const std::exception&) {
+        // Nothing more may be read then anyway.
+    }
+}
+
+std::int64_t TBufferedReader::Read(void* buffer, std::int64_t count) {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::int64_t done = 0;
+    while (done < count) {
+        if (FPos >= FBufferStart && FPos < FBufferStart + FBuffered) {
+            const std::int64_t n = std::min(count - done, FBufferStart + FBuffered - FPos);
+            std::memcpy(out + done, FBuffer.get() + (FPos - FBufferStart), static_cast<std::size_t>(n));
+            FPos += n;
+            done += n;
+            continue;
+        }
+        if (FPos >= FSize) break;
+        FSource.SetPosition(FPos);
+        if (count - done >= kBufferSize) {
+            // A large read goes straight to the caller.
+            const std::int64_t got = FSource.Read(out + done, count - done);
+            if (got <= 0) break;
+            FPos += got;
+            done += got;
+            continue;
+        }
+        FBufferStart = FPos;
+        FBuffered = std::max<std::int64_t>(FSource.Read(FBuffer.get(), kBufferSize), 0);
+        if (FBuffered == 0) break;
+    }
+    return done;
+}
+
+std::int64_t TBufferedReader::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const std::int64_t from = origin == TSeekOrigin::soBeginning ? 0
+                              : origin == TSeekOrigin::soCurrent ? FPos
+                                                                 : FSize;
+    // Offsets come from files: kept from overflowing, and clamped at the start.
+    if (offset > 0 && from > std::numeric_limits<std::int64_t>::max() - offset)
+        FPos = std::numeric_limits<std::int64_t>::max();
+    else
+        FPos = std::max<std::int64_t>(0, from + offset);
+    return FPos;
 }
 
 // ---- TFileStream

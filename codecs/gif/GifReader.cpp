@@ -365,7 +365,9 @@ void ReadGifStream(TStream& Stream, TIEBitmap& Bitmap, int& FrameCount, bool Ign
     FrameCount = 0;
     Progress.ReportPercent(0);
     if (Progress.IsAborting()) return;
-    TGifReader reader(Stream, Bitmap, IgnoreAlpha, Mask, HeaderOnly, Progress, Params);
+    // A frame's load walks the blocks of every frame of the file, a byte or a sub-block at a time.
+    TBufferedReader buffered(Stream);
+    TGifReader reader(buffered, Bitmap, IgnoreAlpha, Mask, HeaderOnly, Progress, Params);
     try {
         reader.Run();
     } catch (const std::exception& e) {
@@ -376,7 +378,8 @@ void ReadGifStream(TStream& Stream, TIEBitmap& Bitmap, int& FrameCount, bool Ign
     if (!Progress.IsAborting()) Progress.ReportPercent(100);
 }
 
-int CountGifFrames(TStream& Stream) {
+int CountGifFrames(TStream& source) {
+    TBufferedReader Stream(source);
     std::uint8_t header[13] = {};
     Stream.Read(header, sizeof header);
     if (std::memcmp(header, "GIF", 3) != 0) return 0;
